@@ -1,0 +1,105 @@
+#include "engine/block_reader.h"
+
+#include <algorithm>
+
+#include "engine/block_format.h"
+
+namespace quillon {
+
+BlockReader::BlockReader() = default;
+
+void BlockReader::Attach(InputFile* file) {
+  file_ = file;
+  for (Buffer& b : windows_) {
+    b.start = 0;
+    b.valid = 0;
+    b.endsFile = false;
+  }
+}
+
+void BlockReader::Release() {
+  Attach(nullptr);
+  for (Buffer& b : windows_) std::vector<uint8_t>().swap(b.bytes);
+}
+
+bool BlockReader::KnownToEndBefore(uint64_t end) const {
+  for (const Buffer& b : windows_) {
+    if (b.endsFile && end > b.start + b.valid) return true;
+  }
+  return false;
+}
+
+void BlockReader::Fill(Buffer* b, size_t capacity, uint64_t offset) {
+  if (b->bytes.size() < capacity) b->bytes.resize(capacity);
+  b->start = offset;
+  b->valid = file_ ? file_->ReadAt(offset, b->bytes.data(), capacity) : 0;
+  // A file that grew between reads may hand back more than asked of a misbehaving reader; never
+  // trust a count beyond the buffer.
+  b->valid = std::min(b->valid, capacity);
+  b->endsFile = b->valid < capacity;
+}
+
+const uint8_t* BlockReader::PeekDirect(uint32_t offset, uint32_t size, Window window) {
+  Buffer& b = windows_[window];
+  if (b.bytes.size() < size) b.bytes.resize(size);
+  b.valid = 0;  // the bytes are not kept for later calls
+  if (!file_ || file_->ReadAt(offset, b.bytes.data(), size) != size) return nullptr;
+  return b.bytes.data();
+}
+
+const uint8_t* BlockReader::Peek(uint32_t offset, uint32_t size, Window window) {
+  if (offset >= kReadableLimit) return nullptr;
+  if (direct_) return PeekDirect(offset, size, window);
+  for (const Buffer& b : windows_) {
+    if (Holds(b, offset, size)) return b.bytes.data() + (offset - b.start);
+  }
+  if (KnownToEndBefore(uint64_t{offset} + size)) return nullptr;
+  Buffer& b = windows_[window];
+  Fill(&b, window == kScan ? kScanWindowSize : kLinkWindowSize, offset);
+  if (!Holds(b, offset, size)) return nullptr;
+  return b.bytes.data();
+}
+
+bool BlockReader::FindSelfOffset(uint32_t from, uint32_t need, uint32_t* found) {
+  uint64_t q = from;
+  if (direct_) {
+    for (; q < kReadableLimit; q += 4) {
+      const uint8_t* bytes = PeekDirect(static_cast<uint32_t>(q), need, kScan);
+      if (!bytes) return false;
+      if (LoadLE32(bytes) == q) {
+        *found = static_cast<uint32_t>(q);
+        return true;
+      }
+    }
+    return false;
+  }
+  Buffer& b = windows_[kScan];
+  for (;;) {
+    if (q >= kReadableLimit) return false;
+    if (!Holds(b, q, need)) {
+      if (KnownToEndBefore(q + need)) return false;
+      Fill(&b, kScanWindowSize, q);
+      if (!Holds(b, q, need)) return false;
+    }
+    // Every q up to `last` has `need` bytes in the window; all of them are below 2^31 + 4.
+    const uint64_t last = std::min<uint64_t>(b.start + b.valid - need, kReadableLimit - 1);
+    const uint8_t* bytes = b.bytes.data();
+    const uint32_t start = static_cast<uint32_t>(b.start);
+    uint32_t pos = static_cast<uint32_t>(q);
+    const uint32_t end = static_cast<uint32_t>(last);
+    for (; pos <= end; pos += 4) {
+      if (LoadLE32(bytes + (pos - start)) == pos) {
+        *found = pos;
+        return true;
+      }
+    }
+    q = pos;
+  }
+}
+
+bool BlockReader::ReadExact(uint64_t offset, void* buffer, size_t size) {
+  if (!file_) return false;
+  return file_->ReadAt(offset, buffer, size) == size;
+}
+
+}  // namespace quillon

@@ -1,0 +1,77 @@
+// Reads a mailbox file through two window buffers, so the engine's many 4- and 16-byte tests cost
+// a memory access instead of a system call each. A window holds what one positioned read returned;
+// on a file that does not change, every answer is the one a positioned read would give. When the
+// file changes underneath, answers may mix old and new bytes, but nothing reads outside a buffer.
+#ifndef QUILLON_ENGINE_BLOCK_READER_H_
+#define QUILLON_ENGINE_BLOCK_READER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "engine/file_io.h"
+
+namespace quillon {
+
+class BlockReader {
+ public:
+  // kScan follows the forward search through the file; kLink serves the reads that jump
+  // elsewhere (successor tests, chain walks), so a jump does not throw the scan window away.
+  enum Window { kScan = 0, kLink = 1 };
+
+  static constexpr size_t kScanWindowSize = size_t{1} << 20;
+  static constexpr size_t kLinkWindowSize = size_t{64} << 10;
+
+  BlockReader();
+
+  // Starts reading `file` (not owned; null detaches) and forgets every buffered byte. The
+  // windows' memory is allocated on first use and kept until Release.
+  void Attach(InputFile* file);
+  // Detaches and frees the windows.
+  void Release();
+
+  // With direct reads on, every Peek and every position FindSelfOffset tests is one positioned
+  // read of just the bytes asked for, as the scanner was first written. Slow; kept to measure
+  // against and to check that the windows change no result.
+  void SetDirectReads(bool on) { direct_ = on; }
+
+  // The `size` bytes at `offset`, or null when they cannot all be read: the offset is 2^31 or
+  // more, or the file ends first. `size` is at most kLinkWindowSize. A miss refills `window`.
+  // The pointer stays valid until the next call.
+  const uint8_t* Peek(uint32_t offset, uint32_t size, Window window);
+
+  // Looks for a chain candidate: the first position q = from + 4k whose four bytes hold q itself,
+  // such that `need` bytes can be read at q. Stops at the first q at which they cannot: returns
+  // false there. `need` is 4 or 16.
+  bool FindSelfOffset(uint32_t from, uint32_t need, uint32_t* found);
+
+  // Reads exactly `size` bytes at `offset` straight from the file (no window), for data larger
+  // than a window. Unlike Peek the offset is 64-bit and not limited: the caller checks the start.
+  bool ReadExact(uint64_t offset, void* buffer, size_t size);
+
+ private:
+  struct Buffer {
+    std::vector<uint8_t> bytes;
+    uint64_t start = 0;
+    size_t valid = 0;       // bytes of `bytes` that the last read delivered
+    bool endsFile = false;  // that read came back short: the file ends at start + valid
+  };
+
+  // True when [offset, offset + size) lies in the buffer.
+  static bool Holds(const Buffer& b, uint64_t offset, uint64_t size) {
+    return offset >= b.start && offset + size <= b.start + b.valid;
+  }
+  // True when a buffer has seen the end of the file before offset + size.
+  bool KnownToEndBefore(uint64_t end) const;
+  void Fill(Buffer* b, size_t capacity, uint64_t offset);
+
+  const uint8_t* PeekDirect(uint32_t offset, uint32_t size, Window window);
+
+  InputFile* file_ = nullptr;
+  bool direct_ = false;
+  Buffer windows_[2];
+};
+
+}  // namespace quillon
+
+#endif  // QUILLON_ENGINE_BLOCK_READER_H_

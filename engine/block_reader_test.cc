@@ -1,0 +1,97 @@
+#include "engine/block_reader.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/block_format.h"
+
+#include "engine/testing/mailbox_builder.h"
+#include "engine/testing/mem_file_system.h"
+
+namespace quillon {
+namespace {
+
+// What one positioned read of exactly `size` bytes would give.
+bool Expected(const std::string& file, uint32_t offset, uint32_t size, std::string* bytes) {
+  if (offset >= kReadableLimit || uint64_t{offset} + size > file.size()) return false;
+  *bytes = file.substr(offset, size);
+  return true;
+}
+
+TEST(BlockReaderTest, WindowedReadsGiveWhatSingleReadsGive) {
+  // Larger than the scan window, so reads cross and refill both windows.
+  const std::string file = FillerText(BlockReader::kScanWindowSize * 2 + 12345, 3);
+  MemFileSystem files;
+  files.Put("f", file);
+  std::string error;
+  auto in = files.OpenForReading("f", &error);
+  BlockReader reader;
+  reader.Attach(in.get());
+  uint32_t x = 99;
+  for (int i = 0; i < 20000; ++i) {
+    x = x * 1103515245u + 12345u;
+    // Mostly near the end of the file and the windows' edges, where mistakes hide.
+    uint32_t offset = (i % 4 == 0) ? x % (file.size() + 64)
+                                   : static_cast<uint32_t>(file.size()) - x % 80;
+    if (i % 97 == 0) offset = 0x80000000u + x % 16;
+    const uint32_t size = (i % 3 == 0) ? 4 : (i % 3 == 1 ? 16 : 1 + x % 4096);
+    std::string want;
+    const bool ok = Expected(file, offset, size, &want);
+    const uint8_t* got =
+        reader.Peek(offset, size, i % 2 ? BlockReader::kScan : BlockReader::kLink);
+    ASSERT_EQ(got != nullptr, ok) << offset << "+" << size;
+    if (ok) {
+      ASSERT_EQ(std::string(reinterpret_cast<const char*>(got), size), want);
+    }
+  }
+}
+
+TEST(BlockReaderTest, FindSelfOffsetStepsByFourAndStopsWhereBytesRunOut) {
+  MailboxBuilder mb(BlockReader::kScanWindowSize + 0x1000);
+  mb.PutWord(0x104, 0x104);
+  mb.PutWord(0x10A, 0x10A);  // off the 4-byte steps of a search from 0x108: never seen
+  // The first window starts at 0x100; a header here crosses its end.
+  const uint32_t near = 0x100 + static_cast<uint32_t>(BlockReader::kScanWindowSize) - 8;
+  mb.PutWord(near, near);
+  const uint32_t last = static_cast<uint32_t>(mb.bytes.size()) - 8;
+  mb.PutWord(last, last);
+  MemFileSystem files;
+  files.Put("f", mb.bytes);
+  std::string error;
+  auto in = files.OpenForReading("f", &error);
+  for (bool direct : {false, true}) {
+    SCOPED_TRACE(direct);
+    BlockReader reader;
+    reader.SetDirectReads(direct);
+    reader.Attach(in.get());
+    uint32_t found = 0;
+    ASSERT_TRUE(reader.FindSelfOffset(0x100, 16, &found));
+    EXPECT_EQ(found, 0x104u);
+    ASSERT_TRUE(reader.FindSelfOffset(0x108, 16, &found));
+    EXPECT_EQ(found, near);
+    // Only 8 bytes remain at `last`: found when 4 are needed, not when 16 are.
+    EXPECT_FALSE(reader.FindSelfOffset(near + 4, 16, &found));
+    ASSERT_TRUE(reader.FindSelfOffset(near + 4, 4, &found));
+    EXPECT_EQ(found, last);
+    EXPECT_FALSE(reader.FindSelfOffset(0xFFFFFFF0u, 4, &found));
+  }
+}
+
+TEST(BlockReaderTest, AFileThatShrinksUnderneathIsReadSafely) {
+  MemFileSystem files;
+  files.Put("f", FillerText(3 << 20, 1));
+  std::string error;
+  auto in = files.OpenForReading("f", &error);
+  BlockReader reader;
+  reader.Attach(in.get());
+  ASSERT_NE(reader.Peek(100, 16, BlockReader::kScan), nullptr);
+  files.Mutable("f")->resize(2000);
+  // Bytes still in a window may be served; beyond the new end nothing is, and nothing crashes.
+  EXPECT_EQ(reader.Peek(2u << 20, 16, BlockReader::kLink), nullptr);
+  uint32_t found;
+  EXPECT_FALSE(reader.FindSelfOffset(1u << 20, 16, &found));
+  files.Mutable("f")->clear();
+  EXPECT_EQ(reader.Peek(3 << 20, 4, BlockReader::kScan), nullptr);
+}
+
+}  // namespace
+}  // namespace quillon

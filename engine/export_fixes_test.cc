@@ -1,0 +1,113 @@
+// Where the engine deliberately does better than "try forever, never check, skip short mail":
+// bounded creation retries, write failures, and one-block messages.
+#include <gtest/gtest.h>
+
+#include "engine/mailbox_extractor.h"
+#include "engine/testing/mailbox_builder.h"
+#include "engine/testing/mem_file_system.h"
+
+namespace quillon {
+namespace {
+
+// Three messages of two blocks each, 0x300 bytes long.
+std::string ThreeMessages() {
+  MailboxBuilder mb(0x3000);
+  for (uint32_t i = 0; i < 3; ++i) {
+    mb.Message({0x100 + 0x600 * i, 0x400 + 0x600 * i}, FillerText(0x300, i));
+  }
+  return mb.bytes;
+}
+
+class FixesTest : public ::testing::Test {
+ protected:
+  FixesTest() : engine(&files) { engine.m_pSink = &sink; }
+  int Export(const std::string& mailbox) {
+    files.Put("/mail/Sent.dbx", mailbox);
+    return engine.ExportMailbox("/mail/Sent.dbx", "/out");
+  }
+  size_t OutCount() const { return files.FilesUnder("/out/").size(); }
+  MemFileSystem files;
+  RecordingSink sink;
+  CMailboxExtractor engine;
+};
+
+TEST_F(FixesTest, AFolderThatAcceptsNoFileEndsTheExport) {
+  files.failCreate = [](const std::string&) { return true; };
+  EXPECT_EQ(Export(ThreeMessages()), E_FAIL);
+  EXPECT_EQ(sink.names.size(), CMailboxExtractor::kMaxCreateFailures);
+  EXPECT_EQ(engine.LastFailure().kind, ExportFailure::kCreateFile);
+  EXPECT_EQ(engine.LastFailure().reason, "Permission denied");
+}
+
+TEST_F(FixesTest, FailuresBelowTheLimitOnlyMoveNumbersOn) {
+  // One short of the limit, twice, for different messages: every message is still written.
+  const uint32_t limit = CMailboxExtractor::kMaxCreateFailures;
+  files.failCreate = [limit](const std::string& path) {
+    const int n = std::stoi(path.substr(path.rfind('-') + 1));
+    return (n >= 2 && n < 2 + int(limit) - 1) || (n >= 70 && n < 70 + int(limit) - 1);
+  };
+  EXPECT_EQ(Export(ThreeMessages()), 0);
+  EXPECT_EQ(engine.FilesWritten(), 3u);
+  EXPECT_TRUE(files.Has("/out/Sent.dbx-1.eml"));
+  EXPECT_TRUE(files.Has("/out/Sent.dbx-" + std::to_string(1 + limit) + ".eml"));
+  EXPECT_EQ(OutCount(), 3u);
+}
+
+TEST_F(FixesTest, AFullDiskRemovesTheIncompleteFileAndStops) {
+  // Room for the first message and a part of the second.
+  files.diskCapacity = 0x300 + 0x100;
+  EXPECT_EQ(Export(ThreeMessages()), E_FAIL);
+  EXPECT_EQ(engine.LastFailure().kind, ExportFailure::kWriteFile);
+  EXPECT_EQ(engine.LastFailure().path, "/out/Sent.dbx-2.eml");
+  EXPECT_EQ(engine.LastFailure().reason, "No space left on device");
+  EXPECT_EQ(files.Get("/out/Sent.dbx-1.eml"), FillerText(0x300, 0));
+  EXPECT_FALSE(files.Has("/out/Sent.dbx-2.eml"));
+  EXPECT_FALSE(files.Has("/out/Sent.dbx-3.eml"));  // the mailbox stopped there
+  EXPECT_EQ(sink.names.size(), 2u);
+  EXPECT_EQ(files.openOutputs, 0);
+}
+
+TEST_F(FixesTest, OneBlockMessagesAreFoundOnce) {
+  MailboxBuilder mb(0x3000);
+  const std::string a = mb.Message({0x100, 0x400}, FillerText(0x300, 1));
+  const std::string shortMail = mb.Message({0x800}, "Subject: ok\r\n\r\nThanks!\r\n");
+  const std::string b = mb.Message({0xC00, 0xE80}, FillerText(0x250, 2));
+  const std::string tiny = mb.Message({0x2000}, "x");
+  // A deleted one-block message (lengths 0x210 in a 0x1FC block) stays deleted.
+  mb.Block(0x1800, 0x1800, 0x1FC, 0x210, 0, "gone");
+  // Four bytes that hold their offset but are no block (the header would run past the end).
+  mb.PutWord(mb.bytes.size() - 8, static_cast<uint32_t>(mb.bytes.size() - 8));
+  EXPECT_EQ(Export(mb.bytes), 0);
+  ASSERT_EQ(OutCount(), 4u);
+  EXPECT_EQ(files.Get("/out/Sent.dbx-1.eml"), a);
+  EXPECT_EQ(files.Get("/out/Sent.dbx-2.eml"), shortMail);
+  EXPECT_EQ(files.Get("/out/Sent.dbx-3.eml"), b);
+  EXPECT_EQ(files.Get("/out/Sent.dbx-4.eml"), tiny);
+}
+
+TEST_F(FixesTest, AFolderOfOnlyShortMailNoLongerAnswersOne) {
+  MailboxBuilder mb(0x1000);
+  mb.Message({0x100}, "Subject: one\r\n\r\nfirst\r\n");
+  mb.Message({0x400}, "Subject: two\r\n\r\nsecond\r\n");
+  engine.UseDirectReads(false);
+  files.Put("/mail/Sent.dbx", mb.bytes);
+  ASSERT_EQ(engine.OpenMailbox("/mail/Sent.dbx", "/out"), 1);
+  engine.Reset();
+  EXPECT_EQ(Export(mb.bytes), 0);
+  EXPECT_EQ(OutCount(), 2u);
+}
+
+TEST_F(FixesTest, OneBlockPassSkipsBlocksOfFoundMessages) {
+  // With a zero first word the scanner itself takes a chain's last block as a one-block
+  // message; the extra pass must not add it a second time, nor any block of a chain.
+  MailboxBuilder mb(0x2000, 0);
+  const std::string text = mb.Message({0x100, 0x400, 0x700}, FillerText(0x450, 4));
+  mb.Message({0x1000}, "lonely");
+  EXPECT_EQ(Export(mb.bytes), 0);
+  EXPECT_EQ(OutCount(), 3u);
+  EXPECT_EQ(files.Get("/out/Sent.dbx-2.eml"), text.substr(0x400));
+  EXPECT_EQ(files.Get("/out/Sent.dbx-3.eml"), "lonely");
+}
+
+}  // namespace
+}  // namespace quillon
