@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Runs every test: the native build (warnings are errors), the sanitizer build, the fuzzer for a
+# bounded time, and the Windows program's tests under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/ensure-packages.sh
+ensure_packages "${NATIVE_BUILD_PACKAGES[@]}"
+
+echo "== native build and tests"
+cmake --preset native -DQUILLON_WERROR=ON >/dev/null
+cmake --build build/native -j"$(nproc)"
+ctest --test-dir build/native --output-on-failure -j"$(nproc)"
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
+cmake --preset asan -DQUILLON_WERROR=ON >/dev/null
+cmake --build build/asan -j"$(nproc)"
+ctest --test-dir build/asan --output-on-failure -j"$(nproc)"
+
+if [ -x scripts/fuzz.sh ]; then
+  echo "== fuzzing the engine"
+  scripts/fuzz.sh 60
+fi
+
+if [ -x scripts/test-windows.sh ]; then
+  echo "== Windows program under Wine"
+  scripts/test-windows.sh
+fi
+echo "All tests passed."
