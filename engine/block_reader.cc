@@ -64,6 +64,7 @@ bool BlockReader::FindSelfOffset(uint32_t from, uint32_t need, uint32_t* found) 
   uint64_t q = from;
   if (direct_) {
     for (; q < kReadableLimit; q += 4) {
+      if (Aborted()) return false;
       const uint8_t* bytes = PeekDirect(static_cast<uint32_t>(q), need, kScan);
       if (!bytes) return false;
       if (LoadLE32(bytes) == q) {
@@ -77,7 +78,8 @@ bool BlockReader::FindSelfOffset(uint32_t from, uint32_t need, uint32_t* found) 
   for (;;) {
     if (q >= kReadableLimit) return false;
     if (!Holds(b, q, need)) {
-      if (KnownToEndBefore(q + need)) return false;
+      // Checked once a window, so a stop request ends even a search through 2 GiB promptly.
+      if (Aborted() || KnownToEndBefore(q + need)) return false;
       Fill(&b, kScanWindowSize, q);
       if (!Holds(b, q, need)) return false;
     }

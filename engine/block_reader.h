@@ -6,6 +6,7 @@
 #define QUILLON_ENGINE_BLOCK_READER_H_
 
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -34,6 +35,9 @@ class BlockReader {
   // read of just the bytes asked for, as the scanner was first written. Slow; kept to measure
   // against and to check that the windows change no result.
   void SetDirectReads(bool on) { direct_ = on; }
+
+  // FindSelfOffset gives up (returns false) once *abort is true; null never aborts.
+  void SetAbortFlag(const std::atomic<bool>* abort) { abort_ = abort; }
 
   // The `size` bytes at `offset`, or null when they cannot all be read: the offset is 2^31 or
   // more, or the file ends first. `size` is at most kLinkWindowSize. A miss refills `window`.
@@ -64,11 +68,13 @@ class BlockReader {
   // True when a buffer has seen the end of the file before offset + size.
   bool KnownToEndBefore(uint64_t end) const;
   void Fill(Buffer* b, size_t capacity, uint64_t offset);
+  bool Aborted() const { return abort_ && abort_->load(std::memory_order_relaxed); }
 
   const uint8_t* PeekDirect(uint32_t offset, uint32_t size, Window window);
 
   InputFile* file_ = nullptr;
   bool direct_ = false;
+  const std::atomic<bool>* abort_ = nullptr;
   Buffer windows_[2];
 };
 

@@ -109,5 +109,41 @@ TEST_F(FixesTest, OneBlockPassSkipsBlocksOfFoundMessages) {
   EXPECT_EQ(files.Get("/out/Sent.dbx-3.eml"), "lonely");
 }
 
+TEST_F(FixesTest, AnAbortEndsTheSearchAndTheCopyPromptly) {
+  // Requested before the export: nothing is announced or written.
+  engine.RequestAbort();
+  EXPECT_EQ(Export(ThreeMessages()), E_UNEXPECTED);
+  EXPECT_TRUE(sink.names.empty());
+  EXPECT_EQ(OutCount(), 0u);
+  engine.ClearAbort();
+
+  // During the search of a large file: a few reads later it is over, long before the end.
+  MailboxBuilder big(64u << 20);
+  big.Message({(64u << 20) - 0x1000, (64u << 20) - 0x800}, FillerText(0x300, 1));
+  files.onRead = [this](uint64_t, size_t) {
+    if (files.readCalls == 2) engine.RequestAbort();
+  };
+  EXPECT_EQ(Export(big.bytes), E_UNEXPECTED);
+  EXPECT_LE(files.readCalls, 4u);
+  EXPECT_EQ(OutCount(), 0u);
+  engine.ClearAbort();
+
+  // During the copy of a message: its file is removed, the ones before it stay.
+  MailboxBuilder mb(12u << 20);
+  const std::string first = mb.Message({0x100, 0x400}, FillerText(0x300, 2));
+  const uint32_t size = 5u << 20;
+  mb.Block(0x1000, 0x1000, size, size, 0x1000 + 16 + size, FillerText(size, 3));
+  mb.Block(0x1000 + 16 + size, 0x1000 + 16 + size, 0x20, 0x10, 0, FillerText(0x10, 4));
+  files.readCalls = 0;
+  files.onRead = [this](uint64_t, size_t size) {
+    if (size == 1) engine.RequestAbort();  // the probe of the big block's last byte
+  };
+  EXPECT_EQ(Export(mb.bytes), E_UNEXPECTED);
+  EXPECT_EQ(files.Get("/out/Sent.dbx-1.eml"), first);
+  EXPECT_FALSE(files.Has("/out/Sent.dbx-2.eml"));
+  EXPECT_EQ(files.openOutputs, 0);
+  EXPECT_EQ(engine.LastFailure().kind, ExportFailure::kNone);
+}
+
 }  // namespace
 }  // namespace quillon

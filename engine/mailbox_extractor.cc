@@ -21,7 +21,9 @@ bool HasUsableLengths(const BlockHeader& h) {
 
 CMailboxExtractor::CMailboxExtractor() : CMailboxExtractor(quillon::PlatformFileSystem()) {}
 
-CMailboxExtractor::CMailboxExtractor(quillon::FileSystem* files) : m_files(files) {}
+CMailboxExtractor::CMailboxExtractor(quillon::FileSystem* files) : m_files(files) {
+  m_reader.SetAbortFlag(&m_abort);
+}
 
 CMailboxExtractor::~CMailboxExtractor() { Reset(); }
 
@@ -91,6 +93,10 @@ int CMailboxExtractor::CollectMessages() {
     // Walk the chain that starts at cur, whose header is h.
     MessageMap::BlockList list = m_messages.BeginList();
     for (;;) {
+      if (AbortRequested()) {
+        m_messages.Discard(list);
+        return 0;
+      }
       if (h.nextOffset == 0 || h.selfOffset != cur) {
         m_messages.Append(list, cur);  // the message's last block
         StoreChain(list, 0);
@@ -169,6 +175,7 @@ bool CMailboxExtractor::Flush(OutputFile* out, const std::string& path) {
 bool CMailboxExtractor::CopyMessage(size_t entry, OutputFile* out, const std::string& path) {
   bool ok = true;
   m_messages.ForEachBlock(entry, [&](uint32_t offset) {
+    if (AbortRequested()) return ok = false;
     BlockHeader h;
     if (!ReadBlockHeader(offset, &h)) return true;  // contributes nothing
     if (h.dataLength > m_nFileSize || h.dataLength > h.blockSize) return false;  // message ends
@@ -194,6 +201,7 @@ bool CMailboxExtractor::CopyMessage(size_t entry, OutputFile* out, const std::st
     uint8_t last;
     if (!m_reader.ReadExact(dataAt + h.dataLength - 1, &last, 1)) return true;
     for (uint64_t done = 0; done < h.dataLength;) {
+      if (AbortRequested()) return ok = false;
       if (m_copyFill == m_copyBuffer.size() && !(ok = Flush(out, path))) return false;
       const size_t n = static_cast<size_t>(
           std::min<uint64_t>(h.dataLength - done, m_copyBuffer.size() - m_copyFill));
@@ -223,7 +231,7 @@ int CMailboxExtractor::WriteMessages() {
       std::snprintf(number, sizeof number, "-%u.eml", n);
       const std::string path = m_strPrefix + number;
       const uint32_t m = n + 1;
-      if (!m_pSink->OnNextFile(path.c_str() + nameAt)) {
+      if (AbortRequested() || !m_pSink->OnNextFile(path.c_str() + nameAt)) {
         result = E_UNEXPECTED;
         break;
       }
@@ -260,7 +268,8 @@ int CMailboxExtractor::WriteMessages() {
         // Never leave a file that looks like a whole message but is not.
         out.reset();
         m_files->Remove(path);
-        result = E_FAIL;
+        result = AbortRequested() && m_failure.kind == ExportFailure::kNone ? E_UNEXPECTED
+                                                                            : E_FAIL;
         break;
       }
       ++m_filesWritten;
@@ -293,7 +302,11 @@ int CMailboxExtractor::ExportMailbox(const char* mailboxPath, const char* backup
       return r;
     }
     if (r == 0) CollectMessages();
-    CollectSingleBlockMessages();
+    if (!AbortRequested()) CollectSingleBlockMessages();
+    if (AbortRequested()) {
+      Reset();
+      return E_UNEXPECTED;
+    }
     if (m_messages.empty()) {
       Reset();
       return 1;

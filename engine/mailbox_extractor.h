@@ -3,6 +3,7 @@
 #ifndef QUILLON_ENGINE_MAILBOX_EXTRACTOR_H_
 #define QUILLON_ENGINE_MAILBOX_EXTRACTOR_H_
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -80,6 +81,13 @@ class CMailboxExtractor {
   bool IsSelfReferencing(uint32_t offset);
   bool PassesChainStartTest(uint32_t offset, const BlockHeader& header);
 
+  // Asks a running ExportMailbox, from any thread, to stop as soon as it can: within one read
+  // window of its search or one block of its copying. It then returns E_UNEXPECTED with its
+  // files closed and the message it was writing removed. The request stays until ClearAbort.
+  void RequestAbort() { m_abort.store(true, std::memory_order_relaxed); }
+  void ClearAbort() { m_abort.store(false, std::memory_order_relaxed); }
+  bool AbortRequested() const { return m_abort.load(std::memory_order_relaxed); }
+
   // For callers that report: the last export's failure, and how many .eml files it wrote.
   const ExportFailure& LastFailure() const { return m_failure; }
   uint32_t FilesWritten() const { return m_filesWritten; }
@@ -122,6 +130,7 @@ class CMailboxExtractor {
   ExportFailure m_failure;
   uint32_t m_filesWritten = 0;
   uint64_t m_bytesWritten = 0;
+  std::atomic<bool> m_abort{false};
 };
 
 #endif  // QUILLON_ENGINE_MAILBOX_EXTRACTOR_H_
