@@ -1,0 +1,165 @@
+#!/usr/bin/env python3
+"""Benchmarks `quillon export` against the floor and the peer tool undbx.
+
+Generates (and caches) realistic fragmented mailbox folders with deleted messages, warms the page
+cache, runs every tool several times on each folder with output on tmpfs (and, for the 1 GiB
+folder, on disk), and prints one table of medians: seconds, MB/s, ratio to the floor, peak
+resident memory and messages written, then the growth of time and memory per GiB.
+
+    bench/run.py [--build build/native] [--cache DIR] [--runs N] [--sizes 64M,256M,1G,2044M]
+"""
+import argparse
+import os
+import resource  # noqa: F401  (ru_maxrss comes from os.wait4)
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+MIB = 1 << 20
+
+
+def parse_size(text):
+    units = {"K": 1 << 10, "M": 1 << 20, "G": 1 << 30}
+    if text[-1].upper() in units:
+        return int(text[:-1]) * units[text[-1].upper()]
+    return int(text)
+
+
+def run(argv, cwd=None):
+    """Runs argv; returns (seconds, peak RSS in bytes, exit status)."""
+    start = time.perf_counter()
+    proc = subprocess.Popen(argv, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(proc.pid, 0)
+    seconds = time.perf_counter() - start
+    return seconds, usage.ru_maxrss * 1024, os.waitstatus_to_exitcode(status)
+
+
+def count_files(folder):
+    n = 0
+    for _, _, files in os.walk(folder):
+        n += len(files)
+    return n
+
+
+def generate(mkdbx, cache, size):
+    os.makedirs(cache, exist_ok=True)
+    path = os.path.join(cache, "bench-%d.dbx" % size)
+    manifest = path + ".manifest"
+    if not (os.path.exists(path) and os.path.exists(manifest)):
+        deleted = max(10, size // (3 * MIB))
+        subprocess.run([mkdbx, "--seed", "2026", "--size", str(size), "--fragmented",
+                        "--deleted", str(deleted), "--manifest", manifest, path], check=True)
+    return path, manifest
+
+
+def warm(path):
+    with open(path, "rb") as f:
+        while f.read(8 * MIB):
+            pass
+
+
+def fresh(folder):
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--build", default=os.path.join(here, "..", "build", "native"))
+    ap.add_argument("--cache", default="/var/tmp/quillon-bench")
+    ap.add_argument("--runs", type=int, default=3)
+    ap.add_argument("--sizes", default="64M,256M,1G,2044M")
+    ap.add_argument("--disk-out", default=None,
+                    help="folder on disk for the on-disk runs (default: under --cache)")
+    args = ap.parse_args()
+
+    build = os.path.abspath(args.build)
+    quillon = os.path.join(build, "quillon")
+    mkdbx = os.path.join(build, "gen", "quillon-mkdbx")
+    floor = os.path.join(build, "bench", "quillon-bench-floor")
+    literal = os.path.join(build, "bench", "quillon-bench-literal")
+    undbx = shutil.which("undbx")
+    for tool in (quillon, mkdbx, floor, literal):
+        if not os.path.exists(tool):
+            sys.exit("missing %s: build the native preset first" % tool)
+    shm = "/dev/shm/quillon-bench-out"
+    disk = args.disk_out or os.path.join(args.cache, "out")
+
+    sizes = [parse_size(s) for s in args.sizes.split(",")]
+    rows = []
+    for size in sizes:
+        path, manifest = generate(mkdbx, args.cache, size)
+        live = sum(1 for line in open(manifest) if line.strip() and not line.startswith("#"))
+        warm(path)
+        tools = [
+            ("floor", lambda out: [floor, path, manifest, out]),
+            ("quillon export", lambda out: [quillon, "export", "-q", "-o", out, path]),
+            ("quillon --dry-run", lambda out: [quillon, "export", "-q", "--dry-run", "-o", out,
+                                               path]),
+        ]
+        if undbx:
+            tools.append(("undbx", lambda out: [undbx, "-v", "0", path, out]))
+            tools.append(("undbx --recover", lambda out: [undbx, "-v", "0", "-r", path, out]))
+        if size <= 64 * MIB:
+            tools.append(("literal reads", lambda out: [literal, path, out]))
+        places = [("tmpfs", shm)]
+        if 1 << 30 <= size < 2 << 30 and size == max(s for s in sizes if s < 2 << 30):
+            places.append(("disk", disk))
+        for place, out in places:
+            floor_seconds = None
+            for name, argv in tools:
+                times, peaks, files = [], [], 0
+                for _ in range(args.runs):
+                    fresh(out)
+                    seconds, peak, status = run(argv(out))
+                    if status != 0:
+                        print("warning: %s exited %d" % (name, status), file=sys.stderr)
+                    times.append(seconds)
+                    peaks.append(peak)
+                    files = count_files(out)
+                fresh(out)
+                seconds = statistics.median(times)
+                if name == "floor":
+                    floor_seconds = seconds
+                rows.append(dict(size=size, place=place, tool=name, seconds=seconds,
+                                 mbps=size / seconds / 1e6, ratio=seconds / floor_seconds,
+                                 peak=max(peaks), files=files, live=live))
+                print("%6d MiB %-5s %-18s %7.2f s  %6.0f MB/s  %5.2fx  %6.1f MiB  %d files"
+                      % (size // MIB, place, name, seconds, size / seconds / 1e6,
+                         seconds / floor_seconds, max(peaks) / MIB, files), file=sys.stderr)
+        shutil.rmtree(shm, ignore_errors=True)
+
+    print()
+    print("| folder | output | tool | seconds | MB/s | vs floor | peak RSS | files written "
+          "| live messages |")
+    print("|---:|---|---|---:|---:|---:|---:|---:|---:|")
+    for r in rows:
+        print("| %d MiB | %s | %s | %.2f | %.0f | %.2fx | %.1f MiB | %d | %d |"
+              % (r["size"] // MIB, r["place"], r["tool"], r["seconds"], r["mbps"], r["ratio"],
+                 r["peak"] / MIB, r["files"], r["live"]))
+
+    print()
+    print("Growth per GiB (least squares over the tmpfs runs of every size):")
+    print()
+    print("| tool | seconds per GiB | peak RSS per GiB |")
+    print("|---|---:|---:|")
+    for tool in dict.fromkeys(r["tool"] for r in rows):
+        pts = [(r["size"] / (1 << 30), r["seconds"], r["peak"] / MIB)
+               for r in rows if r["tool"] == tool and r["place"] == "tmpfs"]
+        if len(pts) < 2:
+            continue
+        xs = [p[0] for p in pts]
+        mx = statistics.mean(xs)
+        den = sum((x - mx) ** 2 for x in xs)
+
+        def slope(i):
+            my = statistics.mean(p[i] for p in pts)
+            return sum((p[0] - mx) * (p[i] - my) for p in pts) / den
+        print("| %s | %.2f s | %.1f MiB |" % (tool, slope(1), slope(2)))
+
+
+if __name__ == "__main__":
+    main()
