@@ -76,6 +76,44 @@ TEST(BlockReaderTest, FindSelfOffsetStepsByFourAndStopsWhereBytesRunOut) {
   }
 }
 
+TEST(BlockReaderTest, FindSelfOffsetAgreesWithAPlainScan) {
+  // Self-referencing words at random places, some off the search's step, some at window ends.
+  MailboxBuilder mb(3 * BlockReader::kScanWindowSize + 777);
+  uint32_t x = 5;
+  for (int i = 0; i < 3000; ++i) {
+    x = x * 1664525u + 1013904223u;
+    const uint32_t at = x % static_cast<uint32_t>(mb.bytes.size() - 4);
+    mb.PutWord(at, at);
+  }
+  const auto plain = [&](uint32_t from, uint32_t need, uint32_t* found) {
+    for (uint64_t q = from; q + need <= mb.bytes.size(); q += 4) {
+      if (LoadLE32(reinterpret_cast<const uint8_t*>(mb.bytes.data()) + q) == q) {
+        *found = static_cast<uint32_t>(q);
+        return true;
+      }
+    }
+    return false;
+  };
+  MemFileSystem files;
+  files.Put("f", mb.bytes);
+  std::string error;
+  auto in = files.OpenForReading("f", &error);
+  BlockReader reader;
+  reader.Attach(in.get());
+  for (uint32_t from : {0u, 1u, 2u, 3u}) {
+    for (uint32_t need : {4u, 16u}) {
+      uint32_t p = from, want = 0, got = 0;
+      for (;;) {
+        const bool expected = plain(p, need, &want);
+        ASSERT_EQ(reader.FindSelfOffset(p, need, &got), expected) << p;
+        if (!expected) break;
+        ASSERT_EQ(got, want);
+        p = got + 4;
+      }
+    }
+  }
+}
+
 TEST(BlockReaderTest, AFileThatShrinksUnderneathIsReadSafely) {
   MemFileSystem files;
   files.Put("f", FillerText(3 << 20, 1));
