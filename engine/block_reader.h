@@ -49,6 +49,14 @@ class BlockReader {
   // false there. `need` is 4 or 16.
   bool FindSelfOffset(uint32_t from, uint32_t need, uint32_t* found);
 
+  // One-block candidates: 4-aligned offsets q >= 4 whose 16 bytes form a header that names q as
+  // its own offset, has next offset 0 and passes the length tests. While a file is attached the
+  // reader notes them in every scan window the search fills, so finding them later costs no
+  // second pass over the file. TakeCandidates stops the noting and returns what was noted, in
+  // ascending order, and *scanFrom: every 4-aligned offset below it was examined; the caller
+  // examines the rest.
+  std::vector<uint32_t> TakeCandidates(uint32_t* scanFrom);
+
   // Reads exactly `size` bytes at `offset` straight from the file (no window), for data larger
   // than a window. Unlike Peek the offset is 64-bit and not limited: the caller checks the start.
   bool ReadExact(uint64_t offset, void* buffer, size_t size);
@@ -68,6 +76,10 @@ class BlockReader {
   // True when a buffer has seen the end of the file before offset + size.
   bool KnownToEndBefore(uint64_t end) const;
   void Fill(Buffer* b, size_t capacity, uint64_t offset);
+  // The first position from `pos` on, in steps of 4 up to `end`, whose word holds itself; a
+  // position past `end` when there is none. [pos, end + 4) must lie in the buffer.
+  static uint32_t ScanBuffer(const Buffer& b, uint32_t pos, uint32_t end);
+  void NoteCandidates(const Buffer& b);
   bool Aborted() const { return abort_ && abort_->load(std::memory_order_relaxed); }
 
   const uint8_t* PeekDirect(uint32_t offset, uint32_t size, Window window);
@@ -75,6 +87,11 @@ class BlockReader {
   InputFile* file_ = nullptr;
   bool direct_ = false;
   const std::atomic<bool>* abort_ = nullptr;
+
+  bool noting_ = false;
+  std::vector<uint32_t> candidates_;
+  uint64_t candidatesFrom_ = 4;              // aligned: the first offset not yet examined
+  uint64_t firstGap_ = ~uint64_t{0};         // where examined windows first left a hole
   Buffer windows_[2];
 };
 

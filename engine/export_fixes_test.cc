@@ -109,6 +109,39 @@ TEST_F(FixesTest, OneBlockPassSkipsBlocksOfFoundMessages) {
   EXPECT_EQ(files.Get("/out/Sent.dbx-3.eml"), "lonely");
 }
 
+TEST_F(FixesTest, OneBlockMessagesAcrossWindowsAndJumps) {
+  // One-block messages everywhere: at window edges, inside skipped blocks, after long skips.
+  // They are noted while the search reads the file; the literal second pass must agree.
+  MailboxBuilder mb(5u << 20);
+  std::vector<std::string> expected;
+  uint32_t x = 17;
+  for (uint32_t at = 0x1000; at + 0x400 < mb.bytes.size();) {
+    x = x * 1664525u + 1013904223u;
+    if (x % 11 == 0) {
+      // A block whose bad lengths make the search skip far ahead, over one-block messages.
+      // Some jumps are longer than a read window.
+      const uint32_t skip = (x % 5 == 0) ? 0x180000 : (0x10000 + x % 0x30000) & ~3u;
+      mb.Block(at, at, skip, skip + 1, at);
+      at += 0x40;
+      continue;
+    }
+    const std::string text = FillerText(1 + x % 0x200, x);
+    mb.Message({at}, text);
+    expected.push_back(text);
+    at += 0x210 + (x % 64) * 4;
+  }
+  for (bool direct : {false, true}) {
+    SCOPED_TRACE(direct);
+    files = MemFileSystem();
+    engine.UseDirectReads(direct);
+    ASSERT_EQ(Export(mb.bytes), 0);
+    ASSERT_EQ(OutCount(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+      ASSERT_EQ(files.Get("/out/Sent.dbx-" + std::to_string(i + 1) + ".eml"), expected[i]);
+    }
+  }
+}
+
 TEST_F(FixesTest, AnAbortEndsTheSearchAndTheCopyPromptly) {
   // Requested before the export: nothing is announced or written.
   engine.RequestAbort();

@@ -143,16 +143,22 @@ uint32_t CMailboxExtractor::CollectSingleBlockMessages() {
   // A chain's last block is the one block of each walk that is not in the visited set; with it
   // added, the set holds every block of every message found so far.
   m_messages.ForEachRunEnd([this](uint32_t offset) { m_visited.Insert(offset); });
-  uint32_t added = 0;
-  uint32_t p = 4;
+  // The search already examined most of the file on its way; look at the rest now.
+  uint32_t p;
+  std::vector<uint32_t> candidates = m_reader.TakeCandidates(&p);
+  p = std::max<uint32_t>(4, (p + 3) & ~3u);
   while (m_reader.FindSelfOffset(p, quillon::kBlockHeaderSize, &p)) {
     BlockHeader h;
     ReadBlockHeader(p, &h);
-    if (h.nextOffset == 0 && HasUsableLengths(h) && !m_visited.Contains(p)) {
-      m_messages.AddSingle(p);
+    if (h.nextOffset == 0 && HasUsableLengths(h)) candidates.push_back(p);
+    p += 4;
+  }
+  uint32_t added = 0;
+  for (uint32_t offset : candidates) {
+    if (!m_visited.Contains(offset)) {
+      m_messages.AddSingle(offset);
       ++added;
     }
-    p += 4;
   }
   m_messages.FinishSingles();
   return added;
