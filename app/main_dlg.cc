@@ -1,0 +1,121 @@
+// Compiled with the GBK execution character set: its texts go to the ANSI window calls.
+#include "app/main_dlg.h"
+
+#include "discovery/store_locator.h"
+
+namespace {
+
+// Which edges of each control follow the dialog's right and bottom edges.
+const AnchorEntry kMainAnchors[] = {
+    {IDC_MAILBOX_FOLDER, ANCHOR_SIZE_X},
+    {IDC_BACKUP_LABEL, ANCHOR_MOVE_Y},
+    {IDC_BACKUP_FOLDER, ANCHOR_SIZE_X | ANCHOR_MOVE_Y},
+    {IDC_EXPORT, ANCHOR_MOVE_X | ANCHOR_MOVE_Y},
+    {IDC_FIND_MAILBOXES, ANCHOR_MOVE_X},
+    {IDC_MAILBOX_LIST, ANCHOR_SIZE_X | ANCHOR_SIZE_Y},
+    {IDC_PROGRESS, ANCHOR_MOVE_Y},
+    {IDC_INSTRUCTION, ANCHOR_MOVE_Y},
+    // Outside a group MOVE_X wins over SIZE_X: the status text moves and keeps its width.
+    {IDC_STATUS, ANCHOR_SIZE_X | ANCHOR_MOVE_X | ANCHOR_MOVE_Y},
+    {IDC_CANCEL_EXPORT, ANCHOR_MOVE_X | ANCHOR_MOVE_Y},
+    {-1, 0},
+};
+
+constexpr DWORD kListExtendedStyle = 0x25;  // grid lines, check boxes, full-row select
+
+}  // namespace
+
+BEGIN_MESSAGE_MAP(CMainDlg, CDialog)
+ON_WM_SYSCOMMAND()
+ON_WM_PAINT()
+ON_WM_QUERYDRAGICON()
+ON_WM_SIZE()
+ON_BN_CLICKED(IDC_FIND_MAILBOXES, OnFindMailboxFiles)
+ON_BN_CLICKED(IDC_EXPORT, OnExport)
+ON_BN_CLICKED(IDC_CANCEL_EXPORT, OnCancelExport)
+ON_WM_TIMER()
+ON_WM_DESTROY()
+END_MESSAGE_MAP()
+
+CMainDlg::CMainDlg(CWnd* pParent) : CDialog(IDD, pParent), CDialogLayout(static_cast<CWnd&>(*this)) {
+  m_appIcon = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME));
+  m_workerThread = nullptr;
+  m_stopEvent = nullptr;
+  m_backupFolder = "";
+}
+
+// OnDestroy has already ended any worker and closed the stop event.
+CMainDlg::~CMainDlg() = default;
+
+void CMainDlg::DoDataExchange(CDataExchange* pDX) {
+  CDialog::DoDataExchange(pDX);
+  DDX_Control(pDX, IDC_MAILBOX_LIST, m_fileList);
+  DDX_Control(pDX, IDC_PROGRESS, m_progress);
+}
+
+BOOL CMainDlg::OnInitDialog() {
+  CDialog::OnInitDialog();
+  // Before anything is hidden or filled, so every control is recorded where the template put it.
+  InitLayout(kMainAnchors, true, WS_CLIPCHILDREN);
+
+  SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_appIcon));
+  SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_appIcon));
+  if (HWND cancel = GetDlgItem(IDC_CANCEL_EXPORT)) ::ShowWindow(cancel, SW_HIDE);
+
+  m_fileList.InsertColumn(0, "文件名", LVCFMT_LEFT, 400);
+  // Mask 0 replaces the whole extended style.
+  m_fileList.SendMessage(LVM_SETEXTENDEDLISTVIEWSTYLE, 0, kListExtendedStyle);
+
+  std::string folder;
+  bool found = quillon::ReadIdentityStoreRoot(folder);
+  if (!found || folder.empty()) found = quillon::ReadClientStoreRoot(folder);
+  if (found && !folder.empty()) {
+    SetDlgItemText(IDC_MAILBOX_FOLDER, folder.c_str());
+    SetDlgItemText(IDC_BACKUP_FOLDER, (folder + "\\Tamrel").c_str());
+  }
+
+  m_extractor.m_pSink = this;
+  return TRUE;
+}
+
+void CMainDlg::OnSysCommand(UINT nID, LPARAM lParam) { CDialog::OnSysCommand(nID, lParam); }
+
+void CMainDlg::OnPaint() {
+  if (!IsIconic()) {
+    CDialog::OnPaint();
+    return;
+  }
+  CPaintDC dc(this);
+  SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
+  const int cxIcon = ::GetSystemMetrics(SM_CXICON);
+  const int cyIcon = ::GetSystemMetrics(SM_CYICON);
+  RECT rect;
+  GetClientRect(&rect);
+  const int x = MinimisedIconOrigin(rect.right - rect.left, cxIcon);
+  const int y = MinimisedIconOrigin(rect.bottom - rect.top, cyIcon);
+  dc.DrawIcon(x, y, m_appIcon);
+}
+
+HCURSOR CMainDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_appIcon); }
+
+void CMainDlg::OnSize(UINT nType, int cx, int cy) {
+  CDialog::OnSize(nType, cx, cy);
+  if (nType != SIZE_MINIMIZED) UpdateLayout(cx, cy);
+}
+
+// The folder scan, the export and its cancel, its timer and its stop at destruction come with
+// the export job; until then the buttons do nothing.
+void CMainDlg::OnFindMailboxFiles() {}
+
+void CMainDlg::OnExport() {}
+
+void CMainDlg::OnCancelExport() {}
+
+void CMainDlg::OnTimer(UINT_PTR) {}
+
+void CMainDlg::OnDestroy() { CDialog::OnDestroy(); }
+
+bool CMainDlg::OnNextFile(const char* fileName) {
+  SetDlgItemText(IDC_STATUS, fileName);
+  return true;
+}

@@ -1,0 +1,23 @@
+// Finds the folder where Outlook Express keeps the current user's mailbox files, from the
+// per-user registry alone. Each route opens its keys with query access only and closes every key
+// it opened before it returns.
+#ifndef QUILLON_DISCOVERY_STORE_LOCATOR_H_
+#define QUILLON_DISCOVERY_STORE_LOCATOR_H_
+
+#include <string>
+
+namespace quillon {
+
+// The default identity's route: HKCU\Identities "Default User ID", then that identity's
+// "...\Outlook Express\5.0" key and its "Store Root", one trailing separator removed and
+// environment references expanded. True with `folder` set (possibly empty); false with `folder`
+// unchanged when a key or value is missing, the value is empty or a text overflows its buffer.
+bool ReadIdentityStoreRoot(std::string& folder);
+
+// The client's own route: HKCU\Software\Microsoft\Outlook Express "Store Root" plus "\Mail",
+// otherwise as ReadIdentityStoreRoot.
+bool ReadClientStoreRoot(std::string& folder);
+
+}  // namespace quillon
+
+#endif  // QUILLON_DISCOVERY_STORE_LOCATOR_H_
