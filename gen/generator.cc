@@ -1,0 +1,438 @@
+#include "gen/generator.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "gen/dbx_layout.h"
+#include "gen/index_tree.h"
+#include "gen/mail_text.h"
+#include "gen/message_info.h"
+#include "gen/random.h"
+
+namespace quillon::gen {
+namespace {
+
+using namespace dbx;
+
+// Separate streams, so the layout never changes which messages are deleted.
+constexpr uint64_t kLayoutStream = 0x11;
+constexpr uint64_t kDeletionStream = 0x12;
+// Messages are laid out a batch at a time; a batch closes once it holds this many blocks (about
+// 2 MB), so a fragmented layout mixes blocks across some dozens of messages.
+constexpr uint32_t kBatchBlocks = 4096;
+// In a fragmented layout a message is cut into runs of up to this many consecutive blocks, and
+// runs move at most this far from their place.
+constexpr uint32_t kMaxRunBlocks = 12;
+constexpr uint32_t kShuffleWindow = 24;
+// With a size bound, this many messages in a row that do not fit end the file.
+constexpr uint32_t kMaxMisses = 32;
+// A rough mean message size, to spread deletions over a file bounded by size only.
+constexpr uint64_t kMeanMessageBytes = 110000;
+
+// The object Outlook Express keeps at the start of the first info chunk: a view filter. It too
+// starts with its own offset.
+constexpr char kFilterText[] =
+    "((MSGCOL_FLAGS & ARF_WATCH) != 0 || (MSGCOL_FLAGS & ARF_IGNORE) != 0)";
+constexpr uint32_t kFilterObjectSize = 0x50;
+
+constexpr uint8_t kFileMagic[0x1C] = {
+    0xCF, 0xAD, 0x12, 0xFE, 0xC5, 0xFD, 0x74, 0x6F, 0x66, 0xE3, 0xD1, 0x11, 0x9A, 0x4E,
+    0x00, 0xC0, 0x4F, 0xA3, 0x09, 0xD4, 0x05, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00,
+};
+
+inline uint32_t SlotOffset(uint32_t slot) { return kFirstSegment + slot * kBlockSize; }
+
+inline uint32_t CeilDiv(uint32_t a, uint32_t b) { return (a + b - 1) / b; }
+
+// Next-fit packing of message-info records into info chunks: the first chunk until a record does
+// not fit, then chunks appended after the segments.
+struct InfoPacking {
+  uint32_t firstUsed = kFilterObjectSize;
+  uint32_t tailChunks = 0;
+  uint32_t tailUsed = 0;
+
+  // Where a record of `size` bytes goes: 0 for the first chunk, else 1 + tail chunk index, and
+  // the offset within the chunk.
+  void Place(uint32_t size, uint32_t* chunk, uint32_t* within) {
+    if (tailChunks == 0 && firstUsed + size <= kInfoChunkSize) {
+      *chunk = 0;
+      *within = firstUsed;
+      firstUsed += size;
+      return;
+    }
+    if (tailChunks == 0 || tailUsed + size > kInfoChunkSize) {
+      ++tailChunks;
+      tailUsed = 0;
+    }
+    *chunk = tailChunks;
+    *within = tailUsed;
+    tailUsed += size;
+  }
+};
+
+class MailboxWriter {
+ public:
+  MailboxWriter(const GeneratorOptions& options, Output& out, std::vector<ManifestEntry>* manifest,
+                std::string* error)
+      : options_(options),
+        out_(out),
+        manifest_(manifest),
+        error_(error),
+        layoutRng_(MixSeed(options.seed, kLayoutStream)),
+        deletionRng_(MixSeed(options.seed, kDeletionStream)),
+        limit_(options.targetBytes != 0 ? options.targetBytes : kMaxFileSize) {}
+
+  bool Run(GeneratorStats* stats);
+
+ private:
+  struct Pending {
+    uint32_t id;
+    bool deleted;
+    size_t textBegin;
+    uint32_t length;
+    uint32_t blocks;
+  };
+  struct Live {
+    uint32_t id;
+    uint32_t firstBlock;
+    uint32_t length;
+  };
+
+  bool Append(const void* data, size_t size) { return out_.Append(data, size, error_); }
+  bool AppendZeros(uint64_t size);
+  bool WriteStart();
+  bool DecideDeleted(uint32_t candidates);
+  // The file's size if it ended after `slots` blocks with `live` records packed as `packing`.
+  uint64_t ProjectedSize(uint32_t slots, uint32_t live, const InfoPacking& packing) const;
+  bool FlushBatch();
+  void AssignSlots(std::vector<uint32_t>* slotOf);
+  bool WriteInfoAndTree();
+
+  const GeneratorOptions& options_;
+  Output& out_;
+  std::vector<ManifestEntry>* manifest_;
+  std::string* error_;
+  Rng layoutRng_;
+  Rng deletionRng_;
+  const uint64_t limit_;
+
+  uint32_t nextSlot_ = 0;  // blocks written or batched so far, counted from the first segment
+  std::string batchText_;
+  std::vector<Pending> batch_;
+  uint32_t batchBlocks_ = 0;
+  std::vector<uint8_t> batchBytes_;
+  std::vector<uint32_t> slotOf_;
+
+  std::vector<Live> live_;     // in id order
+  InfoPacking estimate_;       // with the records' largest sizes: an upper bound
+  uint32_t freeListHead_ = 0;  // first block of the message deleted last
+  uint32_t deletedLeft_ = 0;
+  GeneratorStats stats_;
+
+  // Filled by WriteInfoAndTree for the header.
+  uint32_t lastInfoChunk_ = kFirstInfoChunk, lastInfoChunkUsed_ = 0;
+  uint32_t treeRoot_ = 0, lastTreeChunk_ = 0;
+  std::string firstChunk_;
+};
+
+bool MailboxWriter::AppendZeros(uint64_t size) {
+  static const uint8_t kZeros[64 * 1024] = {};
+  while (size > 0) {
+    const size_t n = size < sizeof kZeros ? static_cast<size_t>(size) : sizeof kZeros;
+    if (!Append(kZeros, n)) return false;
+    size -= n;
+  }
+  return true;
+}
+
+// Placeholders for the header and the first info chunk, which are patched at the end, and the
+// file-info area as the real folders have it.
+bool MailboxWriter::WriteStart() {
+  std::vector<uint8_t> start(kFirstSegment, 0);
+  uint8_t* info = start.data() + kFileInfoOffset;
+  info[0] = 1;
+  info[4] = 3;
+  std::memcpy(info + 5, "LocalStore", 10);
+  return Append(start.data(), start.size());
+}
+
+// Deleted messages are spread evenly among the live ones: exactly over the whole file when the
+// count is known, over the first three quarters of the expected messages when only the size is.
+bool MailboxWriter::DecideDeleted(uint32_t candidates) {
+  if (deletedLeft_ == 0) return false;
+  uint64_t remaining;
+  if (options_.messageCount != 0) {
+    remaining = uint64_t{options_.messageCount - stats_.messages} + deletedLeft_;
+  } else {
+    const uint64_t expected = limit_ / kMeanMessageBytes * 3 / 4;
+    remaining = expected > candidates ? expected - candidates : 0;
+    remaining = std::max<uint64_t>(remaining, uint64_t{deletedLeft_} + 1);
+  }
+  if (remaining > 0xFFFFFFFFu) remaining = 0xFFFFFFFFu;
+  return deletionRng_.Below(static_cast<uint32_t>(remaining)) < deletedLeft_;
+}
+
+uint64_t MailboxWriter::ProjectedSize(uint32_t slots, uint32_t live,
+                                      const InfoPacking& packing) const {
+  const uint64_t segments = CeilDiv(slots, kBlocksPerSegment);
+  const uint64_t treeChunks = CeilDiv(IndexNodeCount(live), kTreeChunkNodes);
+  return kFirstSegment + segments * kSegmentSize + uint64_t{packing.tailChunks} * kInfoChunkSize +
+         treeChunks * kTreeChunkSize;
+}
+
+void MailboxWriter::AssignSlots(std::vector<uint32_t>* slotOf) {
+  slotOf->resize(batchBlocks_);
+  if (!options_.fragmented) {
+    for (uint32_t i = 0; i < batchBlocks_; ++i) (*slotOf)[i] = nextSlot_ + i;
+    return;
+  }
+  struct Run {
+    uint32_t first;  // index of its first block in the batch, messages in order
+    uint32_t count;
+  };
+  std::vector<Run> runs;
+  uint32_t base = 0;
+  for (const Pending& m : batch_) {
+    for (uint32_t k = 0; k < m.blocks;) {
+      const uint32_t n = std::min(m.blocks - k, 1 + layoutRng_.Below(kMaxRunBlocks));
+      runs.push_back({base + k, n});
+      k += n;
+    }
+    base += m.blocks;
+  }
+  // A Fisher-Yates shuffle whose swaps reach back at most kShuffleWindow runs: blocks of
+  // neighbouring messages interleave and a message's later runs can land before its first.
+  for (size_t i = runs.size(); i-- > 1;) {
+    const uint32_t reach = static_cast<uint32_t>(std::min<size_t>(i, kShuffleWindow));
+    std::swap(runs[i], runs[i - layoutRng_.Below(reach + 1)]);
+  }
+  uint32_t slot = nextSlot_;
+  for (const Run& r : runs) {
+    for (uint32_t k = 0; k < r.count; ++k) (*slotOf)[r.first + k] = slot++;
+  }
+}
+
+bool MailboxWriter::FlushBatch() {
+  if (batch_.empty()) return true;
+  AssignSlots(&slotOf_);
+  batchBytes_.resize(size_t{batchBlocks_} * kBlockSize);
+  uint32_t blockIndex = 0;
+  for (const Pending& m : batch_) {
+    const uint8_t* text = reinterpret_cast<const uint8_t*>(batchText_.data()) + m.textBegin;
+    const uint32_t* slots = slotOf_.data() + blockIndex;
+    for (uint32_t k = 0; k < m.blocks; ++k) {
+      uint8_t* block = batchBytes_.data() + size_t{slots[k] - nextSlot_} * kBlockSize;
+      const uint32_t self = SlotOffset(slots[k]);
+      const uint32_t next = k + 1 < m.blocks ? SlotOffset(slots[k + 1]) : 0;
+      const uint32_t used = std::min(kBlockDataSize, m.length - k * kBlockDataSize);
+      StoreLE32(block, self);
+      StoreLE32(block + 4, m.deleted ? kDeletedBlockSize : kBlockDataSize);
+      StoreLE32(block + 8, m.deleted ? kDeletedDataLength : used);
+      StoreLE32(block + 12, next);
+      std::memcpy(block + 16, text + size_t{k} * kBlockDataSize, used);
+      std::memset(block + 16 + used, 0, kBlockDataSize - used);
+      // The free list runs through the deleted blocks' first data words: down each deleted
+      // chain, then on to the message deleted before it.
+      if (m.deleted) StoreLE32(block + 16, next != 0 ? next : freeListHead_);
+    }
+    const uint32_t first = SlotOffset(slots[0]);
+    if (m.deleted) {
+      freeListHead_ = first;
+    } else {
+      live_.push_back({m.id, first, m.length});
+      if (manifest_ != nullptr) {
+        manifest_->push_back({first, m.length, m.id, ComputeSha256(text, m.length)});
+      }
+    }
+    blockIndex += m.blocks;
+  }
+  if (!Append(batchBytes_.data(), batchBytes_.size())) return false;
+  nextSlot_ += batchBlocks_;
+  batch_.clear();
+  batchText_.clear();
+  batchBlocks_ = 0;
+  return true;
+}
+
+bool MailboxWriter::WriteInfoAndTree() {
+  // Records in id order: the first info chunk until one does not fit, then chunks after the
+  // segments. Their texts come back from the seed; only offsets were kept.
+  firstChunk_.assign(kFilterObjectSize, '\0');
+  uint8_t* filter = reinterpret_cast<uint8_t*>(&firstChunk_[0]);
+  StoreLE32(filter, kFirstInfoChunk);
+  StoreLE32(filter + 4, kFilterObjectSize - 8);
+  std::memcpy(filter + 8, kFilterText, sizeof kFilterText);
+
+  std::vector<uint32_t> recordOffsets;
+  recordOffsets.reserve(live_.size());
+  InfoPacking packing;
+  std::string tail, record;
+  uint32_t tailChunkStart = 0, lastTailChunk = 0;
+  for (const Live& m : live_) {
+    record.clear();
+    AppendMessageInfo(0, m.id, MakeMessageFields(options_.seed, m.id), m.firstBlock, m.length,
+                      &record);
+    uint32_t chunk, within;
+    packing.Place(static_cast<uint32_t>(record.size()), &chunk, &within);
+    if (chunk != lastTailChunk) {  // a new tail chunk: the previous one is complete
+      if (!tail.empty()) {
+        tail.resize(kInfoChunkSize, '\0');
+        if (!Append(tail.data(), tail.size())) return false;
+        tail.clear();
+      }
+      tailChunkStart = static_cast<uint32_t>(out_.Size());
+      lastTailChunk = chunk;
+    }
+    const uint32_t offset = chunk == 0 ? kFirstInfoChunk + within : tailChunkStart + within;
+    StoreLE32(reinterpret_cast<uint8_t*>(&record[0]), offset);
+    (chunk == 0 ? firstChunk_ : tail).append(record);
+    recordOffsets.push_back(offset);
+  }
+  if (packing.tailChunks == 0) {
+    lastInfoChunkUsed_ = packing.firstUsed;
+  } else {
+    lastInfoChunk_ = tailChunkStart;
+    lastInfoChunkUsed_ = packing.tailUsed;
+    tail.resize(kInfoChunkSize, '\0');
+    if (!Append(tail.data(), tail.size())) return false;
+  }
+
+  const uint32_t nodes = IndexNodeCount(static_cast<uint32_t>(recordOffsets.size()));
+  if (nodes == 0) return true;
+  treeRoot_ = static_cast<uint32_t>(out_.Size());
+  const uint32_t chunks = CeilDiv(nodes, kTreeChunkNodes);
+  lastTreeChunk_ = treeRoot_ + (chunks - 1) * kTreeChunkSize;
+  if (!BuildIndexTree(recordOffsets.data(), static_cast<uint32_t>(recordOffsets.size()), treeRoot_,
+                      [this](const uint8_t* node) { return Append(node, kNodeSize); })) {
+    return false;
+  }
+  return AppendZeros(uint64_t{chunks * kTreeChunkNodes - nodes} * kNodeSize);
+}
+
+bool MailboxWriter::Run(GeneratorStats* statsOut) {
+  if (options_.messageCount == 0 && options_.targetBytes == 0) {
+    *error_ = "give a message count or a file size";
+    return false;
+  }
+  if (options_.targetBytes > kMaxFileSize) {
+    *error_ = "the file size is over 4294967295 bytes; mailbox offsets are 32-bit";
+    return false;
+  }
+  if (options_.targetBytes != 0 && options_.targetBytes < kFirstSegment) {
+    *error_ = "the file size is under " + std::to_string(kFirstSegment) +
+              " bytes, the size of an empty mailbox";
+    return false;
+  }
+  if (out_.Size() != 0) {
+    *error_ = "the output is not empty";
+    return false;
+  }
+  if (!WriteStart()) return false;
+
+  deletedLeft_ = options_.deletedMessages;
+  uint32_t id = 0, misses = 0;
+  for (;;) {
+    const bool countDone = options_.messageCount != 0 && stats_.messages == options_.messageCount;
+    if ((countDone && deletedLeft_ == 0) || misses == kMaxMisses) break;
+    if (id == 0xFFFFFFFFu) break;
+    ++id;
+    const bool deleted = countDone || DecideDeleted(id - 1);
+    const MessageFields fields = MakeMessageFields(options_.seed, id);
+    const size_t textBegin = batchText_.size();
+    AppendMessageText(options_.seed, id, fields, &batchText_);
+    const uint32_t length = static_cast<uint32_t>(batchText_.size() - textBegin);
+    const uint32_t blocks = CeilDiv(length, kBlockDataSize);
+
+    InfoPacking packing = estimate_;
+    uint32_t liveAfter = stats_.messages;
+    if (!deleted) {
+      uint32_t chunk, within;
+      packing.Place(MaxMessageInfoSize(id, fields, length), &chunk, &within);
+      ++liveAfter;
+    }
+    if (ProjectedSize(nextSlot_ + batchBlocks_ + blocks, liveAfter, packing) > limit_) {
+      batchText_.resize(textBegin);
+      if (options_.targetBytes == 0) {
+        *error_ = "the messages do not fit in a mailbox of 4 GiB";
+        return false;
+      }
+      ++misses;
+      continue;
+    }
+    misses = 0;
+    estimate_ = packing;
+    batch_.push_back({id, deleted, textBegin, length, blocks});
+    batchBlocks_ += blocks;
+    stats_.lastMessageId = id;
+    if (deleted) {
+      --deletedLeft_;
+      ++stats_.deletedMessages;
+    } else {
+      ++stats_.messages;
+      stats_.messageBytes += length;
+      if (length <= kBlockDataSize) ++stats_.singleBlockMessages;
+    }
+    if (batchBlocks_ >= kBatchBlocks && !FlushBatch()) return false;
+  }
+  if (!FlushBatch()) return false;
+  const uint32_t segments = CeilDiv(nextSlot_, kBlocksPerSegment);
+  if (!AppendZeros(uint64_t{segments * kBlocksPerSegment - nextSlot_} * kBlockSize)) return false;
+  if (!WriteInfoAndTree()) return false;
+
+  const uint64_t fileSize = out_.Size();
+  if (fileSize > limit_) {  // the estimate is an upper bound, so this is a bug
+    *error_ = "internal error: the file came out larger than planned";
+    return false;
+  }
+  uint8_t header[kHeaderSize] = {};
+  std::memcpy(header, kFileMagic, sizeof kFileMagic);
+  StoreLE32(header + kFileInfoLengthField, kFileInfoSize);
+  StoreLE32(header + kLastInfoChunkField, lastInfoChunk_);
+  StoreLE32(header + kInfoChunkLengthField, kInfoChunkSize);
+  StoreLE32(header + kInfoChunkUsedField, lastInfoChunkUsed_);
+  if (treeRoot_ != 0) {
+    StoreLE32(header + kLastTreeChunkField, lastTreeChunk_);
+    StoreLE32(header + kTreeChunkLengthField, kTreeChunkSize);
+    StoreLE32(header + kNodeSizeField, kNodeSize);
+  }
+  if (segments != 0) {
+    StoreLE32(header + kLastSegmentField, kFirstSegment + (segments - 1) * kSegmentSize);
+    StoreLE32(header + kSegmentLengthField, kSegmentSize);
+    StoreLE32(header + kSegmentUsedField,
+              (nextSlot_ - (segments - 1) * kBlocksPerSegment) * kBlockSize);
+  }
+  StoreLE32(header + kDeletedListField, freeListHead_);
+  StoreLE32(header + kLastMessageIdField, stats_.lastMessageId);
+  StoreLE32(header + 0x64, 1);  // constant in every real folder
+  StoreLE32(header + kUsedSpaceField, static_cast<uint32_t>(fileSize));
+  StoreLE32(header + 0x80, 2);  // likewise
+  StoreLE32(header + kFilterObjectField, kFirstInfoChunk);
+  StoreLE32(header + kMessageCountField, stats_.messages);
+  StoreLE32(header + kTreeRootField, treeRoot_);
+  if (!out_.Overwrite(0, header, sizeof header, error_) ||
+      !out_.Overwrite(kFirstInfoChunk, firstChunk_.data(), firstChunk_.size(), error_)) {
+    return false;
+  }
+
+  if (manifest_ != nullptr) {
+    std::sort(manifest_->begin(), manifest_->end(),
+              [](const ManifestEntry& a, const ManifestEntry& b) {
+                return a.firstBlock < b.firstBlock;
+              });
+  }
+  stats_.fileBytes = fileSize;
+  if (statsOut != nullptr) *statsOut = stats_;
+  return true;
+}
+
+}  // namespace
+
+bool GenerateMailbox(const GeneratorOptions& options, Output& out,
+                     std::vector<ManifestEntry>* manifest, GeneratorStats* stats,
+                     std::string* error) {
+  if (manifest != nullptr) manifest->clear();
+  MailboxWriter writer(options, out, manifest, error);
+  return writer.Run(stats);
+}
+
+}  // namespace quillon::gen

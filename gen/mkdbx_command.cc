@@ -1,0 +1,235 @@
+#include "gen/mkdbx_command.h"
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+
+#include "gen/output.h"
+
+namespace quillon::gen {
+namespace {
+
+constexpr char kProgram[] = "quillon-mkdbx";
+
+bool ParseCount(const std::string& text, uint64_t max, uint64_t* value) {
+  if (text.empty()) return false;
+  uint64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    const uint64_t digit = static_cast<uint64_t>(c - '0');
+    if (v > (max - digit) / 10) return false;
+    v = v * 10 + digit;
+  }
+  *value = v;
+  return true;
+}
+
+bool ParseSeed(const std::string& text, uint64_t* value) {
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    if (text.size() > 18) return false;
+    uint64_t v = 0;
+    for (size_t i = 2; i < text.size(); ++i) {
+      const char c = text[i];
+      int digit;
+      if (c >= '0' && c <= '9') digit = c - '0';
+      else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+      else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+      else return false;
+      v = v << 4 | static_cast<uint64_t>(digit);
+    }
+    *value = v;
+    return true;
+  }
+  return ParseCount(text, UINT64_MAX, value);
+}
+
+}  // namespace
+
+bool ParseByteCount(const std::string& text, uint64_t* value) {
+  if (text.empty()) return false;
+  uint64_t scale = 1;
+  std::string digits = text;
+  switch (text.back()) {
+    case 'K': case 'k': scale = uint64_t{1} << 10; break;
+    case 'M': case 'm': scale = uint64_t{1} << 20; break;
+    case 'G': case 'g': scale = uint64_t{1} << 30; break;
+    default: break;
+  }
+  if (scale != 1) digits.pop_back();
+  uint64_t v;
+  if (!ParseCount(digits, UINT64_MAX / scale, &v)) return false;
+  *value = v * scale;
+  return true;
+}
+
+std::string MkdbxUsage() {
+  return "Usage: quillon-mkdbx [OPTION]... OUT.dbx\n"
+         "Writes a realistic Outlook Express mailbox file for tests and benchmarks.\n"
+         "\n"
+         "  --seed N          random seed, decimal or 0x hex (default 1); the same seed\n"
+         "                    and options give the same file\n"
+         "  --size BYTES      keep the file within BYTES; suffixes K, M, G (powers of 1024)\n"
+         "  --messages N      number of live messages (default 100 unless --size is given)\n"
+         "  --fragmented      interleave the blocks of neighbouring messages\n"
+         "  --deleted N       also write N deleted messages\n"
+         "  --manifest FILE   write the first-block offset, length and SHA-256 of every\n"
+         "                    live message to FILE\n"
+         "  --help            show this help\n";
+}
+
+bool ParseMkdbxArgs(const std::vector<std::string>& args, MkdbxArgs* parsed, std::string* error) {
+  MkdbxArgs result;
+  bool sizeGiven = false, countGiven = false;
+  std::vector<std::string> positional;
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    if (arg.size() < 2 || arg[0] != '-') {
+      positional.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      positional.insert(positional.end(), args.begin() + static_cast<long>(i) + 1, args.end());
+      break;
+    }
+    std::string value;
+    bool hasValue = false;
+    const size_t equals = arg.find('=');
+    if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+      value = arg.substr(equals + 1);
+      arg.resize(equals);
+      hasValue = true;
+    }
+    const bool takesValue = arg == "--seed" || arg == "--size" || arg == "--messages" ||
+                            arg == "--deleted" || arg == "--manifest";
+    if (arg == "--help" || arg == "-h") {
+      result.help = true;
+      *parsed = result;
+      return true;
+    }
+    if (arg == "--fragmented" && !hasValue) {
+      result.options.fragmented = true;
+      continue;
+    }
+    if (!takesValue) {
+      *error = "unknown option '" + args[i] + "'";
+      return false;
+    }
+    if (!hasValue) {
+      if (i + 1 == args.size()) {
+        *error = "option '" + arg + "' needs a value";
+        return false;
+      }
+      value = args[++i];
+    }
+    uint64_t n;
+    if (arg == "--seed") {
+      if (!ParseSeed(value, &n)) {
+        *error = "--seed: '" + value + "' is not a number";
+        return false;
+      }
+      result.options.seed = n;
+    } else if (arg == "--size") {
+      if (!ParseByteCount(value, &n)) {
+        *error = "--size: '" + value + "' is not a byte count such as 4096, 64K, 16M or 2G";
+        return false;
+      }
+      if (n > 0xFFFFFFFFu) {
+        *error = "--size: at most 4294967295 bytes; offsets in a mailbox are 32-bit";
+        return false;
+      }
+      if (n < 0xEAD4) {
+        *error = "--size: at least 60116 bytes, the size of an empty mailbox";
+        return false;
+      }
+      result.options.targetBytes = n;
+      sizeGiven = true;
+    } else if (arg == "--messages" || arg == "--deleted") {
+      if (!ParseCount(value, 0xFFFFFFFFu, &n)) {
+        *error = arg + ": '" + value + "' is not a count";
+        return false;
+      }
+      if (arg == "--messages") {
+        if (n == 0) {
+          *error = "--messages: give at least 1";
+          return false;
+        }
+        result.options.messageCount = static_cast<uint32_t>(n);
+        countGiven = true;
+      } else {
+        result.options.deletedMessages = static_cast<uint32_t>(n);
+      }
+    } else {
+      if (value.empty()) {
+        *error = "--manifest: the file name is empty";
+        return false;
+      }
+      result.manifestPath = value;
+    }
+  }
+  if (positional.size() != 1) {
+    *error = positional.empty() ? "no output file given" : "more than one output file given";
+    return false;
+  }
+  result.outputPath = positional[0];
+  if (!sizeGiven && !countGiven) result.options.messageCount = 100;
+  *parsed = result;
+  return true;
+}
+
+std::string FormatManifest(const std::vector<ManifestEntry>& entries, const MkdbxArgs& args) {
+  std::string text = "# quillon-mkdbx manifest of " + args.outputPath + ": seed " +
+                     std::to_string(args.options.seed) + ", " + std::to_string(entries.size()) +
+                     " live messages; first-block offset, length, SHA-256\n";
+  char line[32];
+  for (const ManifestEntry& e : entries) {
+    std::snprintf(line, sizeof line, "0x%08x %u ", static_cast<unsigned>(e.firstBlock),
+                  static_cast<unsigned>(e.length));
+    text += line;
+    text += DigestToHex(e.sha256);
+    text += '\n';
+  }
+  return text;
+}
+
+int RunMkdbx(const std::vector<std::string>& args, std::string* out, std::string* err) {
+  MkdbxArgs parsed;
+  std::string error;
+  if (!ParseMkdbxArgs(args, &parsed, &error)) {
+    *err += std::string(kProgram) + ": " + error + "\nTry 'quillon-mkdbx --help'.\n";
+    return kMkdbxUsage;
+  }
+  if (parsed.help) {
+    *out += MkdbxUsage();
+    return kMkdbxOk;
+  }
+  const auto start = std::chrono::steady_clock::now();
+  std::unique_ptr<FileOutput> file = FileOutput::Create(parsed.outputPath, &error);
+  std::vector<ManifestEntry> manifest;
+  GeneratorStats stats;
+  const bool ok = file && GenerateMailbox(parsed.options, *file,
+                                          parsed.manifestPath.empty() ? nullptr : &manifest,
+                                          &stats, &error) &&
+                  file->Close(&error);
+  if (!ok) {
+    *err += std::string(kProgram) + ": " + error + "\n";
+    return kMkdbxFailed;
+  }
+  if (!parsed.manifestPath.empty()) {
+    std::unique_ptr<FileOutput> list = FileOutput::Create(parsed.manifestPath, &error);
+    const std::string text = FormatManifest(manifest, parsed);
+    if (!list || !list->Append(text.data(), text.size(), &error) || !list->Close(&error)) {
+      *err += std::string(kProgram) + ": " + error + "\n";
+      return kMkdbxFailed;
+    }
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  char summary[256];
+  std::snprintf(summary, sizeof summary, ": %u messages (%u deleted), %llu bytes, %.2f s\n",
+                static_cast<unsigned>(stats.messages), static_cast<unsigned>(stats.deletedMessages),
+                static_cast<unsigned long long>(stats.fileBytes), seconds);
+  *out += parsed.outputPath + summary;
+  return kMkdbxOk;
+}
+
+}  // namespace quillon::gen

@@ -1,0 +1,54 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "gen/system_file.h"
+
+namespace quillon::gen {
+namespace {
+std::string Describe(const std::string& path, const char* what, int code) {
+  return path + ": " + what + ": " + strerror(code);
+}
+}  // namespace
+
+std::unique_ptr<SystemFile> SystemFile::Create(const std::string& path, std::string* error) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    *error = Describe(path, "cannot create", errno);
+    return nullptr;
+  }
+  return std::unique_ptr<SystemFile>(new SystemFile(fd, path));
+}
+
+SystemFile::~SystemFile() {
+  if (open_) close(static_cast<int>(handle_));
+}
+
+bool SystemFile::WriteAt(uint64_t offset, const void* data, size_t size, std::string* error) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = pwrite(static_cast<int>(handle_), p, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      *error = Describe(path_, "write failed", n < 0 ? errno : ENOSPC);
+      return false;
+    }
+    p += n;
+    size -= static_cast<size_t>(n);
+    offset += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+bool SystemFile::Close(std::string* error) {
+  if (!open_) return true;
+  open_ = false;
+  if (close(static_cast<int>(handle_)) != 0) {
+    *error = Describe(path_, "close failed", errno);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace quillon::gen

@@ -1,0 +1,74 @@
+#include <windows.h>
+
+#include "gen/system_file.h"
+
+namespace quillon::gen {
+namespace {
+
+std::wstring Widen(const std::string& utf8) {
+  if (utf8.empty()) return std::wstring();
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                    nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
+  return wide;
+}
+
+std::string Describe(const std::string& path, const char* what, DWORD code) {
+  char text[512];
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           code, 0, text, sizeof text, nullptr);
+  while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.')) --n;
+  std::string reason = n > 0 ? std::string(text, n) : "error " + std::to_string(code);
+  return path + ": " + what + ": " + reason;
+}
+
+HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+}  // namespace
+
+std::unique_ptr<SystemFile> SystemFile::Create(const std::string& path, std::string* error) {
+  HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    *error = Describe(path, "cannot create", GetLastError());
+    return nullptr;
+  }
+  return std::unique_ptr<SystemFile>(new SystemFile(reinterpret_cast<intptr_t>(h), path));
+}
+
+SystemFile::~SystemFile() {
+  if (open_) CloseHandle(AsHandle(handle_));
+}
+
+bool SystemFile::WriteAt(uint64_t offset, const void* data, size_t size, std::string* error) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    // Every write names its position, so the handle's own file pointer never matters.
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    const DWORD chunk = size > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(AsHandle(handle_), p, chunk, &written, &at) || written == 0) {
+      *error = Describe(path_, "write failed", written == 0 ? GetLastError() : ERROR_DISK_FULL);
+      return false;
+    }
+    p += written;
+    size -= written;
+    offset += written;
+  }
+  return true;
+}
+
+bool SystemFile::Close(std::string* error) {
+  if (!open_) return true;
+  open_ = false;
+  if (!CloseHandle(AsHandle(handle_))) {
+    *error = Describe(path_, "close failed", GetLastError());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace quillon::gen
