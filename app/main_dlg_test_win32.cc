@@ -633,7 +633,7 @@ TEST(Resources, DialogTemplateIsExactlyTheMainDialog) {
       {"SysListView32", L"SysListView32"}, {"msctls_progress32", L"msctls_progress32"}};
   for (size_t i = 0; i < t.items.size(); ++i) {
     const TemplateItem& item = t.items[i];
-    const ControlSpec& spec = kControls[i];
+    const ControlSpec& want = kControls[i];
     SCOPED_TRACE(want.id);
     EXPECT_EQ(item.id, want.id);
     for (const auto& c : classes) {
@@ -647,7 +647,7 @@ TEST(Resources, DialogTemplateIsExactlyTheMainDialog) {
     EXPECT_EQ(item.y, want.dlu.top);
     EXPECT_EQ(item.cx, want.dlu.right);
     EXPECT_EQ(item.cy, want.dlu.bottom);
-    EXPECT_EQ(item.style, spec.style | WS_CHILD | WS_VISIBLE) << std::hex << item.style;
+    EXPECT_EQ(item.style, want.style | WS_CHILD | WS_VISIBLE) << std::hex << item.style;
   }
 }
 
