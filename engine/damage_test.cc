@@ -74,7 +74,8 @@ std::string Damage(std::string f, const std::vector<uint32_t>& blocks, SeedRng& 
         PutWord(&f, word, 0x80000000u + rng.Below(3) * 0x3FFFFFF0u + rng.Below(16));
         break;
       case 5:  // a length up to the file's size or beyond
-        PutWord(&f, block + 4 + 4 * rng.Below(2), rng.Below(2) ? rng.Below(size + 64) : 0xFFFFFFF0u);
+        PutWord(&f, block + 4 + 4 * rng.Below(2),
+                rng.Below(2) ? rng.Below(size + 64) : 0xFFFFFFF0u);
         break;
       case 6:
         f.resize(rng.Below(size));

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fills a seed folder for the fuzzer: the real files of ../shared/corpus when they are there, the
-# committed seeds and regressions, and small mailboxes written by make_fuzz_seeds (and by the
-# project's generator once it is built).
+# committed seeds and regressions, small mailboxes written by make_fuzz_seeds, and generated
+# folders when the project's generator is built.
 # Usage: fuzz/make-seeds.sh BUILD_DIR SEED_DIR
 set -euo pipefail
 build=$1
@@ -20,12 +20,12 @@ for dir in "$here/seeds" "$here/regressions"; do
 done
 "$build/fuzz/make_fuzz_seeds" "$seeds"
 
-mkdbx="$build/gen/quillon-mkdbx"
-if [ -x "$mkdbx" ]; then
+# The fuzz build makes only the fuzzer, so look for the generator in the native build as well.
+for mkdbx in "$build/gen/quillon-mkdbx" "$here/../build/native/gen/quillon-mkdbx"; do
+  [ -x "$mkdbx" ] || continue
   for seed in 1 2 3; do
-    "$mkdbx" --help 2>/dev/null | grep -q -- '--messages' &&
-      "$mkdbx" --seed "$seed" --messages 12 --fragmented -o "$seeds/gen$seed.dbx" >/dev/null 2>&1 ||
-      true
+    "$mkdbx" --seed "$seed" --size 160K --deleted 2 --fragmented "$seeds/gen$seed.dbx" >/dev/null
   done
-fi
+  break
+done
 echo "make-seeds: $(find "$seeds" -type f | wc -l) seeds in $seeds"

@@ -20,14 +20,14 @@ rm -rf "$seeds" "$artifacts"
 mkdir -p "$corpus" "$artifacts"
 fuzz/make-seeds.sh build/fuzz "$seeds"
 
-# The largest real sample file is 142,036 bytes; room for it and some growth.
+# Room for the largest real sample file (142,036 bytes), the 160 KiB generated seeds and growth.
 set +e
 build/fuzz/fuzz/export_fuzzer "$corpus" "$seeds" \
   -max_total_time="$seconds" -timeout=1 -rss_limit_mb=512 -malloc_limit_mb=512 \
-  -max_len=163840 -print_final_stats=1 -artifact_prefix="$artifacts/" >"$work/fuzz.log" 2>&1
+  -max_len=196608 -print_final_stats=1 -artifact_prefix="$artifacts/" >"$work/fuzz.log" 2>&1
 status=$?
 set -e
-grep -E '^#[0-9]+ +(INITED|DONE)|^==[0-9]+==|^SUMMARY|^stat::|^export check|(crash|leak|timeout|oom|slow-unit)-' \
+grep -aE '^#[0-9]+ +(INITED|DONE)|^==[0-9]+==|^SUMMARY|^stat::|^export check|(crash|leak|timeout|oom|slow-unit)-' \
   "$work/fuzz.log" || true
 
 found=0
