@@ -415,10 +415,9 @@ bool MailboxWriter::Run(GeneratorStats* statsOut) {
   }
 
   if (manifest_ != nullptr) {
-    std::sort(manifest_->begin(), manifest_->end(),
-              [](const ManifestEntry& a, const ManifestEntry& b) {
-                return a.firstBlock < b.firstBlock;
-              });
+    std::sort(
+        manifest_->begin(), manifest_->end(),
+        [](const ManifestEntry& a, const ManifestEntry& b) { return a.firstBlock < b.firstBlock; });
   }
   stats_.fileBytes = fileSize;
   if (statsOut != nullptr) *statsOut = stats_;

@@ -42,11 +42,11 @@ struct ManifestEntry {
 };
 
 struct GeneratorStats {
-  uint32_t messages = 0;         // live
+  uint32_t messages = 0;  // live
   uint32_t deletedMessages = 0;
   uint32_t singleBlockMessages = 0;  // live messages of at most 0x200 bytes
   uint32_t lastMessageId = 0;
-  uint64_t messageBytes = 0;     // of the live messages
+  uint64_t messageBytes = 0;  // of the live messages
   uint64_t fileBytes = 0;
 };
 

@@ -126,8 +126,8 @@ void ExpectDeletedAsOnDisk(const Generated& g, uint64_t seed) {
     bool same = true;
     for (size_t k = 0; k < blocks && same; ++k) {
       const size_t used = std::min<size_t>(kData, text.size() - k * kData);
-      same = used <= 4 || g.file.compare(g.decoded.freeList[at + k].offset + 16 + 4, used - 4,
-                                         text, k * kData + 4, used - 4) == 0;
+      same = used <= 4 || g.file.compare(g.decoded.freeList[at + k].offset + 16 + 4, used - 4, text,
+                                         k * kData + 4, used - 4) == 0;
     }
     if (!same) continue;
     for (size_t k = 0; k < blocks; ++k) {
@@ -191,7 +191,8 @@ void ExpectHeaderDescribesFile(const Generated& g) {
   ASSERT_EQ((lastSegment - kFirstSegment) % kSegment, 0u);
   uint32_t inLastSegment = 0;
   std::vector<uint32_t> all;
-  for (const auto& m : g.decoded.messages) all.insert(all.end(), m.chain.blocks.begin(), m.chain.blocks.end());
+  for (const auto& m : g.decoded.messages)
+    all.insert(all.end(), m.chain.blocks.begin(), m.chain.blocks.end());
   for (const auto& d : g.decoded.freeList) all.push_back(d.offset);
   for (uint32_t b : all) {
     EXPECT_GE(b, kFirstSegment);
@@ -226,9 +227,8 @@ TEST(GenMailbox, PlainLayoutDecodesToTheManifest) {
   for (const auto& m : g.decoded.messages) ++(m.record < kFirstSegment ? before : after);
   EXPECT_GT(before, 0u);
   EXPECT_GT(after, 0u);
-  EXPECT_EQ(std::min(g.manifest.front().firstBlock, g.decoded.freeList.empty()
-                                                        ? 0xFFFFFFFFu
-                                                        : g.decoded.freeList.back().offset),
+  EXPECT_EQ(std::min(g.manifest.front().firstBlock,
+                     g.decoded.freeList.empty() ? 0xFFFFFFFFu : g.decoded.freeList.back().offset),
             kFirstSegment);
 }
 
@@ -326,9 +326,9 @@ TEST(GenMailbox, SizesSpreadLikeRealMail) {
   };
   const auto single = count(1, 0x200);
   EXPECT_EQ(single, stats.singleBlockMessages);
-  EXPECT_GE(single, 60);   // about 3%
+  EXPECT_GE(single, 60);  // about 3%
   EXPECT_LE(single, 135);
-  EXPECT_GE(count(1024, 50 * 1024), 2100);  // most
+  EXPECT_GE(count(1024, 50 * 1024), 2100);    // most
   EXPECT_GE(count(1 << 20, UINT32_MAX), 20);  // a few of several MB
   EXPECT_GT(lengths.front(), 0u);
   EXPECT_LT(lengths.back(), 9u << 20);
@@ -447,9 +447,7 @@ TEST(GenOptions, BadOptionsAreRefusedWithAReason) {
 
 // The real folders in the corpus (written by Outlook Express 5/6), to check the generated layout
 // against and to prove the test reader reads real files.
-std::string CorpusFile(const char* name) {
-  return std::string(QUILLON_CORPUS_DIR) + "/" + name;
-}
+std::string CorpusFile(const char* name) { return std::string(QUILLON_CORPUS_DIR) + "/" + name; }
 
 bool LoadCorpus(const char* name, std::string* bytes) {
   return testing::ReadWholeFile(CorpusFile(name), bytes);
@@ -463,11 +461,23 @@ TEST(GenCorpus, TestReaderReadsTheRealFolders) {
   };
   // From corpus/SOURCES.md (the survey reading and the peers' expected values).
   const Expected expected[] = {
-      {"dbxconvert_test.dbx", {0x2B24, 0x32D8}, {0xEAD4, 0xF104}, {1195, 18490}, {3, 37},
+      {"dbxconvert_test.dbx",
+       {0x2B24, 0x32D8},
+       {0xEAD4, 0xF104},
+       {1195, 18490},
+       {3, 37},
        {"Subject #1", "Subject #2"}},
-      {"mailtransportdbx_test1.dbx", {0x2B24}, {0xEAD4}, {2710}, {6},
+      {"mailtransportdbx_test1.dbx",
+       {0x2B24},
+       {0xEAD4},
+       {2710},
+       {6},
        {"[fmII] centericq 4.7.5 released (Default branch)"}},
-      {"dbxoutlookexpress_Inbox.dbx", {0x2E10}, {0xEAD4}, {10139}, {20},
+      {"dbxoutlookexpress_Inbox.dbx",
+       {0x2E10},
+       {0xEAD4},
+       {10139},
+       {20},
        {"Welcome to Outlook Express 6"}},
       {"dbxoutlookexpress_Outbox.dbx", {}, {}, {}, {}, {}},
   };
@@ -499,14 +509,14 @@ TEST(GenCorpus, GeneratedHeaderHasTheRealLayout) {
   const uint32_t kFixedWords[] = {0x1C, 0x28, 0x38, 0x40, 0x64, 0x80, 0x88};
   // Relations between the header and the file that hold in the real folders too.
   auto structureOk = [](const std::string& f) {
-    return Le32(f, 0x30) + Le32(f, 0x34) == Le32(f, 0x7C) &&    // the tree chunk ends the used space
+    return Le32(f, 0x30) + Le32(f, 0x34) == Le32(f, 0x7C) &&  // the tree chunk ends the used space
            Le32(f, 0x7C) <= f.size() && Le32(f, 0x3C) >= 0xEAD4 &&
            (Le32(f, 0x3C) - 0xEAD4) % 0xF780 == 0 && Le32(f, 0x44) % 0x210 == 0 &&
            Le32(f, 0xE4) >= Le32(f, 0x3C) + 0xF780 && Le32(f, 0x24) >= 0x2AD4;
   };
   EXPECT_TRUE(structureOk(g.file));
-  for (const char* name : {"dbxconvert_test.dbx", "mailtransportdbx_test1.dbx",
-                           "dbxoutlookexpress_Inbox.dbx"}) {
+  for (const char* name :
+       {"dbxconvert_test.dbx", "mailtransportdbx_test1.dbx", "dbxoutlookexpress_Inbox.dbx"}) {
     SCOPED_TRACE(name);
     std::string real;
     if (!LoadCorpus(name, &real)) GTEST_SKIP() << "no corpus at " << CorpusFile(name);

@@ -41,8 +41,8 @@ uint32_t LeafDepth(uint32_t count) {
 // Sizes around each capacity boundary: one level holds 0x33 values, two 52 * 52 - 1, three
 // 52^3 - 1.
 TEST(GenIndexTree, InOrderValuesConsistentNodesEvenDepth) {
-  for (uint32_t count : {0u, 1u, 2u, 51u, 52u, 53u, 104u, 105u, 1000u, 2703u, 2704u, 2705u,
-                         20000u, 140607u, 140608u}) {
+  for (uint32_t count : {0u, 1u, 2u, 51u, 52u, 53u, 104u, 105u, 1000u, 2703u, 2704u, 2705u, 20000u,
+                         140607u, 140608u}) {
     SCOPED_TRACE(count);
     const BuiltTree t = Build(count);
     ASSERT_EQ(t.walk.error, "");
@@ -79,9 +79,8 @@ TEST(GenIndexTree, NodesAreWellFilled) {
 TEST(GenIndexTree, StopsWhenTheSinkFails) {
   std::vector<uint32_t> values(500, 0x2B24);
   int calls = 0;
-  EXPECT_FALSE(BuildIndexTree(values.data(), 500, 0x1000, [&calls](const uint8_t*) {
-    return ++calls < 3;
-  }));
+  EXPECT_FALSE(
+      BuildIndexTree(values.data(), 500, 0x1000, [&calls](const uint8_t*) { return ++calls < 3; }));
   EXPECT_EQ(calls, 3);
 }
 

@@ -9,55 +9,67 @@ namespace quillon::gen {
 namespace {
 
 constexpr std::string_view kWords[] = {
-    "the", "of", "and", "to", "a", "in", "is", "it", "you", "that", "we", "for", "on", "with",
-    "this", "be", "are", "have", "will", "not", "as", "at", "from", "by", "our", "can", "all",
-    "your", "about", "there", "more", "if", "would", "so", "what", "when", "which", "their",
-    "time", "meeting", "project", "report", "week", "next", "last", "please", "thanks", "think",
-    "should", "could", "could", "need", "send", "attached", "file", "files", "version", "update",
-    "server", "network", "printer", "office", "budget", "schedule", "monday", "tuesday",
-    "wednesday", "thursday", "friday", "weekend", "morning", "afternoon", "evening", "tomorrow",
-    "yesterday", "today", "client", "customer", "order", "invoice", "payment", "price", "quote",
-    "draft", "final", "review", "comments", "changes", "question", "answer", "problem", "issue",
-    "solution", "idea", "plan", "team", "group", "list", "address", "phone", "number", "call",
-    "letter", "message", "mail", "photos", "pictures", "holiday", "trip", "flight", "hotel",
-    "dinner", "lunch", "coffee", "family", "kids", "school", "house", "garden", "car", "train",
-    "station", "city", "weather", "rain", "sunny", "cold", "warm", "great", "good", "nice",
-    "sorry", "happy", "busy", "late", "early", "soon", "again", "still", "already", "just",
-    "really", "probably", "maybe", "perhaps", "certainly", "anyway", "however", "because",
-    "although", "while", "before", "after", "during", "between", "around", "without", "under",
-    "over", "into", "through", "some", "any", "each", "every", "other", "another", "same",
-    "different", "new", "old", "first", "second", "third", "few", "many", "much", "little",
-    "long", "short", "small", "large", "important", "possible", "available", "ready", "sure",
-    "know", "see", "look", "find", "make", "take", "give", "tell", "ask", "work", "help", "try",
-    "keep", "start", "finish", "change", "move", "bring", "write", "read", "meet", "talk",
-    "agree", "decide", "remember", "forget", "expect", "hope", "wonder", "believe", "mention",
-    "information", "details", "numbers", "figures", "results", "documents", "minutes", "agenda",
-    "conference", "presentation", "software", "computer", "database", "backup", "password",
-    "account", "website", "download", "program", "install", "system", "support", "service",
+    "the",       "of",          "and",        "to",           "a",         "in",        "is",
+    "it",        "you",         "that",       "we",           "for",       "on",        "with",
+    "this",      "be",          "are",        "have",         "will",      "not",       "as",
+    "at",        "from",        "by",         "our",          "can",       "all",       "your",
+    "about",     "there",       "more",       "if",           "would",     "so",        "what",
+    "when",      "which",       "their",      "time",         "meeting",   "project",   "report",
+    "week",      "next",        "last",       "please",       "thanks",    "think",     "should",
+    "could",     "might",       "need",       "send",         "attached",  "file",      "files",
+    "version",   "update",      "server",     "network",      "printer",   "office",    "budget",
+    "schedule",  "monday",      "tuesday",    "wednesday",    "thursday",  "friday",    "weekend",
+    "morning",   "afternoon",   "evening",    "tomorrow",     "yesterday", "today",     "client",
+    "customer",  "order",       "invoice",    "payment",      "price",     "quote",     "draft",
+    "final",     "review",      "comments",   "changes",      "question",  "answer",    "problem",
+    "issue",     "solution",    "idea",       "plan",         "team",      "group",     "list",
+    "address",   "phone",       "number",     "call",         "letter",    "message",   "mail",
+    "photos",    "pictures",    "holiday",    "trip",         "flight",    "hotel",     "dinner",
+    "lunch",     "coffee",      "family",     "kids",         "school",    "house",     "garden",
+    "car",       "train",       "station",    "city",         "weather",   "rain",      "sunny",
+    "cold",      "warm",        "great",      "good",         "nice",      "sorry",     "happy",
+    "busy",      "late",        "early",      "soon",         "again",     "still",     "already",
+    "just",      "really",      "probably",   "maybe",        "perhaps",   "certainly", "anyway",
+    "however",   "because",     "although",   "while",        "before",    "after",     "during",
+    "between",   "around",      "without",    "under",        "over",      "into",      "through",
+    "some",      "any",         "each",       "every",        "other",     "another",   "same",
+    "different", "new",         "old",        "first",        "second",    "third",     "few",
+    "many",      "much",        "little",     "long",         "short",     "small",     "large",
+    "important", "possible",    "available",  "ready",        "sure",      "know",      "see",
+    "look",      "find",        "make",       "take",         "give",      "tell",      "ask",
+    "work",      "help",        "try",        "keep",         "start",     "finish",    "change",
+    "move",      "bring",       "write",      "read",         "meet",      "talk",      "agree",
+    "decide",    "remember",    "forget",     "expect",       "hope",      "wonder",    "believe",
+    "mention",   "information", "details",    "numbers",      "figures",   "results",   "documents",
+    "minutes",   "agenda",      "conference", "presentation", "software",  "computer",  "database",
+    "backup",    "password",    "account",    "website",      "download",  "program",   "install",
+    "system",    "support",     "service",
 };
 
 constexpr std::string_view kFirstNames[] = {
-    "Anna", "Peter", "Maria", "Thomas", "Susan", "Michael", "Julia", "David", "Laura", "Martin",
-    "Claire", "Robert", "Sophie", "James", "Elena", "Frank", "Helen", "George", "Nina", "Paul",
-    "Karen", "Stefan", "Monica", "Richard", "Ingrid", "Daniel", "Emily", "Lucas", "Sarah", "Oliver",
-    "Rachel", "Marco", "Linda", "Jan", "Patricia", "Henrik", "Carmen", "Walter", "Alice", "Victor",
+    "Anna",   "Peter",  "Maria",    "Thomas", "Susan",  "Michael", "Julia",  "David",
+    "Laura",  "Martin", "Claire",   "Robert", "Sophie", "James",   "Elena",  "Frank",
+    "Helen",  "George", "Nina",     "Paul",   "Karen",  "Stefan",  "Monica", "Richard",
+    "Ingrid", "Daniel", "Emily",    "Lucas",  "Sarah",  "Oliver",  "Rachel", "Marco",
+    "Linda",  "Jan",    "Patricia", "Henrik", "Carmen", "Walter",  "Alice",  "Victor",
 };
 
 constexpr std::string_view kLastNames[] = {
-    "Miller", "Schmidt", "Johnson", "Weber", "Brown", "Fischer", "Garcia", "Meyer", "Wilson",
-    "Wagner", "Taylor", "Becker", "Moore", "Hoffmann", "Clark", "Rossi", "Lewis", "Novak",
-    "Walker", "Dubois", "Hall", "Jansen", "Young", "Larsen", "King", "Moreau", "Wright", "Berg",
-    "Scott", "Kowalski", "Green", "Lambert", "Baker", "Keller", "Adams", "Vogel",
+    "Miller", "Schmidt", "Johnson",  "Weber",  "Brown",    "Fischer", "Garcia", "Meyer",  "Wilson",
+    "Wagner", "Taylor",  "Becker",   "Moore",  "Hoffmann", "Clark",   "Rossi",  "Lewis",  "Novak",
+    "Walker", "Dubois",  "Hall",     "Jansen", "Young",    "Larsen",  "King",   "Moreau", "Wright",
+    "Berg",   "Scott",   "Kowalski", "Green",  "Lambert",  "Baker",   "Keller", "Adams",  "Vogel",
 };
 
 constexpr std::string_view kDomains[] = {
-    "mail.example.com", "example.net", "example.org", "office.example.com", "corp.example.net",
-    "home.example.org", "mailbox.example", "post.example.com", "isp.example.net",
-    "univ.example.edu", "web.example.de", "free.example.fr", "online.example",
+    "mail.example.com", "example.net",      "example.org",     "office.example.com",
+    "corp.example.net", "home.example.org", "mailbox.example", "post.example.com",
+    "isp.example.net",  "univ.example.edu", "web.example.de",  "free.example.fr",
+    "online.example",
 };
 
-constexpr std::string_view kHosts[] = {"homepc", "office", "laptop", "pc01", "workstation",
-                                       "desktop", "study", "p4", "athlon"};
+constexpr std::string_view kHosts[] = {"homepc",  "office", "laptop", "pc01",  "workstation",
+                                       "desktop", "study",  "p4",     "athlon"};
 
 constexpr int32_t kZones[] = {-480, -300, -240, 0, 0, 60, 60, 60, 120, 180, 330, 540};
 
@@ -69,18 +81,9 @@ struct SizeBucket {
 // The spread of real mail: most messages 1-50 KB, a few of several MB, about 3% short replies
 // under 0x200 bytes (the kShortReply bucket; its range is not used).
 constexpr SizeBucket kSizeBuckets[] = {
-    {0, 0, 30},
-    {600, 1023, 40},
-    {1024, 2047, 120},
-    {2048, 4095, 180},
-    {4096, 8191, 180},
-    {8192, 16383, 150},
-    {16384, 32767, 110},
-    {32768, 65535, 70},
-    {65536, 262143, 60},
-    {262144, 1048575, 40},
-    {1048576, 4194303, 15},
-    {4194304, 8388607, 5},
+    {0, 0, 30},          {600, 1023, 40},       {1024, 2047, 120},      {2048, 4095, 180},
+    {4096, 8191, 180},   {8192, 16383, 150},    {16384, 32767, 110},    {32768, 65535, 70},
+    {65536, 262143, 60}, {262144, 1048575, 40}, {1048576, 4194303, 15}, {4194304, 8388607, 5},
 };
 
 struct AttachmentType {
@@ -128,9 +131,15 @@ Person MakePerson(Rng& rng) {
   Person p;
   p.name = std::string(first) + " " + std::string(last);
   switch (rng.Below(3)) {
-    case 0: p.address = Lower(first) + "." + Lower(last); break;
-    case 1: p.address = Lower(first.substr(0, 1)) + Lower(last); break;
-    default: p.address = Lower(first) + std::to_string(rng.Between(1, 99)); break;
+    case 0:
+      p.address = Lower(first) + "." + Lower(last);
+      break;
+    case 1:
+      p.address = Lower(first.substr(0, 1)) + Lower(last);
+      break;
+    default:
+      p.address = Lower(first) + std::to_string(rng.Between(1, 99));
+      break;
   }
   p.address += "@";
   p.address += Pick(rng, kDomains);
@@ -202,10 +211,10 @@ std::string FormatDate(int64_t utc, int32_t zoneMinutes) {
   CivilFromDays(days, &year, &month, &day);
   const int32_t zone = zoneMinutes < 0 ? -zoneMinutes : zoneMinutes;
   char text[64];
-  std::snprintf(text, sizeof text, "%s, %u %s %lld %02d:%02d:%02d %c%02d%02d", kDays[days % 7],
-                day, kMonths[month - 1], static_cast<long long>(year),
-                static_cast<int>(secs / 3600), static_cast<int>(secs / 60 % 60),
-                static_cast<int>(secs % 60), zoneMinutes < 0 ? '-' : '+', zone / 60, zone % 60);
+  std::snprintf(text, sizeof text, "%s, %u %s %lld %02d:%02d:%02d %c%02d%02d", kDays[days % 7], day,
+                kMonths[month - 1], static_cast<long long>(year), static_cast<int>(secs / 3600),
+                static_cast<int>(secs / 60 % 60), static_cast<int>(secs % 60),
+                zoneMinutes < 0 ? '-' : '+', zone / 60, zone % 60);
   return text;
 }
 
@@ -434,8 +443,7 @@ void AppendBoundaryLine(const std::string& boundary, bool last, std::string* out
 }
 
 // A multipart/alternative body of about `bytes`, its Content-Type header not included.
-void AppendAlternativeParts(Rng& rng, const std::string& boundary, size_t bytes,
-                            std::string* out) {
+void AppendAlternativeParts(Rng& rng, const std::string& boundary, size_t bytes, std::string* out) {
   std::string text;
   // The HTML twin comes out about twice as long as the text.
   AppendProse(rng, bytes / 3 + 1, 72, &text);
@@ -497,10 +505,14 @@ MessageFields MakeMessageFields(uint64_t seed, uint32_t id) {
     f.kind = rng.Chance(650) ? MessageKind::kPlain : MessageKind::kAlternative;
   } else if (f.targetSize < 65536) {
     const uint32_t k = rng.Below(100);
-    f.kind = k < 40 ? MessageKind::kPlain : k < 75 ? MessageKind::kAlternative : MessageKind::kMixed;
+    f.kind = k < 40   ? MessageKind::kPlain
+             : k < 75 ? MessageKind::kAlternative
+                      : MessageKind::kMixed;
   } else {
     const uint32_t k = rng.Below(100);
-    f.kind = k < 90 ? MessageKind::kMixed : k < 95 ? MessageKind::kPlain : MessageKind::kAlternative;
+    f.kind = k < 90   ? MessageKind::kMixed
+             : k < 95 ? MessageKind::kPlain
+                      : MessageKind::kAlternative;
   }
 
   Person sender = MakePerson(rng);

@@ -28,7 +28,7 @@ struct MessageFields {
   std::string account;            // the mail account's server name
   int64_t sentTime = 0;           // Unix seconds, UTC
   int64_t receivedTime = 0;
-  int32_t zoneMinutes = 0;        // the sender's offset from UTC, shown in the Date header
+  int32_t zoneMinutes = 0;  // the sender's offset from UTC, shown in the Date header
   bool read = false;
 };
 

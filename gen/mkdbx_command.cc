@@ -1,6 +1,7 @@
 #include "gen/mkdbx_command.h"
 
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <memory>
 
@@ -31,10 +32,14 @@ bool ParseSeed(const std::string& text, uint64_t* value) {
     for (size_t i = 2; i < text.size(); ++i) {
       const char c = text[i];
       int digit;
-      if (c >= '0' && c <= '9') digit = c - '0';
-      else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-      else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-      else return false;
+      if (c >= '0' && c <= '9')
+        digit = c - '0';
+      else if (c >= 'a' && c <= 'f')
+        digit = c - 'a' + 10;
+      else if (c >= 'A' && c <= 'F')
+        digit = c - 'A' + 10;
+      else
+        return false;
       v = v << 4 | static_cast<uint64_t>(digit);
     }
     *value = v;
@@ -50,10 +55,20 @@ bool ParseByteCount(const std::string& text, uint64_t* value) {
   uint64_t scale = 1;
   std::string digits = text;
   switch (text.back()) {
-    case 'K': case 'k': scale = uint64_t{1} << 10; break;
-    case 'M': case 'm': scale = uint64_t{1} << 20; break;
-    case 'G': case 'g': scale = uint64_t{1} << 30; break;
-    default: break;
+    case 'K':
+    case 'k':
+      scale = uint64_t{1} << 10;
+      break;
+    case 'M':
+    case 'm':
+      scale = uint64_t{1} << 20;
+      break;
+    case 'G':
+    case 'g':
+      scale = uint64_t{1} << 30;
+      break;
+    default:
+      break;
   }
   if (scale != 1) digits.pop_back();
   uint64_t v;
@@ -88,7 +103,8 @@ bool ParseMkdbxArgs(const std::vector<std::string>& args, MkdbxArgs* parsed, std
       continue;
     }
     if (arg == "--") {
-      positional.insert(positional.end(), args.begin() + static_cast<long>(i) + 1, args.end());
+      positional.insert(positional.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                        args.end());
       break;
     }
     std::string value;
@@ -206,11 +222,18 @@ int RunMkdbx(const std::vector<std::string>& args, std::string* out, std::string
   std::unique_ptr<FileOutput> file = FileOutput::Create(parsed.outputPath, &error);
   std::vector<ManifestEntry> manifest;
   GeneratorStats stats;
-  const bool ok = file && GenerateMailbox(parsed.options, *file,
-                                          parsed.manifestPath.empty() ? nullptr : &manifest,
-                                          &stats, &error) &&
-                  file->Close(&error);
+  const bool ok =
+      file &&
+      GenerateMailbox(parsed.options, *file, parsed.manifestPath.empty() ? nullptr : &manifest,
+                      &stats, &error) &&
+      file->Close(&error);
   if (!ok) {
+    // A half-written mailbox would pass for a damaged one; leave none behind.
+    if (file) {
+      std::string ignored;
+      file->Close(&ignored);
+      std::remove(parsed.outputPath.c_str());
+    }
     *err += std::string(kProgram) + ": " + error + "\n";
     return kMkdbxFailed;
   }

@@ -23,8 +23,8 @@ TEST(GenMkdbx, ByteCounts) {
   EXPECT_EQ(v, 16u << 20);
   EXPECT_TRUE(ParseByteCount("2G", &v));
   EXPECT_EQ(v, uint64_t{2} << 30);
-  for (const char* bad : {"", "K", "1.5G", "12KB", "-1", " 1", "17179869184G",
-                          "99999999999999999999"}) {
+  for (const char* bad :
+       {"", "K", "1.5G", "12KB", "-1", " 1", "17179869184G", "99999999999999999999"}) {
     EXPECT_FALSE(ParseByteCount(bad, &v)) << bad;
   }
 }

@@ -20,8 +20,8 @@ bool Sha256CompressHardwareAvailable() {
 }
 
 __attribute__((target("sha,sse4.1,ssse3"))) void Sha256CompressHardware(uint32_t state[8],
-                                                                         const uint8_t* blocks,
-                                                                         size_t count) {
+                                                                        const uint8_t* blocks,
+                                                                        size_t count) {
   // Each 32-bit word of the message is big-endian.
   const __m128i kByteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
   // The round instructions keep the state as ABEF and CDGH.
@@ -36,8 +36,8 @@ __attribute__((target("sha,sse4.1,ssse3"))) void Sha256CompressHardware(uint32_t
     const __m128i abefSaved = abef, cdghSaved = cdgh;
     __m128i w[4];
     for (int i = 0; i < 4; ++i) {
-      w[i] = _mm_shuffle_epi8(
-          _mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 16 * i)), kByteSwap);
+      w[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 16 * i)),
+                              kByteSwap);
     }
     for (int g = 0; g < 16; ++g) {
       __m128i words;

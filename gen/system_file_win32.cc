@@ -7,8 +7,8 @@ namespace {
 
 std::wstring Widen(const std::string& utf8) {
   if (utf8.empty()) return std::wstring();
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                    nullptr, 0);
+  const int n =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(n), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
   return wide;
@@ -50,8 +50,9 @@ bool SystemFile::WriteAt(uint64_t offset, const void* data, size_t size, std::st
     at.OffsetHigh = static_cast<DWORD>(offset >> 32);
     const DWORD chunk = size > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(size);
     DWORD written = 0;
-    if (!WriteFile(AsHandle(handle_), p, chunk, &written, &at) || written == 0) {
-      *error = Describe(path_, "write failed", written == 0 ? GetLastError() : ERROR_DISK_FULL);
+    const BOOL ok = WriteFile(AsHandle(handle_), p, chunk, &written, &at);
+    if (!ok || written == 0) {
+      *error = Describe(path_, "write failed", ok ? ERROR_DISK_FULL : GetLastError());
       return false;
     }
     p += written;
