@@ -120,8 +120,8 @@ int CMailboxExtractor::CollectMessages() {
     for (;;) {
       uint32_t p;
       if (!m_reader.FindSelfOffset(m_nPos, quillon::kBlockHeaderSize, &p)) return 0;
-      ReadBlockHeader(p, &h);  // FindSelfOffset saw the 16 bytes, so this cannot fail
-      if (!IsSelfReferencing(h.nextOffset)) {
+      // FindSelfOffset saw the 16 bytes; only a file that shrank since can take them away.
+      if (!ReadBlockHeader(p, &h) || !IsSelfReferencing(h.nextOffset)) {
         m_nPos = p + 4;
       } else if (!HasUsableLengths(h) || m_visited.Contains(p)) {
         m_nPos = quillon::PositionAfterBlock(p, h.blockSize);
@@ -149,8 +149,9 @@ uint32_t CMailboxExtractor::CollectSingleBlockMessages() {
   p = std::max<uint32_t>(4, (p + 3) & ~3u);
   while (m_reader.FindSelfOffset(p, quillon::kBlockHeaderSize, &p)) {
     BlockHeader h;
-    ReadBlockHeader(p, &h);
-    if (h.nextOffset == 0 && HasUsableLengths(h)) candidates.push_back(p);
+    if (ReadBlockHeader(p, &h) && h.nextOffset == 0 && HasUsableLengths(h)) {
+      candidates.push_back(p);
+    }
     p += 4;
   }
   uint32_t added = 0;
