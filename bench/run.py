@@ -10,7 +10,6 @@ resident memory and messages written, then the growth of time and memory per GiB
 """
 import argparse
 import os
-import resource  # noqa: F401  (ru_maxrss comes from os.wait4)
 import shutil
 import statistics
 import subprocess
@@ -28,12 +27,19 @@ def parse_size(text):
 
 
 def run(argv, cwd=None):
-    """Runs argv; returns (seconds, peak RSS in bytes, exit status)."""
+    """Runs argv; returns (seconds, peak RSS in bytes, exit status).
+
+    The peak comes from GNU time: a child forked from Python starts with Python's own resident
+    memory, so its rusage would report that for every small tool."""
+    report = "/dev/shm/quillon-bench-rss"
     start = time.perf_counter()
-    proc = subprocess.Popen(argv, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    _, status, usage = os.wait4(proc.pid, 0)
+    status = subprocess.call(["/usr/bin/time", "-q", "-f", "%M", "-o", report] + argv, cwd=cwd,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     seconds = time.perf_counter() - start
-    return seconds, usage.ru_maxrss * 1024, os.waitstatus_to_exitcode(status)
+    with open(report) as f:
+        peak_kib = int(f.read().split()[-1])
+    os.remove(report)
+    return seconds, peak_kib * 1024, status
 
 
 def count_files(folder):
@@ -82,7 +88,7 @@ def main():
     floor = os.path.join(build, "bench", "quillon-bench-floor")
     literal = os.path.join(build, "bench", "quillon-bench-literal")
     undbx = shutil.which("undbx")
-    for tool in (quillon, mkdbx, floor, literal):
+    for tool in (quillon, mkdbx, floor, literal, "/usr/bin/time"):
         if not os.path.exists(tool):
             sys.exit("missing %s: build the native preset first" % tool)
     shm = "/dev/shm/quillon-bench-out"

@@ -63,9 +63,13 @@ const uint8_t* BlockReader::Peek(uint32_t offset, uint32_t size, Window window) 
   }
   if (KnownToEndBefore(uint64_t{offset} + size)) return nullptr;
   Buffer& b = windows_[window];
-  Fill(&b, window == kScan ? kScanWindowSize : kLinkWindowSize, offset);
+  const size_t capacity = window == kScan ? kScanWindowSize : kLinkWindowSize;
+  // Chains in a compacted folder jump back and forth within a segment or two: start the window
+  // a quarter of its size before the offset, so a jump back is served as well as one forward.
+  const uint64_t back = std::min<uint64_t>({offset, capacity / 4, capacity - size});
+  Fill(&b, capacity, offset - back);
   if (!Holds(b, offset, size)) return nullptr;
-  return b.bytes.data();
+  return b.bytes.data() + back;
 }
 
 bool BlockReader::FindSelfOffset(uint32_t from, uint32_t need, uint32_t* found) {

@@ -183,8 +183,11 @@ bool CMailboxExtractor::CopyMessage(size_t entry, OutputFile* out, const std::st
   bool ok = true;
   m_messages.ForEachBlock(entry, [&](uint32_t offset) {
     if (AbortRequested()) return ok = false;
-    BlockHeader h;
-    if (!ReadBlockHeader(offset, &h)) return true;  // contributes nothing
+    // Messages are copied in ascending order of their first block and their blocks stay near
+    // each other, so the large window serves headers and data alike while copying.
+    const uint8_t* header = m_reader.Peek(offset, quillon::kBlockHeaderSize, BlockReader::kScan);
+    if (!header) return true;  // contributes nothing
+    const BlockHeader h = quillon::DecodeBlockHeader(header);
     if (h.dataLength > m_nFileSize || h.dataLength > h.blockSize) return false;  // message ends
     const uint64_t dataAt = uint64_t{offset} + quillon::kBlockHeaderSize;
     if (h.dataLength == 0 || dataAt >= quillon::kReadableLimit) return true;
