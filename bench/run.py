@@ -112,7 +112,8 @@ def main():
         if size <= 64 * MIB:
             tools.append(("literal reads", lambda out: [literal, path, out]))
         places = [("tmpfs", shm)]
-        if 1 << 30 <= size < 2 << 30 and size == max(s for s in sizes if s < 2 << 30):
+        # The disk run is for the folder nearest 1 GiB.
+        if size == min(sizes, key=lambda s: abs(s - (1 << 30))):
             places.append(("disk", disk))
         for place, out in places:
             floor_seconds = None
