@@ -27,8 +27,9 @@ CMailboxExtractor::CMailboxExtractor(quillon::FileSystem* files) : m_files(files
 
 CMailboxExtractor::~CMailboxExtractor() { Reset(); }
 
-bool CMailboxExtractor::ReadBlockHeader(uint32_t offset, BlockHeader* header) {
-  const uint8_t* bytes = m_reader.Peek(offset, quillon::kBlockHeaderSize, BlockReader::kLink);
+bool CMailboxExtractor::ReadBlockHeader(uint32_t offset, BlockHeader* header,
+                                        BlockReader::Window window) {
+  const uint8_t* bytes = m_reader.Peek(offset, quillon::kBlockHeaderSize, window);
   if (!bytes) return false;
   *header = quillon::DecodeBlockHeader(bytes);
   return true;
@@ -185,9 +186,8 @@ bool CMailboxExtractor::CopyMessage(size_t entry, OutputFile* out, const std::st
     if (AbortRequested()) return ok = false;
     // Messages are copied in ascending order of their first block and their blocks stay near
     // each other, so the large window serves headers and data alike while copying.
-    const uint8_t* header = m_reader.Peek(offset, quillon::kBlockHeaderSize, BlockReader::kScan);
-    if (!header) return true;  // contributes nothing
-    const BlockHeader h = quillon::DecodeBlockHeader(header);
+    BlockHeader h;
+    if (!ReadBlockHeader(offset, &h, BlockReader::kScan)) return true;  // contributes nothing
     if (h.dataLength > m_nFileSize || h.dataLength > h.blockSize) return false;  // message ends
     const uint64_t dataAt = uint64_t{offset} + quillon::kBlockHeaderSize;
     if (h.dataLength == 0 || dataAt >= quillon::kReadableLimit) return true;

@@ -77,7 +77,9 @@ class CMailboxExtractor {
   void Reset();
 
   // The block helpers, reading through the open mailbox file.
-  bool ReadBlockHeader(uint32_t offset, BlockHeader* header);
+  // `window` says which read window a miss refills: copying reads through the large one.
+  bool ReadBlockHeader(uint32_t offset, BlockHeader* header,
+                       quillon::BlockReader::Window window = quillon::BlockReader::kLink);
   bool IsSelfReferencing(uint32_t offset);
   bool PassesChainStartTest(uint32_t offset, const BlockHeader& header);
 
