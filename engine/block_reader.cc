@@ -62,11 +62,23 @@ const uint8_t* BlockReader::Peek(uint32_t offset, uint32_t size, Window window) 
     if (Holds(b, offset, size)) return b.bytes.data() + (offset - b.start);
   }
   if (KnownToEndBefore(uint64_t{offset} + size)) return nullptr;
-  Buffer& b = windows_[window];
-  const size_t capacity = window == kScan ? kScanWindowSize : kLinkWindowSize;
+  Window fill = window;
+  size_t capacity = window == kLink ? kLinkWindowSize : kScanWindowSize;
   // Chains in a compacted folder jump back and forth within a segment or two: start the window
   // a quarter of its size before the offset, so a jump back is served as well as one forward.
-  const uint64_t back = std::min<uint64_t>({offset, capacity / 4, capacity - size});
+  size_t margin = capacity / 4;
+  if (window == kCopy) {
+    const Buffer& sweep = windows_[kScan];
+    const bool behind = sweep.valid != 0 && offset < sweep.start &&
+                        sweep.start - offset <= 2 * kCopyWindowSize && size <= kAsideWindowSize;
+    fill = behind ? kCopy : kScan;
+    capacity = behind ? kAsideWindowSize : kCopyWindowSize;
+    // The blocks of neighbouring messages interleave over some tens of KiB, and a message that
+    // began before a long one ended lies a little before the sweep: keep some of both in view.
+    margin = behind ? capacity / 2 : capacity / 4;
+  }
+  Buffer& b = windows_[fill];
+  const uint64_t back = std::min<uint64_t>({offset, margin, capacity - size});
   Fill(&b, capacity, offset - back);
   if (!Holds(b, offset, size)) return nullptr;
   return b.bytes.data() + back;
@@ -119,9 +131,17 @@ bool BlockReader::FindSelfOffset(uint32_t from, uint32_t need, uint32_t* found) 
   }
 }
 
-uint32_t BlockReader::ScanBuffer(const Buffer& b, uint32_t pos, uint32_t end) {
-  const uint8_t* bytes = b.bytes.data();
-  const uint32_t start = static_cast<uint32_t>(b.start);
+const uint8_t* BlockReader::ReadScanWindow(uint64_t offset, size_t* valid) {
+  if (Aborted()) return nullptr;
+  Buffer& b = windows_[kScan];
+  Fill(&b, kScanWindowSize, offset);
+  *valid = b.valid;
+  return b.bytes.data();
+}
+
+uint32_t BlockReader::FindSelfWord(const uint8_t* bytes, uint64_t base, uint32_t pos,
+                                   uint32_t end) {
+  const uint32_t start = static_cast<uint32_t>(base);
 #if defined(__SSE2__)
   // Four positions at a time: the 16 bytes at pos hold the words at pos, pos+4, pos+8 and
   // pos+12; compare them with those four values at once. The scalar loop below then finds

@@ -18,10 +18,16 @@ class BlockReader {
  public:
   // kScan follows the forward search through the file; kLink serves the reads that jump
   // elsewhere (successor tests, chain walks), so a jump does not throw the scan window away.
-  enum Window { kScan = 0, kLink = 1 };
+  // kCopy serves the copying of messages, which sweeps forward through the file in the order of
+  // their first blocks: a miss behind the sweep (a short message that began before a long one
+  // ended) fills a small window of its own, so the sweep's window is still there when copying
+  // returns to it; any other miss moves the sweep's window (the scan window) on.
+  enum Window { kScan = 0, kLink = 1, kCopy = 2 };
 
-  static constexpr size_t kScanWindowSize = size_t{1} << 20;
+  static constexpr size_t kScanWindowSize = size_t{256} << 10;
   static constexpr size_t kLinkWindowSize = size_t{64} << 10;
+  static constexpr size_t kCopyWindowSize = size_t{2} << 20;
+  static constexpr size_t kAsideWindowSize = size_t{256} << 10;
 
   BlockReader();
 
@@ -35,12 +41,14 @@ class BlockReader {
   // read of just the bytes asked for, as the scanner was first written. Slow; kept to measure
   // against and to check that the windows change no result.
   void SetDirectReads(bool on) { direct_ = on; }
+  bool DirectReads() const { return direct_; }
 
   // FindSelfOffset gives up (returns false) once *abort is true; null never aborts.
   void SetAbortFlag(const std::atomic<bool>* abort) { abort_ = abort; }
 
   // The `size` bytes at `offset`, or null when they cannot all be read: the offset is 2^31 or
-  // more, or the file ends first. `size` is at most kLinkWindowSize. A miss refills `window`.
+  // more, or the file ends first. `size` is at most kLinkWindowSize (kScanWindowSize for
+  // kCopy). A miss refills a window as `window` says.
   // The pointer stays valid until the next call.
   const uint8_t* Peek(uint32_t offset, uint32_t size, Window window);
 
@@ -56,6 +64,21 @@ class BlockReader {
   // ascending order, and *scanFrom: every 4-aligned offset below it was examined; the caller
   // examines the rest.
   std::vector<uint32_t> TakeCandidates(uint32_t* scanFrom);
+
+  // Fills the scan window with the bytes at `offset` and returns them, *valid saying how many
+  // arrived (fewer than kScanWindowSize at the end of the file). Null when a stop was
+  // requested. For one sequential pass over the file; notes no candidates.
+  const uint8_t* ReadScanWindow(uint64_t offset, size_t* valid);
+  // Stops noting one-block candidates, when the caller finds them another way.
+  void StopNoting() {
+    noting_ = false;
+    std::vector<uint32_t>().swap(candidates_);
+  }
+
+  // In `bytes`, which hold the file from offset `base` on: the first position from `pos` on, in
+  // steps of 4 up to `end`, whose word holds itself; a position past `end` when there is none.
+  // [pos, end + 4) must lie within the bytes.
+  static uint32_t FindSelfWord(const uint8_t* bytes, uint64_t base, uint32_t pos, uint32_t end);
 
   // Reads exactly `size` bytes at `offset` straight from the file (no window), for data larger
   // than a window. Unlike Peek the offset is 64-bit and not limited: the caller checks the start.
@@ -76,9 +99,9 @@ class BlockReader {
   // True when a buffer has seen the end of the file before offset + size.
   bool KnownToEndBefore(uint64_t end) const;
   void Fill(Buffer* b, size_t capacity, uint64_t offset);
-  // The first position from `pos` on, in steps of 4 up to `end`, whose word holds itself; a
-  // position past `end` when there is none. [pos, end + 4) must lie in the buffer.
-  static uint32_t ScanBuffer(const Buffer& b, uint32_t pos, uint32_t end);
+  static uint32_t ScanBuffer(const Buffer& b, uint32_t pos, uint32_t end) {
+    return FindSelfWord(b.bytes.data(), b.start, pos, end);
+  }
   void NoteCandidates(const Buffer& b);
   bool Aborted() const { return abort_ && abort_->load(std::memory_order_relaxed); }
 
@@ -92,7 +115,7 @@ class BlockReader {
   std::vector<uint32_t> candidates_;
   uint64_t candidatesFrom_ = 4;              // aligned: the first offset not yet examined
   uint64_t firstGap_ = ~uint64_t{0};         // where examined windows first left a hole
-  Buffer windows_[2];
+  Buffer windows_[3];  // scan, link, and the copy's window aside
 };
 
 }  // namespace quillon

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+using quillon::BlockIndex;
 using quillon::BlockReader;
 using quillon::MessageMap;
 using quillon::OutputFile;
@@ -21,7 +22,8 @@ bool HasUsableLengths(const BlockHeader& h) {
 
 CMailboxExtractor::CMailboxExtractor() : CMailboxExtractor(quillon::PlatformFileSystem()) {}
 
-CMailboxExtractor::CMailboxExtractor(quillon::FileSystem* files) : m_files(files) {
+CMailboxExtractor::CMailboxExtractor(quillon::FileSystem* files)
+    : m_visited(&m_index), m_files(files) {
   m_reader.SetAbortFlag(&m_abort);
 }
 
@@ -45,6 +47,59 @@ bool CMailboxExtractor::PassesChainStartTest(uint32_t offset, const BlockHeader&
          HasUsableLengths(header);
 }
 
+bool CMailboxExtractor::ReadFacts(uint32_t offset, BlockFacts* facts) {
+  if (m_index.active() && offset % 4 == 0) {
+    if (offset >= quillon::kReadableLimit) return false;
+    if (const BlockIndex::Entry* e = m_index.Find(offset)) {
+      if (!(e->tagged & BlockIndex::kHeaderReadable)) return false;
+      *facts = BlockFacts{e->blockSize, e->next, true,
+                          (e->tagged & BlockIndex::kUsableLengths) != 0};
+      return true;
+    }
+    // Not a block of its own; only whether its header can be read matters.
+    if (uint64_t{offset} + quillon::kBlockHeaderSize > m_index.FileEnd()) return false;
+    *facts = BlockFacts{0, 0, false, false};
+    return true;
+  }
+  BlockHeader h;
+  if (!ReadBlockHeader(offset, &h)) return false;
+  *facts = BlockFacts{h.blockSize, h.nextOffset, h.selfOffset == offset, HasUsableLengths(h)};
+  return true;
+}
+
+bool CMailboxExtractor::LinksToBlock(uint32_t offset) {
+  if (m_index.active() && offset % 4 == 0) {
+    return offset < quillon::kReadableLimit && m_index.Find(offset) != nullptr;
+  }
+  return IsSelfReferencing(offset);
+}
+
+bool CMailboxExtractor::FindSelfOffset(uint32_t from, uint32_t need, uint32_t* found) {
+  if (m_index.active() && from % 4 == 0) {
+    const BlockIndex::Entry* e = m_index.FirstFrom(from);
+    // Only the last 15 bytes of the file hold positions whose header cannot be read whole.
+    if (e == nullptr || (need > 4 && !(e->tagged & BlockIndex::kHeaderReadable))) return false;
+    *found = BlockIndex::OffsetOf(*e);
+    return true;
+  }
+  return m_reader.FindSelfOffset(from, need, found);
+}
+
+bool CMailboxExtractor::IsChainStart(uint32_t p, bool skipVisited, BlockFacts* facts,
+                                     uint32_t* next) {
+  // No block at p: move on by one word.
+  if (!ReadFacts(p, facts) || !facts->selfReferencing || !LinksToBlock(facts->nextOffset)) {
+    *next = p + 4;
+    return false;
+  }
+  // A block that cannot begin a message, or was walked already: skip it whole.
+  if (!facts->usableLengths || (skipVisited && m_visited.Contains(p))) {
+    *next = quillon::PositionAfterBlock(p, facts->blockSize);
+    return false;
+  }
+  return true;
+}
+
 int CMailboxExtractor::OpenMailbox(const char* mailboxPath, const char* backupFolder) {
   m_strMailboxPath = mailboxPath;
   const char* name = std::strrchr(mailboxPath, quillon::kPathSeparator);
@@ -53,6 +108,8 @@ int CMailboxExtractor::OpenMailbox(const char* mailboxPath, const char* backupFo
   m_strPrefix += name ? name + 1 : mailboxPath;
 
   m_reader.Attach(nullptr);
+  m_visited.Clear();
+  m_index.Clear();
   m_hFile.reset();
   std::string reason;
   m_hFile = m_files->OpenForReading(m_strMailboxPath, &reason);
@@ -63,42 +120,41 @@ int CMailboxExtractor::OpenMailbox(const char* mailboxPath, const char* backupFo
   m_nPos = 0;
   m_nFileSize = m_hFile->SizeLow32();
   m_reader.Attach(m_hFile.get());
+  if (!m_reader.DirectReads() &&
+      m_index.Build(&m_reader, m_nFileSize, m_nFileSize / kIndexBytesPerEntry + kIndexMinEntries)) {
+    m_reader.StopNoting();  // the index lists the one-block candidates
+  }
   m_messages.Reserve(m_nFileSize / kTypicalBlockSpan + 16);
 
   // The first search: the four bytes at p must hold p before anything else is read there.
-  uint32_t p = 0;
-  while (m_reader.FindSelfOffset(p, 4, &p)) {
-    BlockHeader h;
-    if (!ReadBlockHeader(p, &h) || !IsSelfReferencing(h.nextOffset)) {
-      p += 4;
-      continue;
+  BlockFacts facts;
+  for (uint32_t p = 0; FindSelfOffset(p, 4, &p);) {
+    uint32_t next;
+    if (IsChainStart(p, false, &facts, &next)) {
+      m_nPos = p;
+      break;
     }
-    if (!HasUsableLengths(h)) {
-      p = quillon::PositionAfterBlock(p, h.blockSize);
-      continue;
-    }
-    m_nPos = p;
-    break;
+    p = next;
   }
   // A start accepted at offset 0 leaves m_nPos at 0 and so counts as none.
   return m_nPos != 0 ? 0 : 1;
 }
 
 int CMailboxExtractor::CollectMessages() {
-  BlockHeader h;
-  if (!ReadBlockHeader(m_nPos, &h)) return 0;
+  BlockFacts h;
+  if (!ReadFacts(m_nPos, &h)) return 0;
   uint32_t cur = m_nPos;
   // The next search resumes right after the chain start, not after the whole chain.
   m_nPos = quillon::PositionAfterBlock(cur, h.blockSize);
   for (;;) {
-    // Walk the chain that starts at cur, whose header is h.
+    // Walk the chain that starts at cur, whose facts are h.
     MessageMap::BlockList list = m_messages.BeginList();
     for (;;) {
       if (AbortRequested()) {
         m_messages.Discard(list);
         return 0;
       }
-      if (h.nextOffset == 0 || h.selfOffset != cur) {
+      if (h.nextOffset == 0 || !h.selfReferencing) {
         m_messages.Append(list, cur);  // the message's last block
         StoreChain(list, 0);
         break;
@@ -110,7 +166,7 @@ int CMailboxExtractor::CollectMessages() {
       }
       m_messages.Append(list, cur);
       cur = h.nextOffset;
-      if (!ReadBlockHeader(cur, &h)) {
+      if (!ReadFacts(cur, &h)) {
         // A link into nothing: drop the walk; its blocks stay visited.
         m_messages.Discard(list);
         break;
@@ -119,18 +175,14 @@ int CMailboxExtractor::CollectMessages() {
 
     // Search for the next chain start from m_nPos.
     for (;;) {
-      uint32_t p;
-      if (!m_reader.FindSelfOffset(m_nPos, quillon::kBlockHeaderSize, &p)) return 0;
-      // FindSelfOffset saw the 16 bytes; only a file that shrank since can take them away.
-      if (!ReadBlockHeader(p, &h) || !IsSelfReferencing(h.nextOffset)) {
-        m_nPos = p + 4;
-      } else if (!HasUsableLengths(h) || m_visited.Contains(p)) {
-        m_nPos = quillon::PositionAfterBlock(p, h.blockSize);
-      } else {
+      uint32_t p, next;
+      if (!FindSelfOffset(m_nPos, quillon::kBlockHeaderSize, &p)) return 0;
+      if (IsChainStart(p, true, &h, &next)) {
         cur = p;
         m_nPos = quillon::PositionAfterBlock(p, h.blockSize);
         break;
       }
+      m_nPos = next;
     }
   }
 }
@@ -144,25 +196,35 @@ uint32_t CMailboxExtractor::CollectSingleBlockMessages() {
   // A chain's last block is the one block of each walk that is not in the visited set; with it
   // added, the set holds every block of every message found so far.
   m_messages.ForEachRunEnd([this](uint32_t offset) { m_visited.Insert(offset); });
-  // The search already examined most of the file on its way; look at the rest now.
-  uint32_t p;
-  std::vector<uint32_t> candidates = m_reader.TakeCandidates(&p);
-  p = std::max<uint32_t>(4, (p + 3) & ~3u);
-  while (m_reader.FindSelfOffset(p, quillon::kBlockHeaderSize, &p)) {
-    BlockHeader h;
-    if (ReadBlockHeader(p, &h) && h.nextOffset == 0 && HasUsableLengths(h)) {
-      candidates.push_back(p);
-    }
-    p += 4;
-  }
   uint32_t added = 0;
-  for (uint32_t offset : candidates) {
+  const auto consider = [&](uint32_t offset) {
     if (!m_visited.Contains(offset)) {
       m_messages.AddSingle(offset);
       ++added;
     }
+  };
+  if (m_index.active()) {
+    constexpr uint32_t kOneBlock = BlockIndex::kHeaderReadable | BlockIndex::kUsableLengths;
+    for (const BlockIndex::Entry& e : m_index) {
+      const uint32_t q = BlockIndex::OffsetOf(e);
+      if (q >= 4 && (e.tagged & kOneBlock) == kOneBlock && e.next == 0) consider(q);
+    }
+  } else {
+    // The search already examined most of the file on its way; look at the rest now.
+    uint32_t p;
+    const std::vector<uint32_t> candidates = m_reader.TakeCandidates(&p);
+    for (uint32_t offset : candidates) consider(offset);
+    p = std::max<uint32_t>(4, (p + 3) & ~3u);
+    while (m_reader.FindSelfOffset(p, quillon::kBlockHeaderSize, &p)) {
+      BlockHeader h;
+      if (ReadBlockHeader(p, &h) && h.nextOffset == 0 && HasUsableLengths(h)) consider(p);
+      p += 4;
+    }
   }
   m_messages.FinishSingles();
+  // Writing needs only the message map. The visited set refers to the index: it goes first.
+  m_visited.Clear();
+  m_index.Clear();
   return added;
 }
 
@@ -185,16 +247,16 @@ bool CMailboxExtractor::CopyMessage(size_t entry, OutputFile* out, const std::st
   m_messages.ForEachBlock(entry, [&](uint32_t offset) {
     if (AbortRequested()) return ok = false;
     // Messages are copied in ascending order of their first block and their blocks stay near
-    // each other, so the large window serves headers and data alike while copying.
+    // each other, so the copy's windows serve headers and data alike.
     BlockHeader h;
-    if (!ReadBlockHeader(offset, &h, BlockReader::kScan)) return true;  // contributes nothing
+    if (!ReadBlockHeader(offset, &h, BlockReader::kCopy)) return true;  // contributes nothing
     if (h.dataLength > m_nFileSize || h.dataLength > h.blockSize) return false;  // message ends
     const uint64_t dataAt = uint64_t{offset} + quillon::kBlockHeaderSize;
     if (h.dataLength == 0 || dataAt >= quillon::kReadableLimit) return true;
 
     if (h.dataLength <= BlockReader::kScanWindowSize) {
       const uint8_t* data =
-          m_reader.Peek(static_cast<uint32_t>(dataAt), h.dataLength, BlockReader::kScan);
+          m_reader.Peek(static_cast<uint32_t>(dataAt), h.dataLength, BlockReader::kCopy);
       if (!data) return true;  // the file ends first: contributes nothing
       for (uint32_t done = 0; done < h.dataLength;) {
         if (m_copyFill == m_copyBuffer.size() && !(ok = Flush(out, path))) return false;
@@ -294,6 +356,7 @@ int CMailboxExtractor::WriteMessages() {
 
 void CMailboxExtractor::Reset() {
   m_visited.Clear();
+  m_index.Clear();
   m_messages.Clear();
   m_reader.Release();
   m_hFile.reset();

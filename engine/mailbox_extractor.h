@@ -10,12 +10,13 @@
 #include <vector>
 
 #include "engine/block_format.h"
+#include "engine/block_index.h"
 #include "engine/block_reader.h"
 #include "engine/export_result.h"
 #include "engine/extract_sink.h"
 #include "engine/file_io.h"
 #include "engine/message_map.h"
-#include "engine/offset_set.h"
+#include "engine/visited_set.h"
 
 using quillon::BlockHeader;
 
@@ -42,6 +43,10 @@ class CMailboxExtractor {
   static constexpr uint32_t kMaxCreateFailures = 64;
   // Data is copied from the mailbox to the .eml files through a buffer of this size.
   static constexpr size_t kCopyBufferSize = size_t{1} << 20;
+  // The index of a file holds at most one entry per this many bytes (real folders have one per
+  // 500 or so) plus kIndexMinEntries; a denser file is searched through the read windows.
+  static constexpr uint32_t kIndexBytesPerEntry = 256;
+  static constexpr uint32_t kIndexMinEntries = 1u << 16;
 
   // Uses the operating system's files.
   CMailboxExtractor();
@@ -95,24 +100,44 @@ class CMailboxExtractor {
   uint32_t FilesWritten() const { return m_filesWritten; }
   uint64_t BytesWritten() const { return m_bytesWritten; }
 
-  // Makes every test of the file one positioned read, as the scanner was first written: for
-  // benchmarks and for checking that buffering changes no result.
+  // Makes every test of the file one positioned read, as the scanner was first written, instead
+  // of indexing the file in one pass: for benchmarks and for checking that neither the index
+  // nor the read windows change a result.
   void UseDirectReads(bool on) { m_reader.SetDirectReads(on); }
 
   // For tests: the state of the stages.
-  const quillon::OffsetSet& Visited() const { return m_visited; }
+  const quillon::VisitedSet& Visited() const { return m_visited; }
   const quillon::MessageMap& Messages() const { return m_messages; }
   uint32_t Position() const { return m_nPos; }
   uint32_t FileSize() const { return m_nFileSize; }
   const std::string& Prefix() const { return m_strPrefix; }
 
  private:
+  // What the search and the walks need of the 16 bytes at an offset: from the index when it
+  // covers the offset, else read from the file.
+  struct BlockFacts {
+    uint32_t blockSize;
+    uint32_t nextOffset;
+    bool selfReferencing;  // the first word holds the offset
+    bool usableLengths;    // 0 < dataLength <= blockSize, blockSize != 0
+  };
+  // False when the 16 bytes cannot be read.
+  bool ReadFacts(uint32_t offset, BlockFacts* facts);
+  // IsSelfReferencing, through the index when it covers the offset.
+  bool LinksToBlock(uint32_t offset);
+  // The first position from `from` on, in steps of 4, whose word holds itself and where `need`
+  // bytes can be read; false at the first position where they cannot (the end of the file).
+  bool FindSelfOffset(uint32_t from, uint32_t need, uint32_t* found);
+  // The search's tests at a position FindSelfOffset found: true when p is a chain start (*facts
+  // then holds its facts); otherwise *next is where the search goes on.
+  bool IsChainStart(uint32_t p, bool skipVisited, BlockFacts* facts, uint32_t* next);
+
   // Copies one message into `out`; false (with m_failure set) when a write failed.
   bool CopyMessage(size_t entry, quillon::OutputFile* out, const std::string& path);
   bool Flush(quillon::OutputFile* out, const std::string& path);
   bool WriteFailed(const std::string& path, const std::string& reason);
 
-  quillon::OffsetSet m_visited;    // blocks a walk passed through and followed onwards
+  quillon::VisitedSet m_visited;   // blocks a walk passed through and followed onwards
   quillon::MessageMap m_messages;  // first-block offset -> block list
 
  public:
@@ -127,6 +152,7 @@ class CMailboxExtractor {
 
   quillon::FileSystem* m_files;
   quillon::BlockReader m_reader;
+  quillon::BlockIndex m_index;  // built when the mailbox is opened, freed before writing
   std::vector<uint8_t> m_copyBuffer;  // pending output bytes; allocated only while writing
   size_t m_copyFill = 0;
   ExportFailure m_failure;
