@@ -67,6 +67,7 @@ bool BlockIndex::Build(BlockReader* reader, uint32_t fileSize, size_t maxEntries
 void BlockIndex::Clear() {
   std::vector<Entry>().swap(entries_);
   std::vector<uint32_t>().swap(firstInBucket_);
+  lastFound_ = nullptr;
   fileEnd_ = 0;
   active_ = false;
 }
@@ -80,12 +81,13 @@ const BlockIndex::Entry* BlockIndex::FirstFrom(uint32_t from) const {
 }
 
 const BlockIndex::Entry* BlockIndex::Find(uint32_t offset) const {
+  if (lastFound_ != nullptr && OffsetOf(*lastFound_) == offset) return lastFound_;
   const size_t bucket = offset >> kBucketShift;
   if (bucket + 1 >= firstInBucket_.size()) return nullptr;
   const Entry* e = entries_.data() + firstInBucket_[bucket];
   const Entry* stop = entries_.data() + firstInBucket_[bucket + 1];
   for (; e != stop; ++e) {
-    if (OffsetOf(*e) == offset) return e;
+    if (OffsetOf(*e) == offset) return lastFound_ = e;
   }
   return nullptr;
 }

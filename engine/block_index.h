@@ -53,9 +53,11 @@ class BlockIndex {
  private:
   // Entries in ascending order; firstInBucket_[b] is the index of the first entry at or after
   // b << kBucketShift, so a lookup scans the few entries of one bucket.
-  static constexpr unsigned kBucketShift = 12;
+  static constexpr unsigned kBucketShift = 10;
   std::vector<Entry> entries_;
   std::vector<uint32_t> firstInBucket_;
+  // The search and the walks ask for the same block several times in a row.
+  mutable const Entry* lastFound_ = nullptr;
   uint64_t fileEnd_ = 0;
   bool active_ = false;
 };

@@ -75,7 +75,7 @@ const uint8_t* BlockReader::Peek(uint32_t offset, uint32_t size, Window window) 
     capacity = behind ? kAsideWindowSize : kCopyWindowSize;
     // The blocks of neighbouring messages interleave over some tens of KiB, and a message that
     // began before a long one ended lies a little before the sweep: keep some of both in view.
-    margin = behind ? capacity / 2 : capacity / 4;
+    margin = behind ? capacity / 2 : capacity / 8;
   }
   Buffer& b = windows_[fill];
   const uint64_t back = std::min<uint64_t>({offset, margin, capacity - size});
@@ -148,6 +148,33 @@ uint32_t BlockReader::FindSelfWord(const uint8_t* bytes, uint64_t base, uint32_t
   // which one matched, or finishes the tail.
   if (end >= 12) {
     const __m128i step = _mm_set_epi32(12, 8, 4, 0);
+    // Sixty-four bytes a round while they last: one test of the four comparisons together keeps
+    // the loop as fast as the memory.
+    const __m128i sixteen = _mm_set1_epi32(16);
+    while (end >= 60 && pos <= end - 60) {
+      const uint8_t* at = bytes + (pos - start);
+      const __m128i want0 = _mm_add_epi32(_mm_set1_epi32(static_cast<int>(pos)), step);
+      const __m128i want1 = _mm_add_epi32(want0, sixteen);
+      const __m128i want2 = _mm_add_epi32(want1, sixteen);
+      const __m128i want3 = _mm_add_epi32(want2, sixteen);
+      const __m128i hit0 =
+          _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), want0);
+      const __m128i hit1 =
+          _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16)), want1);
+      const __m128i hit2 =
+          _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 32)), want2);
+      const __m128i hit3 =
+          _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 48)), want3);
+      if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(hit0, hit1), _mm_or_si128(hit2, hit3)))) {
+        // One bit per byte of the 64; the lowest set bit is the first byte of the first match.
+        const uint64_t bits = static_cast<uint64_t>(_mm_movemask_epi8(hit0) & 0xFFFF) |
+                              static_cast<uint64_t>(_mm_movemask_epi8(hit1) & 0xFFFF) << 16 |
+                              static_cast<uint64_t>(_mm_movemask_epi8(hit2) & 0xFFFF) << 32 |
+                              static_cast<uint64_t>(_mm_movemask_epi8(hit3) & 0xFFFF) << 48;
+        return pos + static_cast<uint32_t>(__builtin_ctzll(bits));
+      }
+      pos += 64;
+    }
     while (pos <= end - 12) {
       const __m128i words =
           _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + (pos - start)));
