@@ -3,8 +3,10 @@
 
 Generates (and caches) realistic fragmented mailbox folders with deleted messages, warms the page
 cache, runs every tool several times on each folder with output on tmpfs (and, for the 1 GiB
-folder, on disk), and prints one table of medians: seconds, MB/s, ratio to the floor, peak
-resident memory and messages written, then the growth of time and memory per GiB.
+folder, on disk), and prints one table of medians: seconds, MB/s, ratio to the floor and to the
+floor without a mapping, peak resident memory and messages written, then the growth of time and
+memory per GiB. Every run starts with no dirty pages (sync), so no run pays for the writeback of
+the one before it.
 
     bench/run.py [--build build/native] [--cache DIR] [--runs N] [--sizes 64M,256M,1G,2044M]
 """
@@ -27,11 +29,12 @@ def parse_size(text):
 
 
 def run(argv, cwd=None):
-    """Runs argv; returns (seconds, peak RSS in bytes, exit status).
+    """Runs argv after a sync; returns (seconds, peak RSS in bytes, exit status).
 
     The peak comes from GNU time: a child forked from Python starts with Python's own resident
     memory, so its rusage would report that for every small tool."""
     report = "/dev/shm/quillon-bench-rss"
+    os.sync()
     start = time.perf_counter()
     status = subprocess.call(["/usr/bin/time", "-q", "-f", "%M", "-o", report] + argv, cwd=cwd,
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -40,6 +43,21 @@ def run(argv, cwd=None):
         peak_kib = int(f.read().split()[-1])
     os.remove(report)
     return seconds, peak_kib * 1024, status
+
+
+def cpu_model():
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return "unknown processor"
+
+
+def memory_gib():
+    return os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES") / (1 << 30)
 
 
 def count_files(folder):
@@ -102,6 +120,7 @@ def main():
         warm(path)
         tools = [
             ("floor", lambda out: [floor, path, manifest, out]),
+            ("floor, pread", lambda out: [floor, "--pread", path, manifest, out]),
             ("quillon export", lambda out: [quillon, "export", "-q", "-o", out, path]),
             ("quillon --dry-run", lambda out: [quillon, "export", "-q", "--dry-run", "-o", out,
                                                path]),
@@ -116,8 +135,10 @@ def main():
         if size == min(sizes, key=lambda s: abs(s - (1 << 30))):
             places.append(("disk", disk))
         for place, out in places:
-            floor_seconds = None
+            floor_seconds = pread_seconds = None
             for name, argv in tools:
+                if name == "literal reads" and place != "tmpfs":
+                    continue  # it measures reading, which the output's place does not change
                 times, peaks, files = [], [], 0
                 for _ in range(args.runs):
                     fresh(out)
@@ -131,22 +152,31 @@ def main():
                 seconds = statistics.median(times)
                 if name == "floor":
                     floor_seconds = seconds
+                elif name == "floor, pread":
+                    pread_seconds = seconds
+                # The floors come first; the pread floor's own first ratio is to itself.
+                pread_seconds = pread_seconds or seconds
                 rows.append(dict(size=size, place=place, tool=name, seconds=seconds,
                                  mbps=size / seconds / 1e6, ratio=seconds / floor_seconds,
+                                 pread_ratio=seconds / pread_seconds,
                                  peak=max(peaks), files=files, live=live))
-                print("%6d MiB %-5s %-18s %7.2f s  %6.0f MB/s  %5.2fx  %6.1f MiB  %d files"
+                print("%6d MiB %-5s %-18s %7.2f s  %6.0f MB/s  %5.2fx  %5.2fx  %6.1f MiB  %d files"
                       % (size // MIB, place, name, seconds, size / seconds / 1e6,
-                         seconds / floor_seconds, max(peaks) / MIB, files), file=sys.stderr)
+                         seconds / floor_seconds, seconds / pread_seconds, max(peaks) / MIB,
+                         files), file=sys.stderr)
         shutil.rmtree(shm, ignore_errors=True)
 
     print()
-    print("| folder | output | tool | seconds | MB/s | vs floor | peak RSS | files written "
-          "| live messages |")
-    print("|---:|---|---|---:|---:|---:|---:|---:|---:|")
+    print("Measured on: %s, %d cores, %.0f GiB, %s; %d runs each, medians."
+          % (cpu_model(), os.cpu_count(), memory_gib(), os.uname().release, args.runs))
+    print()
+    print("| folder | output | tool | seconds | MB/s | vs floor | vs pread floor | peak RSS "
+          "| files written | live messages |")
+    print("|---:|---|---|---:|---:|---:|---:|---:|---:|---:|")
     for r in rows:
-        print("| %d MiB | %s | %s | %.2f | %.0f | %.2fx | %.1f MiB | %d | %d |"
+        print("| %d MiB | %s | %s | %.2f | %.0f | %.2fx | %.2fx | %.1f MiB | %d | %d |"
               % (r["size"] // MIB, r["place"], r["tool"], r["seconds"], r["mbps"], r["ratio"],
-                 r["peak"] / MIB, r["files"], r["live"]))
+                 r["pread_ratio"], r["peak"] / MIB, r["files"], r["live"]))
 
     print()
     print("Growth per GiB (least squares over the tmpfs runs of every size):")
