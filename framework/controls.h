@@ -21,13 +21,31 @@ class CListCtrl : public CWnd {
   DWORD GetExtendedStyle() const {
     return static_cast<DWORD>(SendMessage(LVM_GETEXTENDEDLISTVIEWSTYLE));
   }
+  // Inserts an item with text only (LVIF_TEXT) at `item`. Returns its index, or -1.
+  int InsertItem(int item, const char* text) const;
+  // The item's data (lParam); 0 when the item does not exist.
+  DWORD_PTR GetItemData(int item) const;
+  BOOL SetItemData(int item, DWORD_PTR data) const;
+  // The item's state bits under `mask`.
+  UINT GetItemState(int item, UINT mask) const {
+    return static_cast<UINT>(SendMessage(LVM_GETITEMSTATE, static_cast<WPARAM>(item), mask));
+  }
+  BOOL SetItemState(int item, UINT state, UINT mask) const;
+  BOOL DeleteAllItems() const { return static_cast<BOOL>(SendMessage(LVM_DELETEALLITEMS)); }
 };
 
 // A progress bar.
 class CProgressCtrl : public CWnd {
  public:
   void SetRange(short lower, short upper) const { SendMessage(PBM_SETRANGE, 0, MAKELPARAM(lower, upper)); }
+  void GetRange(int& lower, int& upper) const {
+    PBRANGE range = {};
+    SendMessage(PBM_GETRANGE, TRUE, reinterpret_cast<LPARAM>(&range));
+    lower = range.iLow;
+    upper = range.iHigh;
+  }
   int SetPos(int position) const { return static_cast<int>(SendMessage(PBM_SETPOS, position)); }
+  int GetPos() const { return static_cast<int>(SendMessage(PBM_GETPOS)); }
 };
 
 // A growable array of narrow strings.
@@ -39,7 +57,8 @@ class CStringArray {
     return GetSize() - 1;
   }
   const std::string& GetAt(int index) const { return m_items.at(static_cast<size_t>(index)); }
-  void RemoveAll() { m_items.clear(); }
+  // Empties the array and releases its storage.
+  void RemoveAll() { std::vector<std::string>().swap(m_items); }
 
  private:
   std::vector<std::string> m_items;

@@ -102,6 +102,8 @@ LRESULT CDialog::Invoke(const MessageMapEntry& entry, WPARAM wParam, LPARAM lPar
       break;
     case HandlerSignature::kQueryIcon:
       return reinterpret_cast<LRESULT>((this->*h.queryIcon)());
+    case HandlerSignature::kMessage:
+      return (this->*h.message)(wParam, lParam);
   }
   return m_defaultResult;
 }

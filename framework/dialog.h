@@ -23,6 +23,7 @@ enum class HandlerSignature : unsigned char {
   kSize,         // void (UINT type, int cx, int cy)  WM_SIZE
   kTimer,        // void (UINT_PTR id)              WM_TIMER
   kQueryIcon,    // HCURSOR ()                      WM_QUERYDRAGICON, returned to the caller
+  kMessage,      // LRESULT (WPARAM, LPARAM)        any message, the program's own included
 };
 
 // A handler, stored in the member that matches its signature.
@@ -32,6 +33,7 @@ union DialogHandler {
   void (CDialog::*size)(UINT, int, int);
   void (CDialog::*timer)(UINT_PTR);
   HCURSOR (CDialog::*queryIcon)();
+  LRESULT (CDialog::*message)(WPARAM, LPARAM);
 };
 
 // One row of a message map. A WM_COMMAND row also matches the notification code and control id.
@@ -83,6 +85,12 @@ MessageMapEntry Row(UINT message, HCURSOR (T::*handler)()) {
   return e;
 }
 template <class T>
+MessageMapEntry Row(UINT message, LRESULT (T::*handler)(WPARAM, LPARAM)) {
+  MessageMapEntry e{message, 0, 0, HandlerSignature::kMessage, {}};
+  e.handler.message = static_cast<LRESULT (CDialog::*)(WPARAM, LPARAM)>(handler);
+  return e;
+}
+template <class T>
 MessageMapEntry CommandRow(UINT code, UINT id, void (T::*handler)()) {
   MessageMapEntry e = Row(WM_COMMAND, handler);
   e.code = code;
@@ -117,6 +125,7 @@ MessageMapEntry CommandRow(UINT code, UINT id, void (T::*handler)()) {
 #define ON_WM_SIZE() framework_detail::Row(WM_SIZE, &ThisClass::OnSize),
 #define ON_WM_TIMER() framework_detail::Row(WM_TIMER, &ThisClass::OnTimer),
 #define ON_WM_DESTROY() framework_detail::Row(WM_DESTROY, &ThisClass::OnDestroy),
+#define ON_MESSAGE(message, handler) framework_detail::Row(message, &ThisClass::handler),
 #define ON_BN_CLICKED(id, handler) framework_detail::CommandRow(BN_CLICKED, id, &ThisClass::handler),
 
 // The direction of one data exchange: controls to members (save) or members to controls.
@@ -160,6 +169,7 @@ class CDialog : public CWnd {
   void OnSysCommand(UINT, LPARAM) { Default(); }
   void OnPaint() { Default(); }
   void OnSize(UINT, int, int) { Default(); }
+  void OnTimer(UINT_PTR) { Default(); }
   void OnDestroy() { Default(); }
 
   static const MessageMap* GetThisMessageMap();

@@ -24,6 +24,18 @@ class CWnd {
   std::string GetDlgItemText(int id) const;
   BOOL ShowWindow(int command) const { return ::ShowWindow(m_hWnd, command); }
   BOOL IsIconic() const { return ::IsIconic(m_hWnd); }
+  BOOL EnableWindow(BOOL enable = TRUE) const { return ::EnableWindow(m_hWnd, enable); }
+  BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
+    return ::PostMessageA(m_hWnd, message, wParam, lParam);
+  }
+  UINT_PTR SetTimer(UINT_PTR id, UINT elapse, TIMERPROC proc = nullptr) const {
+    return ::SetTimer(m_hWnd, id, elapse, proc);
+  }
+  BOOL KillTimer(UINT_PTR id) const { return ::KillTimer(m_hWnd, id); }
+  BOOL RedrawWindow(const RECT* update = nullptr, HRGN region = nullptr,
+                    UINT flags = RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE) const {
+    return ::RedrawWindow(m_hWnd, update, region, flags);
+  }
   void GetClientRect(RECT* rect) const { ::GetClientRect(m_hWnd, rect); }
 
   HWND m_hWnd = nullptr;
