@@ -1,7 +1,11 @@
 // Compiled with the GBK execution character set: its texts go to the ANSI window calls.
 #include "app/main_dlg.h"
 
+#include "discovery/folder_path.h"
+#include "discovery/mailbox_search.h"
 #include "discovery/store_locator.h"
+#include "framework/win_app.h"
+#include "job/export_job.h"
 
 namespace {
 
@@ -35,6 +39,8 @@ ON_BN_CLICKED(IDC_EXPORT, OnExport)
 ON_BN_CLICKED(IDC_CANCEL_EXPORT, OnCancelExport)
 ON_WM_TIMER()
 ON_WM_DESTROY()
+ON_MESSAGE(WM_EXPORT_FINISHED, OnExportFinished)
+ON_MESSAGE(WM_EXPORT_REPORT, OnExportReport)
 END_MESSAGE_MAP()
 
 CMainDlg::CMainDlg(CWnd* pParent) : CDialog(IDD, pParent), CDialogLayout(static_cast<CWnd&>(*this)) {
@@ -103,19 +109,36 @@ void CMainDlg::OnSize(UINT nType, int cx, int cy) {
   if (nType != SIZE_MINIMIZED) UpdateLayout(cx, cy);
 }
 
-// The folder scan, the export and its cancel, its timer and its stop at destruction come with
-// the export job; until then the buttons do nothing.
-void CMainDlg::OnFindMailboxFiles() {}
+void CMainDlg::OnFindMailboxFiles() {
+  // The button is disabled while a worker reads the list and the array; a click queued before
+  // that must not rebuild them under it.
+  if (m_workerThread != nullptr) return;
+  m_mailboxFiles.RemoveAll();
+  m_fileList.DeleteAllItems();
 
-void CMainDlg::OnExport() {}
-
-void CMainDlg::OnCancelExport() {}
-
-void CMainDlg::OnTimer(UINT_PTR) {}
-
-void CMainDlg::OnDestroy() { CDialog::OnDestroy(); }
-
-bool CMainDlg::OnNextFile(const char* fileName) {
-  SetDlgItemText(IDC_STATUS, fileName);
-  return true;
+  const std::string typed = GetDlgItemText(IDC_MAILBOX_FOLDER);
+  if (typed.empty()) {
+    AfxMessageBox("邮箱文件路径不能为空");
+    return;
+  }
+  const std::string folder = quillon::NormalizeFolderPath(typed);
+  if (!quillon::IsExistingFolder(folder)) {
+    AfxMessageBox("邮箱文件路径不是文件夹");
+    return;
+  }
+  quillon::MailboxSearch search;
+  if (!search.Start(folder)) return;
+  for (bool more = true; more;) {
+    const std::string name = search.Name();
+    more = search.Next();
+    const int k = m_mailboxFiles.Add(search.FullPath(name));
+    const int item = m_fileList.InsertItem(m_fileList.GetItemCount(), name.c_str());
+    if (item < 0) {
+      AfxMessageBox("文件插入控件失败");
+      break;
+    }
+    m_fileList.SetItemData(item, static_cast<DWORD_PTR>(k));
+    m_fileList.SetItemState(item, INDEXTOSTATEIMAGEMASK(2), LVIS_STATEIMAGEMASK);
+  }
+  search.Close();
 }

@@ -24,7 +24,16 @@ class CMainDlg : public CDialog, public IExtractSink, public CDialogLayout {
   ~CMainDlg() override;
 
   // Called by the engine on the export worker before each .eml file; false stops the export.
+  // Shows the name in the status line unless the stop event is set.
   bool OnNextFile(const char* fileName) override;
+
+  // The export worker's entry: runs RunExport of the dialog `param` points to, if any, and
+  // returns 17.
+  static DWORD WINAPI ExportThreadProc(LPVOID param);
+  // The export loop and its finish, on the worker thread: every item ticked when the loop comes
+  // to it goes to the engine with m_backupFolder. Reaches the controls only through calls that
+  // the dialog thread serves.
+  void RunExport();
 
   CMailboxExtractor m_extractor;
   HICON m_appIcon;
@@ -49,6 +58,17 @@ class CMainDlg : public CDialog, public IExtractSink, public CDialogLayout {
   void OnCancelExport();
   void OnTimer(UINT_PTR nIDEvent);
   void OnDestroy();
+  // The worker's last call into the dialog thread, and the report that follows it there.
+  LRESULT OnExportFinished(WPARAM outcome, LPARAM);
+  LRESULT OnExportReport(WPARAM outcome, LPARAM thread);
+
+ private:
+  bool IsItemTicked(int item) const;
+  // The browser's answer in `folder`; false when it was cancelled or gave no path, after the
+  // message has been shown.
+  bool AskForBackupFolder(std::string& folder);
+  // Idle to running; back to idle with a message when the event or the thread cannot be made.
+  void StartExport(const std::string& folder);
 
   DECLARE_MESSAGE_MAP()
 };

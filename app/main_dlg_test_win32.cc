@@ -16,10 +16,11 @@
 
 #include "app/main_app.h"
 #include "app/main_dlg.h"
-
-CMainApp g_app;  // the one application object, as in the program
+#include "app/testing/dialog_driver_win32.h"
 
 namespace {
+
+using namespace quillon::testing;
 
 constexpr char kIdentities[] = "Identities";
 constexpr char kClient[] = "Software\\Microsoft\\Outlook Express";
@@ -44,18 +45,6 @@ void SetIdentityStore(const std::string& storeRoot) {
   SetText("Identities\\{test}\\Software\\Microsoft\\Outlook Express\\5.0", "Store Root", storeRoot);
 }
 
-std::wstring WindowTextW(HWND hwnd) {
-  wchar_t text[512] = {};
-  ::GetWindowTextW(hwnd, text, 512);
-  return text;
-}
-
-std::string ClassName(HWND hwnd) {
-  char name[64] = {};
-  ::GetClassNameA(hwnd, name, sizeof name);
-  return name;
-}
-
 RECT ClientRectOf(HWND parent, HWND child) {
   RECT r;
   ::GetWindowRect(child, &r);
@@ -71,75 +60,6 @@ std::string Show(const RECT& r) {
   return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) +
          "," + std::to_string(r.bottom);
 }
-
-// The first visible top-level window of `threadId` that is a dialog owned by `owner`.
-HWND FindDialogOf(DWORD threadId, HWND owner) {
-  struct Search {
-    HWND owner;
-    HWND found;
-  } search{owner, nullptr};
-  ::EnumThreadWindows(
-      threadId,
-      [](HWND hwnd, LPARAM lp) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(lp);
-        if (::IsWindowVisible(hwnd) && ClassName(hwnd) == "#32770" &&
-            ::GetWindow(hwnd, GW_OWNER) == s->owner) {
-          s->found = hwnd;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-// Waits for a window; the limit only keeps a broken build from hanging the run.
-template <class F>
-HWND WaitFor(F find) {
-  for (int i = 0; i < 2000; ++i) {
-    if (HWND hwnd = find()) return hwnd;
-    ::Sleep(10);
-  }
-  return nullptr;
-}
-
-// CMainDlg's modal run on a thread of its own.
-class RunningDialog {
- public:
-  RunningDialog() {
-    m_thread = std::thread([this] {
-      m_threadId = ::GetCurrentThreadId();
-      CMainDlg dlg;
-      m_dlg = &dlg;
-      g_app.m_pMainWnd = &dlg;
-      m_result = dlg.DoModal();
-      m_done = true;
-    });
-    m_hwnd = WaitFor([this] { return m_threadId ? FindDialogOf(m_threadId, nullptr) : nullptr; });
-  }
-  ~RunningDialog() {
-    if (!m_done && m_hwnd) ::PostMessageA(m_hwnd, WM_CLOSE, 0, 0);
-    m_thread.join();
-  }
-  // Waits for the modal run to end and returns its result.
-  INT_PTR Result() {
-    m_thread.join();
-    m_thread = std::thread([] {});
-    return m_result;
-  }
-  HWND hwnd() const { return m_hwnd; }
-  HWND Item(int id) const { return ::GetDlgItem(m_hwnd, id); }
-  DWORD threadId() const { return m_threadId; }
-  CMainDlg* dlg() const { return m_dlg; }
-
- private:
-  std::thread m_thread;
-  std::atomic<DWORD> m_threadId{0};
-  std::atomic<bool> m_done{false};
-  CMainDlg* m_dlg = nullptr;
-  HWND m_hwnd = nullptr;
-  INT_PTR m_result = 0;
-};
 
 class MainDialogTest : public ::testing::Test {
  protected:
@@ -415,32 +335,6 @@ BOOL WINAPI RecordingDrawIcon(HDC hdc, int x, int y, HICON icon) {
   return g_realDrawIcon(hdc, x, y, icon);
 }
 
-void** ImportSlot(const char* dll, const char* function) {
-  auto* base = reinterpret_cast<BYTE*>(::GetModuleHandleA(nullptr));
-  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name; ++imp) {
-    if (_stricmp(reinterpret_cast<char*>(base + imp->Name), dll) != 0) continue;
-    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->OriginalFirstThunk);
-    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);
-    for (; names->u1.AddressOfData; ++names, ++slots) {
-      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-      auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-      if (std::strcmp(reinterpret_cast<char*>(byName->Name), function) == 0) {
-        return reinterpret_cast<void**>(&slots->u1.Function);
-      }
-    }
-  }
-  return nullptr;
-}
-
-void Patch(void** slot, void* value) {
-  DWORD old;
-  ::VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old);
-  *slot = value;
-  ::VirtualProtect(slot, sizeof *slot, old, &old);
-}
-
 TEST_F(MainDialogTest, MinimisedDialogDrawsItsIconCentred) {
   void** slot = ImportSlot("user32.dll", "DrawIcon");
   void** iconicSlot = ImportSlot("user32.dll", "IsIconic");
@@ -523,18 +417,18 @@ TEST_F(MainDialogTest, InitInstanceRunsTheDialogOnceAndReturnsFalse) {
   std::atomic<int> result{-1};
   std::thread app([&] {
     threadId = ::GetCurrentThreadId();
-    result = g_app.InitInstance();
+    result = TestApp().InitInstance();
   });
   HWND dlg = WaitFor([&] { return threadId ? FindDialogOf(threadId, nullptr) : nullptr; });
   ASSERT_NE(dlg, nullptr);
-  ASSERT_NE(g_app.m_pMainWnd, nullptr);
-  EXPECT_EQ(g_app.m_pMainWnd->m_hWnd, dlg);
-  EXPECT_STREQ(g_app.m_pszRegistryKey, "应用程序向导生成的本地应用程序");
-  EXPECT_STREQ(g_app.m_pszAppName, "windows_tests");
+  ASSERT_NE(TestApp().m_pMainWnd, nullptr);
+  EXPECT_EQ(TestApp().m_pMainWnd->m_hWnd, dlg);
+  EXPECT_STREQ(TestApp().m_pszRegistryKey, "应用程序向导生成的本地应用程序");
+  EXPECT_STREQ(TestApp().m_pszAppName, "windows_tests");
   ::PostMessageA(::GetDlgItem(dlg, 1000), WM_KEYDOWN, VK_ESCAPE, 1);
   app.join();
   EXPECT_EQ(result, FALSE);
-  EXPECT_EQ(g_app.m_pMainWnd, nullptr);
+  EXPECT_EQ(TestApp().m_pMainWnd, nullptr);
 }
 
 // Reads dialog template 102 (DLGTEMPLATEEX) from the program's resources.

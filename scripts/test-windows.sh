@@ -7,9 +7,10 @@ source scripts/wine-env.sh
 quillon_install_packages
 
 cmake --preset mingw -DQUILLON_WERROR=ON
-# Only the Windows targets: the other test programs of the tree register themselves by running
-# under Wine at build time, which this script does on its own prefix below instead.
-cmake --build --preset mingw --target Quillon windows_tests layout_tests discovery_tests
+# Only the Windows targets, and the command the export tests compare with: the other test
+# programs of the tree register themselves by running under Wine at build time, which this
+# script does on its own prefix below instead.
+cmake --build --preset mingw --target Quillon quillon windows_tests layout_tests discovery_tests
 
 tests=(app/layout/layout_tests.exe discovery/discovery_tests.exe app/windows_tests.exe)
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
