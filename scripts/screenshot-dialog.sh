@@ -1,19 +1,23 @@
 #!/usr/bin/env bash
 # Renders the main dialog under Xvfb inside Wine's virtual desktop (so the caption and frame are
-# drawn) and writes docs/dialog.png. Builds Quillon.exe first when it is missing.
+# drawn): as it starts, to docs/dialog.png, and in the middle of an export, to
+# docs/dialog-export.png. Builds what it needs first.
+# Usage: scripts/screenshot-dialog.sh [START.png [EXPORT.png]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/wine-env.sh
 quillon_install_packages
 
-if [ ! -f build/mingw/Quillon.exe ]; then
+if [ ! -f build/mingw/Quillon.exe ] || [ ! -f build/mingw/app/quillon_screenshot_stage.exe ]; then
   cmake --preset mingw -DQUILLON_WERROR=ON
-  cmake --build --preset mingw --target Quillon
+  cmake --build --preset mingw --target Quillon quillon_screenshot_stage
 fi
 
-out="${1:-docs/dialog.png}"
-mkdir -p "$(dirname "$out")"
-case "$out" in /*) export QUILLON_SHOT="$out" ;; *) export QUILLON_SHOT="$PWD/$out" ;; esac
+absolute() { case "$1" in /*) echo "$1" ;; *) echo "$PWD/$1" ;; esac; }
+start="${1:-docs/dialog.png}"
+export="${2:-docs/dialog-export.png}"
+mkdir -p "$(dirname "$start")" "$(dirname "$export")"
+export QUILLON_SHOT="$(absolute "$start")" QUILLON_EXPORT_SHOT="$(absolute "$export")"
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   set -euo pipefail
   eval "$QUILLON_FUNCTIONS"
@@ -29,5 +33,19 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   qwine reg delete "HKCU\\Software\\Microsoft\\Outlook Express" /f >/dev/null 2>&1 || true
   kill "$app" 2>/dev/null || true
   wineserver -k || true
+
+  # The stage program makes a mailbox folder, starts Quillon.exe in the same desktop, types the
+  # folders, presses find and export, and creates the ready file once the bar moves and the
+  # status line names a message file.
+  ready="$QUILLON_BUILD/screenshot-ready"
+  rm -f "$ready"
+  qwine explorer /desktop=Quillon,760x440 "$QUILLON_BUILD/app/quillon_screenshot_stage.exe" \
+    "Z:${ready//\//\\}" >>"$QUILLON_BUILD/screenshot.log" 2>&1 &
+  stage=$!
+  for _ in $(seq 600); do [ -f "$ready" ] && break; sleep 0.1; done
+  [ -f "$ready" ] || { echo "the export did not start; see $QUILLON_BUILD/screenshot.log" >&2; exit 1; }
+  import -window root -crop 760x440+0+0 +repage "$QUILLON_EXPORT_SHOT"
+  kill "$stage" 2>/dev/null || true
+  wineserver -k || true
 '
-echo "wrote $out"
+echo "wrote $start and $export"
