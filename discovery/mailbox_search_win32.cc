@@ -33,7 +33,8 @@ bool IsExistingFolder(const std::string& path) {
 bool MailboxSearch::Start(const std::string& folder) {
   Close();
   const std::string pattern = folder + "\\*.dbx";
-  // Wine's search takes longer patterns than Windows does; keep Windows' limit everywhere.
+  // The ANSI search's limit on Windows, checked here so that a system that takes longer
+  // patterns lists the same.
   if (pattern.size() > kMaxPatternLength) return false;
   WIN32_FIND_DATAA found;
   HANDLE search = ::FindFirstFileA(pattern.c_str(), &found);
