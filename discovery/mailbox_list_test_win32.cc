@@ -136,6 +136,33 @@ TEST_F(FindMailboxesTest, EmptyFileOrMissingPathIsReportedAfterTheListIsEmptied)
   }
 }
 
+TEST_F(FindMailboxesTest, APatternLongerThan259CharactersFindsNothingAndSaysNothing) {
+  // Folders whose pattern (folder + "\\*.dbx") is 259 and 260 characters long.
+  const std::string base = m_root / "";
+  const std::string fits = base + std::string(259 - 6 - base.size(), 'f');
+  const std::string longer = base + std::string(260 - 6 - base.size(), 'l');
+  ASSERT_TRUE(MakeFolder(fits));
+  ASSERT_TRUE(MakeFolder(longer));
+  // Too long for the ANSI file calls: made through the wide ones, without the length limit.
+  for (const std::string& folder : {fits, longer}) {
+    const std::string path = "\\\\?\\" + folder + "\\Inbox.dbx";
+    HANDLE file = ::CreateFileW(std::wstring(path.begin(), path.end()).c_str(), GENERIC_WRITE, 0,
+                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    ::CloseHandle(file);
+  }
+  RunningDialog run;
+  ASSERT_NE(run.hwnd(), nullptr);
+  run.Type(IDC_MAILBOX_FOLDER, fits);
+  run.ClickAndWait(IDC_FIND_MAILBOXES);
+  EXPECT_EQ(run.ItemCount(), 1);
+  run.Type(IDC_MAILBOX_FOLDER, longer);
+  run.ClickAndWait(IDC_FIND_MAILBOXES);
+  EXPECT_EQ(run.ItemCount(), 0);
+  EXPECT_EQ(run.dlg()->m_mailboxFiles.GetSize(), 0);
+  EXPECT_EQ(run.OwnedDialog(), nullptr);
+}
+
 // The list view, subclassed, refuses its third item.
 WNDPROC g_listProc = nullptr;
 int g_inserts = 0;

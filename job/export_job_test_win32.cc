@@ -492,6 +492,39 @@ TEST_F(ExportTest, ClosingDuringALongSearchStopsTheWorkerWithoutKillingIt) {
   }
 }
 
+// Closing while the worker is about to set the status line: the wait in OnDestroy must serve that
+// call, or the two threads wait for each other for ever. The file the engine then starts is
+// either complete or removed.
+TEST_F(ExportTest, ClosingWhileTheWorkerCallsIntoTheDialogDoesNotDeadlock) {
+  HANDLE worker = nullptr;
+  {
+    RunningDialog run;
+    Start(run, m_backup);
+    ExportUntilFirstFile(run);
+    ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), run.dlg()->m_workerThread,
+                                  ::GetCurrentProcess(), &worker,
+                                  SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, 0));
+    ::PostMessageA(run.hwnd(), WM_CLOSE, 0, 0);
+    // The dialog thread is inside OnDestroy by now, waiting for the worker.
+    ::Sleep(100);
+    EXPECT_FALSE(run.Done());
+    ::SetEvent(g_gate.release);
+    ASSERT_TRUE(WaitUntil([&] { return run.Done(); }, 5000)) << "deadlocked";
+  }
+  DWORD code = 0;
+  ASSERT_EQ(::WaitForSingleObject(worker, 1000), WAIT_OBJECT_0);
+  EXPECT_TRUE(::GetExitCodeThread(worker, &code));
+  EXPECT_EQ(code, kWorkerExitCode);
+  ::CloseHandle(worker);
+  // The stop is seen before any further mailbox: at most the first mailbox's first file.
+  const Files written = ReadFiles(m_backup);
+  EXPECT_LE(written.size(), 1u);
+  for (const auto& [name, bytes] : written) {
+    ASSERT_EQ(s_expected->count(name), 1u) << name;
+    EXPECT_TRUE(bytes == s_expected->at(name)) << name;
+  }
+}
+
 // The program's dialog, the one visible top-level dialog of `processId`.
 HWND FindProgramDialog(DWORD processId) {
   struct Search {
