@@ -225,13 +225,21 @@ TEST_F(ExportTest, FullExportWritesWhatTheCommandWritesAndEndsIdle) {
   HWND bar = run.Item(IDC_PROGRESS);
   EXPECT_EQ(::SendMessageA(bar, PBM_GETRANGE, TRUE, 0), 0);
   EXPECT_EQ(::SendMessageA(bar, PBM_GETRANGE, FALSE, 0), kProgressLast);
-  std::vector<int> seen;
-  for (int i = 0; i < 12 && seen.size() < 3; ++i) {
+  // The bar cycles 1, 2, ..., 10, 0, 1, ... one step per tick: watched for a little more than
+  // one cycle, every change is one step on, and the wrap from 10 to 0 comes.
+  std::vector<int> seen{static_cast<int>(::SendMessageA(bar, PBM_GETPOS, 0, 0))};
+  for (DWORD waited = 0; waited < 2600; waited += 20) {
     const int pos = static_cast<int>(::SendMessageA(bar, PBM_GETPOS, 0, 0));
-    if (seen.empty() || seen.back() != pos) seen.push_back(pos);
-    ::Sleep(100);
+    if (pos != seen.back()) seen.push_back(pos);
+    ::Sleep(20);
   }
-  EXPECT_GE(seen.size(), 3u) << "the bar did not move";
+  std::string steps;
+  for (int pos : seen) steps += std::to_string(pos) + " ";
+  ASSERT_GE(seen.size(), 11u) << steps;
+  for (size_t i = 1; i < seen.size(); ++i) {
+    EXPECT_EQ(seen[i], (seen[i - 1] + 1) % (kProgressLast + 1)) << steps;
+  }
+  EXPECT_NE(steps.find("10 0 "), std::string::npos) << steps;
   // A find that still arrives changes nothing the worker reads.
   run.ClickAndWait(IDC_FIND_MAILBOXES);
   EXPECT_EQ(run.ItemCount(), 3);
@@ -349,6 +357,8 @@ TEST_F(ExportTest, AnItemUntickedBeforeTheWorkerReachesItIsLeftOut) {
   Start(run, m_backup);
   ExportUntilFirstFile(run);
   run.SetTicked(2, false);
+  // A backup folder typed now is for the next export.
+  run.Type(IDC_BACKUP_FOLDER, s_mail);
   ::SetEvent(g_gate.release);
   ASSERT_TRUE(WaitFinished(run));
   EXPECT_EQ(run.Text(IDC_STATUS), L"备份成功");
