@@ -1,6 +1,7 @@
 // The find button on the real dialog: what the list and the path array hold afterwards, and the
 // messages. Compiled with the GBK execution character set, like the dialog.
 #include <windows.h>
+// After <windows.h>, which they need.
 #include <commctrl.h>
 
 #include <string>
@@ -53,7 +54,8 @@ class FindMailboxesTest : public ::testing::Test {
       ASSERT_GE(k, 0);
       ASSERT_LT(k, 5);
       EXPECT_EQ(k, i);  // the array grows with the list
-      EXPECT_EQ(run.dlg()->m_mailboxFiles.GetAt(static_cast<int>(k)), m_mail + "\\" + run.ItemText(i));
+      EXPECT_EQ(run.dlg()->m_mailboxFiles.GetAt(static_cast<int>(k)),
+                m_mail + "\\" + run.ItemText(i));
     }
   }
 

@@ -11,7 +11,8 @@ constexpr size_t kMaxPatternLength = MAX_PATH - 1;
 // The pattern made absolute, as the search itself resolves it, and cut before "\*.dbx".
 std::string AbsoluteFolder(const std::string& pattern) {
   std::string full(MAX_PATH, '\0');
-  DWORD length = ::GetFullPathNameA(pattern.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+  DWORD length =
+      ::GetFullPathNameA(pattern.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
   if (length >= full.size()) {
     full.assign(length, '\0');
     length = ::GetFullPathNameA(pattern.c_str(), length, &full[0], nullptr);

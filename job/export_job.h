@@ -11,8 +11,8 @@ constexpr UINT kExportTimerPeriod = 200;  // milliseconds
 constexpr int kProgressLast = 10;         // the bar's range is 0 to this
 constexpr DWORD kStopGracePeriod = 200;   // the cancel button's sleep after the stop event
 constexpr DWORD kWorkerExitCode = 17;
-constexpr UINT kBrowseFlags = 0x0011;     // BIF_RETURNONLYFSDIRS | BIF_EDITBOX
-constexpr size_t kPathBufferSize = 261;   // MAX_PATH and one
+constexpr UINT kBrowseFlags = 0x0011;    // BIF_RETURNONLYFSDIRS | BIF_EDITBOX
+constexpr size_t kPathBufferSize = 261;  // MAX_PATH and one
 
 // Sent by the worker as its last call into the dialog thread; wParam is the outcome. The dialog
 // thread takes the worker's handle over there and posts WM_EXPORT_REPORT to itself.

@@ -2,6 +2,7 @@
 // dialog driven as a person would, and the files it writes compared byte for byte with what
 // `quillon export` writes for the same mailboxes. Compiled with the GBK execution character set.
 #include <windows.h>
+// After <windows.h>, which they need.
 #include <commctrl.h>
 #include <shlobj.h>
 
@@ -54,9 +55,11 @@ BOOL WINAPI GatedSetDlgItemTextA(HWND dialog, int id, LPCSTR text) {
 // Fails CreateEventA or CreateThread when the dialog's thread calls it.
 std::atomic<int> g_refused{0};
 HANDLE(WINAPI* g_realCreateEventA)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR) = nullptr;
-HANDLE(WINAPI* g_realCreateThread)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID,
-                                   DWORD, LPDWORD) = nullptr;
-HANDLE WINAPI RefusingCreateEventA(LPSECURITY_ATTRIBUTES a, BOOL manual, BOOL initial, LPCSTR name) {
+using CreateThreadFunction = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE,
+                                             LPVOID, DWORD, LPDWORD);
+CreateThreadFunction g_realCreateThread = nullptr;
+HANDLE WINAPI RefusingCreateEventA(LPSECURITY_ATTRIBUTES a, BOOL manual, BOOL initial,
+                                   LPCSTR name) {
   if (::GetCurrentThreadId() == g_gate.dialogThread) {
     ++g_refused;
     ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -64,8 +67,9 @@ HANDLE WINAPI RefusingCreateEventA(LPSECURITY_ATTRIBUTES a, BOOL manual, BOOL in
   }
   return g_realCreateEventA(a, manual, initial, name);
 }
-HANDLE WINAPI RefusingCreateThread(LPSECURITY_ATTRIBUTES a, SIZE_T stack, LPTHREAD_START_ROUTINE start,
-                                   LPVOID param, DWORD flags, LPDWORD id) {
+HANDLE WINAPI RefusingCreateThread(LPSECURITY_ATTRIBUTES a, SIZE_T stack,
+                                   LPTHREAD_START_ROUTINE start, LPVOID param, DWORD flags,
+                                   LPDWORD id) {
   if (::GetCurrentThreadId() == g_gate.dialogThread) {
     ++g_refused;
     ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -184,10 +188,12 @@ void ExpectSameFiles(const Files& actual, const Files& expected) {
   std::string differences;
   for (const auto& [name, bytes] : expected) {
     auto it = actual.find(name);
-    if (it == actual.end()) differences += " missing " + name + ";";
-    else if (it->second != bytes)
+    if (it == actual.end()) {
+      differences += " missing " + name + ";";
+    } else if (it->second != bytes) {
       differences += " " + name + " has " + std::to_string(it->second.size()) + " bytes, not " +
                      std::to_string(bytes.size()) + ";";
+    }
   }
   for (const auto& entry : actual) {
     if (!expected.count(entry.first)) differences += " unexpected " + entry.first + ";";
@@ -313,17 +319,22 @@ TEST_F(ExportTest, NothingTickedEmptyPathAndTheFolderBrowser) {
   HWND tree = ::FindWindowExA(browser, nullptr, WC_TREEVIEWA, nullptr);
   const std::string leaf = m_backup.substr(m_backup.find_last_of('\\') + 1);
   const std::wstring wanted(leaf.begin(), leaf.end());
-  ASSERT_TRUE(WaitUntil([&] {
-    ::SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(m_backup.c_str()));
-    wchar_t text[MAX_PATH] = {};
-    TVITEMW item = {};
-    item.mask = TVIF_TEXT;
-    item.hItem = reinterpret_cast<HTREEITEM>(::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-    item.pszText = text;
-    item.cchTextMax = MAX_PATH;
-    return item.hItem && ::SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)) &&
-           wanted == text;
-  }, 5000));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        ::SendMessageA(browser, BFFM_SETSELECTIONA, TRUE,
+                       reinterpret_cast<LPARAM>(m_backup.c_str()));
+        wchar_t text[MAX_PATH] = {};
+        TVITEMW item = {};
+        item.mask = TVIF_TEXT;
+        item.hItem =
+            reinterpret_cast<HTREEITEM>(::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+        item.pszText = text;
+        item.cchTextMax = MAX_PATH;
+        return item.hItem &&
+               ::SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)) &&
+               wanted == text;
+      },
+      5000));
   Answer(browser, IDOK);
   ASSERT_TRUE(run.WaitNoOwnedDialog());
   ASSERT_TRUE(WaitUntil([&] { return run.Text(IDC_STATUS) == L"备份成功"; }));
@@ -474,11 +485,12 @@ TEST_F(ExportTest, ClosingDuringALongSearchStopsTheWorkerWithoutKillingIt) {
     ASSERT_EQ(run.ItemCount(), 1);
     run.ClickAndWait(IDC_EXPORT);
     ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), run.dlg()->m_workerThread,
-                                  ::GetCurrentProcess(), &worker, SYNCHRONIZE | THREAD_QUERY_INFORMATION,
-                                  FALSE, 0));
+                                  ::GetCurrentProcess(), &worker,
+                                  SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, 0));
     // The whole search takes about a second here; a quarter of it has surely begun.
     ::Sleep(250);
-    ASSERT_EQ(::WaitForSingleObject(worker, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "searched already";
+    ASSERT_EQ(::WaitForSingleObject(worker, 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "searched already";
     const ULONGLONG asked = ::GetTickCount64();
     ::PostMessageA(run.hwnd(), WM_CLOSE, 0, 0);
     ASSERT_TRUE(WaitUntil([&] { return run.Done(); }, 10000));
@@ -558,7 +570,8 @@ HWND FindProgramDialog(DWORD processId) {
 
 std::string StatusOf(HWND dlg) {
   char text[512] = {};
-  ::SendMessageA(::GetDlgItem(dlg, IDC_STATUS), WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+  ::SendMessageA(::GetDlgItem(dlg, IDC_STATUS), WM_GETTEXT, sizeof text,
+                 reinterpret_cast<LPARAM>(text));
   return text;
 }
 

@@ -1,20 +1,21 @@
 // The export job of the main dialog: the export button, the worker that hands each ticked
 // mailbox file to the engine, the progress timer, cancel, and the stop when the dialog goes.
 // Compiled with the GBK execution character set: its texts go to the ANSI window calls.
-#include "job/export_job.h"
-
 #include <shlobj.h>
 
 #include "app/main_dlg.h"
 #include "discovery/folder_path.h"
 #include "discovery/mailbox_search.h"
 #include "framework/win_app.h"
+#include "job/export_job.h"
 
 namespace {
 
 constexpr UINT kRedrawNow = RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW;  // 0x0105
 
-void ShowItem(const CWnd& dialog, int id, int command) { ::ShowWindow(dialog.GetDlgItem(id), command); }
+void ShowItem(const CWnd& dialog, int id, int command) {
+  ::ShowWindow(dialog.GetDlgItem(id), command);
+}
 
 void EnableItem(const CWnd& dialog, int id, BOOL enable) {
   ::EnableWindow(dialog.GetDlgItem(id), enable);
@@ -206,7 +207,9 @@ LRESULT CMainDlg::OnExportReport(WPARAM outcome, LPARAM thread) {
 }
 
 bool CMainDlg::OnNextFile(const char* fileName) {
-  if (m_stopEvent != nullptr && ::WaitForSingleObject(m_stopEvent, 0) == WAIT_OBJECT_0) return false;
+  if (m_stopEvent != nullptr && ::WaitForSingleObject(m_stopEvent, 0) == WAIT_OBJECT_0) {
+    return false;
+  }
   if (fileName != nullptr) SetDlgItemText(IDC_STATUS, fileName);
   return true;
 }

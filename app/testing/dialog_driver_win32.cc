@@ -75,11 +75,13 @@ void RunningDialog::Type(int id, const std::string& text) const {
 }
 
 void RunningDialog::Click(int id) const {
-  ::PostMessageA(m_hwnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(Item(id)));
+  ::PostMessageA(m_hwnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(Item(id)));
 }
 
 void RunningDialog::ClickAndWait(int id) const {
-  ::SendMessageA(m_hwnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(Item(id)));
+  ::SendMessageA(m_hwnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(Item(id)));
 }
 
 int RunningDialog::ItemCount() const {
@@ -255,13 +257,15 @@ std::map<std::string, std::string> ReadFiles(const std::string& folder) {
   do {
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
     std::string& bytes = files[found.cFileName];
-    HANDLE file = ::CreateFileA((folder + "\\" + found.cFileName).c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
+    HANDLE file =
+        ::CreateFileA((folder + "\\" + found.cFileName).c_str(), GENERIC_READ,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) continue;
     char buffer[65536];
     DWORD got = 0;
-    while (::ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
+    while (::ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+      bytes.append(buffer, got);
+    }
     ::CloseHandle(file);
   } while (::FindNextFileA(search, &found));
   ::FindClose(search);
@@ -273,8 +277,9 @@ bool WriteFile(const std::string& path, const std::string& bytes) {
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
-  const bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                  written == bytes.size();
+  const bool ok =
+      ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+      written == bytes.size();
   ::CloseHandle(file);
   return ok;
 }
@@ -314,7 +319,8 @@ int RunProgram(const std::string& command, DWORD limitMs) {
 }
 
 int ReferenceExport(const std::vector<std::string>& mailboxes, const std::string& outputFolder) {
-  std::string command = "\"" + BuildFolder() + "\\quillon.exe\" export -q -o \"" + outputFolder + "\"";
+  std::string command =
+      "\"" + BuildFolder() + "\\quillon.exe\" export -q -o \"" + outputFolder + "\"";
   for (const std::string& mailbox : mailboxes) command += " \"" + mailbox + "\"";
   return RunProgram(command);
 }

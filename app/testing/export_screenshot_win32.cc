@@ -3,6 +3,7 @@
 // folders, presses find and export, and creates the file named by its argument once the bar
 // moves and the status line shows a message file's name. It then leaves the program running.
 #include <windows.h>
+// After <windows.h>, which they need.
 #include <commctrl.h>
 
 #include <cstdio>
@@ -60,8 +61,8 @@ int main(int argc, char** argv) {
   const struct {
     const char* name;
     uint32_t messages;
-  } mailboxes[] = {{"Inbox.dbx", 6000},   {"Sent Items.dbx", 40}, {"Drafts.dbx", 3},
-                   {"Deleted Items.dbx", 25}, {"Outbox.dbx", 1},   {"Work.dbx", 60}};
+  } mailboxes[] = {{"Inbox.dbx", 6000},       {"Sent Items.dbx", 40}, {"Drafts.dbx", 3},
+                   {"Deleted Items.dbx", 25}, {"Outbox.dbx", 1},      {"Work.dbx", 60}};
   uint64_t seed = 1;
   for (const auto& m : mailboxes) {
     const std::string path = mail + "\\" + m.name;
