@@ -266,10 +266,15 @@ TEST_F(ExportTest, FullExportWritesWhatTheCommandWritesAndEndsIdle) {
   // until the first name is shown.
   ExportUntilFirstFile(run);
   EXPECT_EQ(run.Text(IDC_STATUS), L"备份成功");
+  const HANDLE worker = run.dlg()->m_workerThread;
   ::SetEvent(g_gate.release);
   ASSERT_TRUE(WaitFinished(run));
   EXPECT_EQ(run.Text(IDC_STATUS), L"备份成功");
   ExpectSameFiles(ReadFiles(m_backup), *s_expected);
+  // The ended worker's handle is closed. (Nothing in between makes a handle that could take
+  // its number.)
+  DWORD flags = 0;
+  EXPECT_TRUE(WaitUntil([&] { return !::GetHandleInformation(worker, &flags); }, 2000));
 }
 
 TEST_F(ExportTest, NothingTickedEmptyPathAndTheFolderBrowser) {
