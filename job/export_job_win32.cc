@@ -119,7 +119,7 @@ void CMainDlg::StartExport(const std::string& folder) {
   if (m_stopEvent == nullptr) m_stopEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (m_stopEvent != nullptr) {
     ::ResetEvent(m_stopEvent);
-    // A destroyed dialog's request is the only one; none may outlive the export it stopped.
+    // Only a closing dialog asks the engine to abort; the request must not outlive its export.
     m_extractor.ClearAbort();
     DWORD threadId = 0;
     m_workerThread = ::CreateThread(nullptr, 0, ExportThreadProc, this, 0, &threadId);
