@@ -133,7 +133,8 @@ bool ExtendWithZeros(const std::string& path, uint64_t size);
 std::map<std::string, std::string> ReadFiles(const std::string& folder);
 bool WriteFile(const std::string& path, const std::string& bytes);
 
-// This program's folder, and the build's folder holding Quillon.exe and quillon.exe.
+// This program's folder, and the build's folder holding Quillon.exe (quillon.exe is in its cli
+// folder).
 std::string ProgramFolder();
 std::string BuildFolder();
 // Runs `command` (a full command line) and waits for it; its exit code, or -1.
