@@ -552,34 +552,6 @@ TEST_F(ExportTest, ClosingWhileTheWorkerCallsIntoTheDialogDoesNotDeadlock) {
   }
 }
 
-// The program's dialog, the one visible top-level dialog of `processId`.
-HWND FindProgramDialog(DWORD processId) {
-  struct Search {
-    DWORD process;
-    HWND found;
-  } search{processId, nullptr};
-  ::EnumWindows(
-      [](HWND hwnd, LPARAM lp) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(lp);
-        DWORD owner = 0;
-        ::GetWindowThreadProcessId(hwnd, &owner);
-        if (owner == s->process && ::IsWindowVisible(hwnd) && ClassName(hwnd) == "#32770") {
-          s->found = hwnd;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-std::string StatusOf(HWND dlg) {
-  char text[512] = {};
-  ::SendMessageA(::GetDlgItem(dlg, IDC_STATUS), WM_GETTEXT, sizeof text,
-                 reinterpret_cast<LPARAM>(text));
-  return text;
-}
-
 // Starts Quillon.exe, lists `mailFolder`, exports into `backup`, waits until `busy` says the
 // export is where the test wants it, closes the dialog and returns how long the process took to
 // end, or -1 when it did not end within ten seconds. The program is driven from this process
@@ -667,7 +639,7 @@ TEST_F(ExportTest, TheProgramClosedWhileWritingLeavesNoHalfFile) {
 
   const long long closeMs = CloseProgramDuringExport(mail.path(), m_backup, [&](HWND dlg) {
     EXPECT_TRUE(WaitUntil([&] {
-      const std::string status = StatusOf(dlg);
+      const std::string status = ControlText(::GetDlgItem(dlg, IDC_STATUS));
       return status.size() > 4 && status.compare(status.size() - 4, 4, ".eml") == 0;
     }));
     ::Sleep(100);

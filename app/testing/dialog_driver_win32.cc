@@ -325,4 +325,30 @@ int ReferenceExport(const std::vector<std::string>& mailboxes, const std::string
   return RunProgram(command);
 }
 
+HWND FindProgramDialog(DWORD processId) {
+  struct Search {
+    DWORD process;
+    HWND found;
+  } search{processId, nullptr};
+  ::EnumWindows(
+      [](HWND hwnd, LPARAM lp) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(lp);
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(hwnd, &owner);
+        if (owner == s->process && ::IsWindowVisible(hwnd) && ClassName(hwnd) == "#32770") {
+          s->found = hwnd;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+std::string ControlText(HWND control) {
+  char text[512] = {};
+  ::SendMessageA(control, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
 }  // namespace quillon::testing

@@ -142,6 +142,11 @@ int RunProgram(const std::string& command, DWORD limitMs = 120000);
 // What `quillon export` writes for `mailboxes` into `outputFolder`; its exit code.
 int ReferenceExport(const std::vector<std::string>& mailboxes, const std::string& outputFolder);
 
+// Another program's dialog: the one visible top-level dialog of `processId`, or null.
+HWND FindProgramDialog(DWORD processId);
+// A control's text through WM_GETTEXT, which also reaches the controls of another process.
+std::string ControlText(HWND control);
+
 }  // namespace quillon::testing
 
 #endif  // QUILLON_APP_TESTING_DIALOG_DRIVER_WIN32_H_

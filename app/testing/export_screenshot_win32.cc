@@ -14,36 +14,6 @@
 
 using namespace quillon::testing;
 
-namespace {
-
-HWND FindProgramDialog(DWORD processId) {
-  struct Search {
-    DWORD process;
-    HWND found;
-  } search{processId, nullptr};
-  ::EnumWindows(
-      [](HWND hwnd, LPARAM lp) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(lp);
-        DWORD owner = 0;
-        ::GetWindowThreadProcessId(hwnd, &owner);
-        if (owner == s->process && ::IsWindowVisible(hwnd) && ClassName(hwnd) == "#32770") {
-          s->found = hwnd;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-std::string TextOf(HWND control) {
-  char text[512] = {};
-  ::SendMessageA(control, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
-  return text;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: %s READY-FILE\n", argv[0]);
@@ -94,7 +64,7 @@ int main(int argc, char** argv) {
   type(IDC_BACKUP_FOLDER, backup);
   click(IDC_EXPORT);
   const bool busy = WaitUntil([&] {
-    const std::string status = TextOf(::GetDlgItem(dlg, IDC_STATUS));
+    const std::string status = ControlText(::GetDlgItem(dlg, IDC_STATUS));
     const LRESULT position = ::SendMessageA(::GetDlgItem(dlg, IDC_PROGRESS), PBM_GETPOS, 0, 0);
     return status.size() > 4 && status.compare(status.size() - 4, 4, ".eml") == 0 && position >= 3;
   });
