@@ -18,6 +18,7 @@ start="${1:-docs/dialog.png}"
 export="${2:-docs/dialog-export.png}"
 mkdir -p "$(dirname "$start")" "$(dirname "$export")"
 export QUILLON_SHOT="$(absolute "$start")" QUILLON_EXPORT_SHOT="$(absolute "$export")"
+quillon_boot_prefix
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   set -euo pipefail
   eval "$QUILLON_FUNCTIONS"

@@ -13,6 +13,7 @@ cmake --preset mingw -DQUILLON_WERROR=ON
 cmake --build --preset mingw --target Quillon quillon windows_tests layout_tests discovery_tests
 
 tests=(app/layout/layout_tests.exe discovery/discovery_tests.exe app/windows_tests.exe)
+quillon_boot_prefix
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   set -euo pipefail
   eval "$QUILLON_FUNCTIONS"

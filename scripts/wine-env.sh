@@ -42,6 +42,18 @@ quillon_prepare_prefix() {
   qwine cmd /c exit >>"$QUILLON_BUILD/wineboot.log" 2>&1 || true
 }
 
+# Makes a missing prefix in an X session of its own, before the session that uses it: in the
+# session that booted a new prefix, Wine 8 took two seconds over every window's destruction for
+# as long as that session lasted (the next session was as quick as ever).
+quillon_boot_prefix() {
+  [ -f "$WINEPREFIX/system.reg" ] && return 0
+  xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+    eval "$QUILLON_FUNCTIONS"
+    quillon_prepare_prefix
+    wineserver -k || true
+    wineserver -w'
+}
+
 qwine() { LC_ALL=zh_CN.UTF-8 wine "$@"; }
 # xvfb-run is a POSIX shell script and drops exported functions: hand them over as text.
 export QUILLON_BUILD QUILLON_FUNCTIONS="$(declare -f quillon_prepare_prefix qwine)"
