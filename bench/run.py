@@ -11,6 +11,7 @@ the one before it.
     bench/run.py [--build build/native] [--cache DIR] [--runs N] [--sizes 64M,256M,1G,2044M]
 """
 import argparse
+import hashlib
 import os
 import shutil
 import statistics
@@ -58,6 +59,24 @@ def cpu_model():
 
 def memory_gib():
     return os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES") / (1 << 30)
+
+
+def mismatches(folder, mailbox, manifest):
+    """How many of the manifest's messages quillon did not write byte for byte into `folder`."""
+    name = os.path.basename(mailbox)
+    bad = 0
+    with open(manifest) as f:
+        entries = [line.split() for line in f if line.strip() and not line.startswith("#")]
+    for n, (_, length, sha256) in enumerate(entries, 1):
+        try:
+            with open(os.path.join(folder, "%s-%d.eml" % (name, n)), "rb") as eml:
+                data = eml.read()
+        except OSError:
+            bad += 1
+            continue
+        if len(data) != int(length) or hashlib.sha256(data).hexdigest() != sha256:
+            bad += 1
+    return bad
 
 
 def count_files(folder):
@@ -114,6 +133,7 @@ def main():
 
     sizes = [parse_size(s) for s in args.sizes.split(",")]
     rows = []
+    wrong = []
     for size in sizes:
         path, manifest = generate(mkdbx, args.cache, size)
         live = sum(1 for line in open(manifest) if line.strip() and not line.startswith("#"))
@@ -148,6 +168,12 @@ def main():
                     times.append(seconds)
                     peaks.append(peak)
                     files = count_files(out)
+                if name == "quillon export":
+                    # A time counts only for files that are right.
+                    bad = mismatches(out, path, manifest)
+                    if bad:
+                        wrong.append("%d MiB %s: %d messages not written byte for byte"
+                                     % (size // MIB, place, bad))
                 fresh(out)
                 seconds = statistics.median(times)
                 if name == "floor":
@@ -196,6 +222,12 @@ def main():
             my = statistics.mean(p[i] for p in pts)
             return sum((p[0] - mx) * (p[i] - my) for p in pts) / den
         print("| %s | %.2f s | %.1f MiB |" % (tool, slope(1), slope(2)))
+
+    print()
+    if wrong:
+        print("quillon export wrote wrong files:\n  " + "\n  ".join(wrong))
+        sys.exit(1)
+    print("Every file quillon export wrote matched the generator's manifest (length and SHA-256).")
 
 
 if __name__ == "__main__":
