@@ -14,10 +14,6 @@ BlockReader::BlockReader() = default;
 
 void BlockReader::Attach(InputFile* file) {
   file_ = file;
-  noting_ = file != nullptr && !direct_;
-  std::vector<uint32_t>().swap(candidates_);
-  candidatesFrom_ = 4;
-  firstGap_ = ~uint64_t{0};
   for (Buffer& b : windows_) {
     b.start = 0;
     b.valid = 0;
@@ -104,25 +100,13 @@ bool BlockReader::FindSelfOffset(uint32_t from, uint32_t need, uint32_t* found) 
     if (!Holds(b, q, need)) {
       // Checked once a window, so a stop request ends even a search through 2 GiB promptly.
       if (Aborted() || KnownToEndBefore(q + need)) return false;
-      uint64_t at = q;
-      if (noting_) {
-        // Start the window early, by as much as a skipped block or two, when that leaves no
-        // offset unexamined since the last window; a longer jump leaves a hole, examined at
-        // the end.
-        if (candidatesFrom_ < q && q - candidatesFrom_ <= kLinkWindowSize) {
-          at = candidatesFrom_;
-        } else if (candidatesFrom_ < q) {
-          firstGap_ = std::min(firstGap_, candidatesFrom_);
-        }
-      }
-      Fill(&b, kScanWindowSize, at);
-      if (noting_) NoteCandidates(b);
+      Fill(&b, kScanWindowSize, q);
       if (!Holds(b, q, need)) return false;
     }
     // Every q up to `last` has `need` bytes in the window; all of them are below 2^31 + 4.
     const uint32_t last =
         static_cast<uint32_t>(std::min<uint64_t>(b.start + b.valid - need, kReadableLimit - 1));
-    const uint32_t pos = ScanBuffer(b, static_cast<uint32_t>(q), last);
+    const uint32_t pos = FindSelfWord(b.bytes.data(), b.start, static_cast<uint32_t>(q), last);
     if (pos <= last) {
       *found = pos;
       return true;
@@ -188,39 +172,6 @@ uint32_t BlockReader::FindSelfWord(const uint8_t* bytes, uint64_t base, uint32_t
     if (LoadLE32(bytes + (pos - start)) == pos) return pos;
   }
   return pos;
-}
-
-void BlockReader::NoteCandidates(const Buffer& b) {
-  if (b.valid < kBlockHeaderSize || b.start >= kReadableLimit) return;
-  const uint64_t last = std::min<uint64_t>(b.start + b.valid - kBlockHeaderSize,
-                                           kReadableLimit - 1);
-  uint64_t from = std::max(candidatesFrom_, (b.start + 3) & ~uint64_t{3});
-  if (from > last) return;
-  const uint32_t end = static_cast<uint32_t>(last);
-  for (uint32_t pos = static_cast<uint32_t>(from);;) {
-    pos = ScanBuffer(b, pos, end);
-    if (pos > end) break;
-    const uint8_t* h = b.bytes.data() + (pos - b.start);
-    const uint32_t blockSize = LoadLE32(h + 4), dataLength = LoadLE32(h + 8);
-    if (LoadLE32(h + 12) == 0 && dataLength <= blockSize && dataLength != 0 && blockSize != 0) {
-      candidates_.push_back(pos);
-    }
-    pos += 4;
-  }
-  candidatesFrom_ = std::max(candidatesFrom_, (last & ~uint64_t{3}) + 4);
-}
-
-std::vector<uint32_t> BlockReader::TakeCandidates(uint32_t* scanFrom) {
-  noting_ = false;
-  const uint64_t from = std::min(firstGap_, candidatesFrom_);
-  *scanFrom = static_cast<uint32_t>(std::min<uint64_t>(from, 0xFFFFFFFCu));
-  std::vector<uint32_t> taken;
-  taken.swap(candidates_);
-  // Windows overlap a little, and offsets at or after a hole are examined again by the caller.
-  std::sort(taken.begin(), taken.end());
-  taken.erase(std::unique(taken.begin(), taken.end()), taken.end());
-  while (!taken.empty() && taken.back() >= *scanFrom) taken.pop_back();
-  return taken;
 }
 
 bool BlockReader::ReadExact(uint64_t offset, void* buffer, size_t size) {

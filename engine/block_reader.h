@@ -1,4 +1,4 @@
-// Reads a mailbox file through two window buffers, so the engine's many 4- and 16-byte tests cost
+// Reads a mailbox file through window buffers, so the engine's many 4- and 16-byte tests cost
 // a memory access instead of a system call each. A window holds what one positioned read returned;
 // on a file that does not change, every answer is the one a positioned read would give. When the
 // file changes underneath, answers may mix old and new bytes, but nothing reads outside a buffer.
@@ -57,23 +57,10 @@ class BlockReader {
   // false there. `need` is 4 or 16.
   bool FindSelfOffset(uint32_t from, uint32_t need, uint32_t* found);
 
-  // One-block candidates: 4-aligned offsets q >= 4 whose 16 bytes form a header that names q as
-  // its own offset, has next offset 0 and passes the length tests. While a file is attached the
-  // reader notes them in every scan window the search fills, so finding them later costs no
-  // second pass over the file. TakeCandidates stops the noting and returns what was noted, in
-  // ascending order, and *scanFrom: every 4-aligned offset below it was examined; the caller
-  // examines the rest.
-  std::vector<uint32_t> TakeCandidates(uint32_t* scanFrom);
-
   // Fills the scan window with the bytes at `offset` and returns them, *valid saying how many
   // arrived (fewer than kScanWindowSize at the end of the file). Null when a stop was
-  // requested. For one sequential pass over the file; notes no candidates.
+  // requested. For one sequential pass over the file.
   const uint8_t* ReadScanWindow(uint64_t offset, size_t* valid);
-  // Stops noting one-block candidates, when the caller finds them another way.
-  void StopNoting() {
-    noting_ = false;
-    std::vector<uint32_t>().swap(candidates_);
-  }
 
   // In `bytes`, which hold the file from offset `base` on: the first position from `pos` on, in
   // steps of 4 up to `end`, whose word holds itself; a position past `end` when there is none.
@@ -99,10 +86,6 @@ class BlockReader {
   // True when a buffer has seen the end of the file before offset + size.
   bool KnownToEndBefore(uint64_t end) const;
   void Fill(Buffer* b, size_t capacity, uint64_t offset);
-  static uint32_t ScanBuffer(const Buffer& b, uint32_t pos, uint32_t end) {
-    return FindSelfWord(b.bytes.data(), b.start, pos, end);
-  }
-  void NoteCandidates(const Buffer& b);
   bool Aborted() const { return abort_ && abort_->load(std::memory_order_relaxed); }
 
   const uint8_t* PeekDirect(uint32_t offset, uint32_t size, Window window);
@@ -111,10 +94,6 @@ class BlockReader {
   bool direct_ = false;
   const std::atomic<bool>* abort_ = nullptr;
 
-  bool noting_ = false;
-  std::vector<uint32_t> candidates_;
-  uint64_t candidatesFrom_ = 4;              // aligned: the first offset not yet examined
-  uint64_t firstGap_ = ~uint64_t{0};         // where examined windows first left a hole
   Buffer windows_[3];  // scan, link, and the copy's window aside
 };
 

@@ -111,7 +111,7 @@ TEST_F(FixesTest, OneBlockPassSkipsBlocksOfFoundMessages) {
 
 TEST_F(FixesTest, OneBlockMessagesAcrossWindowsAndJumps) {
   // One-block messages everywhere: at window edges, inside skipped blocks, after long skips.
-  // They are noted while the search reads the file; the literal second pass must agree.
+  // The index lists them as it reads the file; one read per test must find the same.
   MailboxBuilder mb(5u << 20);
   std::vector<std::string> expected;
   uint32_t x = 17;

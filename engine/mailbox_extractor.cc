@@ -120,9 +120,8 @@ int CMailboxExtractor::OpenMailbox(const char* mailboxPath, const char* backupFo
   m_nPos = 0;
   m_nFileSize = m_hFile->SizeLow32();
   m_reader.Attach(m_hFile.get());
-  if (!m_reader.DirectReads() &&
-      m_index.Build(&m_reader, m_nFileSize, m_nFileSize / kIndexBytesPerEntry + kIndexMinEntries)) {
-    m_reader.StopNoting();  // the index lists the one-block candidates
+  if (!m_reader.DirectReads()) {
+    m_index.Build(&m_reader, m_nFileSize, m_nFileSize / kIndexBytesPerEntry + kIndexMinEntries);
   }
   m_messages.Reserve(m_nFileSize / kTypicalBlockSpan + 16);
 
@@ -210,15 +209,10 @@ uint32_t CMailboxExtractor::CollectSingleBlockMessages() {
       if (q >= 4 && (e.tagged & kOneBlock) == kOneBlock && e.next == 0) consider(q);
     }
   } else {
-    // The search already examined most of the file on its way; look at the rest now.
-    uint32_t p;
-    const std::vector<uint32_t> candidates = m_reader.TakeCandidates(&p);
-    for (uint32_t offset : candidates) consider(offset);
-    p = std::max<uint32_t>(4, (p + 3) & ~3u);
-    while (m_reader.FindSelfOffset(p, quillon::kBlockHeaderSize, &p)) {
+    // Read one-block messages straight from the file: every 4-aligned offset from 4 on.
+    for (uint32_t p = 4; m_reader.FindSelfOffset(p, quillon::kBlockHeaderSize, &p); p += 4) {
       BlockHeader h;
       if (ReadBlockHeader(p, &h) && h.nextOffset == 0 && HasUsableLengths(h)) consider(p);
-      p += 4;
     }
   }
   m_messages.FinishSingles();
