@@ -201,6 +201,14 @@ void ExpectSameFiles(const Files& actual, const Files& expected) {
   EXPECT_EQ(differences, "");
 }
 
+// Every file written is one the command writes, byte for byte: none is cut short.
+void ExpectOnlyWholeFiles(const std::string& folder, const Files& expected) {
+  for (const auto& [name, bytes] : ReadFiles(folder)) {
+    ASSERT_EQ(expected.count(name), 1u) << name;
+    EXPECT_TRUE(bytes == expected.at(name)) << name << " differs";
+  }
+}
+
 // Opens the message box the click leads to, checks its text and caption, and presses OK.
 void ExpectMessage(const RunningDialog& run, const wchar_t* text) {
   HWND box = WaitFor([&] {
@@ -511,12 +519,7 @@ TEST_F(ExportTest, ClosingDuringALongSearchStopsTheWorkerWithoutKillingIt) {
   std::printf("closing during the search took %lu ms\n", static_cast<unsigned long>(closeMs));
   EXPECT_LT(closeMs, 1000u);
   // Whatever was written is whole.
-  const Files written = ReadFiles(m_backup);
-  const Files expected = ReadFiles(reference.path());
-  for (const auto& [name, bytes] : written) {
-    ASSERT_EQ(expected.count(name), 1u) << name;
-    EXPECT_TRUE(bytes == expected.at(name)) << name;
-  }
+  ExpectOnlyWholeFiles(m_backup, ReadFiles(reference.path()));
 }
 
 // Closing while the worker is about to set the status line: the wait in OnDestroy must serve that
@@ -544,12 +547,8 @@ TEST_F(ExportTest, ClosingWhileTheWorkerCallsIntoTheDialogDoesNotDeadlock) {
   EXPECT_EQ(code, kWorkerExitCode);
   ::CloseHandle(worker);
   // The stop is seen before any further mailbox: at most the first mailbox's first file.
-  const Files written = ReadFiles(m_backup);
-  EXPECT_LE(written.size(), 1u);
-  for (const auto& [name, bytes] : written) {
-    ASSERT_EQ(s_expected->count(name), 1u) << name;
-    EXPECT_TRUE(bytes == s_expected->at(name)) << name;
-  }
+  EXPECT_LE(ReadFiles(m_backup).size(), 1u);
+  ExpectOnlyWholeFiles(m_backup, *s_expected);
 }
 
 // Starts Quillon.exe, lists `mailFolder`, exports into `backup`, waits until `busy` says the
@@ -560,26 +559,18 @@ TEST_F(ExportTest, ClosingWhileTheWorkerCallsIntoTheDialogDoesNotDeadlock) {
 template <class Busy>
 long long CloseProgramDuringExport(const std::string& mailFolder, const std::string& backup,
                                    Busy busy) {
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION program = {};
-  std::string line = "\"" + BuildFolder() + "\\Quillon.exe\"";
-  if (!::CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &program)) {
-    ADD_FAILURE() << "cannot start " << line;
+  PROCESS_INFORMATION program;
+  HWND dlg = StartQuillon(&program);
+  if (program.hProcess == nullptr) {
+    ADD_FAILURE() << "cannot start Quillon.exe";
     return -1;
   }
-  HWND dlg = WaitFor([&] { return FindProgramDialog(program.dwProcessId); });
   EXPECT_NE(dlg, nullptr);
-  auto type = [&](int id, const std::string& text) {
-    ::SendMessageA(::GetDlgItem(dlg, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-  };
-  auto click = [&](int id) { ::SendMessageA(::GetDlgItem(dlg, id), BM_CLICK, 0, 0); };
-  type(IDC_MAILBOX_FOLDER, mailFolder);
-  click(IDC_FIND_MAILBOXES);
+  TypeInto(dlg, IDC_MAILBOX_FOLDER, mailFolder);
+  ClickButton(dlg, IDC_FIND_MAILBOXES);
   EXPECT_EQ(::SendMessageA(::GetDlgItem(dlg, IDC_MAILBOX_LIST), LVM_GETITEMCOUNT, 0, 0), 1);
-  type(IDC_BACKUP_FOLDER, backup);
-  click(IDC_EXPORT);
+  TypeInto(dlg, IDC_BACKUP_FOLDER, backup);
+  ClickButton(dlg, IDC_EXPORT);
   EXPECT_TRUE(WaitUntil([&] { return ::IsWindowVisible(::GetDlgItem(dlg, IDC_CANCEL_EXPORT)); }));
   busy(dlg);
   // Still exporting.
@@ -596,14 +587,6 @@ long long CloseProgramDuringExport(const std::string& mailFolder, const std::str
   ::CloseHandle(program.hProcess);
   EXPECT_EQ(code, 0u);
   return waited == WAIT_OBJECT_0 ? closeMs : -1;
-}
-
-// Every file written is one the command writes, byte for byte: none is cut short.
-void ExpectOnlyWholeFiles(const std::string& folder, const Files& expected) {
-  for (const auto& [name, bytes] : ReadFiles(folder)) {
-    ASSERT_EQ(expected.count(name), 1u) << name;
-    EXPECT_TRUE(bytes == expected.at(name)) << name << " differs";
-  }
 }
 
 // Quillon.exe closed in the middle of a 2 GiB search: the whole process is gone within about a

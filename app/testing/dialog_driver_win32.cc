@@ -27,24 +27,39 @@ std::wstring WindowTextW(HWND hwnd) {
   return text;
 }
 
-HWND FindDialogOf(DWORD threadId, HWND owner) {
+namespace {
+
+// A shown dialog box: what the dialog manager creates, message boxes and the folder browser
+// included.
+bool IsVisibleDialog(HWND hwnd) { return ::IsWindowVisible(hwnd) && ClassName(hwnd) == "#32770"; }
+
+// The first top-level window of thread `threadId` (of any thread when 0) that `match` accepts.
+template <class F>
+HWND FirstTopLevel(DWORD threadId, F match) {
   struct Search {
-    HWND owner;
+    F* match;
     HWND found;
-  } search{owner, nullptr};
-  ::EnumThreadWindows(
-      threadId,
-      [](HWND hwnd, LPARAM lp) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(lp);
-        if (::IsWindowVisible(hwnd) && ClassName(hwnd) == "#32770" &&
-            ::GetWindow(hwnd, GW_OWNER) == s->owner) {
-          s->found = hwnd;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  } search{&match, nullptr};
+  const WNDENUMPROC visit = [](HWND hwnd, LPARAM lp) -> BOOL {
+    auto* s = reinterpret_cast<Search*>(lp);
+    if (!(*s->match)(hwnd)) return TRUE;
+    s->found = hwnd;
+    return FALSE;
+  };
+  if (threadId != 0) {
+    ::EnumThreadWindows(threadId, visit, reinterpret_cast<LPARAM>(&search));
+  } else {
+    ::EnumWindows(visit, reinterpret_cast<LPARAM>(&search));
+  }
   return search.found;
+}
+
+}  // namespace
+
+HWND FindDialogOf(DWORD threadId, HWND owner) {
+  return FirstTopLevel(threadId, [owner](HWND hwnd) {
+    return IsVisibleDialog(hwnd) && ::GetWindow(hwnd, GW_OWNER) == owner;
+  });
 }
 
 RunningDialog::RunningDialog() {
@@ -122,22 +137,10 @@ void RunningDialog::SetTicked(int item, bool ticked) const {
 }
 
 HWND RunningDialog::OwnedDialog() const {
-  struct Search {
-    HWND owner;
-    HWND found;
-  } search{m_hwnd, nullptr};
-  ::EnumWindows(
-      [](HWND hwnd, LPARAM lp) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(lp);
-        if (::IsWindowVisible(hwnd) && ClassName(hwnd) == "#32770" &&
-            ::GetWindow(hwnd, GW_OWNER) == s->owner) {
-          s->found = hwnd;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  const HWND owner = m_hwnd;
+  return FirstTopLevel(0, [owner](HWND hwnd) {
+    return IsVisibleDialog(hwnd) && ::GetWindow(hwnd, GW_OWNER) == owner;
+  });
 }
 
 HWND RunningDialog::WaitForOwnedDialog() const {
@@ -326,23 +329,31 @@ int ReferenceExport(const std::vector<std::string>& mailboxes, const std::string
 }
 
 HWND FindProgramDialog(DWORD processId) {
-  struct Search {
-    DWORD process;
-    HWND found;
-  } search{processId, nullptr};
-  ::EnumWindows(
-      [](HWND hwnd, LPARAM lp) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(lp);
-        DWORD owner = 0;
-        ::GetWindowThreadProcessId(hwnd, &owner);
-        if (owner == s->process && ::IsWindowVisible(hwnd) && ClassName(hwnd) == "#32770") {
-          s->found = hwnd;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  return FirstTopLevel(0, [processId](HWND hwnd) {
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(hwnd, &owner);
+    return owner == processId && IsVisibleDialog(hwnd);
+  });
+}
+
+HWND StartQuillon(PROCESS_INFORMATION* program) {
+  *program = {};
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  std::string line = "\"" + BuildFolder() + "\\Quillon.exe\"";
+  if (!::CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        program)) {
+    return nullptr;
+  }
+  return WaitFor([&] { return FindProgramDialog(program->dwProcessId); });
+}
+
+void TypeInto(HWND dialog, int id, const std::string& text) {
+  ::SendMessageA(::GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void ClickButton(HWND dialog, int id) {
+  ::SendMessageA(::GetDlgItem(dialog, id), BM_CLICK, 0, 0);
 }
 
 std::string ControlText(HWND control) {

@@ -144,8 +144,15 @@ int ReferenceExport(const std::vector<std::string>& mailboxes, const std::string
 
 // Another program's dialog: the one visible top-level dialog of `processId`, or null.
 HWND FindProgramDialog(DWORD processId);
+// Starts the build's Quillon.exe and waits for its dialog: null when it did not start or show.
+// *program receives the process either way (its handles null when it did not start).
+HWND StartQuillon(PROCESS_INFORMATION* program);
 // A control's text through WM_GETTEXT, which also reaches the controls of another process.
 std::string ControlText(HWND control);
+// Typing and clicking in a dialog of this or another process, with messages the system carries
+// across (SetWindowText does not reach another process's controls).
+void TypeInto(HWND dialog, int id, const std::string& text);
+void ClickButton(HWND dialog, int id);
 
 }  // namespace quillon::testing
 

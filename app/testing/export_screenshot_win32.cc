@@ -44,25 +44,16 @@ int main(int argc, char** argv) {
     ++seed;
   }
 
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION program = {};
-  std::string line = "\"" + BuildFolder() + "\\Quillon.exe\"";
-  if (!::CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &program)) {
-    std::fprintf(stderr, "cannot start %s\n", line.c_str());
+  PROCESS_INFORMATION program;
+  HWND dlg = StartQuillon(&program);
+  if (dlg == nullptr) {
+    std::fprintf(stderr, "cannot start Quillon.exe or find its dialog\n");
     return 1;
   }
-  HWND dlg = WaitFor([&] { return FindProgramDialog(program.dwProcessId); });
-  if (dlg == nullptr) return 1;
-  auto type = [&](int id, const std::string& text) {
-    ::SendMessageA(::GetDlgItem(dlg, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-  };
-  auto click = [&](int id) { ::SendMessageA(::GetDlgItem(dlg, id), BM_CLICK, 0, 0); };
-  type(IDC_MAILBOX_FOLDER, mail);
-  click(IDC_FIND_MAILBOXES);
-  type(IDC_BACKUP_FOLDER, backup);
-  click(IDC_EXPORT);
+  TypeInto(dlg, IDC_MAILBOX_FOLDER, mail);
+  ClickButton(dlg, IDC_FIND_MAILBOXES);
+  TypeInto(dlg, IDC_BACKUP_FOLDER, backup);
+  ClickButton(dlg, IDC_EXPORT);
   const bool busy = WaitUntil([&] {
     const std::string status = ControlText(::GetDlgItem(dlg, IDC_STATUS));
     const LRESULT position = ::SendMessageA(::GetDlgItem(dlg, IDC_PROGRESS), PBM_GETPOS, 0, 0);
