@@ -43,7 +43,8 @@ ON_MESSAGE(WM_EXPORT_FINISHED, OnExportFinished)
 ON_MESSAGE(WM_EXPORT_REPORT, OnExportReport)
 END_MESSAGE_MAP()
 
-CMainDlg::CMainDlg(CWnd* pParent) : CDialog(IDD, pParent), CDialogLayout(static_cast<CWnd&>(*this)) {
+CMainDlg::CMainDlg(CWnd* pParent)
+    : CDialog(IDD, pParent), CDialogLayout(static_cast<CWnd&>(*this)) {
   m_appIcon = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME));
   m_workerThread = nullptr;
   m_stopEvent = nullptr;

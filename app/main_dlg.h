@@ -6,7 +6,7 @@
 // E_UNEXPECTED only where the system has not.
 #include "framework/controls.h"
 #include "framework/dialog.h"
-
+// The rest in the usual order.
 #include <cstdint>
 #include <string>
 

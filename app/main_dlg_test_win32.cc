@@ -2,17 +2,17 @@
 // from the test's thread with window messages. Compiled with the GBK execution character set,
 // like the program's own sources, so narrow texts compare byte for byte.
 #include <windows.h>
+// After <windows.h>, which it needs.
 #include <commctrl.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
-#include <iterator>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "app/main_app.h"
 #include "app/main_dlg.h"
@@ -79,13 +79,20 @@ struct ControlSpec {
 const ControlSpec kControls[] = {
     {-1, "Static", L"邮箱文件路径", {7, 10, 44, 8}, WS_GROUP | SS_LEFT},
     {1000, "Edit", L"", {52, 7, 196, 14}, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL},
-    {1002, "SysListView32", L"", {7, 23, 299, 133}, WS_BORDER | WS_TABSTOP | LVS_REPORT | LVS_ALIGNLEFT},
+    {1002,
+     "SysListView32",
+     L"",
+     {7, 23, 299, 133},
+     WS_BORDER | WS_TABSTOP | LVS_REPORT | LVS_ALIGNLEFT},
     {1003, "Button", L"查找 .dbx 文件", {250, 7, 56, 14}, WS_TABSTOP | BS_PUSHBUTTON},
     {1005, "Static", L"备份邮件路径", {7, 170, 44, 8}, WS_GROUP | SS_LEFT},
     {1001, "Edit", L"", {52, 168, 196, 14}, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL},
     {1004, "Button", L"导出成邮件文件", {250, 168, 56, 14}, WS_TABSTOP | BS_PUSHBUTTON},
-    {1006, "Static", L"勾选需要导出的邮箱文件，填好备份的邮件路径，点击“导出成邮件文件”。",
-     {8, 157, 255, 8}, WS_GROUP | SS_LEFT},
+    {1006,
+     "Static",
+     L"勾选需要导出的邮箱文件，填好备份的邮件路径，点击“导出成邮件文件”。",
+     {8, 157, 255, 8},
+     WS_GROUP | SS_LEFT},
     {1007, "msctls_progress32", L"", {7, 185, 104, 11}, WS_BORDER},
     {1008, "Static", L"", {116, 184, 190, 10}, WS_GROUP | SS_LEFT},
     {1009, "Button", L"取消导出", {250, 168, 56, 14}, WS_TABSTOP | BS_PUSHBUTTON},
@@ -210,7 +217,7 @@ TEST_F(MainDialogTest, EnterEscapeAndCloseEndTheModalRun) {
     INT_PTR result;
   };
   const Case cases[] = {
-      {1000, WM_KEYDOWN, VK_RETURN, IDOK}, {1001, WM_KEYDOWN, VK_RETURN, IDOK},
+      {1000, WM_KEYDOWN, VK_RETURN, IDOK},     {1001, WM_KEYDOWN, VK_RETURN, IDOK},
       {1000, WM_KEYDOWN, VK_ESCAPE, IDCANCEL}, {0, WM_CLOSE, 0, IDCANCEL},
       {0, WM_SYSCOMMAND, SC_CLOSE, IDCANCEL},
   };
@@ -276,10 +283,14 @@ TEST_F(MainDialogTest, MaximiseMovesTheAnchoredControlsAndRestoreBringsThemBack)
         want.right += dx;
         OffsetRect(&want, 0, dy);
         break;
-      case 1005: case 1006: case 1007:  // move down
+      case 1005:
+      case 1006:
+      case 1007:  // move down
         OffsetRect(&want, 0, dy);
         break;
-      case 1004: case 1008: case 1009:  // move right and down, same size
+      case 1004:
+      case 1008:
+      case 1009:  // move right and down, same size
         OffsetRect(&want, dx, dy);
         break;
       default:  // the top label is not anchored
@@ -458,8 +469,18 @@ DialogTemplate ReadTemplate() {
   HRSRC res = ::FindResourceExA(self, MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(102),
                                 MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED));
   const BYTE* p = static_cast<const BYTE*>(::LockResource(::LoadResource(self, res)));
-  auto word = [&p] { WORD w; std::memcpy(&w, p, 2); p += 2; return w; };
-  auto dword = [&p] { DWORD d; std::memcpy(&d, p, 4); p += 4; return d; };
+  auto word = [&p] {
+    WORD w;
+    std::memcpy(&w, p, 2);
+    p += 2;
+    return w;
+  };
+  auto dword = [&p] {
+    DWORD d;
+    std::memcpy(&d, p, 4);
+    p += 4;
+    return d;
+  };
   auto text = [&] {
     std::wstring t;
     for (WORD c = word(); c != 0; c = word()) t += static_cast<wchar_t>(c);
@@ -496,7 +517,7 @@ DialogTemplate ReadTemplate() {
   for (WORD i = 0; i < count; ++i) {
     p = reinterpret_cast<const BYTE*>((reinterpret_cast<uintptr_t>(p) + 3) & ~uintptr_t{3});
     TemplateItem item;
-    dword();  // help id
+    dword();                 // help id
     EXPECT_EQ(dword(), 0u);  // extended style
     item.style = dword();
     item.x = static_cast<short>(word());
@@ -514,9 +535,9 @@ DialogTemplate ReadTemplate() {
 
 TEST(Resources, DialogTemplateIsExactlyTheMainDialog) {
   const DialogTemplate t = ReadTemplate();
-  EXPECT_EQ(t.style, static_cast<DWORD>(WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU |
-                                        WS_MINIMIZEBOX | WS_MAXIMIZEBOX | DS_MODALFRAME |
-                                        DS_SETFONT | DS_FIXEDSYS));
+  EXPECT_EQ(t.style,
+            static_cast<DWORD>(WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX |
+                               WS_MAXIMIZEBOX | DS_MODALFRAME | DS_SETFONT | DS_FIXEDSYS));
   EXPECT_EQ(t.exStyle, static_cast<DWORD>(WS_EX_APPWINDOW));
   EXPECT_EQ(t.cx, 313);
   EXPECT_EQ(t.cy, 203);
@@ -528,8 +549,11 @@ TEST(Resources, DialogTemplateIsExactlyTheMainDialog) {
   EXPECT_EQ(t.charset, DEFAULT_CHARSET);
   ASSERT_EQ(t.items.size(), std::size(kControls));
   const std::pair<const char*, const wchar_t*> classes[] = {
-      {"Static", L"#130"}, {"Edit", L"#129"}, {"Button", L"#128"},
-      {"SysListView32", L"SysListView32"}, {"msctls_progress32", L"msctls_progress32"}};
+      {"Static", L"#130"},
+      {"Edit", L"#129"},
+      {"Button", L"#128"},
+      {"SysListView32", L"SysListView32"},
+      {"msctls_progress32", L"msctls_progress32"}};
   for (size_t i = 0; i < t.items.size(); ++i) {
     const TemplateItem& item = t.items[i];
     const ControlSpec& want = kControls[i];
@@ -538,7 +562,8 @@ TEST(Resources, DialogTemplateIsExactlyTheMainDialog) {
     for (const auto& c : classes) {
       if (std::strcmp(c.first, want.cls) == 0) {
         // Window class names are case-insensitive; windres stores them in capitals.
-        EXPECT_EQ(_wcsicmp(item.cls.c_str(), c.second), 0) << std::string(item.cls.begin(), item.cls.end());
+        EXPECT_EQ(_wcsicmp(item.cls.c_str(), c.second), 0)
+            << std::string(item.cls.begin(), item.cls.end());
       }
     }
     EXPECT_EQ(item.text, want.text);
@@ -554,9 +579,12 @@ TEST(Resources, AreChineseAndTheIconHasNineImages) {
   const WORD lang = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
   EXPECT_EQ(lang, 2052);
   HMODULE self = ::GetModuleHandleA(nullptr);
-  EXPECT_NE(::FindResourceExA(self, MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(102), lang), nullptr);  // RT_DIALOG
-  EXPECT_NE(::FindResourceExA(self, MAKEINTRESOURCEA(16), MAKEINTRESOURCEA(1), lang), nullptr);   // RT_VERSION
-  HRSRC group = ::FindResourceExA(self, MAKEINTRESOURCEA(14), MAKEINTRESOURCEA(128), lang);      // RT_GROUP_ICON
+  EXPECT_NE(::FindResourceExA(self, MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(102), lang),
+            nullptr);  // RT_DIALOG
+  EXPECT_NE(::FindResourceExA(self, MAKEINTRESOURCEA(16), MAKEINTRESOURCEA(1), lang),
+            nullptr);  // RT_VERSION
+  HRSRC group =
+      ::FindResourceExA(self, MAKEINTRESOURCEA(14), MAKEINTRESOURCEA(128), lang);  // RT_GROUP_ICON
   ASSERT_NE(group, nullptr);
   const BYTE* dir = static_cast<const BYTE*>(::LockResource(::LoadResource(self, group)));
   const WORD count = *reinterpret_cast<const WORD*>(dir + 4);

@@ -137,8 +137,8 @@ TEST_F(CliTest, DryRunCreatesNothing) {
   WriteMailbox(dir / "Inbox.dbx", 2);
   const Result r = Run({"export", "--dry-run", "-o", "never", "Inbox.dbx"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "Inbox.dbx: 2 messages would be written (" +
-                       std::to_string(0x250 + 0x251) + " bytes)\n");
+  EXPECT_EQ(r.out, "Inbox.dbx: 2 messages would be written (" + std::to_string(0x250 + 0x251) +
+                       " bytes)\n");
   EXPECT_FALSE(fs::exists(dir / "never"));
   EXPECT_FALSE(fs::exists(dir / "Inbox.dbx-1.eml"));
 }

@@ -58,9 +58,7 @@ std::string HumanSize(uint64_t bytes) {
   return text;
 }
 
-std::string Messages(uint32_t n) {
-  return std::to_string(n) + (n == 1 ? " message" : " messages");
-}
+std::string Messages(uint32_t n) { return std::to_string(n) + (n == 1 ? " message" : " messages"); }
 
 // Output that goes nowhere, for --dry-run: the engine runs in full, nothing is created.
 class DryRunFileSystem final : public FileSystem {
@@ -113,8 +111,8 @@ class CommandSink final : public IExtractSink {
   explicit CommandSink(ProgressLine* progress) : progress_(progress) {}
 
   void Begin(size_t index, size_t count, const std::string& path, uint64_t size) {
-    prefix_ = "[" + std::to_string(index + 1) + "/" + std::to_string(count) + "] " + path +
-              " (" + HumanSize(size) + ")";
+    prefix_ = "[" + std::to_string(index + 1) + "/" + std::to_string(count) + "] " + path + " (" +
+              HumanSize(size) + ")";
     announced_ = 0;
     progress_->Show(prefix_ + ": searching", true);
   }
@@ -301,7 +299,8 @@ int RunExport(const ExportOptions& options, std::FILE* out, std::FILE* status, b
     std::fflush(out);
   }
   if (stoppedAt < mailboxes.size()) {
-    std::fprintf(out, "quillon: interrupted at %s (mailbox %zu of %zu); the %llu files written "
+    std::fprintf(out,
+                 "quillon: interrupted at %s (mailbox %zu of %zu); the %llu files written "
                  "so far are complete\n",
                  mailboxes[stoppedAt].c_str(), stoppedAt + 1, mailboxes.size(),
                  static_cast<unsigned long long>(totalFiles));

@@ -10,8 +10,8 @@ namespace quillon {
 
 // Exit statuses, as scripts expect of Unix tools.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 2;       // some mailbox could not be exported
-inline constexpr int kExitUsage = 64;       // EX_USAGE
+inline constexpr int kExitFailed = 2;         // some mailbox could not be exported
+inline constexpr int kExitUsage = 64;         // EX_USAGE
 inline constexpr int kExitInterrupted = 130;  // 128 + SIGINT
 
 struct ExportOptions {

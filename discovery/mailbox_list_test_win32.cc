@@ -3,11 +3,10 @@
 #include <windows.h>
 // After <windows.h>, which they need.
 #include <commctrl.h>
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "app/testing/dialog_driver_win32.h"
 

@@ -1,6 +1,6 @@
-#include "discovery/mailbox_search.h"
-
 #include <windows.h>
+
+#include "discovery/mailbox_search.h"
 
 namespace quillon {
 namespace {

@@ -1,10 +1,9 @@
 // The two registry routes on the real per-user registry of the test's Wine prefix. Each test
 // writes the values it needs under HKCU and removes both trees again.
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "discovery/store_locator.h"
 

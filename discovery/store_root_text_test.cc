@@ -1,9 +1,9 @@
 #include "discovery/store_root_text.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace quillon {
 namespace {
@@ -45,16 +45,19 @@ TEST(StoreRootText, ShortMissingTerminatorAndOverlongValuesFail) {
 
   Value counted("C:\\Store");
   std::string out = "unchanged";
-  EXPECT_FALSE(StoreRootBeforeExpansion(counted.bytes.data(), counted.bytes.size(), 1, false, &out));
+  EXPECT_FALSE(
+      StoreRootBeforeExpansion(counted.bytes.data(), counted.bytes.size(), 1, false, &out));
   EXPECT_FALSE(StoreRootBeforeExpansion(counted.bytes.data(), counted.bytes.size(),
                                         kStoreRootBufferSize + 1, false, &out));
 
   // A value that fills the buffer with no zero anywhere.
   std::vector<char> full(kStoreRootBufferSize, 'a');
-  EXPECT_FALSE(StoreRootBeforeExpansion(full.data(), full.size(), kStoreRootBufferSize, false, &out));
+  EXPECT_FALSE(
+      StoreRootBeforeExpansion(full.data(), full.size(), kStoreRootBufferSize, false, &out));
   // The same length with its last byte a zero fits: 519 characters.
   full.back() = '\0';
-  EXPECT_TRUE(StoreRootBeforeExpansion(full.data(), full.size(), kStoreRootBufferSize, false, &out));
+  EXPECT_TRUE(
+      StoreRootBeforeExpansion(full.data(), full.size(), kStoreRootBufferSize, false, &out));
   EXPECT_EQ(out.size(), kStoreRootBufferSize - 1);
 
   // "\Mail" must still fit the 520 bytes: 514 + 5 characters do, 515 + 5 do not.

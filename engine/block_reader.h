@@ -5,8 +5,8 @@
 #ifndef QUILLON_ENGINE_BLOCK_READER_H_
 #define QUILLON_ENGINE_BLOCK_READER_H_
 
-#include <cstddef>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 

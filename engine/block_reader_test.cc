@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "engine/block_format.h"
-
 #include "engine/testing/mailbox_builder.h"
 #include "engine/testing/mem_file_system.h"
 
@@ -30,14 +29,13 @@ TEST(BlockReaderTest, WindowedReadsGiveWhatSingleReadsGive) {
   for (int i = 0; i < 20000; ++i) {
     x = x * 1103515245u + 12345u;
     // Mostly near the end of the file and the windows' edges, where mistakes hide.
-    uint32_t offset = (i % 4 == 0) ? x % (file.size() + 64)
-                                   : static_cast<uint32_t>(file.size()) - x % 80;
+    uint32_t offset =
+        (i % 4 == 0) ? x % (file.size() + 64) : static_cast<uint32_t>(file.size()) - x % 80;
     if (i % 97 == 0) offset = 0x80000000u + x % 16;
     const uint32_t size = (i % 3 == 0) ? 4 : (i % 3 == 1 ? 16 : 1 + x % 4096);
     std::string want;
     const bool ok = Expected(file, offset, size, &want);
-    const uint8_t* got =
-        reader.Peek(offset, size, i % 2 ? BlockReader::kScan : BlockReader::kLink);
+    const uint8_t* got = reader.Peek(offset, size, i % 2 ? BlockReader::kScan : BlockReader::kLink);
     ASSERT_EQ(got != nullptr, ok) << offset << "+" << size;
     if (ok) {
       ASSERT_EQ(std::string(reinterpret_cast<const char*>(got), size), want);

@@ -20,7 +20,8 @@ struct Expected {
 };
 
 const Expected kCorpus[] = {
-    {"dbxconvert_test.dbx", 0,
+    {"dbxconvert_test.dbx",
+     0,
      {{1195, "4869313BE1F1B213836783A565F87969"}, {18490, "C0F7F802D5D7522D8745F0F6CD895901"}}},
     {"mailtransportdbx_test1.dbx", 0, {{2710, "F6846EDAB46081094AE9D0794EB0A075"}}},
     {"dbxoutlookexpress_Inbox.dbx", 0, {{10139, "6390189CA68789C9E26EC3A14AA10E35"}}},
@@ -57,8 +58,8 @@ TEST(CorpusTest, EachRealFileGivesItsPublishedMessages) {
     const auto written = files.FilesUnder("out/");
     ASSERT_EQ(written.size(), e.messages.size());
     for (size_t i = 0; i < e.messages.size(); ++i) {
-      const std::string& eml = files.Get("out/" + std::string(e.file) + "-" +
-                                         std::to_string(i + 1) + ".eml");
+      const std::string& eml =
+          files.Get("out/" + std::string(e.file) + "-" + std::to_string(i + 1) + ".eml");
       EXPECT_EQ(eml.size(), e.messages[i].first);
       EXPECT_EQ(Md5Hex(eml), e.messages[i].second);
     }

@@ -41,8 +41,7 @@ class Win32InputFile final : public InputFile {
       const uint64_t pos = offset + done;
       at.Offset = static_cast<DWORD>(pos);
       at.OffsetHigh = static_cast<DWORD>(pos >> 32);
-      const DWORD want = static_cast<DWORD>(
-          size - done > 0x40000000u ? 0x40000000u : size - done);
+      const DWORD want = static_cast<DWORD>(size - done > 0x40000000u ? 0x40000000u : size - done);
       DWORD got = 0;
       if (!ReadFile(h_, static_cast<char*>(buffer) + done, want, &got, &at) || got == 0) break;
       done += got;

@@ -8,8 +8,8 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -93,8 +93,8 @@ TEST_F(FullDiskTest, TheEngineStopsAndLeavesOnlyWholeMessages) {
 
 TEST_F(FullDiskTest, TheCommandSaysSoAndExitsTwo) {
   const fs::path out = disk_ / "cmd";
-  const std::string command = std::string(QUILLON_BINARY) + " export -q -o " + out.string() +
-                              " " + mailbox_.string() + " 2>&1";
+  const std::string command = std::string(QUILLON_BINARY) + " export -q -o " + out.string() + " " +
+                              mailbox_.string() + " 2>&1";
   FILE* p = popen(command.c_str(), "r");
   ASSERT_NE(p, nullptr);
   std::string said;
@@ -106,8 +106,8 @@ TEST_F(FullDiskTest, TheCommandSaysSoAndExitsTwo) {
   const size_t left = CheckFilesLeft(out);
   const std::string failing = (out / ("Big.dbx-" + std::to_string(left + 1) + ".eml")).string();
   EXPECT_EQ(said, mailbox_.string() + ": failed after " + std::to_string(left) +
-                      (left == 1 ? " message" : " messages") + ": cannot write " + failing +
-                      ": " + std::strerror(ENOSPC) + "\n");
+                      (left == 1 ? " message" : " messages") + ": cannot write " + failing + ": " +
+                      std::strerror(ENOSPC) + "\n");
 }
 
 }  // namespace

@@ -42,8 +42,8 @@ class TempDir {
 };
 
 size_t OpenDescriptors() {
-  return static_cast<size_t>(std::distance(fs::directory_iterator("/proc/self/fd"),
-                                           fs::directory_iterator()));
+  return static_cast<size_t>(
+      std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
 }
 
 std::string Slurp(const fs::path& p) {
@@ -89,8 +89,8 @@ TEST_P(HugeFileTest, OnlyWhatLiesBelowTwoGibibytesIsExported) {
   ok &= WriteAt(fd, 0x20000, BlockBytes(0x20000, 0x200, 0x40, 0, s));
   ok &= WriteAt(fd, 0x30000, BlockBytes(0x30000, 0x200, 0x80, 0x80002000u, FillerText(0x80, 4)));
   ok &= WriteAt(fd, 0x7FFFFF00u, BlockBytes(0x7FFFFF00u, 0x200, 0x200, 0, b));
-  ok &= WriteAt(fd, 0x80001000u, BlockBytes(0x80001000u, 0x200, 0x200, 0x80002000u,
-                                            FillerText(0x200, 5)));
+  ok &= WriteAt(fd, 0x80001000u,
+                BlockBytes(0x80001000u, 0x200, 0x200, 0x80002000u, FillerText(0x200, 5)));
   ok &= WriteAt(fd, 0x80002000u, BlockBytes(0x80002000u, 0x200, 0x20, 0, FillerText(0x20, 6)));
   if (size > 4 * kGiB) {
     ok &= WriteAt(fd, 4 * kGiB + 0x40000, BlockBytes(0x40000, 0x200, 0x30, 0, FillerText(0x30, 7)));
@@ -110,8 +110,8 @@ TEST_P(HugeFileTest, OnlyWhatLiesBelowTwoGibibytesIsExported) {
   const size_t fds = OpenDescriptors();
   EXPECT_EQ(engine.ExportMailbox(path.c_str(), out.c_str()), 0);
   EXPECT_EQ(OpenDescriptors(), fds);
-  EXPECT_EQ(sink.names, (std::vector<std::string>{"Huge.dbx-1.eml", "Huge.dbx-2.eml",
-                                                  "Huge.dbx-3.eml"}));
+  EXPECT_EQ(sink.names,
+            (std::vector<std::string>{"Huge.dbx-1.eml", "Huge.dbx-2.eml", "Huge.dbx-3.eml"}));
   EXPECT_EQ(Slurp(out + "/Huge.dbx-1.eml"), a);
   EXPECT_EQ(Slurp(out + "/Huge.dbx-2.eml"), s);
   EXPECT_EQ(Slurp(out + "/Huge.dbx-3.eml"), b);
@@ -152,8 +152,9 @@ TEST(ChangingFileTest, ChangesAtEveryKindOfReadLeaveNoFileOpen) {
             }
             break;
           default:  // all of these in turn, and back to the original now and then
-            *f = rng.Below(4) == 0 ? box.bytes : f->substr(0, rng.Below(f->size() + 1)) +
-                                                     box.bytes.substr(rng.Below(box.bytes.size()));
+            *f = rng.Below(4) == 0 ? box.bytes
+                                   : f->substr(0, rng.Below(f->size() + 1)) +
+                                         box.bytes.substr(rng.Below(box.bytes.size()));
             break;
         }
       };
@@ -200,8 +201,8 @@ TEST(ChangingFileTest, ARealFileChangedByAnotherThread) {
         }
         default: {
           struct stat st;
-          if (fstat(fd, &st) != 0 || !WriteAt(fd, static_cast<uint64_t>(st.st_size),
-                                              box.bytes.substr(rng.Below(n)))) {
+          if (fstat(fd, &st) != 0 ||
+              !WriteAt(fd, static_cast<uint64_t>(st.st_size), box.bytes.substr(rng.Below(n)))) {
             return;
           }
           break;

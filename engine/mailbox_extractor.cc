@@ -52,8 +52,8 @@ bool CMailboxExtractor::ReadFacts(uint32_t offset, BlockFacts* facts) {
     if (offset >= quillon::kReadableLimit) return false;
     if (const BlockIndex::Entry* e = m_index.Find(offset)) {
       if (!(e->tagged & BlockIndex::kHeaderReadable)) return false;
-      *facts = BlockFacts{e->blockSize, e->next, true,
-                          (e->tagged & BlockIndex::kUsableLengths) != 0};
+      *facts =
+          BlockFacts{e->blockSize, e->next, true, (e->tagged & BlockIndex::kUsableLengths) != 0};
       return true;
     }
     // Not a block of its own; only whether its header can be read matters.
@@ -306,8 +306,7 @@ int CMailboxExtractor::WriteMessages() {
       if (!out) {
         if (m == 0 || ++createFailures >= kMaxCreateFailures) {
           m_failure = ExportFailure{
-              m == 0 ? ExportFailure::kNumbersExhausted : ExportFailure::kCreateFile, path,
-              reason};
+              m == 0 ? ExportFailure::kNumbersExhausted : ExportFailure::kCreateFile, path, reason};
           result = E_FAIL;
           break;
         }
@@ -323,8 +322,8 @@ int CMailboxExtractor::WriteMessages() {
       }
       bool written;
       try {
-        written = CopyMessage(i, out.get(), path) &&
-                  (out->Close(&reason) || WriteFailed(path, reason));
+        written =
+            CopyMessage(i, out.get(), path) && (out->Close(&reason) || WriteFailed(path, reason));
       } catch (...) {
         out.reset();
         m_files->Remove(path);
@@ -334,8 +333,7 @@ int CMailboxExtractor::WriteMessages() {
         // Never leave a file that looks like a whole message but is not.
         out.reset();
         m_files->Remove(path);
-        result = AbortRequested() && m_failure.kind == ExportFailure::kNone ? E_UNEXPECTED
-                                                                            : E_FAIL;
+        result = AbortRequested() && m_failure.kind == ExportFailure::kNone ? E_UNEXPECTED : E_FAIL;
         break;
       }
       ++m_filesWritten;

@@ -24,9 +24,9 @@ using quillon::BlockHeader;
 struct ExportFailure {
   enum Kind {
     kNone,
-    kOpenMailbox,    // the mailbox file could not be opened
-    kCreateFile,     // no output file could be created (kMaxCreateFailures in a row)
-    kWriteFile,      // an output file could not be written; it was removed
+    kOpenMailbox,  // the mailbox file could not be opened
+    kCreateFile,   // no output file could be created (kMaxCreateFailures in a row)
+    kWriteFile,    // an output file could not be written; it was removed
     kNumbersExhausted,
   };
   Kind kind = kNone;
@@ -145,14 +145,14 @@ class CMailboxExtractor {
 
  private:
   std::unique_ptr<quillon::InputFile> m_hFile;  // the open mailbox file, or null
-  uint32_t m_nPos = 0;       // where the next search for a chain start begins
+  uint32_t m_nPos = 0;                          // where the next search for a chain start begins
   uint32_t m_nFileSize = 0;  // low 32 bits of the mailbox file's size when opened
   std::string m_strMailboxPath;
   std::string m_strPrefix;  // backup folder, separator, mailbox file name
 
   quillon::FileSystem* m_files;
   quillon::BlockReader m_reader;
-  quillon::BlockIndex m_index;  // built when the mailbox is opened, freed before writing
+  quillon::BlockIndex m_index;        // built when the mailbox is opened, freed before writing
   std::vector<uint8_t> m_copyBuffer;  // pending output bytes; allocated only while writing
   size_t m_copyFill = 0;
   ExportFailure m_failure;

@@ -265,8 +265,8 @@ TEST_F(ExtractorTest, OutputNames) {
 
 TEST_F(ExtractorTest, ReExportReplacesFilesAndKeepsHigherNumbers) {
   MailboxBuilder mb(0x2000);
-  for (uint32_t i = 0; i < 3; ++i) mb.Message({0x100 + 0x600 * i, 0x400 + 0x600 * i},
-                                               FillerText(0x300, i));
+  for (uint32_t i = 0; i < 3; ++i)
+    mb.Message({0x100 + 0x600 * i, 0x400 + 0x600 * i}, FillerText(0x300, i));
   ASSERT_EQ(Export(mb.bytes), 0);
   ASSERT_EQ(OutCount(), 3u);
   MailboxBuilder smaller(0x1000);
@@ -279,8 +279,8 @@ TEST_F(ExtractorTest, ReExportReplacesFilesAndKeepsHigherNumbers) {
 
 TEST_F(ExtractorTest, TheSinkStopsTheExport) {
   MailboxBuilder mb(0x3000);
-  for (uint32_t i = 0; i < 4; ++i) mb.Message({0x100 + 0x600 * i, 0x400 + 0x600 * i},
-                                               FillerText(0x300, i));
+  for (uint32_t i = 0; i < 4; ++i)
+    mb.Message({0x100 + 0x600 * i, 0x400 + 0x600 * i}, FillerText(0x300, i));
   RecordingSink first(1);
   engine.m_pSink = &first;
   EXPECT_EQ(Export(mb.bytes), E_UNEXPECTED);
@@ -304,8 +304,8 @@ TEST_F(ExtractorTest, TheSinkStopsTheExport) {
 
 TEST_F(ExtractorTest, AFailedCreationMovesTheMessageToTheNextNumber) {
   MailboxBuilder mb(0x3000);
-  for (uint32_t i = 0; i < 3; ++i) mb.Message({0x100 + 0x600 * i, 0x400 + 0x600 * i},
-                                               FillerText(0x300, i));
+  for (uint32_t i = 0; i < 3; ++i)
+    mb.Message({0x100 + 0x600 * i, 0x400 + 0x600 * i}, FillerText(0x300, i));
   files.failCreate = [](const std::string& path) { return path == "/out/Work.dbx-2.eml"; };
   ASSERT_EQ(Export(mb.bytes), 0);
   EXPECT_FALSE(files.Has("/out/Work.dbx-2.eml"));

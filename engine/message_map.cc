@@ -76,7 +76,8 @@ bool MessageMap::Contains(uint32_t key) const { return Find(key) != entries_.siz
 std::vector<uint32_t> MessageMap::Blocks(uint32_t key) const {
   std::vector<uint32_t> blocks;
   const size_t i = Find(key);
-  if (i != entries_.size()) ForEachBlock(i, [&](uint32_t offset) {
+  if (i != entries_.size())
+    ForEachBlock(i, [&](uint32_t offset) {
       blocks.push_back(offset);
       return true;
     });

@@ -78,7 +78,7 @@ class MessageMap {
   struct Run {
     uint32_t begin;  // index in offsets_
     uint32_t count;
-    uint32_t next;   // the run that follows in the same list, or kNone
+    uint32_t next;  // the run that follows in the same list, or kNone
   };
   struct Entry {
     uint32_t key;

@@ -4,6 +4,7 @@
 #define QUILLON_FRAMEWORK_CONTROLS_H_
 
 #include <windows.h>
+// After <windows.h>, which it needs.
 #include <commctrl.h>
 
 #include <string>
@@ -37,7 +38,9 @@ class CListCtrl : public CWnd {
 // A progress bar.
 class CProgressCtrl : public CWnd {
  public:
-  void SetRange(short lower, short upper) const { SendMessage(PBM_SETRANGE, 0, MAKELPARAM(lower, upper)); }
+  void SetRange(short lower, short upper) const {
+    SendMessage(PBM_SETRANGE, 0, MAKELPARAM(lower, upper));
+  }
   void GetRange(int& lower, int& upper) const {
     PBRANGE range = {};
     SendMessage(PBM_GETRANGE, TRUE, reinterpret_cast<LPARAM>(&range));

@@ -50,8 +50,7 @@ LRESULT CDialog::Default() {
   // declines it, so the manager's own processing runs.
   const Message* outer = m_defaulting;
   m_defaulting = m_current;
-  m_defaultResult =
-      ::DefDlgProcA(m_hWnd, m_current->message, m_current->wParam, m_current->lParam);
+  m_defaultResult = ::DefDlgProcA(m_hWnd, m_current->message, m_current->wParam, m_current->lParam);
   m_defaulting = outer;
   return m_defaultResult;
 }
@@ -136,7 +135,8 @@ INT_PTR CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
 
   if (message == WM_NCDESTROY) {
     // The window is gone: the object may outlive it, but must not be reached through it.
-    if (AfxGetApp() != nullptr && AfxGetApp()->m_pMainWnd == this) AfxGetApp()->m_pMainWnd = nullptr;
+    if (AfxGetApp() != nullptr && AfxGetApp()->m_pMainWnd == this)
+      AfxGetApp()->m_pMainWnd = nullptr;
     ::SetWindowLongPtrA(m_hWnd, DWLP_USER, 0);
     m_hWnd = nullptr;
     return FALSE;

@@ -18,12 +18,12 @@ class CDataExchange;
 
 // How a handler takes its message.
 enum class HandlerSignature : unsigned char {
-  kVoid,         // void ()                         commands, WM_PAINT, WM_DESTROY
-  kSysCommand,   // void (UINT id, LPARAM)          WM_SYSCOMMAND
-  kSize,         // void (UINT type, int cx, int cy)  WM_SIZE
-  kTimer,        // void (UINT_PTR id)              WM_TIMER
-  kQueryIcon,    // HCURSOR ()                      WM_QUERYDRAGICON, returned to the caller
-  kMessage,      // LRESULT (WPARAM, LPARAM)        any message, the program's own included
+  kVoid,        // void ()                         commands, WM_PAINT, WM_DESTROY
+  kSysCommand,  // void (UINT id, LPARAM)          WM_SYSCOMMAND
+  kSize,        // void (UINT type, int cx, int cy)  WM_SIZE
+  kTimer,       // void (UINT_PTR id)              WM_TIMER
+  kQueryIcon,   // HCURSOR ()                      WM_QUERYDRAGICON, returned to the caller
+  kMessage,     // LRESULT (WPARAM, LPARAM)        any message, the program's own included
 };
 
 // A handler, stored in the member that matches its signature.
@@ -100,23 +100,25 @@ MessageMapEntry CommandRow(UINT code, UINT id, void (T::*handler)()) {
 
 }  // namespace framework_detail
 
-#define DECLARE_MESSAGE_MAP()                     \
- protected:                                       \
-  static const MessageMap* GetThisMessageMap();   \
+#define DECLARE_MESSAGE_MAP()                   \
+ protected:                                     \
+  static const MessageMap* GetThisMessageMap(); \
   const MessageMap* GetMessageMap() const override;
 
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                       \
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                      \
   const MessageMap* theClass::GetMessageMap() const { return GetThisMessageMap(); } \
-  const MessageMap* theClass::GetThisMessageMap() {                                  \
-    using ThisClass = theClass;                                                      \
-    using TheBaseClass = baseClass;                                                  \
+  const MessageMap* theClass::GetThisMessageMap() {                                 \
+    using ThisClass = theClass;                                                     \
+    using TheBaseClass = baseClass;                                                 \
     static const MessageMapEntry entries[] = {
-#define END_MESSAGE_MAP()                                                  \
-  {0, 0, 0, HandlerSignature::kVoid, {nullptr}}                            \
-  }                                                                        \
-  ;                                                                        \
+#define END_MESSAGE_MAP()                                                     \
+  {                                                                           \
+    0, 0, 0, HandlerSignature::kVoid, { nullptr }                             \
+  }                                                                           \
+  }                                                                           \
+  ;                                                                           \
   static const MessageMap map = {TheBaseClass::GetThisMessageMap(), entries}; \
-  return &map;                                                             \
+  return &map;                                                                \
   }
 
 #define ON_WM_SYSCOMMAND() framework_detail::Row(WM_SYSCOMMAND, &ThisClass::OnSysCommand),
@@ -126,7 +128,8 @@ MessageMapEntry CommandRow(UINT code, UINT id, void (T::*handler)()) {
 #define ON_WM_TIMER() framework_detail::Row(WM_TIMER, &ThisClass::OnTimer),
 #define ON_WM_DESTROY() framework_detail::Row(WM_DESTROY, &ThisClass::OnDestroy),
 #define ON_MESSAGE(message, handler) framework_detail::Row(message, &ThisClass::handler),
-#define ON_BN_CLICKED(id, handler) framework_detail::CommandRow(BN_CLICKED, id, &ThisClass::handler),
+#define ON_BN_CLICKED(id, handler) \
+  framework_detail::CommandRow(BN_CLICKED, id, &ThisClass::handler),
 
 // The direction of one data exchange: controls to members (save) or members to controls.
 class CDataExchange {

@@ -37,7 +37,10 @@ class CWinApp {
   BOOL OnCmdMsg(UINT id);
 
   // Names the registry key of the program's settings (the program stores none under it).
-  void SetRegistryKey(const char* key) { m_registryKey = key; m_pszRegistryKey = m_registryKey.c_str(); }
+  void SetRegistryKey(const char* key) {
+    m_registryKey = key;
+    m_pszRegistryKey = m_registryKey.c_str();
+  }
 
   HINSTANCE m_hInstance;
   const char* m_pszAppName;

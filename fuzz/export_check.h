@@ -216,8 +216,7 @@ inline ExportRun RunExport(std::string_view input, const Scenario& s, bool direc
   // candidate, a walk once a block, a copy twice a listed block; more means rereading.
   const uint64_t bound = 8 * uint64_t{input.size()} + 64;
   if (run.reads > bound) {
-    fail(std::to_string(run.reads) + " reads of a " + std::to_string(input.size()) +
-         "-byte file");
+    fail(std::to_string(run.reads) + " reads of a " + std::to_string(input.size()) + "-byte file");
   }
   return run;
 }

@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
 
   // Trailers: plain, stop at the second sink call, a disk of 1,941 bytes, every third creation
   // fails, the file halves at read 4, an abort at read 9.
-  const char* trailers[][2] = {{"\0\0", "plain"},    {"\0\x09", "stop2"},
+  const char* trailers[][2] = {{"\0\0", "plain"},      {"\0\x09", "stop2"},
                                {"\x14\x10", "disk"},   {"\x01\x20", "create"},
                                {"\x03\x40", "shrink"}, {"\x02\x80", "abort"}};
   for (uint32_t seed = 1; seed <= 4; ++seed) {

@@ -57,8 +57,8 @@ inline std::string SampleText(size_t length, uint32_t seed) {
 
 // `messageCount` live messages and `deletedCount` deleted ones. Fragmented files hand out block
 // slots in a shuffled order, so chains interleave and often run backwards.
-inline SampleMailbox BuildSampleMailbox(uint64_t seed, uint32_t messageCount,
-                                        uint32_t deletedCount, bool fragmented) {
+inline SampleMailbox BuildSampleMailbox(uint64_t seed, uint32_t messageCount, uint32_t deletedCount,
+                                        bool fragmented) {
   SeedRng rng(seed);
   std::vector<std::string> texts;
   size_t blocksNeeded = 0;
@@ -83,8 +83,7 @@ inline SampleMailbox BuildSampleMailbox(uint64_t seed, uint32_t messageCount,
     for (size_t i = slots.size() - 1; i > 0; --i) std::swap(slots[i], slots[rng.Below(i + 1)]);
   }
 
-  MailboxBuilder mb(*std::max_element(slots.begin(), slots.end()) + kSampleBlockSpan,
-                    0xFE12ADCFu);
+  MailboxBuilder mb(*std::max_element(slots.begin(), slots.end()) + kSampleBlockSpan, 0xFE12ADCFu);
   mb.PutWord(4, 0x6F74FDC5u);
   mb.PutWord(0x1C, 0x618);
   mb.PutWord(0x40, kSampleSegment);

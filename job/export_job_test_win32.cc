@@ -4,14 +4,13 @@
 #include <windows.h>
 // After <windows.h>, which they need.
 #include <commctrl.h>
+#include <gtest/gtest.h>
 #include <shlobj.h>
 
 #include <atomic>
 #include <map>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "app/testing/dialog_driver_win32.h"
 #include "job/export_job.h"

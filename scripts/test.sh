@@ -4,7 +4,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/ensure-packages.sh
-ensure_packages "${NATIVE_BUILD_PACKAGES[@]}"
+ensure_packages "${NATIVE_BUILD_PACKAGES[@]}" clang-format
+
+echo "== source formatting (.clang-format)"
+git ls-files '*.cc' '*.h' | xargs clang-format --dry-run -Werror
 
 echo "== native build and tests"
 cmake --preset native -DQUILLON_WERROR=ON >/dev/null

@@ -43,7 +43,8 @@ AnchorTableError BuildLayoutItems(const AnchorEntry* table, const ChildRectLooku
       }
       continue;  // any other marker row is ignored
     }
-    if (row->flags & (ANCHOR_BEGIN_GROUP | kGroupSizeMask)) return AnchorTableError::kStrayGroupBits;
+    if (row->flags & (ANCHOR_BEGIN_GROUP | kGroupSizeMask))
+      return AnchorTableError::kStrayGroupBits;
     LayoutItem item{row->id, row->flags, {}};
     if (!childRect(row->id, &item.initial)) return AnchorTableError::kUnknownControl;
     if (groupOpen && recorded.size() == groupStart) item.flags |= ANCHOR_BEGIN_GROUP;
@@ -118,7 +119,8 @@ AxisPlacement PlaceOnAxis(LayoutAxis axis, const LayoutItem& item, const LayoutR
       if (previous != nullptr) {
         const LayoutRect& pi = previous->item->initial;
         const int32_t previousInitialHigh = horizontal ? pi.right : pi.bottom;
-        const int32_t previousHigh = horizontal ? previous->current.right : previous->current.bottom;
+        const int32_t previousHigh =
+            horizontal ? previous->current.right : previous->current.bottom;
         // How much the gap to the previous control changed; each side takes back half of it.
         const int32_t m = (p.low - previousHigh) - (initialLow - previousInitialHigh);
         p.resizePrevious = true;

@@ -58,14 +58,14 @@ int32_t LayoutMulDiv(int32_t number, int32_t numerator, int32_t denominator);
 // Why an anchor table was refused.
 enum class AnchorTableError {
   kNone,
-  kUnknownControl,     // a row names no child of the host
-  kEndWithoutGroup,    // an end-group row with no group open
-  kNestedGroup,        // a begin-group row inside an open group
-  kEmptyGroup,         // a group with no control row
-  kUnclosedGroup,      // the table ends inside a group
-  kGroupTooLarge,      // more than 255 controls in one group
-  kZeroSizeGroup,      // a group whose rectangle has no width or no height
-  kStrayGroupBits,     // a control row that carries the group marker or a group size itself
+  kUnknownControl,   // a row names no child of the host
+  kEndWithoutGroup,  // an end-group row with no group open
+  kNestedGroup,      // a begin-group row inside an open group
+  kEmptyGroup,       // a group with no control row
+  kUnclosedGroup,    // the table ends inside a group
+  kGroupTooLarge,    // more than 255 controls in one group
+  kZeroSizeGroup,    // a group whose rectangle has no width or no height
+  kStrayGroupBits,   // a control row that carries the group marker or a group size itself
 };
 
 // Looks up a child control by id: its rectangle in host-client coordinates, or false when the host

@@ -1,8 +1,8 @@
 #include "app/layout/anchor_layout.h"
 
-#include <map>
-
 #include <gtest/gtest.h>
+
+#include <map>
 
 namespace {
 
@@ -30,7 +30,8 @@ class FakeHost {
       const size_t n = (items_[i].flags & ANCHOR_BEGIN_GROUP) ? GroupSize(items_[i].flags) : 1;
       if (items_[i].flags & ANCHOR_BEGIN_GROUP) {
         const LayoutRect g = GroupRect(&items_[i], n);
-        for (size_t k = 0; k < n; ++k) Position(width, height, &g, i + k, k ? &items_[i + k - 1] : nullptr);
+        for (size_t k = 0; k < n; ++k)
+          Position(width, height, &g, i + k, k ? &items_[i + k - 1] : nullptr);
       } else {
         Position(width, height, nullptr, i, nullptr);
       }
@@ -47,10 +48,12 @@ class FakeHost {
     const LayoutItem& item = items_[index];
     LayoutRect r = rects_.at(item.id);
     PreviousControl pc{prev, prev ? rects_.at(prev->id) : LayoutRect{}};
-    AxisPlacement x = PlaceOnAxis(LayoutAxis::kHorizontal, item, r, w, initialWidth, g, prev ? &pc : nullptr);
+    AxisPlacement x =
+        PlaceOnAxis(LayoutAxis::kHorizontal, item, r, w, initialWidth, g, prev ? &pc : nullptr);
     if (x.resizePrevious) rects_[prev->id].right = x.previousHigh;
     if (prev) pc.current = rects_.at(prev->id);
-    AxisPlacement y = PlaceOnAxis(LayoutAxis::kVertical, item, r, h, initialHeight, g, prev ? &pc : nullptr);
+    AxisPlacement y =
+        PlaceOnAxis(LayoutAxis::kVertical, item, r, h, initialHeight, g, prev ? &pc : nullptr);
     if (y.resizePrevious) rects_[prev->id].bottom = y.previousHigh;
     if (item.flags & ANCHOR_MOVING_FLAGS) rects_[item.id] = {x.low, y.low, x.high, y.high};
   }
@@ -77,8 +80,11 @@ TEST(AnchorLayout, TwoSizedItemsInOneGroupKeepTheirGap) {
   FakeHost host;
   host.Add(1, {10, 0, 190, 20});
   host.Add(2, {200, 0, 390, 20});
-  const AnchorEntry table[] = {{-1, ANCHOR_BEGIN_GROUP}, {1, ANCHOR_SIZE_X}, {2, ANCHOR_SIZE_X},
-                               {-1, ANCHOR_END_GROUP}, {-1, 0}};
+  const AnchorEntry table[] = {{-1, ANCHOR_BEGIN_GROUP},
+                               {1, ANCHOR_SIZE_X},
+                               {2, ANCHOR_SIZE_X},
+                               {-1, ANCHOR_END_GROUP},
+                               {-1, 0}};
   ASSERT_EQ(host.Build(table), AnchorTableError::kNone);
   ASSERT_EQ(host.items().size(), 2u);
   EXPECT_EQ(host.items()[0].flags, ANCHOR_SIZE_X | ANCHOR_BEGIN_GROUP | (2u << 16));
@@ -102,11 +108,11 @@ TEST(AnchorLayout, TwoSizedItemsInOneGroupKeepTheirGap) {
 
 TEST(AnchorLayout, LoneItemsMoveCentreAndSizeByTheWidthChange) {
   FakeHost host;
-  host.Add(1, {350, 5, 390, 25});   // ANCHOR_MOVE_X
-  host.Add(2, {0, 30, 41, 40});     // ANCHOR_CENTER_X
-  host.Add(3, {20, 50, 100, 60});   // SIZE_X + MOVE_X: the move wins outside a group
-  host.Add(4, {20, 70, 100, 80});   // SIZE_X | SIZE_Y
-  host.Add(5, {20, 90, 100, 99});   // MOVE_Y | CENTER_X | SIZE_X: centring wins
+  host.Add(1, {350, 5, 390, 25});  // ANCHOR_MOVE_X
+  host.Add(2, {0, 30, 41, 40});    // ANCHOR_CENTER_X
+  host.Add(3, {20, 50, 100, 60});  // SIZE_X + MOVE_X: the move wins outside a group
+  host.Add(4, {20, 70, 100, 80});  // SIZE_X | SIZE_Y
+  host.Add(5, {20, 90, 100, 99});  // MOVE_Y | CENTER_X | SIZE_X: centring wins
   const AnchorEntry table[] = {{1, ANCHOR_MOVE_X},
                                {2, ANCHOR_CENTER_X},
                                {3, ANCHOR_SIZE_X | ANCHOR_MOVE_X},
@@ -134,7 +140,8 @@ TEST(AnchorLayout, LoneItemsMoveCentreAndSizeByTheWidthChange) {
 
 TEST(AnchorLayout, CentringWithNegativeSpaceTruncatesTowardZero) {
   LayoutItem item{1, ANCHOR_CENTER_X | ANCHOR_CENTER_Y, {0, 0, 41, 41}};
-  AxisPlacement x = PlaceOnAxis(LayoutAxis::kHorizontal, item, item.initial, 0, 400, nullptr, nullptr);
+  AxisPlacement x =
+      PlaceOnAxis(LayoutAxis::kHorizontal, item, item.initial, 0, 400, nullptr, nullptr);
   EXPECT_EQ(x.low, -20);  // -41 / 2, not -21
   EXPECT_EQ(x.high, 21);
 }
@@ -176,8 +183,9 @@ TEST(AnchorLayout, GroupMembersMoveProportionallyAndVertically) {
   host.Add(1, {10, 10, 60, 100});
   host.Add(2, {10, 110, 60, 200});
   host.Add(3, {10, 210, 60, 290});
-  const AnchorEntry table[] = {{-1, ANCHOR_BEGIN_GROUP}, {1, ANCHOR_SIZE_Y}, {2, ANCHOR_SIZE_Y},
-                               {3, ANCHOR_MOVE_Y | ANCHOR_MOVE_X}, {-1, ANCHOR_END_GROUP}, {-1, 0}};
+  const AnchorEntry table[] = {{-1, ANCHOR_BEGIN_GROUP}, {1, ANCHOR_SIZE_Y},
+                               {2, ANCHOR_SIZE_Y},       {3, ANCHOR_MOVE_Y | ANCHOR_MOVE_X},
+                               {-1, ANCHOR_END_GROUP},   {-1, 0}};
   ASSERT_EQ(host.Build(table), AnchorTableError::kNone);
   host.Update(400, 580);  // dy = 280 over a group 280 high: everything doubles from the top
   EXPECT_EQ(host.Rect(1), (LayoutRect{10, 10, 60, 195}));
@@ -234,12 +242,12 @@ TEST(AnchorLayout, MalformedTablesAreRefusedAndRecordNothing) {
   const AnchorEntry strayEnd[] = {{1, ANCHOR_SIZE_X}, {-1, ANCHOR_END_GROUP}, {-1, 0}};
   const AnchorEntry empty[] = {{-1, ANCHOR_BEGIN_GROUP}, {-1, ANCHOR_END_GROUP}, {-1, 0}};
   const AnchorEntry unclosed[] = {{-1, ANCHOR_BEGIN_GROUP}, {1, ANCHOR_SIZE_X}, {-1, 0}};
-  const AnchorEntry nested[] = {{-1, ANCHOR_BEGIN_GROUP}, {1, 0}, {-1, ANCHOR_BEGIN_GROUP},
-                                {-1, ANCHOR_END_GROUP}, {-1, 0}};
-  const AnchorEntry zeroWidth[] = {{-1, ANCHOR_BEGIN_GROUP}, {2, ANCHOR_SIZE_Y},
-                                   {-1, ANCHOR_END_GROUP}, {-1, 0}};
-  const AnchorEntry zeroHeight[] = {{-1, ANCHOR_BEGIN_GROUP}, {3, ANCHOR_SIZE_X},
-                                    {-1, ANCHOR_END_GROUP}, {-1, 0}};
+  const AnchorEntry nested[] = {
+      {-1, ANCHOR_BEGIN_GROUP}, {1, 0}, {-1, ANCHOR_BEGIN_GROUP}, {-1, ANCHOR_END_GROUP}, {-1, 0}};
+  const AnchorEntry zeroWidth[] = {
+      {-1, ANCHOR_BEGIN_GROUP}, {2, ANCHOR_SIZE_Y}, {-1, ANCHOR_END_GROUP}, {-1, 0}};
+  const AnchorEntry zeroHeight[] = {
+      {-1, ANCHOR_BEGIN_GROUP}, {3, ANCHOR_SIZE_X}, {-1, ANCHOR_END_GROUP}, {-1, 0}};
   const AnchorEntry stray[] = {{1, ANCHOR_SIZE_X | ANCHOR_BEGIN_GROUP | (1u << 16)}, {-1, 0}};
   EXPECT_EQ(host.Build(unknown), AnchorTableError::kUnknownControl);
   EXPECT_TRUE(host.items().empty());

@@ -1,8 +1,7 @@
 // The layout on real windows: the system's MulDiv, and the Win32 host side of groups, minimums
 // and refused tables.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include "app/layout/dialog_layout.h"
 
@@ -42,8 +41,8 @@ void ExpectRect(const RECT& r, LONG l, LONG t, LONG rt, LONG b) {
 }
 
 TEST(LayoutOnWin32, MulDivAgreesWithTheSystem) {
-  const int values[] = {0, 1, -1, 2, -2, 3, 7, -7, 180, 380, 580, -580, 1000003, -999999,
-                        46341, 65536, INT32_MAX, -INT32_MAX};
+  const int values[] = {0,   1,   -1,   2,       -2,      3,     7,     -7,        180,
+                        380, 580, -580, 1000003, -999999, 46341, 65536, INT32_MAX, -INT32_MAX};
   for (int a : values) {
     for (int b : values) {
       for (int c : values) {
@@ -59,8 +58,11 @@ TEST(LayoutOnWin32, GroupMembersShareTheGrowthAndKeepTheirGap) {
   host.AddChild(1, 10, 0, 190, 20);
   host.AddChild(2, 200, 0, 390, 20);
   TestLayout layout(host);
-  const AnchorEntry table[] = {{-1, ANCHOR_BEGIN_GROUP}, {1, ANCHOR_SIZE_X}, {2, ANCHOR_SIZE_X},
-                               {-1, ANCHOR_END_GROUP}, {-1, 0}};
+  const AnchorEntry table[] = {{-1, ANCHOR_BEGIN_GROUP},
+                               {1, ANCHOR_SIZE_X},
+                               {2, ANCHOR_SIZE_X},
+                               {-1, ANCHOR_END_GROUP},
+                               {-1, 0}};
   ASSERT_TRUE(layout.InitLayout(table, true, WS_CLIPCHILDREN));
   EXPECT_TRUE(::GetWindowLongA(host.m_hWnd, GWL_STYLE) & WS_CLIPCHILDREN);
   EXPECT_TRUE(::GetWindowLongA(host.m_hWnd, GWL_EXSTYLE) & WS_EX_DLGMODALFRAME);

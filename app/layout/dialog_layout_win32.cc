@@ -12,8 +12,7 @@ bool CDialogLayout::ControlRect(int32_t id, LayoutRect* rect) const {
   return true;
 }
 
-bool CDialogLayout::InitLayout(const AnchorEntry* table, bool useMinimumSize,
-                               uint32_t forceStyle) {
+bool CDialogLayout::InitLayout(const AnchorEntry* table, bool useMinimumSize, uint32_t forceStyle) {
   HWND host = m_host.m_hWnd;
   std::vector<LayoutItem> items;
   const AnchorTableError error = BuildLayoutItems(
@@ -59,7 +58,8 @@ void CDialogLayout::UpdateLayout(int32_t width, int32_t height) {
       const size_t count = GroupSize(first.flags);
       const LayoutRect group = GroupRect(&m_items[i], count);
       for (size_t k = 0; k < count; ++k) {
-        PositionControl(width, height, group, m_items[i + k], true, k ? &m_items[i + k - 1] : nullptr);
+        PositionControl(width, height, group, m_items[i + k], true,
+                        k ? &m_items[i + k - 1] : nullptr);
       }
       i += count;
     } else {
@@ -68,7 +68,8 @@ void CDialogLayout::UpdateLayout(int32_t width, int32_t height) {
     }
   }
   if (visible) ::SendMessageA(host, WM_SETREDRAW, TRUE, 0);
-  ::RedrawWindow(host, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  ::RedrawWindow(host, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
 void CDialogLayout::PositionControl(int32_t width, int32_t height, const LayoutRect& group,
@@ -84,16 +85,17 @@ void CDialogLayout::PositionControl(int32_t width, int32_t height, const LayoutR
   const LayoutRect* groupRect = inGroup ? &group : nullptr;
   const PreviousControl* prevArg = hasPrevious ? &prev : nullptr;
 
-  const AxisPlacement x = PlaceOnAxis(LayoutAxis::kHorizontal, item, current, width,
-                                      m_initialWidth, groupRect, prevArg);
+  const AxisPlacement x = PlaceOnAxis(LayoutAxis::kHorizontal, item, current, width, m_initialWidth,
+                                      groupRect, prevArg);
   if (x.resizePrevious) {
     ::SetWindowPos(previousControl, nullptr, 0, 0, x.previousHigh - prev.current.left,
-                   prev.current.bottom - prev.current.top, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
+                   prev.current.bottom - prev.current.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
   }
   // The horizontal pass may have resized the previous control.
   if (hasPrevious) ControlRect(previous->id, &prev.current);
-  const AxisPlacement y = PlaceOnAxis(LayoutAxis::kVertical, item, current, height,
-                                      m_initialHeight, groupRect, prevArg);
+  const AxisPlacement y = PlaceOnAxis(LayoutAxis::kVertical, item, current, height, m_initialHeight,
+                                      groupRect, prevArg);
   if (y.resizePrevious) {
     ::SetWindowPos(previousControl, nullptr, 0, 0, prev.current.right - prev.current.left,
                    y.previousHigh - prev.current.top, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);

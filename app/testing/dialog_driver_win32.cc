@@ -352,9 +352,7 @@ void TypeInto(HWND dialog, int id, const std::string& text) {
   ::SendMessageA(::GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
-void ClickButton(HWND dialog, int id) {
-  ::SendMessageA(::GetDlgItem(dialog, id), BM_CLICK, 0, 0);
-}
+void ClickButton(HWND dialog, int id) { ::SendMessageA(::GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 
 std::string ControlText(HWND control) {
   char text[512] = {};

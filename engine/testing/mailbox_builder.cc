@@ -30,8 +30,7 @@ std::string MailboxBuilder::Message(const std::vector<uint32_t>& offsets, const 
     const size_t n = i + 1 == offsets.size() ? text.size() - done
                                              : std::min<size_t>(blockSize, text.size() - done);
     const uint32_t next = i + 1 < offsets.size() ? offsets[i + 1] : 0;
-    Block(offsets[i], offsets[i], blockSize, static_cast<uint32_t>(n), next,
-          text.substr(done, n));
+    Block(offsets[i], offsets[i], blockSize, static_cast<uint32_t>(n), next, text.substr(done, n));
     done += n;
   }
   return text;

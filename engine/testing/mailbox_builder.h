@@ -18,8 +18,8 @@ class MailboxBuilder {
 
   void PutWord(size_t at, uint32_t value);
   // A block header at `at`, with `data` at the start of its data area.
-  void Block(uint32_t at, uint32_t self, uint32_t blockSize, uint32_t dataLength,
-             uint32_t next, const std::string& data = "");
+  void Block(uint32_t at, uint32_t self, uint32_t blockSize, uint32_t dataLength, uint32_t next,
+             const std::string& data = "");
   // A well-formed message: `text` cut into `blockSize` pieces, one per offset, linked in the
   // order given. Returns `text`, for comparison with what the export writes.
   std::string Message(const std::vector<uint32_t>& offsets, const std::string& text,

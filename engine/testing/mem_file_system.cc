@@ -41,8 +41,8 @@ class MemOutputFile final : public OutputFile {
   bool Write(const void* data, size_t size, std::string* error) override {
     size_t n = size;
     if (owner_->diskCapacity != 0) {
-      const uint64_t room = owner_->diskCapacity - std::min(owner_->diskCapacity,
-                                                            owner_->bytesWritten);
+      const uint64_t room =
+          owner_->diskCapacity - std::min(owner_->diskCapacity, owner_->bytesWritten);
       n = static_cast<size_t>(std::min<uint64_t>(n, room));
     }
     bytes_->append(static_cast<const char*>(data), n);
