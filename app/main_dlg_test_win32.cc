@@ -408,7 +408,7 @@ TEST_F(MainDialogTest, MessageBoxIsOwnedByTheDialogAndCaptionedWithTheProgramNam
     return found;
   });
   ASSERT_NE(box, nullptr);
-  EXPECT_EQ(WindowTextW(box), L"windows_tests");
+  EXPECT_EQ(WindowTextW(box), L"app_tests");
   bool sawText = false;
   bool sawWarningIcon = false;
   HICON warning = ::LoadIconA(nullptr, IDI_EXCLAMATION);
@@ -440,7 +440,7 @@ TEST_F(MainDialogTest, InitInstanceRunsTheDialogOnceAndReturnsFalse) {
   ASSERT_NE(TestApp().m_pMainWnd, nullptr);
   EXPECT_EQ(TestApp().m_pMainWnd->m_hWnd, dlg);
   EXPECT_STREQ(TestApp().m_pszRegistryKey, "应用程序向导生成的本地应用程序");
-  EXPECT_STREQ(TestApp().m_pszAppName, "windows_tests");
+  EXPECT_STREQ(TestApp().m_pszAppName, "app_tests");
   ::PostMessageA(::GetDlgItem(dlg, 1000), WM_KEYDOWN, VK_ESCAPE, 1);
   app.join();
   EXPECT_EQ(result, FALSE);

@@ -140,7 +140,7 @@ class ExportTest : public ::testing::Test {
   }
 
   static bool WorkerGone(const RunningDialog& run) {
-    return *static_cast<HANDLE volatile*>(&run.dlg()->m_workerThread) == nullptr;
+    return *static_cast<HANDLE volatile*>(&run.dlg()->m_job.m_workerThread) == nullptr;
   }
   // Waits until the export has finished on both threads.
   static bool WaitFinished(const RunningDialog& run) {
@@ -216,7 +216,7 @@ void ExpectMessage(const RunningDialog& run, const wchar_t* text) {
   });
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(MessageBoxText(box), text);
-  EXPECT_EQ(WindowTextW(box), L"windows_tests");
+  EXPECT_EQ(WindowTextW(box), L"app_tests");
   Answer(box, IDOK);
   ASSERT_TRUE(run.WaitNoOwnedDialog());
 }
@@ -233,7 +233,7 @@ TEST_F(ExportTest, FullExportWritesWhatTheCommandWritesAndEndsIdle) {
   EXPECT_TRUE(run.Visible(IDC_CANCEL_EXPORT));
   EXPECT_FALSE(run.Visible(IDC_EXPORT));
   EXPECT_FALSE(run.Enabled(IDC_FIND_MAILBOXES));
-  EXPECT_EQ(run.dlg()->m_backupFolder, m_backup);
+  EXPECT_EQ(run.dlg()->m_job.m_backupFolder, m_backup);
   EXPECT_EQ(run.Text(IDC_BACKUP_FOLDER), std::wstring(typed.begin(), typed.end()));
   HWND bar = run.Item(IDC_PROGRESS);
   EXPECT_EQ(::SendMessageA(bar, PBM_GETRANGE, TRUE, 0), 0);
@@ -273,7 +273,7 @@ TEST_F(ExportTest, FullExportWritesWhatTheCommandWritesAndEndsIdle) {
   // until the first name is shown.
   ExportUntilFirstFile(run);
   EXPECT_EQ(run.Text(IDC_STATUS), L"备份成功");
-  const HANDLE worker = run.dlg()->m_workerThread;
+  const HANDLE worker = run.dlg()->m_job.m_workerThread;
   ::SetEvent(g_gate.release);
   ASSERT_TRUE(WaitFinished(run));
   EXPECT_EQ(run.Text(IDC_STATUS), L"备份成功");
@@ -352,7 +352,7 @@ TEST_F(ExportTest, NothingTickedEmptyPathAndTheFolderBrowser) {
   ASSERT_TRUE(WaitUntil([&] { return run.Text(IDC_STATUS) == L"备份成功"; }));
   ASSERT_TRUE(WaitFinished(run));
   EXPECT_EQ(run.Text(IDC_BACKUP_FOLDER), std::wstring(m_backup.begin(), m_backup.end()));
-  EXPECT_EQ(run.dlg()->m_backupFolder, m_backup);
+  EXPECT_EQ(run.dlg()->m_job.m_backupFolder, m_backup);
   EXPECT_EQ(run.Text(IDC_STATUS), L"备份成功");
   ExpectSameFiles(ReadFiles(m_backup), Expected({run.ItemText(1)}));
 }
@@ -405,7 +405,7 @@ TEST_F(ExportTest, AMailboxThatCannotBeOpenedIsReportedAfterTheOthersAreWritten)
   HWND box = run.WaitForOwnedDialog();
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(MessageBoxText(box), L"部分邮箱文件导出失败");
-  EXPECT_EQ(WindowTextW(box), L"windows_tests");
+  EXPECT_EQ(WindowTextW(box), L"app_tests");
   // The box comes first, then the status line; never the success text.
   EXPECT_EQ(run.Text(IDC_STATUS), L"");
   ExpectIdle(run);
@@ -458,7 +458,7 @@ TEST_F(ExportTest, AnEventOrThreadThatCannotBeMadeLeavesTheDialogIdle) {
     EXPECT_EQ(MessageBoxText(box), L"无法启动导出");
     // Back where it was before the click, while the message shows.
     ExpectIdle(run);
-    EXPECT_EQ(run.dlg()->m_backupFolder, "");
+    EXPECT_EQ(run.dlg()->m_job.m_backupFolder, "");
     EXPECT_EQ(::SendMessageA(run.Item(IDC_PROGRESS), PBM_GETRANGE, FALSE, 0), range);
     Answer(box, IDOK);
     ASSERT_TRUE(run.WaitNoOwnedDialog());
@@ -496,7 +496,7 @@ TEST_F(ExportTest, ClosingDuringALongSearchStopsTheWorkerWithoutKillingIt) {
     run.ClickAndWait(IDC_FIND_MAILBOXES);
     ASSERT_EQ(run.ItemCount(), 1);
     run.ClickAndWait(IDC_EXPORT);
-    ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), run.dlg()->m_workerThread,
+    ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), run.dlg()->m_job.m_workerThread,
                                   ::GetCurrentProcess(), &worker,
                                   SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, 0));
     // The whole search takes about a second here; a quarter of it has surely begun.
@@ -530,7 +530,7 @@ TEST_F(ExportTest, ClosingWhileTheWorkerCallsIntoTheDialogDoesNotDeadlock) {
     RunningDialog run;
     Start(run, m_backup);
     ExportUntilFirstFile(run);
-    ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), run.dlg()->m_workerThread,
+    ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), run.dlg()->m_job.m_workerThread,
                                   ::GetCurrentProcess(), &worker,
                                   SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, 0));
     ::PostMessageA(run.hwnd(), WM_CLOSE, 0, 0);
