@@ -18,6 +18,10 @@ constexpr UINT kExportTimerPeriod = 200;  // milliseconds
 constexpr int kProgressLast = 10;         // the bar's range is 0 to this
 constexpr DWORD kStopGracePeriod = 200;   // the cancel button's sleep after the stop event
 constexpr DWORD kWorkerExitCode = 17;
+// How long closing the dialog waits for the worker to stop on its own before ending it by
+// force. A worker that has been asked stops within one read window of the engine; one that is
+// still running after this is stuck in a read that does not return (a share that went away).
+constexpr DWORD kCloseWait = 3000;  // milliseconds
 constexpr size_t kPathBufferSize = MAX_PATH + 1;
 
 // Sent by the worker as its last call into the dialog thread; wParam is the outcome. The dialog
@@ -85,8 +89,9 @@ class CExportJob {
   void Cancel();
   // The timer: one step of the bar's cycle when `id` is the job's timer.
   void Tick(UINT_PTR id);
-  // The dialog's destruction: asks a running worker to stop and waits for it, serving its calls
-  // into the dialog thread meanwhile. Then closes the stop event. When it returns no worker runs.
+  // The dialog's destruction: asks a running worker to stop and waits up to kCloseWait for it,
+  // serving its calls into the dialog thread meanwhile; past that, ends it by force. Then
+  // closes the stop event. When it returns no worker runs.
   void Close();
 
   // The worker: every item ticked when the loop comes to it goes to the engine with

@@ -14,13 +14,21 @@ constexpr UINT kRedrawNow = RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW;
 // The shell's browser offers only file-system folders and lets the user type a path.
 constexpr UINT kBrowseFlags = BIF_RETURNONLYFSDIRS | BIF_EDITBOX;
 
-// Waits for `thread` to end while running the calls other threads send to this one, so a worker
-// that is setting a control's text when it is asked to stop can finish that call and stop.
-// Posted messages stay queued: the dialog is being destroyed and must not act on input.
-void WaitServingSentMessages(HANDLE thread) {
+// Waits up to `limitMs` for `thread` to end while running the calls other threads send to this
+// one, so a worker that is setting a control's text when it is asked to stop can finish that
+// call and stop. Posted messages stay queued: the dialog is being destroyed and must not act on
+// input. False when the thread is still running at the limit.
+bool WaitServingSentMessages(HANDLE thread, DWORD limitMs) {
+  const ULONGLONG deadline = ::GetTickCount64() + limitMs;
   for (;;) {
-    const DWORD woke = ::MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE);
-    if (woke != WAIT_OBJECT_0 + 1) return;  // ended, or the wait itself failed
+    DWORD left = INFINITE;
+    if (limitMs != INFINITE) {
+      const ULONGLONG now = ::GetTickCount64();
+      left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+    }
+    const DWORD woke = ::MsgWaitForMultipleObjects(1, &thread, FALSE, left, QS_SENDMESSAGE);
+    if (woke == WAIT_TIMEOUT) return false;
+    if (woke != WAIT_OBJECT_0 + 1) return true;  // ended, or the wait itself failed
     MSG msg;
     ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
   }
@@ -221,7 +229,14 @@ void CExportJob::Close() {
     // The stop event is seen only between message files; the abort also reaches a long search
     // or copy, within one read window, and removes a message file left half written.
     m_extractor.RequestAbort();
-    WaitServingSentMessages(worker);
+    if (!WaitServingSentMessages(worker, kCloseWait)) {
+      // Not stopped by now: stuck in a read that does not return, where it holds no lock this
+      // thread needs. Ended here, it leaves its files open until the process ends and at most a
+      // temporary file behind. Termination completes asynchronously, and a worker that could
+      // not be ended must not outlive the dialog either: wait for the end.
+      ::TerminateThread(worker, 0);
+      WaitServingSentMessages(worker, INFINITE);
+    }
     ::CloseHandle(worker);
   }
   // A finished export whose report has not run yet: its worker's handle is in the message.
