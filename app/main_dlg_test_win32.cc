@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <string>
@@ -432,6 +433,43 @@ TEST(Resources, AreChineseAndTheIconHasNineImages) {
     for (int bpp : {4, 8, 24}) {
       EXPECT_EQ(std::count(images.begin(), images.end(), std::make_pair(size, bpp)), 1)
           << size << "px " << bpp << "bpp";
+    }
+  }
+}
+
+// The project's one version, in the version resource of both programs: the numbers and the
+// texts of the resource's own language.
+TEST(Resources, BothProgramsCarryTheProjectVersion) {
+  const std::string version = QUILLON_VERSION;
+  for (const std::string& program :
+       {BuildFolder() + "\\Quillon.exe", BuildFolder() + "\\cli\\quillon.exe"}) {
+    SCOPED_TRACE(program);
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeA(program.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<char> info(size);
+    ASSERT_TRUE(::GetFileVersionInfoA(program.c_str(), 0, size, info.data()));
+    void* value = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(::VerQueryValueA(info.data(), "\\", &value, &length));
+    const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+    const auto numbers = [](DWORD high, DWORD low) {
+      return std::to_string(HIWORD(high)) + "." + std::to_string(LOWORD(high)) + "." +
+             std::to_string(HIWORD(low)) + "." + std::to_string(LOWORD(low));
+    };
+    EXPECT_EQ(numbers(fixed->dwFileVersionMS, fixed->dwFileVersionLS), version + ".0");
+    EXPECT_EQ(numbers(fixed->dwProductVersionMS, fixed->dwProductVersionLS), version + ".0");
+    ASSERT_TRUE(::VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", &value, &length));
+    ASSERT_GE(length, 4u);
+    const WORD* translation = static_cast<const WORD*>(value);
+    char block[64];
+    std::snprintf(block, sizeof block, "\\StringFileInfo\\%04x%04x\\", translation[0],
+                  translation[1]);
+    for (const char* name : {"FileVersion", "ProductVersion"}) {
+      ASSERT_TRUE(
+          ::VerQueryValueA(info.data(), (block + std::string(name)).c_str(), &value, &length))
+          << name;
+      EXPECT_EQ(std::string(static_cast<const char*>(value)), version) << name;
     }
   }
 }

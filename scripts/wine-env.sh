@@ -8,7 +8,10 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
 
-# Packages the Windows build and its tests need, installed when any is missing.
+quillon_installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed'; }
+
+# Packages the Windows build, its tests, the pictures and the release archive need, installed
+# when any is missing.
 quillon_install_packages() {
   local missing=()
   command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(mingw-w64)
@@ -19,6 +22,10 @@ quillon_install_packages() {
   command -v ninja >/dev/null || missing+=(ninja-build)
   [ -d /usr/src/googletest ] || missing+=(libgtest-dev)
   [ -d /usr/share/fonts/truetype/wqy ] || missing+=(fonts-wqy-microhei)
+  # Wine's own fonts (Marlett draws the title-bar buttons); a recommended package, so named here.
+  quillon_installed fonts-wine || missing+=(fonts-wine)
+  command -v zip >/dev/null || missing+=(zip)
+  command -v unzip >/dev/null || missing+=(unzip)
   if [ ${#missing[@]} -gt 0 ]; then
     local sudo=""
     [ "$(id -u)" -eq 0 ] || sudo=sudo
