@@ -42,8 +42,8 @@ quillon_prepare_prefix() {
     LC_ALL=zh_CN.UTF-8 wineboot -i >"$QUILLON_BUILD/wineboot.log" 2>&1
     wineserver -w
   fi
-  # Wine here loads its own TrueType fonts (fonts-wine: Marlett draws the title-bar buttons,
-  # Tahoma is the dialogs' font) only from the prefix's Fonts folder.
+  # Wine here loads its own TrueType fonts (fonts-wine; Marlett draws the title-bar buttons) only
+  # from the prefix's Fonts folder.
   cp -u /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
   # Every program in one virtual desktop: there is no window manager under Xvfb, and without one
   # Wine cannot minimise a window.
