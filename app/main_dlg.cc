@@ -4,8 +4,6 @@
 #include "discovery/folder_path.h"
 #include "discovery/mailbox_search.h"
 #include "discovery/store_locator.h"
-#include "framework/win_app.h"
-#include "job/export_job.h"
 
 namespace {
 
@@ -25,7 +23,7 @@ const AnchorEntry kMainAnchors[] = {
     {-1, 0},
 };
 
-constexpr DWORD kListExtendedStyle = 0x25;  // grid lines, check boxes, full-row select
+constexpr DWORD kListExtendedStyle = LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT;
 
 }  // namespace
 
@@ -44,11 +42,8 @@ ON_MESSAGE(WM_EXPORT_REPORT, OnExportReport)
 END_MESSAGE_MAP()
 
 CMainDlg::CMainDlg(CWnd* pParent)
-    : CDialog(IDD, pParent), CDialogLayout(static_cast<CWnd&>(*this)) {
+    : CDialog(IDD, pParent), CDialogLayout(static_cast<CWnd&>(*this)), m_job(*this, m_extractor) {
   m_appIcon = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME));
-  m_workerThread = nullptr;
-  m_stopEvent = nullptr;
-  m_backupFolder = "";
 }
 
 // OnDestroy has already ended any worker and closed the stop event.
@@ -113,7 +108,7 @@ void CMainDlg::OnSize(UINT nType, int cx, int cy) {
 void CMainDlg::OnFindMailboxFiles() {
   // The button is disabled while a worker reads the list and the array; a click queued before
   // that must not rebuild them under it.
-  if (m_workerThread != nullptr) return;
+  if (m_job.Running()) return;
   m_mailboxFiles.RemoveAll();
   m_fileList.DeleteAllItems();
 
@@ -142,4 +137,71 @@ void CMainDlg::OnFindMailboxFiles() {
     m_fileList.SetItemState(item, INDEXTOSTATEIMAGEMASK(2), LVIS_STATEIMAGEMASK);
   }
   search.Close();
+}
+
+void CMainDlg::OnExport() { m_job.Export(); }
+
+void CMainDlg::OnCancelExport() { m_job.Cancel(); }
+
+void CMainDlg::OnTimer(UINT_PTR nIDEvent) {
+  m_job.Tick(nIDEvent);
+  CDialog::OnTimer(nIDEvent);
+}
+
+void CMainDlg::OnDestroy() {
+  m_job.Close();
+  CDialog::OnDestroy();
+}
+
+LRESULT CMainDlg::OnExportFinished(WPARAM outcome, LPARAM) { return m_job.Finished(outcome); }
+
+LRESULT CMainDlg::OnExportReport(WPARAM outcome, LPARAM thread) {
+  return m_job.Report(outcome, thread);
+}
+
+DWORD WINAPI CMainDlg::ExportThreadProc(LPVOID param) {
+  if (param != nullptr) static_cast<CMainDlg*>(param)->RunExport();
+  return kWorkerExitCode;
+}
+
+void CMainDlg::RunExport() { m_job.Run(); }
+
+bool CMainDlg::OnNextFile(const char* fileName) { return m_job.NextFile(fileName); }
+
+HANDLE CMainDlg::StartWorker() {
+  DWORD threadId = 0;
+  return ::CreateThread(nullptr, 0, ExportThreadProc, this, 0, &threadId);
+}
+
+bool CMainDlg::IsItemTicked(int item) const {
+  // State image 1 is the empty box and 2 the ticked one; anything else counts as ticked too.
+  return (m_fileList.GetItemState(item, LVIS_STATEIMAGEMASK) >> 12) != 1;
+}
+
+bool CMainDlg::MailboxPath(int item, std::string* path) const {
+  // The find button, which rebuilds the array, is disabled while a worker asks.
+  const DWORD_PTR k = m_fileList.GetItemData(item);
+  if (k >= static_cast<DWORD_PTR>(m_mailboxFiles.GetSize())) return false;
+  *path = m_mailboxFiles.GetAt(static_cast<int>(k));
+  return true;
+}
+
+void CMainDlg::ShowButtons(ExportButtons buttons) {
+  const auto show = [this](int id, int command) { ::ShowWindow(GetDlgItem(id), command); };
+  switch (buttons) {
+    case ExportButtons::kRunning:
+      // The cancel button first, so the two never both disappear.
+      show(IDC_CANCEL_EXPORT, SW_SHOWNORMAL);
+      show(IDC_EXPORT, SW_HIDE);
+      ::EnableWindow(GetDlgItem(IDC_FIND_MAILBOXES), FALSE);
+      break;
+    case ExportButtons::kStopping:
+      show(IDC_CANCEL_EXPORT, SW_HIDE);
+      break;
+    case ExportButtons::kIdle:
+      show(IDC_EXPORT, SW_SHOWNORMAL);
+      show(IDC_CANCEL_EXPORT, SW_HIDE);
+      ::EnableWindow(GetDlgItem(IDC_FIND_MAILBOXES), TRUE);
+      break;
+  }
 }

@@ -6,16 +6,19 @@
 // E_UNEXPECTED only where the system has not.
 #include "framework/controls.h"
 #include "framework/dialog.h"
+#include "framework/win_app.h"
 // The rest in the usual order.
-#include <cstdint>
 #include <string>
 
 #include "app/layout/dialog_layout.h"
 #include "app/resource.h"
 #include "engine/extract_sink.h"
 #include "engine/mailbox_extractor.h"
+#include "job/export_job.h"
 
-class CMainDlg : public CDialog, public IExtractSink, public CDialogLayout {
+// Its export handlers hand their work to m_job (job/), which reaches the dialog through the
+// IExportView operations below.
+class CMainDlg : public CDialog, public IExtractSink, public CDialogLayout, private IExportView {
  public:
   enum { IDD = IDD_QUILLON_DIALOG };
 
@@ -30,18 +33,14 @@ class CMainDlg : public CDialog, public IExtractSink, public CDialogLayout {
   // The export worker's entry: runs RunExport of the dialog `param` points to, if any, and
   // returns 17.
   static DWORD WINAPI ExportThreadProc(LPVOID param);
-  // The export loop and its finish, on the worker thread: every item ticked when the loop comes
-  // to it goes to the engine with m_backupFolder. Reaches the controls only through calls that
-  // the dialog thread serves.
+  // The export loop and its finish, on the worker thread (CExportJob::Run). Reaches the controls
+  // only through calls that the dialog thread serves.
   void RunExport();
 
   CMailboxExtractor m_extractor;
   HICON m_appIcon;
   CStringArray m_mailboxFiles;  // full paths; a list item's data is its index here
-  int32_t m_progressStep = 0;   // progress position, 0 to 10
-  std::string m_backupFolder;   // backup folder of the running or last export
-  HANDLE m_stopEvent;           // manual-reset stop event, or null
-  HANDLE m_workerThread;        // the running export worker, or null
+  CExportJob m_job;             // the backup folder, the stop event and the worker
   CListCtrl m_fileList;         // control 1002
   CProgressCtrl m_progress;     // control 1007
 
@@ -63,12 +62,20 @@ class CMainDlg : public CDialog, public IExtractSink, public CDialogLayout {
   LRESULT OnExportReport(WPARAM outcome, LPARAM thread);
 
  private:
-  bool IsItemTicked(int item) const;
-  // The browser's answer in `folder`; false when it was cancelled or gave no path, after the
-  // message has been shown.
-  bool AskForBackupFolder(std::string& folder);
-  // Idle to running; back to idle with a message when the event or the thread cannot be made.
-  void StartExport(const std::string& folder);
+  // IExportView.
+  HWND ExportWindow() const override { return m_hWnd; }
+  int ItemCount() const override { return m_fileList.GetItemCount(); }
+  bool IsItemTicked(int item) const override;
+  bool MailboxPath(int item, std::string* path) const override;
+  std::string BackupFolderText() const override { return GetDlgItemText(IDC_BACKUP_FOLDER); }
+  void SetBackupFolderText(const std::string& text) override {
+    SetDlgItemText(IDC_BACKUP_FOLDER, text.c_str());
+  }
+  void ShowButtons(ExportButtons buttons) override;
+  const CProgressCtrl& ProgressBar() const override { return m_progress; }
+  void SetStatus(const char* text) override { SetDlgItemText(IDC_STATUS, text); }
+  void ShowMessage(const char* text) override { AfxMessageBox(text); }
+  HANDLE StartWorker() override;
 
   DECLARE_MESSAGE_MAP()
 };

@@ -19,9 +19,6 @@ class CListCtrl : public CWnd {
   // new column's index, or -1.
   int InsertColumn(int column, const char* heading, int format = LVCFMT_LEFT, int width = -1) const;
   int GetItemCount() const { return static_cast<int>(SendMessage(LVM_GETITEMCOUNT)); }
-  DWORD GetExtendedStyle() const {
-    return static_cast<DWORD>(SendMessage(LVM_GETEXTENDEDLISTVIEWSTYLE));
-  }
   // Inserts an item with text only (LVIF_TEXT) at `item`. Returns its index, or -1.
   int InsertItem(int item, const char* text) const;
   // The item's data (lParam); 0 when the item does not exist.

@@ -1,33 +1,34 @@
-// The export job of the main dialog: the export button, the worker that hands each ticked
-// mailbox file to the engine, the progress timer, cancel, and the stop when the dialog goes.
 // Compiled with the GBK execution character set: its texts go to the ANSI window calls.
 #include <shlobj.h>
 
-#include "app/main_dlg.h"
 #include "discovery/folder_path.h"
 #include "discovery/mailbox_search.h"
-#include "framework/win_app.h"
 #include "job/export_job.h"
 
 namespace {
 
-constexpr UINT kRedrawNow = RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW;  // 0x0105
+// The bar is repainted at once after each change, so it moves while the dialog thread is busy
+// serving the worker.
+constexpr UINT kRedrawNow = RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW;
 
-void ShowItem(const CWnd& dialog, int id, int command) {
-  ::ShowWindow(dialog.GetDlgItem(id), command);
-}
+// The shell's browser offers only file-system folders and lets the user type a path.
+constexpr UINT kBrowseFlags = BIF_RETURNONLYFSDIRS | BIF_EDITBOX;
 
-void EnableItem(const CWnd& dialog, int id, BOOL enable) {
-  ::EnableWindow(dialog.GetDlgItem(id), enable);
-}
-
-// Waits for `thread` to end while running the calls other threads send to this one, so a worker
-// that is setting a control's text when it is asked to stop can finish that call and stop.
-// Posted messages stay queued: the dialog is being destroyed and must not act on input.
-void WaitServingSentMessages(HANDLE thread) {
+// Waits up to `limitMs` for `thread` to end while running the calls other threads send to this
+// one, so a worker that is setting a control's text when it is asked to stop can finish that
+// call and stop. Posted messages stay queued: the dialog is being destroyed and must not act on
+// input. False when the thread is still running at the limit.
+bool WaitServingSentMessages(HANDLE thread, DWORD limitMs) {
+  const ULONGLONG deadline = ::GetTickCount64() + limitMs;
   for (;;) {
-    const DWORD woke = ::MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE);
-    if (woke != WAIT_OBJECT_0 + 1) return;  // ended, or the wait itself failed
+    DWORD left = INFINITE;
+    if (limitMs != INFINITE) {
+      const ULONGLONG now = ::GetTickCount64();
+      left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+    }
+    const DWORD woke = ::MsgWaitForMultipleObjects(1, &thread, FALSE, left, QS_SENDMESSAGE);
+    if (woke == WAIT_TIMEOUT) return false;
+    if (woke != WAIT_OBJECT_0 + 1) return true;  // ended, or the wait itself failed
     MSG msg;
     ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
   }
@@ -42,42 +43,38 @@ void CloseEndedWorker(HANDLE thread) {
 
 }  // namespace
 
-bool CMainDlg::IsItemTicked(int item) const {
-  // State image 1 is the empty box and 2 the ticked one; anything else counts as ticked too.
-  return (m_fileList.GetItemState(item, LVIS_STATEIMAGEMASK) >> 12) != 1;
-}
-
-void CMainDlg::OnExport() {
+void CExportJob::Export() {
   // The button is hidden while a worker runs; a click queued before that starts no second one.
-  if (m_workerThread != nullptr) return;
-  const int count = m_fileList.GetItemCount();
+  if (Running()) return;
+  const int count = m_view.ItemCount();
   int ticked = 0;
   for (int i = 0; i < count; ++i) {
-    if (IsItemTicked(i)) ++ticked;
+    if (m_view.IsItemTicked(i)) ++ticked;
   }
   if (ticked == 0) {
-    AfxMessageBox("没有需要导出的邮箱文件");
+    m_view.ShowMessage("没有需要导出的邮箱文件");
     return;
   }
-  const std::string typed = GetDlgItemText(IDC_BACKUP_FOLDER);
+  const std::string typed = m_view.BackupFolderText();
   if (typed.empty()) {
-    AfxMessageBox("备份路径不能为空");
+    m_view.ShowMessage("备份路径不能为空");
     return;
   }
   std::string folder = quillon::NormalizeFolderPath(typed);
   if (!quillon::IsExistingFolder(folder)) {
     if (!AskForBackupFolder(folder)) return;
-    SetDlgItemText(IDC_BACKUP_FOLDER, folder.c_str());
+    m_view.SetBackupFolderText(folder);
   }
-  StartExport(folder);
+  Start(folder);
 }
 
-bool CMainDlg::AskForBackupFolder(std::string& folder) {
+bool CExportJob::AskForBackupFolder(std::string& folder) {
+  const HWND owner = m_view.ExportWindow();
   LPITEMIDLIST root = nullptr;
-  if (FAILED(::SHGetSpecialFolderLocation(m_hWnd, CSIDL_DESKTOP, &root))) root = nullptr;
+  if (FAILED(::SHGetSpecialFolderLocation(owner, CSIDL_DESKTOP, &root))) root = nullptr;
   char displayName[kPathBufferSize] = {};
   BROWSEINFOA browse = {};
-  browse.hwndOwner = m_hWnd;
+  browse.hwndOwner = owner;
   browse.pidlRoot = root;
   browse.pszDisplayName = displayName;
   browse.lpszTitle = "请选择备份路径";
@@ -87,73 +84,64 @@ bool CMainDlg::AskForBackupFolder(std::string& folder) {
   LPITEMIDLIST chosen = ::SHBrowseForFolderA(&browse);
   if (root != nullptr) ::CoTaskMemFree(root);
   if (chosen == nullptr) {
-    AfxMessageBox("备份路径非法");
+    m_view.ShowMessage("备份路径非法");
     return false;
   }
   char path[kPathBufferSize] = {};
   ::SHGetPathFromIDListA(chosen, path);
   ::CoTaskMemFree(chosen);
   if (path[0] == '\0') {
-    AfxMessageBox("备份路径不能为空");
+    m_view.ShowMessage("备份路径不能为空");
     return false;
   }
   folder = path;
   return true;
 }
 
-void CMainDlg::StartExport(const std::string& folder) {
+void CExportJob::Start(const std::string& folder) {
+  const HWND window = m_view.ExportWindow();
+  const CProgressCtrl& bar = m_view.ProgressBar();
   // What a failed start puts back.
   const std::string previousFolder = m_backupFolder;
   int lower = 0;
   int upper = 0;
-  m_progress.GetRange(lower, upper);
+  bar.GetRange(lower, upper);
 
   m_backupFolder = folder;
-  ShowItem(*this, IDC_CANCEL_EXPORT, SW_SHOWNORMAL);
-  ShowItem(*this, IDC_EXPORT, SW_HIDE);
-  // The worker reads the list and the array that the find button rebuilds.
-  EnableItem(*this, IDC_FIND_MAILBOXES, FALSE);
-  SetTimer(EXPORT_TIMER_ID, kExportTimerPeriod);
+  // The worker reads the list and the paths that the find button rebuilds: find is disabled.
+  m_view.ShowButtons(ExportButtons::kRunning);
+  ::SetTimer(window, EXPORT_TIMER_ID, kExportTimerPeriod, nullptr);
   m_progressStep = 0;
-  m_progress.SetRange(0, kProgressLast);
+  bar.SetRange(0, kProgressLast);
   if (m_stopEvent == nullptr) m_stopEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (m_stopEvent != nullptr) {
     ::ResetEvent(m_stopEvent);
     // Only a closing dialog asks the engine to abort; the request must not outlive its export.
     m_extractor.ClearAbort();
-    DWORD threadId = 0;
-    m_workerThread = ::CreateThread(nullptr, 0, ExportThreadProc, this, 0, &threadId);
+    m_workerThread = m_view.StartWorker();
   }
   if (m_workerThread != nullptr) return;
 
-  KillTimer(EXPORT_TIMER_ID);
-  m_progress.SetRange(static_cast<short>(lower), static_cast<short>(upper));
-  EnableItem(*this, IDC_FIND_MAILBOXES, TRUE);
-  ShowItem(*this, IDC_EXPORT, SW_SHOWNORMAL);
-  ShowItem(*this, IDC_CANCEL_EXPORT, SW_HIDE);
+  ::KillTimer(window, EXPORT_TIMER_ID);
+  bar.SetRange(static_cast<short>(lower), static_cast<short>(upper));
+  m_view.ShowButtons(ExportButtons::kIdle);
   m_backupFolder = previousFolder;
-  AfxMessageBox("无法启动导出");
+  m_view.ShowMessage("无法启动导出");
 }
 
-DWORD WINAPI CMainDlg::ExportThreadProc(LPVOID param) {
-  if (param != nullptr) static_cast<CMainDlg*>(param)->RunExport();
-  return kWorkerExitCode;
-}
-
-void CMainDlg::RunExport() {
+void CExportJob::Run() {
   WPARAM outcome = 0;
-  const int count = m_fileList.GetItemCount();
+  const int count = m_view.ItemCount();
   for (int i = 0; i < count; ++i) {
     // Only the dialog's destruction asks the engine to abort: then no further mailbox starts.
-    // A cancel is seen by the engine at its next message file, as before.
+    // A cancel is seen by the engine at its next message file.
     if (m_extractor.AbortRequested()) {
       outcome |= kExportStopped;
       break;
     }
-    if (!IsItemTicked(i)) continue;
-    const DWORD_PTR k = m_fileList.GetItemData(i);
-    if (k >= static_cast<DWORD_PTR>(m_mailboxFiles.GetSize())) continue;
-    const std::string mailbox = m_mailboxFiles.GetAt(static_cast<int>(k));
+    if (!m_view.IsItemTicked(i)) continue;
+    std::string mailbox;
+    if (!m_view.MailboxPath(i, &mailbox)) continue;
     const int result = m_extractor.ExportMailbox(mailbox.c_str(), m_backupFolder.c_str());
     if (result == E_UNEXPECTED) {
       outcome |= kExportStopped;
@@ -166,72 +154,73 @@ void CMainDlg::RunExport() {
   // A dialog being destroyed waits for this thread and needs nothing more from it.
   if (m_extractor.AbortRequested()) return;
 
-  ShowItem(*this, IDC_EXPORT, SW_SHOWNORMAL);
-  ShowItem(*this, IDC_CANCEL_EXPORT, SW_HIDE);
-  EnableItem(*this, IDC_FIND_MAILBOXES, TRUE);
+  const HWND window = m_view.ExportWindow();
+  m_view.ShowButtons(ExportButtons::kIdle);
   // Wine stops another thread's window timer, Windows need not; the dialog thread stops it again
   // when this thread's last call reaches it.
-  ::KillTimer(m_hWnd, EXPORT_TIMER_ID);
-  m_progress.SetPos(0);
-  m_progress.RedrawWindow(nullptr, nullptr, kRedrawNow);
-  SetDlgItemText(IDC_STATUS, outcome == 0 ? "备份成功" : "");
-  SendMessage(WM_EXPORT_FINISHED, outcome);
+  ::KillTimer(window, EXPORT_TIMER_ID);
+  const CProgressCtrl& bar = m_view.ProgressBar();
+  bar.SetPos(0);
+  bar.RedrawWindow(nullptr, nullptr, kRedrawNow);
+  m_view.SetStatus(outcome == 0 ? "备份成功" : "");
+  ::SendMessageA(window, WM_EXPORT_FINISHED, outcome, 0);
 }
 
-LRESULT CMainDlg::OnExportFinished(WPARAM outcome, LPARAM) {
+LRESULT CExportJob::Finished(WPARAM outcome) {
   HANDLE worker = m_workerThread;
-  // Null: OnDestroy has taken the worker over and is waiting for it.
+  // Null: Close has taken the worker over and is waiting for it.
   if (worker == nullptr) return 0;
   m_workerThread = nullptr;
-  KillTimer(EXPORT_TIMER_ID);
+  const HWND window = m_view.ExportWindow();
+  ::KillTimer(window, EXPORT_TIMER_ID);
   // A tick that came between the worker's reset of the bar and now moved it again.
-  if (m_progress.GetPos() != 0) {
-    m_progress.SetPos(0);
-    m_progress.RedrawWindow(nullptr, nullptr, kRedrawNow);
+  const CProgressCtrl& bar = m_view.ProgressBar();
+  if (bar.GetPos() != 0) {
+    bar.SetPos(0);
+    bar.RedrawWindow(nullptr, nullptr, kRedrawNow);
   }
-  PostMessage(WM_EXPORT_REPORT, outcome, reinterpret_cast<LPARAM>(worker));
+  ::PostMessageA(window, WM_EXPORT_REPORT, outcome, reinterpret_cast<LPARAM>(worker));
   return 0;
 }
 
-LRESULT CMainDlg::OnExportReport(WPARAM outcome, LPARAM thread) {
+LRESULT CExportJob::Report(WPARAM outcome, LPARAM thread) {
   CloseEndedWorker(reinterpret_cast<HANDLE>(thread));
   // Reported also after a cancel: the mailbox failed before the user stopped the rest.
   if (outcome & kExportFailed) {
-    AfxMessageBox("部分邮箱文件导出失败");
-    // A cancelled export keeps its empty status line.
-    if (!(outcome & kExportStopped) && m_hWnd != nullptr) {
-      SetDlgItemText(IDC_STATUS, "部分邮箱文件导出失败");
+    m_view.ShowMessage("部分邮箱文件导出失败");
+    // A cancelled export keeps its empty status line; a dialog closed meanwhile has none.
+    if (!(outcome & kExportStopped) && ::IsWindow(m_view.ExportWindow())) {
+      m_view.SetStatus("部分邮箱文件导出失败");
     }
   }
   return 0;
 }
 
-bool CMainDlg::OnNextFile(const char* fileName) {
+bool CExportJob::NextFile(const char* fileName) {
   if (m_stopEvent != nullptr && ::WaitForSingleObject(m_stopEvent, 0) == WAIT_OBJECT_0) {
     return false;
   }
-  if (fileName != nullptr) SetDlgItemText(IDC_STATUS, fileName);
+  if (fileName != nullptr) m_view.SetStatus(fileName);
   return true;
 }
 
-void CMainDlg::OnCancelExport() {
+void CExportJob::Cancel() {
   if (m_stopEvent != nullptr) {
     ::SetEvent(m_stopEvent);
     ::Sleep(kStopGracePeriod);
   }
-  ShowItem(*this, IDC_CANCEL_EXPORT, SW_HIDE);
+  m_view.ShowButtons(ExportButtons::kStopping);
 }
 
-void CMainDlg::OnTimer(UINT_PTR nIDEvent) {
-  if (nIDEvent == EXPORT_TIMER_ID) {
-    if (++m_progressStep > kProgressLast) m_progressStep = 0;
-    m_progress.SetPos(m_progressStep);
-    m_progress.RedrawWindow(nullptr, nullptr, kRedrawNow);
-  }
-  CDialog::OnTimer(nIDEvent);
+void CExportJob::Tick(UINT_PTR id) {
+  if (id != EXPORT_TIMER_ID) return;
+  if (++m_progressStep > kProgressLast) m_progressStep = 0;
+  const CProgressCtrl& bar = m_view.ProgressBar();
+  bar.SetPos(m_progressStep);
+  bar.RedrawWindow(nullptr, nullptr, kRedrawNow);
 }
 
-void CMainDlg::OnDestroy() {
+void CExportJob::Close() {
   if (HANDLE worker = m_workerThread) {
     // Cleared first, so that the worker's last call, served by the wait below, leaves the handle
     // to this function.
@@ -240,17 +229,24 @@ void CMainDlg::OnDestroy() {
     // The stop event is seen only between message files; the abort also reaches a long search
     // or copy, within one read window, and removes a message file left half written.
     m_extractor.RequestAbort();
-    WaitServingSentMessages(worker);
+    if (!WaitServingSentMessages(worker, kCloseWait)) {
+      // Not stopped by now: stuck in a read that does not return, where it holds no lock this
+      // thread needs. Ended here, it leaves its files open until the process ends and at most a
+      // temporary file behind. Termination completes asynchronously, and a worker that could
+      // not be ended must not outlive the dialog either: wait for the end.
+      ::TerminateThread(worker, 0);
+      WaitServingSentMessages(worker, INFINITE);
+    }
     ::CloseHandle(worker);
   }
   // A finished export whose report has not run yet: its worker's handle is in the message.
   MSG msg;
-  while (::PeekMessageA(&msg, m_hWnd, WM_EXPORT_REPORT, WM_EXPORT_REPORT, PM_REMOVE)) {
+  while (
+      ::PeekMessageA(&msg, m_view.ExportWindow(), WM_EXPORT_REPORT, WM_EXPORT_REPORT, PM_REMOVE)) {
     CloseEndedWorker(reinterpret_cast<HANDLE>(msg.lParam));
   }
   if (m_stopEvent != nullptr) {
     ::CloseHandle(m_stopEvent);
     m_stopEvent = nullptr;
   }
-  CDialog::OnDestroy();
 }

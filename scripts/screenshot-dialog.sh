@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Renders the main dialog under Xvfb inside Wine's virtual desktop (so the caption and frame are
 # drawn): as it starts, to docs/dialog.png, and in the middle of an export, to
-# docs/dialog-export.png. Builds what it needs first.
+# docs/dialog-export.png, each cropped to the dialog. Builds what it needs first.
 # Usage: scripts/screenshot-dialog.sh [START.png [EXPORT.png]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,6 +23,13 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   set -euo pipefail
   eval "$QUILLON_FUNCTIONS"
   quillon_prepare_prefix
+  # The desktop around the dialog is of one colour (its far corner): framed in that colour and
+  # trimmed, the picture holds the dialog alone.
+  crop_to_dialog() {
+    local desktop
+    desktop="$(convert "$1" -format "%[pixel:p{759,439}]" info:)"
+    convert "$1" -bordercolor "$desktop" -border 1 -trim +repage "$1"
+  }
   # A mail store to propose, so the picture shows the filled-in folders.
   qwine reg add "HKCU\\Software\\Microsoft\\Outlook Express" /v "Store Root" /t REG_EXPAND_SZ \
     /d "%UserProfile%\\Local Settings\\Application Data\\Identities\\Store\\" /f >/dev/null 2>&1
@@ -31,6 +38,7 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   # The program shows up in the desktop after two to four seconds.
   sleep 8
   import -window root -crop 760x440+0+0 +repage "$QUILLON_SHOT"
+  crop_to_dialog "$QUILLON_SHOT"
   qwine reg delete "HKCU\\Software\\Microsoft\\Outlook Express" /f >/dev/null 2>&1 || true
   kill "$app" 2>/dev/null || true
   wineserver -k || true
@@ -46,6 +54,7 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   for _ in $(seq 600); do [ -f "$ready" ] && break; sleep 0.1; done
   [ -f "$ready" ] || { echo "the export did not start; see $QUILLON_BUILD/screenshot.log" >&2; exit 1; }
   import -window root -crop 760x440+0+0 +repage "$QUILLON_EXPORT_SHOT"
+  crop_to_dialog "$QUILLON_EXPORT_SHOT"
   kill "$stage" 2>/dev/null || true
   wineserver -k || true
 '

@@ -8,7 +8,10 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
 
-# Packages the Windows build and its tests need, installed when any is missing.
+quillon_installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed'; }
+
+# Packages the Windows build, its tests, the pictures and the release archive need, installed
+# when any is missing.
 quillon_install_packages() {
   local missing=()
   command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(mingw-w64)
@@ -19,6 +22,10 @@ quillon_install_packages() {
   command -v ninja >/dev/null || missing+=(ninja-build)
   [ -d /usr/src/googletest ] || missing+=(libgtest-dev)
   [ -d /usr/share/fonts/truetype/wqy ] || missing+=(fonts-wqy-microhei)
+  # Wine's own fonts (Marlett draws the title-bar buttons); a recommended package, so named here.
+  quillon_installed fonts-wine || missing+=(fonts-wine)
+  command -v zip >/dev/null || missing+=(zip)
+  command -v unzip >/dev/null || missing+=(unzip)
   if [ ${#missing[@]} -gt 0 ]; then
     local sudo=""
     [ "$(id -u)" -eq 0 ] || sudo=sudo
@@ -35,6 +42,9 @@ quillon_prepare_prefix() {
     LC_ALL=zh_CN.UTF-8 wineboot -i >"$QUILLON_BUILD/wineboot.log" 2>&1
     wineserver -w
   fi
+  # Wine here loads its own TrueType fonts (fonts-wine; Marlett draws the title-bar buttons) only
+  # from the prefix's Fonts folder.
+  cp -u /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
   # Every program in one virtual desktop: there is no window manager under Xvfb, and without one
   # Wine cannot minimise a window.
   qwine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1

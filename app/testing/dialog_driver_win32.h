@@ -109,6 +109,32 @@ void Answer(HWND dialog, int button);
 void** ImportSlot(const char* dll, const char* function);
 void Patch(void** slot, void* value);
 
+// Routes this program's calls of `function` of `dll` to `replacement` for the object's life.
+// `*real` receives the system's function before the first call can arrive, for the replacement
+// to call on.
+template <class F>
+class ImportPatch {
+ public:
+  ImportPatch(const char* dll, const char* function, F* replacement, F** real)
+      : m_slot(ImportSlot(dll, function)) {
+    if (m_slot == nullptr) return;
+    m_real = reinterpret_cast<F*>(*m_slot);
+    *real = m_real;
+    Patch(m_slot, reinterpret_cast<void*>(replacement));
+  }
+  ~ImportPatch() {
+    if (m_slot != nullptr) Patch(m_slot, reinterpret_cast<void*>(m_real));
+  }
+  ImportPatch(const ImportPatch&) = delete;
+  ImportPatch& operator=(const ImportPatch&) = delete;
+  // False when the program does not import the function.
+  bool active() const { return m_slot != nullptr; }
+
+ private:
+  void** m_slot;
+  F* m_real = nullptr;
+};
+
 // A folder of its own under the system's temporary folder, removed with its files at the end.
 class TempFolder {
  public:

@@ -127,7 +127,7 @@ TEST_F(FindMailboxesTest, EmptyFileOrMissingPathIsReportedAfterTheListIsEmptied)
     HWND box = run.WaitForOwnedDialog();
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(MessageBoxText(box), c.message);
-    EXPECT_EQ(WindowTextW(box), L"windows_tests");
+    EXPECT_EQ(WindowTextW(box), L"app_tests");
     // Emptied before the message, not after it.
     EXPECT_EQ(run.ItemCount(), 0);
     EXPECT_EQ(run.dlg()->m_mailboxFiles.GetSize(), 0);
