@@ -18,3 +18,6 @@ ensure_packages() {
 # The packages every native build needs (scdoc builds the manual page; mandoc and
 # bash-completion are for its tests and the completion's).
 NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev scdoc mandoc bash-completion)
+
+# Making the Debian package: dpkg-shlibdeps (dpkg-dev), which needs file, finds its dependencies.
+DEB_PACKAGE_PACKAGES=(dpkg-dev file)
