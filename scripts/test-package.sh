@@ -39,7 +39,7 @@ chmod 755 "$work"
 installed=0
 cleanup() {
   if [ "$installed" -eq 1 ]; then
-    $sudo apt-get purge -y -qq quillon >/dev/null || true
+    $sudo apt-get purge -y -qq -o DPkg::Lock::Timeout=120 quillon >/dev/null || true
     echo "Removed the package again."
   fi
   rm -rf "$work"
@@ -47,7 +47,7 @@ cleanup() {
 trap cleanup EXIT
 cp "$deb" "$work/"
 installed=1
-$sudo apt-get install -y -qq "$work/$(basename "$deb")" >/dev/null
+$sudo apt-get install -y -qq -o DPkg::Lock::Timeout=120 "$work/$(basename "$deb")" >/dev/null
 
 # Exactly these files, and so nothing of the generator, the benchmarks or the tests.
 expected="/usr/bin/quillon
