@@ -7,7 +7,8 @@ source scripts/ensure-packages.sh
 ensure_packages "${NATIVE_BUILD_PACKAGES[@]}" "${DEB_PACKAGE_PACKAGES[@]}"
 
 cmake --preset native >/dev/null
-cmake --build build/native
+# What the package holds; cpack itself builds nothing.
+cmake --build build/native --target quillon manpage
 rm -f build/native/quillon_*.deb
 (cd build/native && cpack -G DEB >cpack.log 2>&1) || {
   cat build/native/cpack.log
