@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Completes command lines with quillon's bash completion as bash-completion would, in a folder of
-# known files, and checks that it offers the options `quillon --help` names.
+# known files, and checks that it offers the commands and options `quillon --help` names.
 # Usage: completion_test.sh BASH_COMPLETION COMPLETION_FILE QUILLON
 set -uo pipefail
 export LC_ALL=C
@@ -32,7 +32,6 @@ check() {  # line, expected replies joined by |
     failed=1
   fi
 }
-check "quillon " "export"
 check "quillon ex" "export"
 check "quillon -" "--help|--version"
 check "quillon export --d" "--dry-run"
@@ -44,13 +43,20 @@ check "quillon export mail/" "mail/Folders.Dbx|mail/Inbox.dbx|mail/Old Mail|mail
 check "quillon export mail/n" "mail/notes.txt"   # any file when no mailbox matches
 check "quillon export -- -" "-odd.dbx"            # after --, a word with - is a path
 
-# The options offered after the command are the long options of the help, and "--".
+# The commands offered are the ones the help shows; the options offered after the command are
+# the long options of the help, and "--".
+commands=$(complete_line "quillon " | tr '|' '\n')
+shown=$("$binary" --help | grep -oE 'quillon [a-z]+' | cut -d' ' -f2 | sort -u)
+if [ "$commands" != "$shown" ]; then
+  echo "FAIL: completion offers the commands '$commands', --help shows '$shown'"
+  failed=1
+fi
 offered=$(complete_line "quillon export -" | tr '|' '\n' | grep -v '^--$')
 documented=$("$binary" --help | grep -oE '(^|[^[:alnum:]-])--[[:alpha:]][[:alnum:]-]*' |
   sed 's/^[^-]*//' | sort -u)
 if [ "$offered" != "$documented" ] || [ -z "$documented" ]; then
   echo "FAIL: completion offers (<) and --help names (>) different long options:"
-  diff <(echo "$offered") <(echo "$documented") | grep '^[<>]'
+  diff <(echo "$offered") <(echo "$documented") | grep '^[<>]' || true
   failed=1
 fi
 [ "$failed" -eq 0 ] && echo "all completions as expected"
