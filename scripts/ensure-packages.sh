@@ -15,5 +15,9 @@ ensure_packages() {
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# The packages every native build needs.
-NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev)
+# The packages every native build needs (scdoc builds the manual page; mandoc and
+# bash-completion are for its tests and the completion's).
+NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev scdoc mandoc bash-completion)
+
+# Making the Debian package: dpkg-shlibdeps (dpkg-dev), which needs file, finds its dependencies.
+DEB_PACKAGE_PACKAGES=(dpkg-dev file)

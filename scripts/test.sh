@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs every test: the native build (warnings are errors), the sanitizer build, the fuzzer for a
-# bounded time, and the Windows program's tests under Wine.
+# Runs every test: the native build (warnings are errors), its Debian package installed and removed
+# again, the sanitizer build, the fuzzer for a bounded time, and the Windows program's tests under
+# Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/ensure-packages.sh
@@ -13,6 +14,9 @@ echo "== native build and tests"
 cmake --preset native -DQUILLON_WERROR=ON >/dev/null
 cmake --build build/native -j"$(nproc)"
 ctest --test-dir build/native --output-on-failure -j"$(nproc)"
+
+echo "== the Debian package: build, install, run, remove"
+scripts/test-package.sh
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
 cmake --preset asan -DQUILLON_WERROR=ON >/dev/null
