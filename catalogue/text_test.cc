@@ -30,6 +30,8 @@ TEST(TextTest, CodePagesDecodeThroughThePlatform) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.bytes);
+    // Wine has no tables for ISO-2022-JP (Windows and glibc have).
+    if (c.codePage == 50220 && !CodePageAvailable(50220)) continue;
     EXPECT_EQ(CodePageToUtf8(c.bytes, c.codePage), c.utf8);
   }
   EXPECT_TRUE(CodePageAvailable(1251));
