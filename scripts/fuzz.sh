@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Fuzzes the engine for a bounded time (default 60 s). Fails on any crash, leak, input slower than
-# 1 s, or memory over 512 MB; the input that did it is copied to fuzz/regressions/, where the unit
+# Fuzzes for a bounded time in all (default 60 s): half of it the engine's export, the rest shared
+# by the catalogue reader's three targets (header and trees, indexed records, Folders.dbx). Fails
+# on any crash, leak, input slower than 1 s, or memory over 512 MB; the input that did it is
+# copied to fuzz/regressions/ (a catalogue target's to fuzz/regressions/TARGET/), where the unit
 # tests replay it.
 # Usage: scripts/fuzz.sh [SECONDS]
 set -euo pipefail
@@ -9,36 +11,68 @@ seconds=${1:-60}
 source scripts/ensure-packages.sh
 ensure_packages cmake ninja-build clang libclang-rt-14-dev
 
+catalogue_targets=(catalogue_tree_fuzzer catalogue_record_fuzzer catalogue_folders_fuzzer)
 cmake --preset fuzz -DQUILLON_WERROR=ON >/dev/null
-cmake --build build/fuzz -j"$(nproc)" --target export_fuzzer make_fuzz_seeds
+cmake --build build/fuzz -j"$(nproc)" --target export_fuzzer make_fuzz_seeds \
+  "${catalogue_targets[@]}" make_catalogue_seeds
 
 work=build/fuzz/run
 seeds=$work/seeds
-corpus=$work/corpus
-artifacts=$work/artifacts
-rm -rf "$seeds" "$artifacts"
-mkdir -p "$corpus" "$artifacts"
+catalogue_seeds=$work/catalogue-seeds
+rm -rf "$seeds" "$catalogue_seeds" "$work/artifacts"
 fuzz/make-seeds.sh build/fuzz "$seeds"
+build/fuzz/fuzz/make_catalogue_seeds "$catalogue_seeds" "$seeds"/*.dbx
+
+failed=0
+# run_target TARGET SECONDS MAX_LEN REGRESSIONS_DIR SEED_DIR...
+run_target() {
+  local target=$1 time=$2 max_len=$3 regressions=$4
+  shift 4
+  local corpus=$work/corpus artifacts=$work/artifacts/$target log=$work/fuzz.log
+  if [ "$target" != export_fuzzer ]; then
+    corpus=$work/corpus-$target
+    log=$work/$target.log
+  fi
+  mkdir -p "$corpus" "$artifacts"
+  # Earlier findings seed the run too.
+  [ -d "$regressions" ] && [ "$target" != export_fuzzer ] && set -- "$@" "$regressions"
+  echo "== $target, $time s"
+  set +e
+  "build/fuzz/fuzz/$target" "$corpus" "$@" \
+    -max_total_time="$time" -timeout=1 -rss_limit_mb=512 -malloc_limit_mb=512 \
+    -max_len="$max_len" -print_final_stats=1 -artifact_prefix="$artifacts/" >"$log" 2>&1
+  local status=$?
+  set -e
+  grep -aE '^#[0-9]+ +(INITED|DONE)|^==[0-9]+==|^SUMMARY|^stat::|^(export|catalogue) check|(crash|leak|timeout|oom|slow-unit)-' \
+    "$log" || true
+  local found=0 f
+  for f in "$artifacts"/*; do
+    [ -e "$f" ] || continue
+    found=1
+    mkdir -p "$regressions"
+    cp "$f" "$regressions/"
+    echo "fuzz: finding kept as $regressions/$(basename "$f")"
+  done
+  if [ "$status" -ne 0 ] || [ "$found" -ne 0 ]; then
+    echo "fuzz: $target FAILED (exit $status); the full log is $log" >&2
+    failed=1
+  fi
+}
+
+export_time=$((seconds / 2))
+catalogue_time=$(((seconds - export_time) / ${#catalogue_targets[@]}))
+[ "$export_time" -ge 1 ] || export_time=1
+[ "$catalogue_time" -ge 1 ] || catalogue_time=1
 
 # Room for the largest real sample file (142,036 bytes), the 160 KiB generated seeds and growth.
-set +e
-build/fuzz/fuzz/export_fuzzer "$corpus" "$seeds" \
-  -max_total_time="$seconds" -timeout=1 -rss_limit_mb=512 -malloc_limit_mb=512 \
-  -max_len=196608 -print_final_stats=1 -artifact_prefix="$artifacts/" >"$work/fuzz.log" 2>&1
-status=$?
-set -e
-grep -aE '^#[0-9]+ +(INITED|DONE)|^==[0-9]+==|^SUMMARY|^stat::|^export check|(crash|leak|timeout|oom|slow-unit)-' \
-  "$work/fuzz.log" || true
+run_target export_fuzzer "$export_time" 196608 fuzz/regressions "$seeds"
+run_target catalogue_tree_fuzzer "$catalogue_time" 196608 fuzz/regressions/catalogue_tree_fuzzer \
+  "$seeds" "$catalogue_seeds/trees" "$catalogue_seeds/folders"
+# A record is at most 12 + 65,536 bytes; real ones take under 1 KiB.
+run_target catalogue_record_fuzzer "$catalogue_time" 8192 fuzz/regressions/catalogue_record_fuzzer \
+  "$catalogue_seeds/records"
+run_target catalogue_folders_fuzzer "$catalogue_time" 196608 \
+  fuzz/regressions/catalogue_folders_fuzzer "$catalogue_seeds/folders" "$seeds"
 
-found=0
-for f in "$artifacts"/*; do
-  [ -e "$f" ] || continue
-  found=1
-  cp "$f" fuzz/regressions/
-  echo "fuzz: finding kept as fuzz/regressions/$(basename "$f")"
-done
-if [ "$status" -ne 0 ] || [ "$found" -ne 0 ]; then
-  echo "fuzz: FAILED (exit $status); the full log is $work/fuzz.log" >&2
-  exit 1
-fi
+if [ "$failed" -ne 0 ]; then exit 1; fi
 echo "fuzz: no finding in $seconds s"
