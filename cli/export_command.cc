@@ -271,7 +271,7 @@ int RunExport(const ExportOptions& options, std::FILE* out, std::FILE* status, b
       }
     } else if (r == kExportNoMessages) {
       if (!options.quiet) std::fprintf(out, "%s: no messages found\n", path.c_str());
-    } else if (r == E_UNEXPECTED) {
+    } else if (r == kExportAborted) {
       if (!options.quiet) {
         std::fprintf(out, "%s: stopped after %s\n", path.c_str(), Messages(written).c_str());
       }
