@@ -189,17 +189,90 @@ TEST_F(CliTest, CtrlCStopsAfterTheCurrentMessage) {
 }
 
 TEST(CliArgumentsTest, OptionForms) {
-  ExportOptions o;
-  std::string error;
-  ASSERT_EQ(ParseArguments({"export", "-q", "--output=x", "-n", "--", "-odd.dbx"}, &o, &error),
-            ParseOutcome::kRun);
-  EXPECT_TRUE(o.quiet);
-  EXPECT_TRUE(o.dryRun);
-  EXPECT_EQ(o.outputFolder, "x");
-  EXPECT_EQ(o.paths, std::vector<std::string>{"-odd.dbx"});
-  ExportOptions p;
-  EXPECT_EQ(ParseArguments({"export", "-oy", "a", "--help"}, &p, &error), ParseOutcome::kHelp);
-  EXPECT_EQ(ParseArguments({"export", "--output=", "a"}, &p, &error), ParseOutcome::kUsageError);
+  struct Case {
+    std::vector<std::string> args;
+    ParseOutcome outcome;
+    std::string folderOrError;  // the output folder when it runs, else the error
+    std::vector<std::string> paths;
+    bool quiet, dryRun;
+  };
+  const Case cases[] = {
+      {{"export", "-q", "--output=x", "-n", "--", "-odd.dbx"},
+       ParseOutcome::kRun,
+       "x",
+       {"-odd.dbx"},
+       true,
+       true},
+      // Short options group, and options and paths mix.
+      {{"export", "-qn", "-o", "out", "x.dbx"}, ParseOutcome::kRun, "out", {"x.dbx"}, true, true},
+      {{"export", "a", "-qno", "out", "b", "-"},
+       ParseOutcome::kRun,
+       "out",
+       {"a", "b", "-"},
+       true,
+       true},
+      {{"export", "-oy", "a"}, ParseOutcome::kRun, "y", {"a"}, false, false},
+      {{"export", "-oy", "a", "--help"}, ParseOutcome::kHelp, "", {}, false, false},
+      {{"export", "a", "-V"}, ParseOutcome::kVersion, "", {}, false, false},
+      {{"export", "--output=", "a"},
+       ParseOutcome::kUsageError,
+       "the output folder must not be empty",
+       {},
+       false,
+       false},
+      {{"export", "-q"},
+       ParseOutcome::kUsageError,
+       "no mailbox file or folder given",
+       {},
+       false,
+       false},
+      {{"export", "a", "-o"},
+       ParseOutcome::kUsageError,
+       "option '-o' needs a folder",
+       {},
+       false,
+       false},
+      {{"export", "a", "--output"},
+       ParseOutcome::kUsageError,
+       "option '--output' needs a folder",
+       {},
+       false,
+       false},
+      {{"export", "-xq", "a"}, ParseOutcome::kUsageError, "unknown option '-x'", {}, false, false},
+      {{"export", "--quiet", "-qx", "a"},
+       ParseOutcome::kUsageError,
+       "unknown option '-x'",
+       {},
+       false,
+       false},
+      {{"export", "--quiet=1", "a"},
+       ParseOutcome::kUsageError,
+       "unknown option '--quiet=1'",
+       {},
+       false,
+       false},
+      {{"export", "--bogus", "a"},
+       ParseOutcome::kUsageError,
+       "unknown option '--bogus'",
+       {},
+       false,
+       false},
+      {{"expot", "a"}, ParseOutcome::kUsageError, "unknown command 'expot'", {}, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    ExportOptions o;
+    std::string error;
+    ASSERT_EQ(ParseArguments(c.args, &o, &error), c.outcome);
+    if (c.outcome != ParseOutcome::kRun) {
+      EXPECT_EQ(error, c.outcome == ParseOutcome::kUsageError ? c.folderOrError : "");
+      continue;
+    }
+    EXPECT_EQ(o.outputFolder, c.folderOrError);
+    EXPECT_EQ(o.paths, c.paths);
+    EXPECT_EQ(o.quiet, c.quiet);
+    EXPECT_EQ(o.dryRun, c.dryRun);
+  }
 }
 
 }  // namespace

@@ -45,6 +45,12 @@ TEST(GenMkdbx, ArgumentsBecomeOptions) {
   EXPECT_EQ(a.manifestPath, "m.txt");
   EXPECT_EQ(a.outputPath, "out.dbx");
 
+  // Options may follow the file, and long ones may be shortened while they stay unambiguous.
+  ASSERT_TRUE(ParseMkdbxArgs({"out.dbx", "--mess", "9", "--frag"}, &a, &error)) << error;
+  EXPECT_EQ(a.options.messageCount, 9u);
+  EXPECT_TRUE(a.options.fragmented);
+  EXPECT_EQ(a.outputPath, "out.dbx");
+
   ASSERT_TRUE(ParseMkdbxArgs({"out.dbx"}, &a, &error));
   EXPECT_EQ(a.options.messageCount, 100u) << "the default";
   EXPECT_EQ(a.options.seed, 1u);
@@ -58,6 +64,7 @@ TEST(GenMkdbx, BadUsageExits64WithTheReason) {
       {{"a.dbx", "b.dbx"}, "more than one output file given"},
       {{"--frobnicate", "a.dbx"}, "unknown option '--frobnicate'"},
       {{"--fragmented=yes", "a.dbx"}, "unknown option '--fragmented=yes'"},
+      {{"--seed", "3", "-xh", "a.dbx"}, "unknown option '-x'"},
       {{"a.dbx", "--messages"}, "option '--messages' needs a value"},
       {{"--messages", "ten", "a.dbx"}, "--messages: 'ten' is not a count"},
       {{"--messages", "0", "a.dbx"}, "--messages: give at least 1"},
