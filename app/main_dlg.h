@@ -2,11 +2,6 @@
 #ifndef QUILLON_APP_MAIN_DLG_H_
 #define QUILLON_APP_MAIN_DLG_H_
 
-// The framework (and so <windows.h>) before the engine: the engine defines E_FAIL and
-// E_UNEXPECTED only where the system has not.
-#include "framework/controls.h"
-#include "framework/dialog.h"
-// The rest in the usual order.
 #include <cstdint>
 #include <string>
 
@@ -14,6 +9,8 @@
 #include "app/resource.h"
 #include "engine/extract_sink.h"
 #include "engine/mailbox_extractor.h"
+#include "framework/controls.h"
+#include "framework/dialog.h"
 
 class CMainDlg : public CDialog, public IExtractSink, public CDialogLayout {
  public:

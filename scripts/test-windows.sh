@@ -10,9 +10,11 @@ cmake --preset mingw -DQUILLON_WERROR=ON
 # Only the Windows targets, and the command the export tests compare with: the other test
 # programs of the tree register themselves by running under Wine at build time, which this
 # script does on its own prefix below instead.
-cmake --build --preset mingw --target Quillon quillon windows_tests layout_tests discovery_tests
+cmake --build --preset mingw --target Quillon quillon windows_tests layout_tests discovery_tests \
+  hash_tests
 
-tests=(app/layout/layout_tests.exe discovery/discovery_tests.exe app/windows_tests.exe)
+tests=(app/layout/layout_tests.exe discovery/discovery_tests.exe hash/hash_tests.exe
+  app/windows_tests.exe)
 quillon_boot_prefix
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   set -euo pipefail
