@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 source scripts/ensure-packages.sh
-ensure_packages cmake ninja-build clang libclang-rt-14-dev
+ensure_packages "${FUZZ_PACKAGES[@]}"
 
 cmake --preset fuzz -DQUILLON_WERROR=ON >/dev/null
 cmake --build build/fuzz -j"$(nproc)" --target export_fuzzer make_fuzz_seeds
