@@ -85,7 +85,7 @@ TEST_P(BlockSourcesTest, FactsAndSelfReferencesUpToTheLimits) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, BlockSourcesTest, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "Indexed" : "Windowed"; });
+                         [](const auto& test) { return test.param ? "Indexed" : "Windowed"; });
 
 }  // namespace
 }  // namespace quillon

@@ -134,8 +134,8 @@ TEST_F(FixesTest, AnAbortEndsTheSearchAndTheCopyPromptly) {
   mb.Block(0x1000, 0x1000, size, size, 0x1000 + 16 + size, FillerText(size, 3));
   mb.Block(0x1000 + 16 + size, 0x1000 + 16 + size, 0x20, 0x10, 0, FillerText(0x10, 4));
   files.readCalls = 0;
-  files.onRead = [this](uint64_t, size_t size) {
-    if (size == 1) engine.RequestAbort();  // the probe of the big block's last byte
+  files.onRead = [this](uint64_t, size_t length) {
+    if (length == 1) engine.RequestAbort();  // the probe of the big block's last byte
   };
   EXPECT_EQ(Export(mb.bytes), kExportAborted);
   EXPECT_EQ(files.Get("/out/Sent.dbx-1.eml"), first);

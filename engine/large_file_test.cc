@@ -97,8 +97,8 @@ TEST_P(HugeFileTest, OnlyWhatLiesBelowTwoGibibytesIsExported) {
 
 // 3 GiB has a size that fits 32 bits; 5 GiB does not. Each run scans 2 GiB of holes twice.
 INSTANTIATE_TEST_SUITE_P(Sparse, HugeFileTest, ::testing::Values(3 * kGiB, 5 * kGiB),
-                         [](const auto& info) {
-                           return std::to_string(info.param / kGiB) + "GiB";
+                         [](const auto& test) {
+                           return std::to_string(test.param / kGiB) + "GiB";
                          });
 
 // The in-memory file, changed at chosen reads, so every schedule is repeatable.
