@@ -42,6 +42,16 @@ class BlockSource {
   virtual bool FindSelfOffset(uint32_t from, uint32_t need, uint32_t* found) = 0;
   // The facts of the header at `offset`; false when its 16 bytes cannot be read.
   virtual bool ReadFacts(uint32_t offset, BlockFacts* facts) = 0;
+  // FindSelfOffset for a whole header, with its facts: the first q = from + 4k whose word holds
+  // q and whose 16 bytes can be read. False at the end of the file, and when an abort was
+  // requested.
+  virtual bool FindBlock(uint32_t from, uint32_t* found, BlockFacts* facts) {
+    while (FindSelfOffset(from, 16, found)) {
+      if (ReadFacts(*found, facts)) return true;
+      from = *found + 4;  // the file changed since the search read it
+    }
+    return false;
+  }
   // True when the four bytes at `offset` can be read and hold `offset`.
   virtual bool IsSelfReferencing(uint32_t offset) = 0;
 

@@ -51,6 +51,15 @@ bool IndexedBlockSource::FindSelfOffset(uint32_t from, uint32_t need, uint32_t* 
   return true;
 }
 
+bool IndexedBlockSource::FindBlock(uint32_t from, uint32_t* found, BlockFacts* facts) {
+  if (from % 4 != 0) return windows_->FindBlock(from, found, facts);
+  const BlockIndex::Entry* e = index_.FirstFrom(from);
+  if (e == nullptr || !(e->tagged & BlockIndex::kHeaderReadable)) return false;
+  *found = BlockIndex::OffsetOf(*e);
+  *facts = BlockFacts{e->blockSize, e->next, true, (e->tagged & BlockIndex::kUsableLengths) != 0};
+  return true;
+}
+
 bool IndexedBlockSource::ReadFacts(uint32_t offset, BlockFacts* facts) {
   if (offset % 4 != 0) return windows_->ReadFacts(offset, facts);
   if (offset >= kReadableLimit) return false;

@@ -61,6 +61,7 @@ class IndexedBlockSource final : public BlockSource {
 
   bool FindSelfOffset(uint32_t from, uint32_t need, uint32_t* found) override;
   bool ReadFacts(uint32_t offset, BlockFacts* facts) override;
+  bool FindBlock(uint32_t from, uint32_t* found, BlockFacts* facts) override;
   bool IsSelfReferencing(uint32_t offset) override;
   const uint8_t* PeekForCopy(uint32_t offset, uint32_t size) override {
     return windows_->PeekForCopy(offset, size);

@@ -45,17 +45,16 @@ void CMailboxExtractor::CloseBlockSource() {
   m_blocks = nullptr;
 }
 
-bool CMailboxExtractor::IsChainStart(uint32_t p, bool skipVisited, BlockFacts* facts,
+bool CMailboxExtractor::IsChainStart(uint32_t p, const BlockFacts& facts, bool skipVisited,
                                      uint32_t* next) {
   // No block at p: move on by one word.
-  if (!m_blocks->ReadFacts(p, facts) || !facts->selfReferencing ||
-      !m_blocks->IsSelfReferencing(facts->nextOffset)) {
+  if (!facts.selfReferencing || !m_blocks->IsSelfReferencing(facts.nextOffset)) {
     *next = p + 4;
     return false;
   }
   // A block that cannot begin a message, or was walked already: skip it whole.
-  if (!facts->usableLengths || (skipVisited && m_visited.Contains(p))) {
-    *next = quillon::PositionAfterBlock(p, facts->blockSize);
+  if (!facts.usableLengths || (skipVisited && m_visited.Contains(p))) {
+    *next = quillon::PositionAfterBlock(p, facts.blockSize);
     return false;
   }
   return true;
@@ -82,10 +81,10 @@ int CMailboxExtractor::OpenMailbox(const char* mailboxPath, const char* backupFo
   m_messages.Reserve(m_nFileSize / kTypicalBlockSpan + 16);
 
   // The first search: the four bytes at p must hold p before anything else is read there.
-  BlockFacts facts;
   for (uint32_t p = 0; m_blocks->FindSelfOffset(p, 4, &p);) {
-    uint32_t next;
-    if (IsChainStart(p, false, &facts, &next)) {
+    BlockFacts facts;
+    uint32_t next = p + 4;
+    if (m_blocks->ReadFacts(p, &facts) && IsChainStart(p, facts, false, &next)) {
       m_nPos = p;
       break;
     }
@@ -131,8 +130,8 @@ void CMailboxExtractor::CollectMessages() {
     // Search for the next chain start from m_nPos.
     for (;;) {
       uint32_t p, next;
-      if (!m_blocks->FindSelfOffset(m_nPos, quillon::kBlockHeaderSize, &p)) return;
-      if (IsChainStart(p, true, &h, &next)) {
+      if (!m_blocks->FindBlock(m_nPos, &p, &h)) return;
+      if (IsChainStart(p, h, true, &next)) {
         cur = p;
         m_nPos = quillon::PositionAfterBlock(p, h.blockSize);
         break;
@@ -158,11 +157,9 @@ uint32_t CMailboxExtractor::CollectSingleBlockMessages() {
     }
   };
   // Every block at a 4-aligned offset from 4 on whose header can be read.
-  for (uint32_t p = 4; m_blocks->FindSelfOffset(p, quillon::kBlockHeaderSize, &p); p += 4) {
-    BlockFacts facts;
-    if (m_blocks->ReadFacts(p, &facts) && facts.nextOffset == 0 && facts.usableLengths) {
-      consider(p);
-    }
+  BlockFacts facts;
+  for (uint32_t p = 4; m_blocks->FindBlock(p, &p, &facts); p += 4) {
+    if (facts.nextOffset == 0 && facts.usableLengths) consider(p);
   }
   m_messages.FinishSingles();
   // Writing needs only the message map. The visited set may refer to the index: it goes first.

@@ -105,9 +105,9 @@ class CMailboxExtractor {
   // (for a file too dense to index) the read windows.
   quillon::BlockSource* OpenBlockSource();
   void CloseBlockSource();
-  // The chain-start test at a position FindSelfOffset found: true when p is a chain start
-  // (*facts then holds its facts); otherwise *next is where the search goes on.
-  bool IsChainStart(uint32_t p, bool skipVisited, quillon::BlockFacts* facts, uint32_t* next);
+  // The chain-start test on the facts of the header at p: true when p is a chain start;
+  // otherwise *next is where the search goes on.
+  bool IsChainStart(uint32_t p, const quillon::BlockFacts& facts, bool skipVisited, uint32_t* next);
 
   // Copies one message into `out`; false (with m_failure set) when a write failed.
   bool CopyMessage(size_t entry, quillon::OutputFile* out, const std::string& path);
