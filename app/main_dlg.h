@@ -2,18 +2,15 @@
 #ifndef QUILLON_APP_MAIN_DLG_H_
 #define QUILLON_APP_MAIN_DLG_H_
 
-// The framework (and so <windows.h>) before the engine: the engine defines E_FAIL and
-// E_UNEXPECTED only where the system has not.
-#include "framework/controls.h"
-#include "framework/dialog.h"
-#include "framework/win_app.h"
-// The rest in the usual order.
+#include <cstdint>
 #include <string>
 
 #include "app/layout/dialog_layout.h"
 #include "app/resource.h"
 #include "engine/extract_sink.h"
 #include "engine/mailbox_extractor.h"
+#include "framework/controls.h"
+#include "framework/dialog.h"
 #include "job/export_job.h"
 
 // Its export handlers hand their work to m_job (job/), which reaches the dialog through the

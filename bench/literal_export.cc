@@ -4,6 +4,7 @@
 //   quillon-bench-literal MAILBOX OUTDIR
 #include <cstdio>
 
+#include "bench/literal_block_source.h"
 #include "engine/mailbox_extractor.h"
 
 namespace {
@@ -22,8 +23,9 @@ int main(int argc, char** argv) {
   }
   CMailboxExtractor engine;
   CountingSink sink;
+  quillon::LiteralBlockSource literal;
   engine.m_pSink = &sink;
-  engine.UseDirectReads(true);
+  engine.UseBlockSource(&literal);
   const int r = engine.ExportMailbox(argv[1], argv[2]);
   std::printf("result %d, %u files\n", r, engine.FilesWritten());
   return r == 0 || r == 1 ? 0 : 2;

@@ -189,17 +189,51 @@ TEST_F(CliTest, CtrlCStopsAfterTheCurrentMessage) {
 }
 
 TEST(CliArgumentsTest, OptionForms) {
-  ExportOptions o;
-  std::string error;
-  ASSERT_EQ(ParseArguments({"export", "-q", "--output=x", "-n", "--", "-odd.dbx"}, &o, &error),
-            ParseOutcome::kRun);
-  EXPECT_TRUE(o.quiet);
-  EXPECT_TRUE(o.dryRun);
-  EXPECT_EQ(o.outputFolder, "x");
-  EXPECT_EQ(o.paths, std::vector<std::string>{"-odd.dbx"});
-  ExportOptions p;
-  EXPECT_EQ(ParseArguments({"export", "-oy", "a", "--help"}, &p, &error), ParseOutcome::kHelp);
-  EXPECT_EQ(ParseArguments({"export", "--output=", "a"}, &p, &error), ParseOutcome::kUsageError);
+  using Args = std::vector<std::string>;
+  // Short options group, options and paths mix, and "--" ends the options.
+  const struct {
+    Args args;
+    std::string folder;
+    Args paths;
+  } runs[] = {
+      {{"export", "-q", "--output=x", "-n", "--", "-odd.dbx"}, "x", {"-odd.dbx"}},
+      {{"export", "-qn", "-o", "out", "x.dbx"}, "out", {"x.dbx"}},
+      {{"export", "a", "-qno", "out", "b", "-"}, "out", {"a", "b", "-"}},
+  };
+  for (const auto& r : runs) {
+    SCOPED_TRACE(::testing::PrintToString(r.args));
+    ExportOptions o;
+    std::string error;
+    ASSERT_EQ(ParseArguments(r.args, &o, &error), ParseOutcome::kRun) << error;
+    EXPECT_EQ(o.outputFolder, r.folder);
+    EXPECT_EQ(o.paths, r.paths);
+    EXPECT_TRUE(o.quiet && o.dryRun);
+  }
+
+  const struct {
+    Args args;
+    ParseOutcome outcome;
+    std::string error;
+  } others[] = {
+      {{"export", "-oy", "a", "--help"}, ParseOutcome::kHelp, ""},
+      {{"export", "a", "-V"}, ParseOutcome::kVersion, ""},
+      {{"export", "--output=", "a"},
+       ParseOutcome::kUsageError,
+       "the output folder must not be empty"},
+      {{"export", "-q"}, ParseOutcome::kUsageError, "no mailbox file or folder given"},
+      {{"export", "a", "-o"}, ParseOutcome::kUsageError, "option '-o' needs a folder"},
+      {{"export", "a", "--output"}, ParseOutcome::kUsageError, "option '--output' needs a folder"},
+      {{"export", "-xq", "a"}, ParseOutcome::kUsageError, "unknown option '-x'"},
+      {{"export", "--quiet", "-qx", "a"}, ParseOutcome::kUsageError, "unknown option '-x'"},
+      {{"export", "--quiet=1", "a"}, ParseOutcome::kUsageError, "unknown option '--quiet=1'"},
+  };
+  for (const auto& c : others) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    ExportOptions o;
+    std::string error;
+    EXPECT_EQ(ParseArguments(c.args, &o, &error), c.outcome);
+    EXPECT_EQ(error, c.error);
+  }
 }
 
 }  // namespace

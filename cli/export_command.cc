@@ -1,5 +1,7 @@
 #include "cli/export_command.h"
 
+#include <getopt.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -56,6 +58,21 @@ std::string HumanSize(uint64_t bytes) {
     std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
   }
   return text;
+}
+
+// The option getopt_long just refused, as it was typed: a long one whole, a short one as "-c".
+std::string RefusedOption(char* const* argv, const option* options) {
+  const std::string word = argv[optind - 1];
+  if (word.size() > 2 && word.compare(0, 2, "--") == 0) {
+    if (optopt == 0) return word;  // no such long option
+    // A long option that takes no value was given one, or one that needs a value got none.
+    const std::string name = word.substr(2, word.find('=') - 2);
+    for (const option* o = options; o->name != nullptr; ++o) {
+      if (o->val == optopt && std::string(o->name).compare(0, name.size(), name) == 0) return word;
+    }
+  }
+  // A short option; while it is not the last of a group such as -xq, optind has not moved on.
+  return std::string("-") + static_cast<char>(optopt);
 }
 
 std::string Messages(uint32_t n) { return std::to_string(n) + (n == 1 ? " message" : " messages"); }
@@ -148,36 +165,43 @@ ParseOutcome ParseArguments(const std::vector<std::string>& args, ExportOptions*
     *error = "unknown command '" + command + "'";
     return ParseOutcome::kUsageError;
   }
-  bool optionsEnded = false;
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
-      options->paths.push_back(a);
-    } else if (a == "--") {
-      optionsEnded = true;
-    } else if (a == "-h" || a == "--help") {
-      return ParseOutcome::kHelp;
-    } else if (a == "-V" || a == "--version") {
-      return ParseOutcome::kVersion;
-    } else if (a == "-q" || a == "--quiet") {
-      options->quiet = true;
-    } else if (a == "-n" || a == "--dry-run") {
-      options->dryRun = true;
-    } else if (a == "-o" || a == "--output") {
-      if (i + 1 == args.size()) {
-        *error = "option '" + a + "' needs a folder";
+  // getopt_long over "export" and what follows, which it takes for the program's name. It moves
+  // the paths behind the options, so the two may mix, and "--" ends the options.
+  std::vector<std::string> words(args);
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  static const option kOptions[] = {
+      {"output", required_argument, nullptr, 'o'}, {"quiet", no_argument, nullptr, 'q'},
+      {"dry-run", no_argument, nullptr, 'n'},      {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, 'V'},      {nullptr, 0, nullptr, 0}};
+  const int argc = static_cast<int>(words.size());
+  opterr = 0;
+  optind = 0;  // a fresh scan, in glibc and in the MinGW-w64 runtime alike
+  for (int c; (c = getopt_long(argc, argv.data(), ":o:qnhV", kOptions, nullptr)) != -1;) {
+    switch (c) {
+      case 'o':
+        options->outputFolder = optarg;
+        break;
+      case 'q':
+        options->quiet = true;
+        break;
+      case 'n':
+        options->dryRun = true;
+        break;
+      case 'h':
+        return ParseOutcome::kHelp;
+      case 'V':
+        return ParseOutcome::kVersion;
+      case ':':
+        *error = "option '" + RefusedOption(argv.data(), kOptions) + "' needs a folder";
         return ParseOutcome::kUsageError;
-      }
-      options->outputFolder = args[++i];
-    } else if (a.rfind("--output=", 0) == 0) {
-      options->outputFolder = a.substr(9);
-    } else if (a.rfind("-o", 0) == 0) {
-      options->outputFolder = a.substr(2);
-    } else {
-      *error = "unknown option '" + a + "'";
-      return ParseOutcome::kUsageError;
+      default:
+        *error = "unknown option '" + RefusedOption(argv.data(), kOptions) + "'";
+        return ParseOutcome::kUsageError;
     }
   }
+  options->paths.assign(argv.begin() + optind, argv.begin() + argc);
   if (options->outputFolder.empty()) {
     *error = "the output folder must not be empty";
     return ParseOutcome::kUsageError;
@@ -271,7 +295,7 @@ int RunExport(const ExportOptions& options, std::FILE* out, std::FILE* status, b
       }
     } else if (r == kExportNoMessages) {
       if (!options.quiet) std::fprintf(out, "%s: no messages found\n", path.c_str());
-    } else if (r == E_UNEXPECTED) {
+    } else if (r == kExportAborted) {
       if (!options.quiet) {
         std::fprintf(out, "%s: stopped after %s\n", path.c_str(), Messages(written).c_str());
       }

@@ -73,11 +73,18 @@ void BlockIndex::Clear() {
 }
 
 const BlockIndex::Entry* BlockIndex::FirstFrom(uint32_t from) const {
+  // A search that goes on right after the entry it was last given gets the next one.
+  if (lastFound_ != nullptr && OffsetOf(*lastFound_) < from) {
+    const Entry* next = lastFound_ + 1;
+    if (next == end()) return nullptr;
+    if (OffsetOf(*next) >= from) return lastFound_ = next;
+  }
   const size_t bucket = from >> kBucketShift;
   if (bucket + 1 >= firstInBucket_.size()) return nullptr;
   const Entry* e = entries_.data() + firstInBucket_[bucket];
   while (e != end() && OffsetOf(*e) < from) ++e;
-  return e != end() ? e : nullptr;
+  if (e == end()) return nullptr;
+  return lastFound_ = e;
 }
 
 const BlockIndex::Entry* BlockIndex::Find(uint32_t offset) const {

@@ -56,7 +56,8 @@ class BlockIndex {
   static constexpr unsigned kBucketShift = 10;
   std::vector<Entry> entries_;
   std::vector<uint32_t> firstInBucket_;
-  // The search and the walks ask for the same block several times in a row.
+  // The search and the walks ask for the same block several times in a row, and a search often
+  // goes on from the block it was last given.
   mutable const Entry* lastFound_ = nullptr;
   uint64_t fileEnd_ = 0;
   bool active_ = false;

@@ -43,17 +43,8 @@ void BlockReader::Fill(Buffer* b, size_t capacity, uint64_t offset) {
   b->endsFile = b->valid < capacity;
 }
 
-const uint8_t* BlockReader::PeekDirect(uint32_t offset, uint32_t size, Window window) {
-  Buffer& b = windows_[window];
-  if (b.bytes.size() < size) b.bytes.resize(size);
-  b.valid = 0;  // the bytes are not kept for later calls
-  if (!file_ || file_->ReadAt(offset, b.bytes.data(), size) != size) return nullptr;
-  return b.bytes.data();
-}
-
 const uint8_t* BlockReader::Peek(uint32_t offset, uint32_t size, Window window) {
   if (offset >= kReadableLimit) return nullptr;
-  if (direct_) return PeekDirect(offset, size, window);
   for (const Buffer& b : windows_) {
     if (Holds(b, offset, size)) return b.bytes.data() + (offset - b.start);
   }
@@ -82,18 +73,6 @@ const uint8_t* BlockReader::Peek(uint32_t offset, uint32_t size, Window window) 
 
 bool BlockReader::FindSelfOffset(uint32_t from, uint32_t need, uint32_t* found) {
   uint64_t q = from;
-  if (direct_) {
-    for (; q < kReadableLimit; q += 4) {
-      if (Aborted()) return false;
-      const uint8_t* bytes = PeekDirect(static_cast<uint32_t>(q), need, kScan);
-      if (!bytes) return false;
-      if (LoadLE32(bytes) == q) {
-        *found = static_cast<uint32_t>(q);
-        return true;
-      }
-    }
-    return false;
-  }
   Buffer& b = windows_[kScan];
   for (;;) {
     if (q >= kReadableLimit) return false;

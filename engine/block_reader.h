@@ -37,12 +37,6 @@ class BlockReader {
   // Detaches and frees the windows.
   void Release();
 
-  // With direct reads on, every Peek and every position FindSelfOffset tests is one positioned
-  // read of just the bytes asked for, as the scanner was first written. Slow; kept to measure
-  // against and to check that the windows change no result.
-  void SetDirectReads(bool on) { direct_ = on; }
-  bool DirectReads() const { return direct_; }
-
   // FindSelfOffset gives up (returns false) once *abort is true; null never aborts.
   void SetAbortFlag(const std::atomic<bool>* abort) { abort_ = abort; }
 
@@ -88,10 +82,7 @@ class BlockReader {
   void Fill(Buffer* b, size_t capacity, uint64_t offset);
   bool Aborted() const { return abort_ && abort_->load(std::memory_order_relaxed); }
 
-  const uint8_t* PeekDirect(uint32_t offset, uint32_t size, Window window);
-
   InputFile* file_ = nullptr;
-  bool direct_ = false;
   const std::atomic<bool>* abort_ = nullptr;
 
   Buffer windows_[3];  // scan, link, and the copy's window aside

@@ -43,37 +43,6 @@ TEST(BlockReaderTest, WindowedReadsGiveWhatSingleReadsGive) {
   }
 }
 
-TEST(BlockReaderTest, FindSelfOffsetStepsByFourAndStopsWhereBytesRunOut) {
-  MailboxBuilder mb(BlockReader::kScanWindowSize + 0x1000);
-  mb.PutWord(0x104, 0x104);
-  mb.PutWord(0x10A, 0x10A);  // off the 4-byte steps of a search from 0x108: never seen
-  // The first window starts at 0x100; a header here crosses its end.
-  const uint32_t near = 0x100 + static_cast<uint32_t>(BlockReader::kScanWindowSize) - 8;
-  mb.PutWord(near, near);
-  const uint32_t last = static_cast<uint32_t>(mb.bytes.size()) - 8;
-  mb.PutWord(last, last);
-  MemFileSystem files;
-  files.Put("f", mb.bytes);
-  std::string error;
-  auto in = files.OpenForReading("f", &error);
-  for (bool direct : {false, true}) {
-    SCOPED_TRACE(direct);
-    BlockReader reader;
-    reader.SetDirectReads(direct);
-    reader.Attach(in.get());
-    uint32_t found = 0;
-    ASSERT_TRUE(reader.FindSelfOffset(0x100, 16, &found));
-    EXPECT_EQ(found, 0x104u);
-    ASSERT_TRUE(reader.FindSelfOffset(0x108, 16, &found));
-    EXPECT_EQ(found, near);
-    // Only 8 bytes remain at `last`: found when 4 are needed, not when 16 are.
-    EXPECT_FALSE(reader.FindSelfOffset(near + 4, 16, &found));
-    ASSERT_TRUE(reader.FindSelfOffset(near + 4, 4, &found));
-    EXPECT_EQ(found, last);
-    EXPECT_FALSE(reader.FindSelfOffset(0xFFFFFFF0u, 4, &found));
-  }
-}
-
 TEST(BlockReaderTest, FindSelfOffsetAgreesWithAPlainScan) {
   // Self-referencing words at random places, some off the search's step, some at window ends.
   MailboxBuilder mb(3 * BlockReader::kScanWindowSize + 777);

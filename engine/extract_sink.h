@@ -4,7 +4,7 @@
 
 // Told the name of each .eml file (without its folder) before the file is created. The name is
 // valid only during the call and is never null. Answer true to create the file, false to stop the
-// export (ExportMailbox then returns E_UNEXPECTED). Called on the thread that runs the export.
+// export (ExportMailbox then returns kExportAborted). Called on the thread that runs the export.
 // The engine never deletes a sink, so the interface has no public virtual destructor.
 class IExtractSink {
  public:

@@ -7,50 +7,27 @@
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "engine/mailbox_extractor.h"
 #include "engine/testing/mailbox_builder.h"
 #include "engine/testing/mem_file_system.h"
-#include "fuzz/sample_mailbox.h"
+#include "engine/testing/sample_mailbox.h"
+#include "test_support/test_support.h"
 
 namespace quillon {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ReadWholeFile;
+using test::SeedRng;
+using test::TempFolder;
 
 constexpr uint64_t kGiB = uint64_t{1} << 30;
-
-// A fresh folder on tmpfs when there is one (holes and rewrites cost no disk), removed at the end.
-class TempDir {
- public:
-  TempDir() {
-    const fs::path base = fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path();
-    std::string pattern = (base / "quillon-test-XXXXXX").string();
-    if (mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 size_t OpenDescriptors() {
   return static_cast<size_t>(
       std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
-}
-
-std::string Slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 // Block bytes for pwrite: header and data.
@@ -75,9 +52,10 @@ class HugeFileTest : public ::testing::TestWithParam<uint64_t> {};
 // 32 bits name a place below, where there is nothing. Only the three below come out.
 TEST_P(HugeFileTest, OnlyWhatLiesBelowTwoGibibytesIsExported) {
   const uint64_t size = GetParam();
-  TempDir dir;
+  // On tmpfs where there is one: holes and rewrites cost no disk.
+  TempFolder dir("huge", true);
   ASSERT_FALSE(dir.path().empty());
-  const std::string path = dir.path() + "/Huge.dbx";
+  const std::string path = dir / "Huge.dbx";
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(ftruncate(fd, static_cast<off_t>(size)), 0);
@@ -105,27 +83,27 @@ TEST_P(HugeFileTest, OnlyWhatLiesBelowTwoGibibytesIsExported) {
   EXPECT_EQ(engine.FileSize(), static_cast<uint32_t>(size));  // 5 GiB reads as 1 GiB
   engine.Reset();
 
-  const std::string out = dir.path() + "/out";
+  const std::string out = dir / "out";
   fs::create_directory(out);
   const size_t fds = OpenDescriptors();
   EXPECT_EQ(engine.ExportMailbox(path.c_str(), out.c_str()), 0);
   EXPECT_EQ(OpenDescriptors(), fds);
   EXPECT_EQ(sink.names,
             (std::vector<std::string>{"Huge.dbx-1.eml", "Huge.dbx-2.eml", "Huge.dbx-3.eml"}));
-  EXPECT_EQ(Slurp(out + "/Huge.dbx-1.eml"), a);
-  EXPECT_EQ(Slurp(out + "/Huge.dbx-2.eml"), s);
-  EXPECT_EQ(Slurp(out + "/Huge.dbx-3.eml"), b);
+  EXPECT_EQ(ReadWholeFile(out + "/Huge.dbx-1.eml"), a);
+  EXPECT_EQ(ReadWholeFile(out + "/Huge.dbx-2.eml"), s);
+  EXPECT_EQ(ReadWholeFile(out + "/Huge.dbx-3.eml"), b);
 }
 
 // 3 GiB has a size that fits 32 bits; 5 GiB does not. Each run scans 2 GiB of holes twice.
 INSTANTIATE_TEST_SUITE_P(Sparse, HugeFileTest, ::testing::Values(3 * kGiB, 5 * kGiB),
-                         [](const auto& info) {
-                           return std::to_string(info.param / kGiB) + "GiB";
+                         [](const auto& test) {
+                           return std::to_string(test.param / kGiB) + "GiB";
                          });
 
 // The in-memory file, changed at chosen reads, so every schedule is repeatable.
 TEST(ChangingFileTest, ChangesAtEveryKindOfReadLeaveNoFileOpen) {
-  const fuzzing::SampleMailbox box = fuzzing::BuildSampleMailbox(11, 40, 3, true);
+  const SampleMailbox box = BuildSampleMailbox(11, 40, 3, true);
   for (uint32_t every = 1; every <= 13; every += 3) {
     for (int kind = 0; kind < 4; ++kind) {
       SCOPED_TRACE("change " + std::to_string(kind) + " every " + std::to_string(every));
@@ -134,7 +112,7 @@ TEST(ChangingFileTest, ChangesAtEveryKindOfReadLeaveNoFileOpen) {
       RecordingSink sink;
       CMailboxExtractor engine(&files);
       engine.m_pSink = &sink;
-      fuzzing::SeedRng rng(every * 4 + kind);
+      SeedRng rng(every * 4 + kind);
       files.onRead = [&](uint64_t, size_t) {
         if (files.readCalls % every != 0) return;
         std::string* f = files.Mutable("/m/box.dbx");
@@ -172,22 +150,19 @@ TEST(ChangingFileTest, ChangesAtEveryKindOfReadLeaveNoFileOpen) {
 // Another thread cuts, rewrites and extends the real file while it is exported, many times over:
 // reads of a shrinking file must end the block, never raise a signal.
 TEST(ChangingFileTest, ARealFileChangedByAnotherThread) {
-  TempDir dir;
+  TempFolder dir("live", true);
   ASSERT_FALSE(dir.path().empty());
-  const fuzzing::SampleMailbox box = fuzzing::BuildSampleMailbox(12, 300, 10, true);
-  const std::string path = dir.path() + "/Live.dbx";
-  const std::string out = dir.path() + "/out";
+  const SampleMailbox box = BuildSampleMailbox(12, 300, 10, true);
+  const std::string path = dir / "Live.dbx";
+  const std::string out = dir / "out";
   fs::create_directory(out);
-  {
-    std::ofstream f(path, std::ios::binary);
-    f << box.bytes;
-  }
+  ASSERT_TRUE(test::WriteWholeFile(path, box.bytes));
   std::atomic<bool> done{false};
   std::atomic<uint32_t> changes{0};
   std::thread writer([&] {
     const int fd = open(path.c_str(), O_RDWR);
     if (fd < 0) return;
-    fuzzing::SeedRng rng(99);
+    SeedRng rng(99);
     const uint32_t n = static_cast<uint32_t>(box.bytes.size());
     while (!done.load()) {
       switch (rng.Below(3)) {

@@ -4,8 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
-using quillon::BlockIndex;
-using quillon::BlockReader;
+#include "engine/block_format.h"
+
+using quillon::BlockFacts;
+using quillon::BlockHeader;
+using quillon::BlockSource;
 using quillon::MessageMap;
 using quillon::OutputFile;
 
@@ -14,87 +17,44 @@ namespace {
 // Blocks in real files are 0x210 bytes; the offsets of a file's blocks get room for that many.
 constexpr uint32_t kTypicalBlockSpan = 0x210;
 
-bool HasUsableLengths(const BlockHeader& h) {
-  return h.dataLength <= h.blockSize && h.dataLength != 0 && h.blockSize != 0;
-}
-
 }  // namespace
 
 CMailboxExtractor::CMailboxExtractor() : CMailboxExtractor(quillon::PlatformFileSystem()) {}
 
-CMailboxExtractor::CMailboxExtractor(quillon::FileSystem* files)
-    : m_visited(&m_index), m_files(files) {
-  m_reader.SetAbortFlag(&m_abort);
-}
+CMailboxExtractor::CMailboxExtractor(quillon::FileSystem* files) : m_files(files) {}
 
 CMailboxExtractor::~CMailboxExtractor() { Reset(); }
 
-bool CMailboxExtractor::ReadBlockHeader(uint32_t offset, BlockHeader* header,
-                                        BlockReader::Window window) {
-  const uint8_t* bytes = m_reader.Peek(offset, quillon::kBlockHeaderSize, window);
-  if (!bytes) return false;
-  *header = quillon::DecodeBlockHeader(bytes);
-  return true;
-}
-
-bool CMailboxExtractor::IsSelfReferencing(uint32_t offset) {
-  const uint8_t* bytes = m_reader.Peek(offset, 4, BlockReader::kLink);
-  return bytes && quillon::LoadLE32(bytes) == offset;
-}
-
-bool CMailboxExtractor::PassesChainStartTest(uint32_t offset, const BlockHeader& header) {
-  return header.selfOffset == offset && IsSelfReferencing(header.nextOffset) &&
-         HasUsableLengths(header);
-}
-
-bool CMailboxExtractor::ReadFacts(uint32_t offset, BlockFacts* facts) {
-  if (m_index.active() && offset % 4 == 0) {
-    if (offset >= quillon::kReadableLimit) return false;
-    if (const BlockIndex::Entry* e = m_index.Find(offset)) {
-      if (!(e->tagged & BlockIndex::kHeaderReadable)) return false;
-      *facts =
-          BlockFacts{e->blockSize, e->next, true, (e->tagged & BlockIndex::kUsableLengths) != 0};
-      return true;
-    }
-    // Not a block of its own; only whether its header can be read matters.
-    if (uint64_t{offset} + quillon::kBlockHeaderSize > m_index.FileEnd()) return false;
-    *facts = BlockFacts{0, 0, false, false};
-    return true;
+BlockSource* CMailboxExtractor::OpenBlockSource() {
+  quillon::InputFile* file = m_hFile.get();
+  if (m_pChosenSource != nullptr && m_pChosenSource->Open(file, m_nFileSize, &m_abort)) {
+    return m_pChosenSource;
   }
-  BlockHeader h;
-  if (!ReadBlockHeader(offset, &h)) return false;
-  *facts = BlockFacts{h.blockSize, h.nextOffset, h.selfOffset == offset, HasUsableLengths(h)};
-  return true;
-}
-
-bool CMailboxExtractor::LinksToBlock(uint32_t offset) {
-  if (m_index.active() && offset % 4 == 0) {
-    return offset < quillon::kReadableLimit && m_index.Find(offset) != nullptr;
+  if (m_indexed.Open(file, m_nFileSize, &m_abort)) {
+    m_visited.UseIndex(m_indexed.index());
+    return &m_indexed;
   }
-  return IsSelfReferencing(offset);
+  return &m_windows;  // which the index left open on the file
 }
 
-bool CMailboxExtractor::FindSelfOffset(uint32_t from, uint32_t need, uint32_t* found) {
-  if (m_index.active() && from % 4 == 0) {
-    const BlockIndex::Entry* e = m_index.FirstFrom(from);
-    // Only the last 15 bytes of the file hold positions whose header cannot be read whole.
-    if (e == nullptr || (need > 4 && !(e->tagged & BlockIndex::kHeaderReadable))) return false;
-    *found = BlockIndex::OffsetOf(*e);
-    return true;
-  }
-  return m_reader.FindSelfOffset(from, need, found);
+void CMailboxExtractor::CloseBlockSource() {
+  // The visited set may refer to the index: it goes first.
+  m_visited.Clear();
+  m_visited.UseIndex(nullptr);
+  if (m_blocks != nullptr) m_blocks->Close();
+  m_blocks = nullptr;
 }
 
-bool CMailboxExtractor::IsChainStart(uint32_t p, bool skipVisited, BlockFacts* facts,
+bool CMailboxExtractor::IsChainStart(uint32_t p, const BlockFacts& facts, bool skipVisited,
                                      uint32_t* next) {
   // No block at p: move on by one word.
-  if (!ReadFacts(p, facts) || !facts->selfReferencing || !LinksToBlock(facts->nextOffset)) {
+  if (!facts.selfReferencing || !m_blocks->IsSelfReferencing(facts.nextOffset)) {
     *next = p + 4;
     return false;
   }
   // A block that cannot begin a message, or was walked already: skip it whole.
-  if (!facts->usableLengths || (skipVisited && m_visited.Contains(p))) {
-    *next = quillon::PositionAfterBlock(p, facts->blockSize);
+  if (!facts.usableLengths || (skipVisited && m_visited.Contains(p))) {
+    *next = quillon::PositionAfterBlock(p, facts.blockSize);
     return false;
   }
   return true;
@@ -107,29 +67,24 @@ int CMailboxExtractor::OpenMailbox(const char* mailboxPath, const char* backupFo
   m_strPrefix += quillon::kPathSeparator;
   m_strPrefix += name ? name + 1 : mailboxPath;
 
-  m_reader.Attach(nullptr);
-  m_visited.Clear();
-  m_index.Clear();
+  CloseBlockSource();
   m_hFile.reset();
   std::string reason;
   m_hFile = m_files->OpenForReading(m_strMailboxPath, &reason);
   if (!m_hFile) {
     m_failure = ExportFailure{ExportFailure::kOpenMailbox, m_strMailboxPath, reason};
-    return E_FAIL;
+    return quillon::kExportError;
   }
   m_nPos = 0;
   m_nFileSize = m_hFile->SizeLow32();
-  m_reader.Attach(m_hFile.get());
-  if (!m_reader.DirectReads()) {
-    m_index.Build(&m_reader, m_nFileSize, m_nFileSize / kIndexBytesPerEntry + kIndexMinEntries);
-  }
+  m_blocks = OpenBlockSource();
   m_messages.Reserve(m_nFileSize / kTypicalBlockSpan + 16);
 
   // The first search: the four bytes at p must hold p before anything else is read there.
-  BlockFacts facts;
-  for (uint32_t p = 0; FindSelfOffset(p, 4, &p);) {
-    uint32_t next;
-    if (IsChainStart(p, false, &facts, &next)) {
+  for (uint32_t p = 0; m_blocks->FindSelfOffset(p, 4, &p);) {
+    BlockFacts facts;
+    uint32_t next = p + 4;
+    if (m_blocks->ReadFacts(p, &facts) && IsChainStart(p, facts, false, &next)) {
       m_nPos = p;
       break;
     }
@@ -139,9 +94,9 @@ int CMailboxExtractor::OpenMailbox(const char* mailboxPath, const char* backupFo
   return m_nPos != 0 ? 0 : 1;
 }
 
-int CMailboxExtractor::CollectMessages() {
+void CMailboxExtractor::CollectMessages() {
   BlockFacts h;
-  if (!ReadFacts(m_nPos, &h)) return 0;
+  if (!m_blocks->ReadFacts(m_nPos, &h)) return;
   uint32_t cur = m_nPos;
   // The next search resumes right after the chain start, not after the whole chain.
   m_nPos = quillon::PositionAfterBlock(cur, h.blockSize);
@@ -151,7 +106,7 @@ int CMailboxExtractor::CollectMessages() {
     for (;;) {
       if (AbortRequested()) {
         m_messages.Discard(list);
-        return 0;
+        return;
       }
       if (h.nextOffset == 0 || !h.selfReferencing) {
         m_messages.Append(list, cur);  // the message's last block
@@ -165,7 +120,7 @@ int CMailboxExtractor::CollectMessages() {
       }
       m_messages.Append(list, cur);
       cur = h.nextOffset;
-      if (!ReadFacts(cur, &h)) {
+      if (!m_blocks->ReadFacts(cur, &h)) {
         // A link into nothing: drop the walk; its blocks stay visited.
         m_messages.Discard(list);
         break;
@@ -175,8 +130,8 @@ int CMailboxExtractor::CollectMessages() {
     // Search for the next chain start from m_nPos.
     for (;;) {
       uint32_t p, next;
-      if (!FindSelfOffset(m_nPos, quillon::kBlockHeaderSize, &p)) return 0;
-      if (IsChainStart(p, true, &h, &next)) {
+      if (!m_blocks->FindBlock(m_nPos, &p, &h)) return;
+      if (IsChainStart(p, h, true, &next)) {
         cur = p;
         m_nPos = quillon::PositionAfterBlock(p, h.blockSize);
         break;
@@ -186,9 +141,8 @@ int CMailboxExtractor::CollectMessages() {
   }
 }
 
-int CMailboxExtractor::StoreChain(MessageMap::BlockList& list, uint32_t stopOffset) {
+void CMailboxExtractor::StoreChain(MessageMap::BlockList& list, uint32_t stopOffset) {
   m_messages.Store(list, stopOffset);
-  return 0;
 }
 
 uint32_t CMailboxExtractor::CollectSingleBlockMessages() {
@@ -202,23 +156,16 @@ uint32_t CMailboxExtractor::CollectSingleBlockMessages() {
       ++added;
     }
   };
-  if (m_index.active()) {
-    constexpr uint32_t kOneBlock = BlockIndex::kHeaderReadable | BlockIndex::kUsableLengths;
-    for (const BlockIndex::Entry& e : m_index) {
-      const uint32_t q = BlockIndex::OffsetOf(e);
-      if (q >= 4 && (e.tagged & kOneBlock) == kOneBlock && e.next == 0) consider(q);
-    }
-  } else {
-    // Read one-block messages straight from the file: every 4-aligned offset from 4 on.
-    for (uint32_t p = 4; m_reader.FindSelfOffset(p, quillon::kBlockHeaderSize, &p); p += 4) {
-      BlockHeader h;
-      if (ReadBlockHeader(p, &h) && h.nextOffset == 0 && HasUsableLengths(h)) consider(p);
-    }
+  // Every block at a 4-aligned offset from 4 on whose header can be read.
+  BlockFacts facts;
+  for (uint32_t p = 4; m_blocks->FindBlock(p, &p, &facts); p += 4) {
+    if (facts.nextOffset == 0 && facts.usableLengths) consider(p);
   }
   m_messages.FinishSingles();
-  // Writing needs only the message map. The visited set refers to the index: it goes first.
+  // Writing needs only the message map. The visited set may refer to the index: it goes first.
   m_visited.Clear();
-  m_index.Clear();
+  m_visited.UseIndex(nullptr);
+  m_blocks->EndSearch();
   return added;
 }
 
@@ -242,15 +189,15 @@ bool CMailboxExtractor::CopyMessage(size_t entry, OutputFile* out, const std::st
     if (AbortRequested()) return ok = false;
     // Messages are copied in ascending order of their first block and their blocks stay near
     // each other, so the copy's windows serve headers and data alike.
-    BlockHeader h;
-    if (!ReadBlockHeader(offset, &h, BlockReader::kCopy)) return true;  // contributes nothing
+    const uint8_t* header = m_blocks->PeekForCopy(offset, quillon::kBlockHeaderSize);
+    if (!header) return true;  // contributes nothing
+    const BlockHeader h = quillon::DecodeBlockHeader(header);
     if (h.dataLength > m_nFileSize || h.dataLength > h.blockSize) return false;  // message ends
     const uint64_t dataAt = uint64_t{offset} + quillon::kBlockHeaderSize;
     if (h.dataLength == 0 || dataAt >= quillon::kReadableLimit) return true;
 
-    if (h.dataLength <= BlockReader::kScanWindowSize) {
-      const uint8_t* data =
-          m_reader.Peek(static_cast<uint32_t>(dataAt), h.dataLength, BlockReader::kCopy);
+    if (h.dataLength <= BlockSource::kMaxPeek) {
+      const uint8_t* data = m_blocks->PeekForCopy(static_cast<uint32_t>(dataAt), h.dataLength);
       if (!data) return true;  // the file ends first: contributes nothing
       for (uint32_t done = 0; done < h.dataLength;) {
         if (m_copyFill == m_copyBuffer.size() && !(ok = Flush(out, path))) return false;
@@ -265,14 +212,14 @@ bool CMailboxExtractor::CopyMessage(size_t entry, OutputFile* out, const std::st
     // More than a window: stream it through the copy buffer. The last byte is read first so a
     // block that the file cuts short contributes nothing, as one read of the whole would.
     uint8_t last;
-    if (!m_reader.ReadExact(dataAt + h.dataLength - 1, &last, 1)) return true;
+    if (!m_blocks->ReadExact(dataAt + h.dataLength - 1, &last, 1)) return true;
     for (uint64_t done = 0; done < h.dataLength;) {
       if (AbortRequested()) return ok = false;
       if (m_copyFill == m_copyBuffer.size() && !(ok = Flush(out, path))) return false;
       const size_t n = static_cast<size_t>(
           std::min<uint64_t>(h.dataLength - done, m_copyBuffer.size() - m_copyFill));
       // A file that shrinks meanwhile leaves the block cut where the shrink met it.
-      if (!m_reader.ReadExact(dataAt + done, m_copyBuffer.data() + m_copyFill, n)) return true;
+      if (!m_blocks->ReadExact(dataAt + done, m_copyBuffer.data() + m_copyFill, n)) return true;
       m_copyFill += n;
       done += n;
     }
@@ -298,7 +245,7 @@ int CMailboxExtractor::WriteMessages() {
       const std::string path = m_strPrefix + number;
       const uint32_t m = n + 1;
       if (AbortRequested() || !m_pSink->OnNextFile(path.c_str() + nameAt)) {
-        result = E_UNEXPECTED;
+        result = quillon::kExportAborted;
         break;
       }
       std::string reason;
@@ -307,7 +254,7 @@ int CMailboxExtractor::WriteMessages() {
         if (m == 0 || ++createFailures >= kMaxCreateFailures) {
           m_failure = ExportFailure{
               m == 0 ? ExportFailure::kNumbersExhausted : ExportFailure::kCreateFile, path, reason};
-          result = E_FAIL;
+          result = quillon::kExportError;
           break;
         }
         n = m;  // the same message goes under the next number
@@ -317,7 +264,7 @@ int CMailboxExtractor::WriteMessages() {
       if (m == 0) {
         out->Close(&reason);
         m_failure = ExportFailure{ExportFailure::kNumbersExhausted, path, ""};
-        result = E_FAIL;
+        result = quillon::kExportError;
         break;
       }
       bool written;
@@ -333,7 +280,9 @@ int CMailboxExtractor::WriteMessages() {
         // Never leave a file that looks like a whole message but is not.
         out.reset();
         m_files->Remove(path);
-        result = AbortRequested() && m_failure.kind == ExportFailure::kNone ? E_UNEXPECTED : E_FAIL;
+        result = AbortRequested() && m_failure.kind == ExportFailure::kNone
+                     ? quillon::kExportAborted
+                     : quillon::kExportError;
         break;
       }
       ++m_filesWritten;
@@ -347,10 +296,8 @@ int CMailboxExtractor::WriteMessages() {
 }
 
 void CMailboxExtractor::Reset() {
-  m_visited.Clear();
-  m_index.Clear();
+  CloseBlockSource();
   m_messages.Clear();
-  m_reader.Release();
   m_hFile.reset();
   m_strMailboxPath.clear();
   m_strPrefix.clear();
@@ -370,7 +317,7 @@ int CMailboxExtractor::ExportMailbox(const char* mailboxPath, const char* backup
     if (!AbortRequested()) CollectSingleBlockMessages();
     if (AbortRequested()) {
       Reset();
-      return E_UNEXPECTED;
+      return quillon::kExportAborted;
     }
     if (m_messages.empty()) {
       Reset();

@@ -9,18 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "engine/block_format.h"
-#include "engine/block_index.h"
-#include "engine/block_reader.h"
+#include "engine/block_source.h"
+#include "engine/block_sources.h"
 #include "engine/export_result.h"
 #include "engine/extract_sink.h"
 #include "engine/file_io.h"
 #include "engine/message_map.h"
 #include "engine/visited_set.h"
 
-using quillon::BlockHeader;
-
-// What went wrong when ExportMailbox returned E_FAIL; kept until the next ExportMailbox.
+// What went wrong when ExportMailbox returned kExportError; kept until the next ExportMailbox.
 struct ExportFailure {
   enum Kind {
     kNone,
@@ -38,15 +35,12 @@ struct ExportFailure {
 // ready for the next file. Not thread-safe; one thread drives it.
 class CMailboxExtractor {
  public:
-  // Consecutive failures to create an output file after which the export gives up with E_FAIL,
-  // so a folder that accepts no file does not make the engine offer names without end.
+  // Consecutive failures to create an output file after which the export gives up with
+  // kExportError, so a folder that accepts no file does not make the engine offer names without
+  // end.
   static constexpr uint32_t kMaxCreateFailures = 64;
   // Data is copied from the mailbox to the .eml files through a buffer of this size.
   static constexpr size_t kCopyBufferSize = size_t{1} << 20;
-  // The index of a file holds at most one entry per this many bytes (real folders have one per
-  // 500 or so) plus kIndexMinEntries; a denser file is searched through the read windows.
-  static constexpr uint32_t kIndexBytesPerEntry = 256;
-  static constexpr uint32_t kIndexMinEntries = 1u << 16;
 
   // Uses the operating system's files.
   CMailboxExtractor();
@@ -57,39 +51,34 @@ class CMailboxExtractor {
   CMailboxExtractor& operator=(const CMailboxExtractor&) = delete;
 
   // Exports the mailbox file at `mailboxPath` into `backupFolder` as <folder><sep><name>-<n>.eml,
-  // n counting from 1. Returns 0 when messages were found and written, 1 when there were none,
-  // E_FAIL when the mailbox cannot be opened or an output file cannot be created or written,
-  // E_UNEXPECTED when the sink answered false. m_pSink must be set. Files already written stay;
-  // no incomplete file is left. LastFailure() says more about an E_FAIL.
+  // n counting from 1. Returns kExportWritten (0) when messages were found and written,
+  // kExportNoMessages (1) when there were none, kExportError when the mailbox cannot be opened
+  // or an output file cannot be created or written, kExportAborted when the sink answered false.
+  // m_pSink must be set. Files already written stay; no incomplete file is left. LastFailure()
+  // says more about a kExportError.
   int ExportMailbox(const char* mailboxPath, const char* backupFolder);
 
   // The stages of ExportMailbox, public so tests can look between them.
 
-  // Stores the paths, opens the mailbox file and searches for the first chain start. 0 when one
-  // was found (at m_nPos), 1 when none was, E_FAIL when the file cannot be opened.
+  // Stores the paths, opens the mailbox file, settles how it is read and searches for the first
+  // chain start. 0 when one was found (at m_nPos), 1 when none was, kExportError when the file
+  // cannot be opened.
   int OpenMailbox(const char* mailboxPath, const char* backupFolder);
-  // Walks every chain that can be found from m_nPos on and fills the message map. Returns 0.
-  int CollectMessages();
+  // Walks every chain that can be found from m_nPos on and fills the message map.
+  void CollectMessages();
   // Stores a walked block list, first joining to its end the message keyed by `stopOffset`.
-  int StoreChain(quillon::MessageMap::BlockList& list, uint32_t stopOffset);
+  void StoreChain(quillon::MessageMap::BlockList& list, uint32_t stopOffset);
   // Adds every one-block message (its next offset 0) that no chain holds: such a block never
   // passes the chain-start test, so without this pass short messages would be lost. Returns the
   // number added.
   uint32_t CollectSingleBlockMessages();
-  // Writes the message map's messages in ascending key order. 0, E_FAIL or E_UNEXPECTED.
+  // Writes the message map's messages in ascending key order. 0, kExportError or kExportAborted.
   int WriteMessages();
   // Back to idle: containers empty, mailbox file closed, paths empty. m_pSink is kept.
   void Reset();
 
-  // The block helpers, reading through the open mailbox file.
-  // `window` says which read window a miss refills: copying reads through the large one.
-  bool ReadBlockHeader(uint32_t offset, BlockHeader* header,
-                       quillon::BlockReader::Window window = quillon::BlockReader::kLink);
-  bool IsSelfReferencing(uint32_t offset);
-  bool PassesChainStartTest(uint32_t offset, const BlockHeader& header);
-
   // Asks a running ExportMailbox, from any thread, to stop as soon as it can: within one read
-  // window of its search or one block of its copying. It then returns E_UNEXPECTED with its
+  // window of its search or one block of its copying. It then returns kExportAborted with its
   // files closed and the message it was writing removed. The request stays until ClearAbort.
   void RequestAbort() { m_abort.store(true, std::memory_order_relaxed); }
   void ClearAbort() { m_abort.store(false, std::memory_order_relaxed); }
@@ -100,37 +89,25 @@ class CMailboxExtractor {
   uint32_t FilesWritten() const { return m_filesWritten; }
   uint64_t BytesWritten() const { return m_bytesWritten; }
 
-  // Makes every test of the file one positioned read, as the scanner was first written, instead
-  // of indexing the file in one pass: for benchmarks and for checking that neither the index
-  // nor the read windows change a result.
-  void UseDirectReads(bool on) { m_reader.SetDirectReads(on); }
+  // For benchmarks and tests: reads every mailbox through `source` (not owned; null goes back to
+  // the engine's own choice), for example one positioned read per test, to measure the index and
+  // the read windows against it or to check that they change no result.
+  void UseBlockSource(quillon::BlockSource* source) { m_pChosenSource = source; }
 
   // For tests: the state of the stages.
   const quillon::VisitedSet& Visited() const { return m_visited; }
   const quillon::MessageMap& Messages() const { return m_messages; }
   uint32_t Position() const { return m_nPos; }
   uint32_t FileSize() const { return m_nFileSize; }
-  const std::string& Prefix() const { return m_strPrefix; }
 
  private:
-  // What the search and the walks need of the 16 bytes at an offset: from the index when it
-  // covers the offset, else read from the file.
-  struct BlockFacts {
-    uint32_t blockSize;
-    uint32_t nextOffset;
-    bool selfReferencing;  // the first word holds the offset
-    bool usableLengths;    // 0 < dataLength <= blockSize, blockSize != 0
-  };
-  // False when the 16 bytes cannot be read.
-  bool ReadFacts(uint32_t offset, BlockFacts* facts);
-  // IsSelfReferencing, through the index when it covers the offset.
-  bool LinksToBlock(uint32_t offset);
-  // The first position from `from` on, in steps of 4, whose word holds itself and where `need`
-  // bytes can be read; false at the first position where they cannot (the end of the file).
-  bool FindSelfOffset(uint32_t from, uint32_t need, uint32_t* found);
-  // The search's tests at a position FindSelfOffset found: true when p is a chain start (*facts
-  // then holds its facts); otherwise *next is where the search goes on.
-  bool IsChainStart(uint32_t p, bool skipVisited, BlockFacts* facts, uint32_t* next);
+  // Opens the way of reading the file: the one handed to UseBlockSource, else the index, else
+  // (for a file too dense to index) the read windows.
+  quillon::BlockSource* OpenBlockSource();
+  void CloseBlockSource();
+  // The chain-start test on the facts of the header at p: true when p is a chain start;
+  // otherwise *next is where the search goes on.
+  bool IsChainStart(uint32_t p, const quillon::BlockFacts& facts, bool skipVisited, uint32_t* next);
 
   // Copies one message into `out`; false (with m_failure set) when a write failed.
   bool CopyMessage(size_t entry, quillon::OutputFile* out, const std::string& path);
@@ -151,8 +128,10 @@ class CMailboxExtractor {
   std::string m_strPrefix;  // backup folder, separator, mailbox file name
 
   quillon::FileSystem* m_files;
-  quillon::BlockReader m_reader;
-  quillon::BlockIndex m_index;        // built when the mailbox is opened, freed before writing
+  quillon::WindowedBlockSource m_windows;
+  quillon::IndexedBlockSource m_indexed{&m_windows};  // its index is freed before writing
+  quillon::BlockSource* m_pChosenSource = nullptr;    // from UseBlockSource
+  quillon::BlockSource* m_blocks = nullptr;           // how the open mailbox is read
   std::vector<uint8_t> m_copyBuffer;  // pending output bytes; allocated only while writing
   size_t m_copyFill = 0;
   ExportFailure m_failure;

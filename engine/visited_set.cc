@@ -5,7 +5,9 @@
 namespace quillon {
 
 ptrdiff_t VisitedSet::Slot(uint32_t offset) const {
-  if (!index_->active() || offset % 4 != 0 || offset >= kReadableLimit) return -1;
+  if (index_ == nullptr || !index_->active() || offset % 4 != 0 || offset >= kReadableLimit) {
+    return -1;
+  }
   const BlockIndex::Entry* e = index_->Find(offset);
   return e != nullptr ? e - index_->begin() : -1;
 }

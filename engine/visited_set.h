@@ -1,7 +1,7 @@
 // The offsets of the blocks that chain walks passed through and followed onwards. A block the
 // index holds is one bit beside its entry, which is all a walk through millions of blocks needs;
-// other offsets (blocks at unaligned offsets, or every block of a file searched without the
-// index) go to a hash set.
+// other offsets (blocks at unaligned offsets, or every block of a file read without the index)
+// go to a hash set.
 #ifndef QUILLON_ENGINE_VISITED_SET_H_
 #define QUILLON_ENGINE_VISITED_SET_H_
 
@@ -16,9 +16,10 @@ namespace quillon {
 
 class VisitedSet {
  public:
-  // `index` (not owned) must stay unchanged while the set holds anything: Clear the set before
-  // the index is rebuilt or cleared.
-  explicit VisitedSet(const BlockIndex* index) : index_(index) {}
+  // Keeps the marks of the offsets `index` holds beside its entries; null keeps every offset in
+  // the hash set. Only while the set is empty. The index (not owned) must stay unchanged while
+  // the set holds anything: Clear the set before the index is rebuilt or cleared.
+  void UseIndex(const BlockIndex* index) { index_ = index; }
 
   bool Contains(uint32_t offset) const;
   // Adds `offset`; false when it was already there.
@@ -32,7 +33,7 @@ class VisitedSet {
   // The entry's number in the index, or -1 when the index does not hold `offset`.
   ptrdiff_t Slot(uint32_t offset) const;
 
-  const BlockIndex* index_;
+  const BlockIndex* index_ = nullptr;
   std::vector<uint64_t> bits_;  // one per index entry, sized on first use
   size_t marked_ = 0;
   OffsetSet others_;

@@ -1,8 +1,9 @@
 // One export of an in-memory mailbox, and the checks no input may break: the result is one of
 // the four, no output file is left open, the engine is idle again, every byte written comes from
 // the data area of a block of the mailbox, reads stay proportional to the file's size, and the
-// windowed reader writes exactly what one read per test writes. The fuzzer and the unit test that
-// replays its findings share it, so a finding fails the same way under g++ and clang.
+// engine's own reading writes exactly what one read per test (bench's literal reader) writes. The
+// fuzzer and the unit test that replays its findings share it, so a finding fails the same way
+// under g++ and clang.
 #ifndef QUILLON_FUZZ_EXPORT_CHECK_H_
 #define QUILLON_FUZZ_EXPORT_CHECK_H_
 
@@ -17,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench/literal_block_source.h"
 #include "engine/block_format.h"
 #include "engine/mailbox_extractor.h"
 #include "engine/testing/mailbox_builder.h"
@@ -25,7 +27,7 @@
 namespace quillon::fuzzing {
 
 inline bool IsExportResult(int r) {
-  return r == kExportWritten || r == kExportNoMessages || r == E_FAIL || r == E_UNEXPECTED;
+  return r == kExportWritten || r == kExportNoMessages || r == kExportError || r == kExportAborted;
 }
 
 // Answers whether a byte string is a concatenation of pieces of a mailbox, a piece being the whole
@@ -140,13 +142,13 @@ struct ExportRun {
 // (many chains that share one large last block), and the checks need it in memory.
 inline constexpr uint64_t kOutputCap = uint64_t{4} << 20;
 
-// Inputs up to this size are also exported with direct reads and compared.
-inline constexpr size_t kDirectCompareLimit = size_t{64} << 10;
+// Inputs up to this size are also exported with literal reads and compared.
+inline constexpr size_t kLiteralCompareLimit = size_t{64} << 10;
 
 inline const char kMailboxPath[] = "/mail/box.dbx";
 inline const char kOutFolder[] = "/out";
 
-inline ExportRun RunExport(std::string_view input, const Scenario& s, bool directReads,
+inline ExportRun RunExport(std::string_view input, const Scenario& s, bool literalReads,
                            std::string* problem) {
   MemFileSystem files;
   files.Put(kMailboxPath, std::string(input));
@@ -169,9 +171,10 @@ inline ExportRun RunExport(std::string_view input, const Scenario& s, bool direc
     const std::function<void()>& probe;
     ProbingSink(IExtractSink* i, const std::function<void()>& p) : inner(i), probe(p) {}
   } probingSink(&sink, s.probe);
+  LiteralBlockSource literal;
   CMailboxExtractor engine(&files);
   engine.m_pSink = &probingSink;
-  engine.UseDirectReads(directReads);
+  if (literalReads) engine.UseBlockSource(&literal);
   if (s.truncate || s.abort || s.probe) {
     files.onRead = [&, reads = uint64_t{0}](uint64_t, size_t) mutable {
       ++reads;
@@ -207,7 +210,7 @@ inline ExportRun RunExport(std::string_view input, const Scenario& s, bool direc
       fail(path + " was never announced");
     }
   }
-  if (s.stopAtCall != 0 && !s.abort && s.output == 0 && run.result == E_UNEXPECTED &&
+  if (s.stopAtCall != 0 && !s.abort && s.output == 0 && run.result == kExportAborted &&
       sink.names.size() != s.stopAtCall) {
     fail("stopped after " + std::to_string(sink.names.size()) + " sink calls");
   }
@@ -222,41 +225,41 @@ inline ExportRun RunExport(std::string_view input, const Scenario& s, bool direc
 }
 
 // Runs `input` as a mailbox as `s` says and returns what went wrong, or the empty string.
-// `compareDirect` also exports with direct reads and compares. *gaveUp (optional) tells whether
+// `compareLiteral` also exports with literal reads and compares. *gaveUp (optional) tells whether
 // the byte-origin check had to give up.
-inline std::string CheckExport(std::string_view input, const Scenario& s, bool compareDirect,
+inline std::string CheckExport(std::string_view input, const Scenario& s, bool compareLiteral,
                                bool* gaveUp = nullptr) {
   std::string problem;
-  const ExportRun windowed = RunExport(input, s, false, &problem);
-  if (!problem.empty()) return "windowed reads: " + problem;
+  const ExportRun own = RunExport(input, s, false, &problem);
+  if (!problem.empty()) return "the engine's reading: " + problem;
 
   // Truncation only cuts the file, so whatever was read came from the original bytes.
   const PieceIndex pieces(input);
   bool gave = false;
-  for (const auto& [path, bytes] : windowed.outputs) {
+  for (const auto& [path, bytes] : own.outputs) {
     if (!pieces.Explains(bytes, &gave)) return path + " holds bytes of no block's data";
   }
   if (gaveUp) *gaveUp = gave;
 
   // A file that changes or an abort land at different reads in the two modes.
-  if (!compareDirect || s.truncate || s.abort) return "";
+  if (!compareLiteral || s.truncate || s.abort) return "";
   Scenario plainReads = s;
   plainReads.probe = nullptr;
-  const ExportRun direct = RunExport(input, plainReads, true, &problem);
-  if (!problem.empty()) return "direct reads: " + problem;
-  if (direct.result != windowed.result) {
-    return "result " + std::to_string(windowed.result) + " with windows, " +
-           std::to_string(direct.result) + " with direct reads";
+  const ExportRun literal = RunExport(input, plainReads, true, &problem);
+  if (!problem.empty()) return "literal reads: " + problem;
+  if (literal.result != own.result) {
+    return "result " + std::to_string(own.result) + " with the engine's reading, " +
+           std::to_string(literal.result) + " with literal reads";
   }
-  if (direct.announced != windowed.announced) return "names differ between the reading modes";
-  if (direct.outputs != windowed.outputs) return "files differ between the reading modes";
+  if (literal.announced != own.announced) return "names differ between the reading modes";
+  if (literal.outputs != own.outputs) return "files differ between the reading modes";
   return "";
 }
 
-// The fuzzer's check: the input's trailer picks the scenario. Direct reads cost a call every
+// The fuzzer's check: the input's trailer picks the scenario. Literal reads cost a call every
 // 4 bytes, so only smaller inputs are compared with them; the damage test compares larger ones.
 inline std::string CheckExport(std::string_view input) {
-  return CheckExport(input, Scenario(input), input.size() <= kDirectCompareLimit);
+  return CheckExport(input, Scenario(input), input.size() <= kLiteralCompareLimit);
 }
 
 }  // namespace quillon::fuzzing

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <string>
 
-#include "fuzz/sample_mailbox.h"
+#include "engine/testing/sample_mailbox.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
                                {"\x14\x10", "disk"},   {"\x01\x20", "create"},
                                {"\x03\x40", "shrink"}, {"\x02\x80", "abort"}};
   for (uint32_t seed = 1; seed <= 4; ++seed) {
-    const auto box = quillon::fuzzing::BuildSampleMailbox(seed, 4 + seed, seed % 3, seed % 2 == 0);
+    const auto box = quillon::BuildSampleMailbox(seed, 4 + seed, seed % 3, seed % 2 == 0);
     if (box.bytes.size() > 60000) continue;  // keep seeds small
     for (const auto& [trailer, name] : trailers) {
       ok &= Write(folder, "sample" + std::to_string(seed) + "-" + name + ".dbx",

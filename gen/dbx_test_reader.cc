@@ -1,6 +1,5 @@
 #include "gen/dbx_test_reader.h"
 
-#include <fstream>
 #include <set>
 #include <sstream>
 
@@ -186,15 +185,6 @@ bool DecodeMailbox(const std::string& file, DecodedMailbox* mailbox, std::string
     mailbox->freeList.push_back(d);
     at = d.link;
   }
-  return true;
-}
-
-bool ReadWholeFile(const std::string& path, std::string* bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream s;
-  s << in.rdbuf();
-  *bytes = s.str();
   return true;
 }
 

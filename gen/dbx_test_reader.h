@@ -64,8 +64,6 @@ struct DecodedMailbox {
 // the free list. False with *error at the first inconsistency.
 bool DecodeMailbox(const std::string& file, DecodedMailbox* mailbox, std::string* error);
 
-bool ReadWholeFile(const std::string& path, std::string* bytes);
-
 }  // namespace quillon::gen::testing
 
 #endif  // QUILLON_GEN_DBX_TEST_READER_H_

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "gen/output.h"
-#include "gen/sha256.h"
+#include "hash/digest.h"
 
 namespace quillon::gen {
 

@@ -11,6 +11,7 @@
 #include "gen/dbx_test_reader.h"
 #include "gen/mail_text.h"
 #include "gen/output.h"
+#include "test_support/test_support.h"
 
 namespace quillon::gen {
 namespace {
@@ -403,7 +404,8 @@ TEST(GenMessageText, RealisticMailWithCrlfLineEnds) {
 
 // A small file still sits in the write buffer when the header is patched; a large one does not.
 TEST(GenOutput, FileAndMemoryGiveTheSameBytes) {
-  const std::string path = ::testing::TempDir() + "quillon_gen_output_test.dbx";
+  test::TempFolder dir("gen-output");
+  const std::string path = dir / "out.dbx";
   std::string error;
   for (const GeneratorOptions& options : {Options(51, 2, false, 1), Options(51, 80, true, 4)}) {
     std::unique_ptr<FileOutput> file = FileOutput::Create(path, &error);
@@ -413,13 +415,12 @@ TEST(GenOutput, FileAndMemoryGiveTheSameBytes) {
     ASSERT_TRUE(file->Close(&error)) << error;
     ASSERT_TRUE(GenerateMailbox(options, memory, nullptr, nullptr, &error)) << error;
     std::string written;
-    ASSERT_TRUE(testing::ReadWholeFile(path, &written));
+    ASSERT_TRUE(test::ReadWholeFile(path, &written));
     EXPECT_EQ(written.size(), memory.bytes().size());
     EXPECT_TRUE(written == memory.bytes()) << options.messageCount << " messages";
-    std::remove(path.c_str());
   }
 
-  const std::string missing = ::testing::TempDir() + "no-such-folder/x.dbx";
+  const std::string missing = dir / "no-such-folder/x.dbx";
   EXPECT_FALSE(FileOutput::Create(missing, &error));
   const std::string expected = missing + ": cannot create: ";
   EXPECT_EQ(error.compare(0, expected.size(), expected), 0) << error;
@@ -450,7 +451,7 @@ TEST(GenOptions, BadOptionsAreRefusedWithAReason) {
 std::string CorpusFile(const char* name) { return std::string(QUILLON_CORPUS_DIR) + "/" + name; }
 
 bool LoadCorpus(const char* name, std::string* bytes) {
-  return testing::ReadWholeFile(CorpusFile(name), bytes);
+  return test::ReadWholeFile(CorpusFile(name), bytes);
 }
 
 TEST(GenCorpus, TestReaderReadsTheRealFolders) {

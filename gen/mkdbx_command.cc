@@ -1,5 +1,7 @@
 #include "gen/mkdbx_command.h"
 
+#include <getopt.h>
+
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
@@ -48,6 +50,17 @@ bool ParseSeed(const std::string& text, uint64_t* value) {
   return ParseCount(text, UINT64_MAX, value);
 }
 
+// The option getopt_long just refused, as it was typed. All are long but -h; a short one is
+// named by optopt, as inside a group such as -xh optind has not yet moved past it.
+std::string RefusedOption(char* const* argv) {
+  const std::string word = argv[optind - 1];
+  const bool longWord = word.compare(0, 2, "--") == 0;
+  if (optopt > 0 && optopt < 256 && !(longWord && optopt == 'h')) {
+    return std::string("-") + static_cast<char>(optopt);
+  }
+  return word;
+}
+
 }  // namespace
 
 bool ParseByteCount(const std::string& text, uint64_t* value) {
@@ -93,100 +106,100 @@ std::string MkdbxUsage() {
 }
 
 bool ParseMkdbxArgs(const std::vector<std::string>& args, MkdbxArgs* parsed, std::string* error) {
+  // Values of the long options: none is a short option.
+  enum { kSeed = 256, kSize, kMessages, kFragmented, kDeleted, kManifest };
+  static const option kOptions[] = {{"seed", required_argument, nullptr, kSeed},
+                                    {"size", required_argument, nullptr, kSize},
+                                    {"messages", required_argument, nullptr, kMessages},
+                                    {"fragmented", no_argument, nullptr, kFragmented},
+                                    {"deleted", required_argument, nullptr, kDeleted},
+                                    {"manifest", required_argument, nullptr, kManifest},
+                                    {"help", no_argument, nullptr, 'h'},
+                                    {nullptr, 0, nullptr, 0}};
+  // getopt_long wants a program name first; it moves the output file behind the options.
+  std::vector<std::string> words{kProgram};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  const int argc = static_cast<int>(words.size());
+
   MkdbxArgs result;
   bool sizeGiven = false, countGiven = false;
-  std::vector<std::string> positional;
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string arg = args[i];
-    if (arg.size() < 2 || arg[0] != '-') {
-      positional.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
-      positional.insert(positional.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                        args.end());
-      break;
-    }
-    std::string value;
-    bool hasValue = false;
-    const size_t equals = arg.find('=');
-    if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
-      value = arg.substr(equals + 1);
-      arg.resize(equals);
-      hasValue = true;
-    }
-    const bool takesValue = arg == "--seed" || arg == "--size" || arg == "--messages" ||
-                            arg == "--deleted" || arg == "--manifest";
-    if (arg == "--help" || arg == "-h") {
-      result.help = true;
-      *parsed = result;
-      return true;
-    }
-    if (arg == "--fragmented" && !hasValue) {
-      result.options.fragmented = true;
-      continue;
-    }
-    if (!takesValue) {
-      *error = "unknown option '" + args[i] + "'";
-      return false;
-    }
-    if (!hasValue) {
-      if (i + 1 == args.size()) {
-        *error = "option '" + arg + "' needs a value";
-        return false;
-      }
-      value = args[++i];
-    }
+  opterr = 0;
+  optind = 0;  // a fresh scan, in glibc and in the MinGW-w64 runtime alike
+  for (int c; (c = getopt_long(argc, argv.data(), ":h", kOptions, nullptr)) != -1;) {
+    const std::string value = optarg != nullptr ? optarg : "";
     uint64_t n;
-    if (arg == "--seed") {
-      if (!ParseSeed(value, &n)) {
-        *error = "--seed: '" + value + "' is not a number";
-        return false;
-      }
-      result.options.seed = n;
-    } else if (arg == "--size") {
-      if (!ParseByteCount(value, &n)) {
-        *error = "--size: '" + value + "' is not a byte count such as 4096, 64K, 16M or 2G";
-        return false;
-      }
-      if (n > 0xFFFFFFFFu) {
-        *error = "--size: at most 4294967295 bytes; offsets in a mailbox are 32-bit";
-        return false;
-      }
-      if (n < 0xEAD4) {
-        *error = "--size: at least 60116 bytes, the size of an empty mailbox";
-        return false;
-      }
-      result.options.targetBytes = n;
-      sizeGiven = true;
-    } else if (arg == "--messages" || arg == "--deleted") {
-      if (!ParseCount(value, 0xFFFFFFFFu, &n)) {
-        *error = arg + ": '" + value + "' is not a count";
-        return false;
-      }
-      if (arg == "--messages") {
-        if (n == 0) {
-          *error = "--messages: give at least 1";
+    switch (c) {
+      case 'h':
+        result.help = true;
+        *parsed = result;
+        return true;
+      case kSeed:
+        if (!ParseSeed(value, &n)) {
+          *error = "--seed: '" + value + "' is not a number";
           return false;
         }
-        result.options.messageCount = static_cast<uint32_t>(n);
-        countGiven = true;
-      } else {
-        result.options.deletedMessages = static_cast<uint32_t>(n);
+        result.options.seed = n;
+        break;
+      case kSize:
+        if (!ParseByteCount(value, &n)) {
+          *error = "--size: '" + value + "' is not a byte count such as 4096, 64K, 16M or 2G";
+          return false;
+        }
+        if (n > 0xFFFFFFFFu) {
+          *error = "--size: at most 4294967295 bytes; offsets in a mailbox are 32-bit";
+          return false;
+        }
+        if (n < 0xEAD4) {
+          *error = "--size: at least 60116 bytes, the size of an empty mailbox";
+          return false;
+        }
+        result.options.targetBytes = n;
+        sizeGiven = true;
+        break;
+      case kMessages:
+      case kDeleted: {
+        const std::string name = c == kMessages ? "--messages" : "--deleted";
+        if (!ParseCount(value, 0xFFFFFFFFu, &n)) {
+          *error = name + ": '" + value + "' is not a count";
+          return false;
+        }
+        if (c == kDeleted) {
+          result.options.deletedMessages = static_cast<uint32_t>(n);
+        } else if (n == 0) {
+          *error = "--messages: give at least 1";
+          return false;
+        } else {
+          result.options.messageCount = static_cast<uint32_t>(n);
+          countGiven = true;
+        }
+        break;
       }
-    } else {
-      if (value.empty()) {
-        *error = "--manifest: the file name is empty";
+      case kFragmented:
+        result.options.fragmented = true;
+        break;
+      case kManifest:
+        if (value.empty()) {
+          *error = "--manifest: the file name is empty";
+          return false;
+        }
+        result.manifestPath = value;
+        break;
+      case ':':
+        *error = "option '" + std::string(argv[optind - 1]) + "' needs a value";
         return false;
-      }
-      result.manifestPath = value;
+      default:
+        *error = "unknown option '" + RefusedOption(argv.data()) + "'";
+        return false;
     }
   }
-  if (positional.size() != 1) {
-    *error = positional.empty() ? "no output file given" : "more than one output file given";
+  if (argc - optind != 1) {
+    *error = optind == argc ? "no output file given" : "more than one output file given";
     return false;
   }
-  result.outputPath = positional[0];
+  result.outputPath = argv[optind];
   if (!sizeGiven && !countGiven) result.options.messageCount = 100;
   *parsed = result;
   return true;

@@ -9,6 +9,7 @@
 
 #include "gen/dbx_test_reader.h"
 #include "gen/output.h"
+#include "test_support/test_support.h"
 
 namespace quillon::gen {
 namespace {
@@ -44,6 +45,12 @@ TEST(GenMkdbx, ArgumentsBecomeOptions) {
   EXPECT_EQ(a.manifestPath, "m.txt");
   EXPECT_EQ(a.outputPath, "out.dbx");
 
+  // Options may follow the file, and long ones may be shortened while they stay unambiguous.
+  ASSERT_TRUE(ParseMkdbxArgs({"out.dbx", "--mess", "9", "--frag"}, &a, &error)) << error;
+  EXPECT_EQ(a.options.messageCount, 9u);
+  EXPECT_TRUE(a.options.fragmented);
+  EXPECT_EQ(a.outputPath, "out.dbx");
+
   ASSERT_TRUE(ParseMkdbxArgs({"out.dbx"}, &a, &error));
   EXPECT_EQ(a.options.messageCount, 100u) << "the default";
   EXPECT_EQ(a.options.seed, 1u);
@@ -57,6 +64,7 @@ TEST(GenMkdbx, BadUsageExits64WithTheReason) {
       {{"a.dbx", "b.dbx"}, "more than one output file given"},
       {{"--frobnicate", "a.dbx"}, "unknown option '--frobnicate'"},
       {{"--fragmented=yes", "a.dbx"}, "unknown option '--fragmented=yes'"},
+      {{"--seed", "3", "-xh", "a.dbx"}, "unknown option '-x'"},
       {{"a.dbx", "--messages"}, "option '--messages' needs a value"},
       {{"--messages", "ten", "a.dbx"}, "--messages: 'ten' is not a count"},
       {{"--messages", "0", "a.dbx"}, "--messages: give at least 1"},
@@ -82,8 +90,8 @@ TEST(GenMkdbx, BadUsageExits64WithTheReason) {
 }
 
 TEST(GenMkdbx, WritesTheMailboxTheManifestAndASummary) {
-  const std::string dir = ::testing::TempDir();
-  const std::string dbx = dir + "quillon_mkdbx_test.dbx", list = dir + "quillon_mkdbx_test.txt";
+  test::TempFolder dir("mkdbx");
+  const std::string dbx = dir / "out.dbx", list = dir / "manifest.txt";
   std::string out, err;
   ASSERT_EQ(RunMkdbx({"--seed", "9", "--messages", "30", "--fragmented", "--deleted", "3",
                       "--manifest", list, dbx},
@@ -92,8 +100,8 @@ TEST(GenMkdbx, WritesTheMailboxTheManifestAndASummary) {
       << err;
   EXPECT_EQ(err, "");
   std::string file, manifest;
-  ASSERT_TRUE(testing::ReadWholeFile(dbx, &file));
-  ASSERT_TRUE(testing::ReadWholeFile(list, &manifest));
+  ASSERT_TRUE(test::ReadWholeFile(dbx, &file));
+  ASSERT_TRUE(test::ReadWholeFile(list, &manifest));
   EXPECT_TRUE(std::regex_match(
       out, std::regex(std::regex_replace(dbx, std::regex(R"([.\\])"), R"(\$&)") +
                       ": 30 messages \\(3 deleted\\), " + std::to_string(file.size()) +
@@ -126,13 +134,12 @@ TEST(GenMkdbx, WritesTheMailboxTheManifestAndASummary) {
     previous = offset;
   }
   EXPECT_EQ(lines, 30u);
-  std::remove(dbx.c_str());
-  std::remove(list.c_str());
 }
 
 TEST(GenMkdbx, UnwritableOutputFails) {
   std::string out, err;
-  const std::string path = ::testing::TempDir() + "no-such-folder/x.dbx";
+  test::TempFolder dir("mkdbx");
+  const std::string path = dir / "no-such-folder/x.dbx";
   EXPECT_EQ(RunMkdbx({"--messages", "1", path}, &out, &err), kMkdbxFailed);
   const std::string expected = "quillon-mkdbx: " + path + ": cannot create: ";
   EXPECT_EQ(err.compare(0, expected.size(), expected), 0) << err;

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/ensure-packages.sh
-ensure_packages "${NATIVE_BUILD_PACKAGES[@]}" undbx time python3
+ensure_packages "${NATIVE_BUILD_PACKAGES[@]}" "${BENCH_PACKAGES[@]}"
 cmake --preset native >/dev/null
 cmake --build build/native -j"$(nproc)" --target quillon quillon-mkdbx quillon-bench-floor \
   quillon-bench-literal

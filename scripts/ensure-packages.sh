@@ -1,5 +1,25 @@
-# Sourced by the project's scripts: installs the Debian packages they need when missing.
-# Usage: ensure_packages pkg...
+# Sourced by the project's scripts: the Debian packages each kind of work needs, in one place,
+# and the function that installs the missing ones.
+# Usage: ensure_packages "${NATIVE_BUILD_PACKAGES[@]}" ...
+
+# Every native build: compiler, build tools, GoogleTest, and libcrypto for the hashes.
+# scdoc builds the manual page; mandoc and bash-completion are for its tests and the completion's.
+NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libssl-dev scdoc mandoc bash-completion)
+# Making the Debian package: dpkg-shlibdeps (dpkg-dev), which needs file, finds its dependencies.
+DEB_PACKAGE_PACKAGES=(dpkg-dev file)
+# The test command's source format check.
+FORMAT_PACKAGES=(clang-format)
+# The fuzzer: clang with libFuzzer and the sanitizer runtimes.
+FUZZ_PACKAGES=(cmake ninja-build clang libclang-rt-14-dev)
+# The benchmark: the peer tool it compares with, GNU time for peak memory, and its script.
+BENCH_PACKAGES=(undbx time python3)
+# The Windows build and its tests under Wine: the cross compiler, GoogleTest's sources (built
+# with it), Wine, a virtual X display, the screenshots' capture tool and a font with the
+# dialog's Chinese characters, Wine's own fonts (Marlett draws the title-bar buttons; only
+# recommended by wine, so named here), and zip for the release archive.
+WINDOWS_PACKAGES=(cmake ninja-build mingw-w64 libgtest-dev wine wine64 xvfb xauth imagemagick
+  fonts-wqy-microhei fonts-wine zip unzip)
+
 ensure_packages() {
   local missing=()
   for pkg in "$@"; do
@@ -14,10 +34,3 @@ ensure_packages() {
   $sudo apt-get update -qq
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
-
-# The packages every native build needs (scdoc builds the manual page; mandoc and
-# bash-completion are for its tests and the completion's).
-NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev scdoc mandoc bash-completion)
-
-# Making the Debian package: dpkg-shlibdeps (dpkg-dev), which needs file, finds its dependencies.
-DEB_PACKAGE_PACKAGES=(dpkg-dev file)

@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 source scripts/ensure-packages.sh
-ensure_packages cmake ninja-build clang libclang-rt-14-dev
+ensure_packages "${FUZZ_PACKAGES[@]}"
 
 catalogue_targets=(catalogue_tree_fuzzer catalogue_record_fuzzer catalogue_folders_fuzzer)
 cmake --preset fuzz -DQUILLON_WERROR=ON >/dev/null

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/ensure-packages.sh
-ensure_packages "${NATIVE_BUILD_PACKAGES[@]}" clang-format
+ensure_packages "${NATIVE_BUILD_PACKAGES[@]}" "${FORMAT_PACKAGES[@]}"
 
 echo "== source formatting (.clang-format)"
 git ls-files '*.cc' '*.h' | xargs clang-format --dry-run -Werror

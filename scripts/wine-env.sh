@@ -8,31 +8,9 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
 
-quillon_installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed'; }
-
-# Packages the Windows build, its tests, the pictures and the release archive need, installed
-# when any is missing.
-quillon_install_packages() {
-  local missing=()
-  command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(mingw-w64)
-  command -v wine >/dev/null || missing+=(wine wine64)
-  command -v xvfb-run >/dev/null || missing+=(xvfb xauth)
-  command -v import >/dev/null || missing+=(imagemagick)
-  command -v cmake >/dev/null || missing+=(cmake)
-  command -v ninja >/dev/null || missing+=(ninja-build)
-  [ -d /usr/src/googletest ] || missing+=(libgtest-dev)
-  [ -d /usr/share/fonts/truetype/wqy ] || missing+=(fonts-wqy-microhei)
-  # Wine's own fonts (Marlett draws the title-bar buttons); a recommended package, so named here.
-  quillon_installed fonts-wine || missing+=(fonts-wine)
-  command -v zip >/dev/null || missing+=(zip)
-  command -v unzip >/dev/null || missing+=(unzip)
-  if [ ${#missing[@]} -gt 0 ]; then
-    local sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo=sudo
-    $sudo apt-get update
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
-  fi
-}
+# Packages the Windows build and its tests need (WINDOWS_PACKAGES), installed when any is missing.
+source "$(dirname "${BASH_SOURCE[0]}")/ensure-packages.sh"
+quillon_install_packages() { ensure_packages "${WINDOWS_PACKAGES[@]}"; }
 
 # Creates the prefix once, inside the current X display; a first program right after a fresh boot
 # sometimes waits for minutes, so one small program runs and exits first.

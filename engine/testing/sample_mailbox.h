@@ -1,10 +1,10 @@
 // Small mailboxes shaped like the mail client's, from a seed: the file header with its magic,
 // 0x210-byte blocks in 0xF780-byte segments, messages of one block and of many, blocks of
 // different messages interleaved and later blocks placed before earlier ones, and deleted
-// messages left in place. For fuzzer seeds and damage tests, which need many small files fast and
-// in memory.
-#ifndef QUILLON_FUZZ_SAMPLE_MAILBOX_H_
-#define QUILLON_FUZZ_SAMPLE_MAILBOX_H_
+// messages left in place. For fuzzer seeds and tests that need many small files fast and in
+// memory.
+#ifndef QUILLON_ENGINE_TESTING_SAMPLE_MAILBOX_H_
+#define QUILLON_ENGINE_TESTING_SAMPLE_MAILBOX_H_
 
 #include <algorithm>
 #include <cstdint>
@@ -13,25 +13,9 @@
 #include <vector>
 
 #include "engine/testing/mailbox_builder.h"
+#include "test_support/test_support.h"
 
-namespace quillon::fuzzing {
-
-// splitmix64: the same numbers on every compiler and library.
-class SeedRng {
- public:
-  explicit SeedRng(uint64_t seed) : state_(seed) {}
-  uint64_t Next() {
-    uint64_t z = (state_ += 0x9E3779B97F4A7C15u);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
-    return z ^ (z >> 31);
-  }
-  // Uniform enough in [0, n), n >= 1.
-  uint32_t Below(uint64_t n) { return static_cast<uint32_t>(Next() % n); }
-
- private:
-  uint64_t state_;
-};
+namespace quillon {
 
 struct SampleMailbox {
   std::string bytes;
@@ -59,7 +43,7 @@ inline std::string SampleText(size_t length, uint32_t seed) {
 // slots in a shuffled order, so chains interleave and often run backwards.
 inline SampleMailbox BuildSampleMailbox(uint64_t seed, uint32_t messageCount, uint32_t deletedCount,
                                         bool fragmented) {
-  SeedRng rng(seed);
+  test::SeedRng rng(seed);
   std::vector<std::string> texts;
   size_t blocksNeeded = 0;
   for (uint32_t i = 0; i < messageCount + deletedCount; ++i) {
@@ -114,6 +98,6 @@ inline SampleMailbox BuildSampleMailbox(uint64_t seed, uint32_t messageCount, ui
   return box;
 }
 
-}  // namespace quillon::fuzzing
+}  // namespace quillon
 
-#endif  // QUILLON_FUZZ_SAMPLE_MAILBOX_H_
+#endif  // QUILLON_ENGINE_TESTING_SAMPLE_MAILBOX_H_

@@ -2,17 +2,16 @@
 // anywhere (into the file, past its end, at 2^31 and above), truncation, duplicated ranges. Each
 // export must end with one of the four results, read the file a bounded number of times, stay
 // within a bounded amount of memory, write only bytes from the data areas of blocks, and write
-// exactly what one read per test writes.
+// exactly what one read per test writes. The mailboxes come from the project's generator.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
+#include "engine/testing/sample_mailbox.h"
 #include "fuzz/export_check.h"
-#include "fuzz/sample_mailbox.h"
-#ifdef QUILLON_HAVE_GEN
 #include "gen/generator.h"
 #include "gen/mail_text.h"
-#endif
+#include "test_support/test_support.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define QUILLON_ASAN 1
@@ -31,7 +30,7 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 namespace quillon {
 namespace {
 
-using fuzzing::SeedRng;
+using test::SeedRng;
 
 // Bytes of heap in use by the whole process.
 size_t HeapInUse() {
@@ -97,20 +96,18 @@ std::string Damage(std::string f, const std::vector<uint32_t>& blocks, SeedRng& 
   return f;
 }
 
-// A mailbox to damage: from the project's generator when it is built, else a sample.
-fuzzing::SampleMailbox Mailbox(uint64_t seed) {
-  const uint32_t messages = static_cast<uint32_t>(12 + 4 * seed);
-#ifdef QUILLON_HAVE_GEN
+// A generated mailbox to damage.
+SampleMailbox Mailbox(uint64_t seed) {
   gen::GeneratorOptions options;
   options.seed = seed;
-  options.messageCount = messages;
-  options.targetBytes = 160 << 10;  // small enough for many exports with direct reads
+  options.messageCount = static_cast<uint32_t>(12 + 4 * seed);
+  options.targetBytes = 160 << 10;  // small enough for many exports with literal reads
   options.fragmented = seed % 2 == 1;
   options.deletedMessages = static_cast<uint32_t>(seed % 3);
   gen::MemoryOutput out;
   std::vector<gen::ManifestEntry> manifest;
   std::string error;
-  fuzzing::SampleMailbox box;
+  SampleMailbox box;
   if (!gen::GenerateMailbox(options, out, &manifest, nullptr, &error)) {
     ADD_FAILURE() << error;
     return box;
@@ -126,9 +123,6 @@ fuzzing::SampleMailbox Mailbox(uint64_t seed) {
     if (LoadLE32(p) == x && (blockSize == 0x200 || blockSize == 0x1FC)) box.blocks.push_back(x);
   }
   return box;
-#else
-  return fuzzing::BuildSampleMailbox(seed, messages, seed % 3, seed % 2 == 1);
-#endif
 }
 
 TEST(DamageTest, DamagedMailboxesExportSafelyAndAlikeInBothReadingModes) {
@@ -136,7 +130,7 @@ TEST(DamageTest, DamagedMailboxesExportSafelyAndAlikeInBothReadingModes) {
   size_t exports = 0, nonEmpty = 0;
   uint64_t maxReadsPerKiB = 0, maxExtraHeap = 0;
   for (uint64_t seed = 1; seed <= 6; ++seed) {
-    const fuzzing::SampleMailbox box = Mailbox(seed);
+    const SampleMailbox box = Mailbox(seed);
     ASSERT_FALSE(box.blocks.empty());
     {  // Undamaged, the sample's messages come out as built: the damage starts from sound files.
       MemFileSystem files;
@@ -173,7 +167,7 @@ TEST(DamageTest, DamagedMailboxesExportSafelyAndAlikeInBothReadingModes) {
       maxExtraHeap = std::max(maxExtraHeap, extra);
       maxReadsPerKiB = std::max<uint64_t>(maxReadsPerKiB, run.reads * 1024 / (damaged.size() + 1));
 
-      // Origin of every byte, and the comparison with direct reads.
+      // Origin of every byte, and the comparison with literal reads.
       ASSERT_EQ(fuzzing::CheckExport(damaged, fuzzing::Scenario(), true, &gaveUp), "");
       EXPECT_FALSE(gaveUp);
       ++exports;

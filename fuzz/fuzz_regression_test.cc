@@ -2,10 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "fuzz/export_check.h"
+#include "test_support/test_support.h"
 
 namespace quillon {
 namespace {
@@ -15,13 +14,9 @@ namespace fs = std::filesystem;
 TEST(FuzzRegressionTest, SeedsAndFindingsPassTheFuzzersChecks) {
   size_t replayed = 0;
   for (const char* dir : {QUILLON_FUZZ_DIR "/seeds", QUILLON_FUZZ_DIR "/regressions"}) {
-    if (!fs::is_directory(dir)) continue;
     for (const fs::directory_entry& e : fs::directory_iterator(dir)) {
       if (!e.is_regular_file() || e.path().extension() == ".md") continue;
-      std::ifstream in(e.path(), std::ios::binary);
-      std::ostringstream bytes;
-      bytes << in.rdbuf();
-      EXPECT_EQ(fuzzing::CheckExport(bytes.str()), "") << e.path();
+      EXPECT_EQ(fuzzing::CheckExport(test::ReadWholeFile(e.path())), "") << e.path();
       ++replayed;
     }
   }

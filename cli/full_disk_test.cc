@@ -1,6 +1,6 @@
 // A backup folder on a file system that fills up: a 256 KiB tmpfs, mounted for the test (root
-// only; skipped with a note otherwise). The export stops with E_FAIL, every .eml left is a whole
-// message, and the quillon command says so and exits 2.
+// only; skipped with a note otherwise). The engine stops with kExportError, every .eml left is a
+// whole message, and the quillon command says so and exits 2.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
@@ -8,34 +8,25 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <memory>
 
 #include "engine/mailbox_extractor.h"
-#include "fuzz/sample_mailbox.h"
+#include "engine/testing/sample_mailbox.h"
+#include "test_support/test_support.h"
 
 namespace quillon {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string Slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 class FullDiskTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "quillon-full-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    disk_ = root_ / "disk";
+    root_ = std::make_unique<test::TempFolder>("full");
+    ASSERT_FALSE(root_->path().empty());
+    disk_ = root_->path() / "disk";
     fs::create_directory(disk_);
     if (mount("tmpfs", disk_.c_str(), "tmpfs", 0, "size=256k") != 0) {
       GTEST_SKIP() << "cannot mount a small tmpfs at " << disk_ << " (" << std::strerror(errno)
@@ -43,14 +34,12 @@ class FullDiskTest : public ::testing::Test {
     }
     mounted_ = true;
     // About 1 MB of mail: four times what fits.
-    box_ = fuzzing::BuildSampleMailbox(21, 160, 0, false);
-    mailbox_ = root_ / "Big.dbx";
-    std::ofstream(mailbox_, std::ios::binary) << box_.bytes;
+    box_ = BuildSampleMailbox(21, 160, 0, false);
+    mailbox_ = root_->path() / "Big.dbx";
+    ASSERT_TRUE(test::WriteWholeFile(mailbox_, box_.bytes));
   }
   void TearDown() override {
     if (mounted_) umount(disk_.c_str());
-    std::error_code ec;
-    fs::remove_all(root_, ec);
   }
   // Every file left in the folder is a whole message, numbered as exported.
   size_t CheckFilesLeft(const fs::path& folder) {
@@ -60,16 +49,18 @@ class FullDiskTest : public ::testing::Test {
       const size_t n = std::stoul(name.substr(name.rfind('-') + 1));
       EXPECT_TRUE(n >= 1 && n <= box_.messages.size()) << name;
       if (n >= 1 && n <= box_.messages.size()) {
-        EXPECT_EQ(Slurp(e.path()), box_.messages[n - 1].second) << name << " is incomplete";
+        EXPECT_EQ(test::ReadWholeFile(e.path()), box_.messages[n - 1].second)
+            << name << " is incomplete";
       }
       ++count;
     }
     return count;
   }
 
-  fs::path root_, disk_, mailbox_;
+  std::unique_ptr<test::TempFolder> root_;
+  fs::path disk_, mailbox_;
   bool mounted_ = false;
-  fuzzing::SampleMailbox box_;
+  SampleMailbox box_;
 };
 
 TEST_F(FullDiskTest, TheEngineStopsAndLeavesOnlyWholeMessages) {
@@ -81,7 +72,7 @@ TEST_F(FullDiskTest, TheEngineStopsAndLeavesOnlyWholeMessages) {
   engine.m_pSink = &sink;
   const fs::path out = disk_ / "engine";
   fs::create_directory(out);
-  EXPECT_EQ(engine.ExportMailbox(mailbox_.c_str(), out.c_str()), E_FAIL);
+  EXPECT_EQ(engine.ExportMailbox(mailbox_.c_str(), out.c_str()), kExportError);
   EXPECT_EQ(engine.LastFailure().kind, ExportFailure::kWriteFile);
   EXPECT_EQ(engine.LastFailure().reason, std::strerror(ENOSPC));
   const size_t left = CheckFilesLeft(out);
