@@ -152,13 +152,5 @@ TEST_F(RegistryStoresTest, EveryIdentityAndTheClientRouteOnceEach) {
   EXPECT_EQ(Render(found, root_), expectedFound);
 }
 
-TEST_F(RegistryStoresTest, NoIdentitiesAndNoClientRouteFindNothing) {
-  FindResult result;
-  result.notes.push_back({"left", "over"});
-  ASSERT_TRUE(FindRegistryStores(FindOptions(), &result));
-  EXPECT_TRUE(result.stores.empty());
-  EXPECT_TRUE(result.notes.empty());
-}
-
 }  // namespace
 }  // namespace quillon

@@ -12,7 +12,7 @@ NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libssl-dev scdoc mando
 DEB_PACKAGE_PACKAGES=(dpkg-dev file)
 # The test command's source format check.
 FORMAT_PACKAGES=(clang-format)
-# The fuzzer: clang with libFuzzer and the sanitizer runtimes.
+# The fuzzer: clang with libFuzzer and the sanitizer runtimes; libhivex, as the whole tree builds.
 FUZZ_PACKAGES=(cmake ninja-build clang libclang-rt-14-dev pkgconf libhivex-dev)
 # The benchmark: the peer tool it compares with, GNU time for peak memory, and its script.
 BENCH_PACKAGES=(undbx time python3)
