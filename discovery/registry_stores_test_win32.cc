@@ -61,6 +61,25 @@ void MakeFile(const fs::path& path, size_t size) {
   ASSERT_TRUE(test::WriteWholeFile(path, std::string(size, 'x')));
 }
 
+// The notes' kinds, as words for the lines compared.
+const char* KindWord(NoteKind kind) {
+  switch (kind) {
+    case NoteKind::kGivenFolderUnreadable:
+      return "given";
+    case NoteKind::kFolderUnreadable:
+      return "folder";
+    case NoteKind::kDepthBound:
+      return "depth";
+    case NoteKind::kEntryBound:
+      return "entries";
+    case NoteKind::kHiveUnreadable:
+      return "hive";
+    case NoteKind::kNoStoreRoot:
+      return "registry";
+  }
+  return "?";
+}
+
 std::vector<std::string> Render(const FindResult& result, const std::string& root) {
   std::vector<std::string> lines;
   auto relative = [&](const std::string& path) {
@@ -76,8 +95,10 @@ std::vector<std::string> Render(const FindResult& result, const std::string& roo
     }
     lines.push_back(line);
   }
-  for (const FindNote& n : result.notes)
-    lines.push_back("note " + relative(n.path) + ": " + n.reason);
+  for (const FindNote& n : result.notes) {
+    lines.push_back(std::string("note ") + KindWord(n.kind) + " " + relative(n.path) + ": " +
+                    n.reason);
+  }
   return lines;
 }
 
@@ -127,13 +148,14 @@ TEST_F(RegistryStoresTest, EveryIdentityAndTheClientRouteOnceEach) {
           "\\Microsoft\\Outlook Express | Folders.dbx:10 Inbox.dbx:20 | Folders.dbx | " + kGuidA +
           " name=Main Identity from=registry",
       // The temporary folder is on C:, so its note sorts first.
-      "note missing: cannot be read: ",
-      "note HKEY_CURRENT_USER\\Identities\\" + std::string(kGuidD) + ": no usable Store Root",
+      "note given missing: cannot be read: ",
+      "note registry HKEY_CURRENT_USER\\Identities\\" + std::string(kGuidD) +
+          ": no usable Store Root",
   };
   std::vector<std::string> lines = Render(result, root_);
   // The system's reason is in the prefix's language: only that there is one is checked.
   for (std::string& line : lines) {
-    const std::string prefix = "note missing: cannot be read: ";
+    const std::string prefix = "note given missing: cannot be read: ";
     if (line.compare(0, prefix.size(), prefix) != 0) continue;
     EXPECT_GT(line.size(), prefix.size());
     line.resize(prefix.size());

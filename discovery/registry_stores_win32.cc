@@ -38,7 +38,8 @@ bool FindRegistryStores(const FindOptions& options, FindResult* result) {
   for (const std::string& id : ids) {
     Route route{"", id, ""};
     if (!ReadIdentityStoreRootOf(id, route.folder) || route.folder.empty()) {
-      result->notes.push_back({"HKEY_CURRENT_USER\\Identities\\" + id, "no usable Store Root"});
+      result->notes.push_back(
+          {"HKEY_CURRENT_USER\\Identities\\" + id, "no usable Store Root", NoteKind::kNoStoreRoot});
       continue;
     }
     ReadIdentityUsername(id, &route.username);

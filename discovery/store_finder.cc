@@ -97,8 +97,12 @@ bool ParseIdentity(const std::string& path, StoreIdentity* identity, std::string
   return true;
 }
 
+// Keeps a root's own separator: "/", and "C:\", which without it names the drive's current
+// folder.
 std::string TrimTrailingSeparators(std::string path) {
-  while (path.size() > 1 && IsPathSeparator(path.back())) path.pop_back();
+  while (path.size() > 1 && IsPathSeparator(path.back()) && path[path.size() - 2] != ':') {
+    path.pop_back();
+  }
   return path;
 }
 
@@ -118,7 +122,9 @@ class Finder {
     int depth;
   };
 
-  void Note(const std::string& path, const std::string& reason) { notes_.insert({path, reason}); }
+  void Note(const std::string& path, const std::string& reason, NoteKind kind) {
+    notes_.insert({{path, reason}, kind});
+  }
   // Fills *store from the listing of its folder; false when the folder holds no .dbx file.
   bool BuildStore(const std::string& folder, const std::vector<FolderEntry>& entries,
                   MailStore* store);
@@ -129,7 +135,7 @@ class Finder {
 
   const FindOptions& options_;
   std::map<std::string, MailStore> stores_;
-  std::set<std::pair<std::string, std::string>> notes_;
+  std::map<std::pair<std::string, std::string>, NoteKind> notes_;
   std::map<std::string, std::string> profileHives_;
   std::set<std::string> unreadableHives_;
 };
@@ -147,7 +153,8 @@ void Finder::Search(const std::string& given) {
     std::string error;
     // The given folder may be a link the user named; nothing below it is followed.
     if (!ListFolder(folder.path, folder.depth == 0, budget, &entries, &truncated, &error)) {
-      Note(folder.path, "cannot be read: " + error);
+      Note(folder.path, "cannot be read: " + error,
+           folder.depth == 0 ? NoteKind::kGivenFolderUnreadable : NoteKind::kFolderUnreadable);
       continue;
     }
     budget -= entries.size();
@@ -164,14 +171,16 @@ void Finder::Search(const std::string& given) {
       }
     }
     if (truncated) {
-      Note(root, "search stopped after " + std::to_string(options_.maxEntries) + " entries");
+      Note(root, "search stopped after " + std::to_string(options_.maxEntries) + " entries",
+           NoteKind::kEntryBound);
       break;
     }
   }
   if (tooDeep > 0) {
-    Note(root, std::to_string(tooDeep) + (tooDeep == 1 ? " folder lies" : " folders lie") +
-                   " deeper than " + std::to_string(options_.maxDepth) +
-                   " levels and was not searched");
+    Note(root,
+         std::to_string(tooDeep) + (tooDeep == 1 ? " folder lies" : " folders lie") +
+             " deeper than " + std::to_string(options_.maxDepth) + " levels and was not searched",
+         NoteKind::kDepthBound);
   }
 }
 
@@ -181,11 +190,12 @@ bool Finder::Describe(const std::string& folder, MailStore* store) {
   std::string error;
   const std::string path = TrimTrailingSeparators(folder);
   if (!ListFolder(path, true, options_.maxEntries, &entries, &truncated, &error)) {
-    Note(path, "cannot be read: " + error);
+    Note(path, "cannot be read: " + error, NoteKind::kGivenFolderUnreadable);
     return false;
   }
   if (truncated) {
-    Note(path, "listing stopped after " + std::to_string(options_.maxEntries) + " entries");
+    Note(path, "listing stopped after " + std::to_string(options_.maxEntries) + " entries",
+         NoteKind::kEntryBound);
   }
   if (!BuildStore(path, entries, store)) {
     *store = MailStore();
@@ -276,7 +286,7 @@ bool Finder::LookUpName(const std::string& hive, const std::string& guid, bool g
       [[fallthrough]];
     case HiveLookup::kUnreadable:
       unreadableHives_.insert(hive);
-      Note(hive, "identity names not read: " + error);
+      Note(hive, "identity names not read: " + error, NoteKind::kHiveUnreadable);
       return false;
   }
   return false;
@@ -285,7 +295,9 @@ bool Finder::LookUpName(const std::string& hive, const std::string& guid, bool g
 FindResult Finder::Finish() {
   FindResult result;
   for (auto& entry : stores_) result.stores.push_back(std::move(entry.second));
-  for (const auto& note : notes_) result.notes.push_back({note.first, note.second});
+  for (const auto& note : notes_) {
+    result.notes.push_back({note.first.first, note.first.second, note.second});
+  }
   return result;
 }
 

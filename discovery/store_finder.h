@@ -41,11 +41,22 @@ struct MailStore {
   StoreIdentity identity;  // meaningful when hasIdentity
 };
 
+enum class NoteKind {
+  kGivenFolderUnreadable,  // a folder given to the search (or named by the registry) is no
+                           // folder, or cannot be read: nothing was searched there
+  kFolderUnreadable,       // a folder below it cannot be read
+  kDepthBound,             // folders lie deeper than the bound (path: the given folder)
+  kEntryBound,             // the entry bound stopped the search (path: the given folder)
+  kHiveUnreadable,         // a hive could not be read for identity names
+  kNoStoreRoot,            // an identity in the registry names no usable folder
+};
+
 // Something the search stepped over: a folder it could not read, a bound it met, a hive it could
 // not read. Not fatal: the search goes on with the rest.
 struct FindNote {
   std::string path;
-  std::string reason;
+  std::string reason;  // English, for people: "cannot be read: Permission denied"
+  NoteKind kind = NoteKind::kFolderUnreadable;
 };
 
 struct FindOptions {
@@ -58,7 +69,7 @@ struct FindOptions {
 
 struct FindResult {
   std::vector<MailStore> stores;  // sorted by path, byte order; each store once
-  std::vector<FindNote> notes;    // sorted by path
+  std::vector<FindNote> notes;    // sorted by path, then reason
 };
 
 // Searches each of `folders` (a link there is followed; none beneath it is, nor any junction or

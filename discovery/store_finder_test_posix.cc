@@ -102,6 +102,25 @@ void MakeFile(const fs::path& path, size_t size) {
   ASSERT_TRUE(test::WriteWholeFile(path, std::string(size, 'x')));
 }
 
+// The notes' kinds, as words for the lines compared.
+const char* KindWord(NoteKind kind) {
+  switch (kind) {
+    case NoteKind::kGivenFolderUnreadable:
+      return "given";
+    case NoteKind::kFolderUnreadable:
+      return "folder";
+    case NoteKind::kDepthBound:
+      return "depth";
+    case NoteKind::kEntryBound:
+      return "entries";
+    case NoteKind::kHiveUnreadable:
+      return "hive";
+    case NoteKind::kNoStoreRoot:
+      return "registry";
+  }
+  return "?";
+}
+
 std::string Relative(const std::string& path, const std::string& root) {
   return path.compare(0, root.size(), root) == 0 ? path.substr(root.size()) : path;
 }
@@ -121,7 +140,8 @@ std::vector<std::string> Render(const FindResult& result, const std::string& roo
     lines.push_back(line);
   }
   for (const FindNote& n : result.notes) {
-    lines.push_back("note " + Relative(n.path, root) + ": " + n.reason);
+    lines.push_back(std::string("note ") + KindWord(n.kind) + " " + Relative(n.path, root) + ": " +
+                    n.reason);
   }
   return lines;
 }
@@ -270,14 +290,14 @@ TEST_F(StoreFinderTest, FindsEveryStoreWithItsIdentityAndStepsOverWhatItMustNotE
         "disk/backup/mail | Inbox.dbx:50 | 50",
         "disk/deep/2/3/4/5/6/7/8/9/10/11/12 | Inbox.dbx:70 | 70",
         "link-to-backup/mail | Inbox.dbx:50 | 50",
-        "note disk: 1 folder lies deeper than 12 levels and was not searched",
-        "note disk/locked: cannot be read: Permission denied",
-        "note file.txt: cannot be read: Not a directory",
-        "note missing: cannot be read: No such file or directory",
+        "note depth disk: 1 folder lies deeper than 12 levels and was not searched",
+        "note folder disk/locked: cannot be read: Permission denied",
+        "note given file.txt: cannot be read: Not a directory",
+        "note given missing: cannot be read: No such file or directory",
     };
     if (!run.hives.empty()) {
       expected.push_back(
-          "note not-a-hive: identity names not read: not a registry hive: "
+          "note hive not-a-hive: identity names not read: not a registry hive: "
           "Operation not supported");
     }
     EXPECT_EQ(RunUnprivileged([&] { return Render(FindStores(folders, options), root_); }),
@@ -292,7 +312,7 @@ TEST_F(StoreFinderTest, EntryBoundStopsTheSearchOfOneFolderAndSaysSo) {
     std::vector<std::string> expected;
   } kCases[] = {
       {3, {"m | a.dbx:1 b.dbx:1 c.dbx:1 | 3"}},
-      {2, {"note m: search stopped after 2 entries"}},
+      {2, {"note entries m: search stopped after 2 entries"}},
   };
   for (const auto& c : kCases) {
     FindOptions options;
