@@ -179,7 +179,7 @@ void Finder::Search(const std::string& given) {
   if (tooDeep > 0) {
     Note(root,
          std::to_string(tooDeep) + (tooDeep == 1 ? " folder lies" : " folders lie") +
-             " deeper than " + std::to_string(options_.maxDepth) + " levels and was not searched",
+             " deeper than " + std::to_string(options_.maxDepth) + " levels: not searched",
          NoteKind::kDepthBound);
   }
 }

@@ -290,7 +290,7 @@ TEST_F(StoreFinderTest, FindsEveryStoreWithItsIdentityAndStepsOverWhatItMustNotE
         "disk/backup/mail | Inbox.dbx:50 | 50",
         "disk/deep/2/3/4/5/6/7/8/9/10/11/12 | Inbox.dbx:70 | 70",
         "link-to-backup/mail | Inbox.dbx:50 | 50",
-        "note depth disk: 1 folder lies deeper than 12 levels and was not searched",
+        "note depth disk: 1 folder lies deeper than 12 levels: not searched",
         "note folder disk/locked: cannot be read: Permission denied",
         "note given file.txt: cannot be read: Not a directory",
         "note given missing: cannot be read: No such file or directory",
