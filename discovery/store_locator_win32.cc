@@ -45,12 +45,64 @@ bool ReadIdentityStoreRoot(std::string& folder) {
     return false;
   }
   std::string id;
-  std::string path;
-  if (!TerminatedText(userId, sizeof userId, &id) || !JoinIdentityKeyPath(id, &path)) return false;
+  if (!TerminatedText(userId, sizeof userId, &id)) return false;
+  return ReadIdentityStoreRootOf(id, folder);
+}
 
+bool ReadIdentityStoreRootOf(const std::string& id, std::string& folder) {
+  std::string path;
+  if (!JoinIdentityKeyPath(id, &path)) return false;
   char value[kStoreRootBufferSize];
+  DWORD count = 0;
   if (!QueryValue(path.c_str(), kStoreRootValue, value, sizeof value, &count)) return false;
   return StoreRootTail(value, count, false, folder);
+}
+
+bool ReadIdentityIds(size_t maxIds, std::vector<std::string>* ids) {
+  ids->clear();
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kIdentitiesKey, 0, KEY_ENUMERATE_SUB_KEYS, &key) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  LONG status = ERROR_SUCCESS;
+  for (DWORD index = 0; ids->size() < maxIds; ++index) {
+    char name[256];  // the longest key name the registry allows, with its terminator
+    DWORD length = sizeof name;
+    status = RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (status != ERROR_SUCCESS) break;
+    ids->emplace_back(name, length);
+  }
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS && status != ERROR_NO_MORE_ITEMS) {
+    ids->clear();
+    return false;
+  }
+  return true;
+}
+
+bool ReadIdentityUsername(const std::string& id, std::string* name) {
+  const std::string path = std::string(kIdentitiesKey) + "\\" + id;
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  wchar_t text[1025] = {};
+  DWORD type = 0;
+  DWORD size = sizeof text - sizeof text[0];  // one character always stays zero
+  const LONG status =
+      RegQueryValueExW(key, L"Username", nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || text[0] == 0) {
+    return false;
+  }
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 1) return false;
+  std::string utf8(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, &utf8[0], bytes, nullptr, nullptr);
+  utf8.pop_back();  // the terminator
+  *name = std::move(utf8);
+  return true;
 }
 
 bool ReadClientStoreRoot(std::string& folder) {

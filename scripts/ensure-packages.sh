@@ -4,13 +4,16 @@
 
 # Every native build: compiler, build tools, GoogleTest, and libcrypto for the hashes.
 # scdoc builds the manual page; mandoc and bash-completion are for its tests and the completion's.
-NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libssl-dev scdoc mandoc bash-completion)
+# libhivex reads a copied registry hive for an identity's name, and writes the tests' tiny hive
+# (found through pkg-config).
+NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libssl-dev scdoc mandoc bash-completion
+  pkgconf libhivex-dev)
 # Making the Debian package: dpkg-shlibdeps (dpkg-dev), which needs file, finds its dependencies.
 DEB_PACKAGE_PACKAGES=(dpkg-dev file)
 # The test command's source format check.
 FORMAT_PACKAGES=(clang-format)
-# The fuzzer: clang with libFuzzer and the sanitizer runtimes.
-FUZZ_PACKAGES=(cmake ninja-build clang libclang-rt-14-dev)
+# The fuzzer: clang with libFuzzer and the sanitizer runtimes; libhivex, as the whole tree builds.
+FUZZ_PACKAGES=(cmake ninja-build clang libclang-rt-14-dev pkgconf libhivex-dev)
 # The benchmark: the peer tool it compares with, GNU time for peak memory, and its script.
 BENCH_PACKAGES=(undbx time python3)
 # The Windows build and its tests under Wine: the cross compiler, GoogleTest's sources (built

@@ -1,0 +1,94 @@
+#include <windows.h>
+
+#include "discovery/folder_listing.h"
+
+namespace quillon {
+
+namespace {
+
+std::string SystemErrorText(DWORD code) {
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string result = length > 0 && text != nullptr ? std::string(text, length)
+                                                     : "system error " + std::to_string(code);
+  if (text != nullptr) LocalFree(text);
+  while (!result.empty() && (result.back() == '\n' || result.back() == '\r' ||
+                             result.back() == ' ' || result.back() == '.')) {
+    result.pop_back();
+  }
+  return result;
+}
+
+EntryKind KindOf(const WIN32_FIND_DATAA& found) {
+  const DWORD attributes = found.dwFileAttributes;
+  const bool reparse = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    // Junctions, mount points and folder links alike: never entered.
+    return reparse ? EntryKind::kOther : EntryKind::kFolder;
+  }
+  // A file that is a link is not followed; other reparse points (deduplicated or cloud files)
+  // hold their data and count as files.
+  if (reparse && found.dwReserved0 == IO_REPARSE_TAG_SYMLINK) return EntryKind::kOther;
+  return EntryKind::kRegularFile;
+}
+
+}  // namespace
+
+bool ListFolder(const std::string& folder, bool followLink, uint64_t maxEntries,
+                std::vector<FolderEntry>* entries, bool* truncated, std::string* error) {
+  entries->clear();
+  *truncated = false;
+  const DWORD attributes = GetFileAttributesA(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    *error = SystemErrorText(GetLastError());
+    return false;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    *error = SystemErrorText(ERROR_DIRECTORY);
+    return false;
+  }
+  if (!followLink && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    *error = SystemErrorText(ERROR_CANT_ACCESS_FILE);
+    return false;
+  }
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(JoinPath(folder, "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND) return true;  // no entry at all, not even "."
+    *error = SystemErrorText(code);
+    return false;
+  }
+  do {
+    const std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    if (entries->size() >= maxEntries) {
+      *truncated = true;
+      break;
+    }
+    FolderEntry entry{name, KindOf(found), 0};
+    if (entry.kind == EntryKind::kRegularFile) {
+      entry.size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+    }
+    entries->push_back(std::move(entry));
+  } while (FindNextFileA(search, &found));
+  const DWORD code = *truncated ? ERROR_NO_MORE_FILES : GetLastError();
+  FindClose(search);
+  if (code != ERROR_NO_MORE_FILES) {
+    *error = SystemErrorText(code);
+    entries->clear();
+    return false;
+  }
+  return true;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (!folder.empty() && IsPathSeparator(folder.back())) return folder + name;
+  return folder + '\\' + name;
+}
+
+bool IsPathSeparator(char c) { return c == '/' || c == '\\'; }
+
+}  // namespace quillon
