@@ -17,6 +17,11 @@ namespace quillon::gen::dbx {
 inline constexpr uint32_t kHeaderSize = 0x24BC;
 inline constexpr uint32_t kFileInfoOffset = 0x24BC;
 inline constexpr uint32_t kFileInfoSize = 0x618;
+// Within the file-info area: the source (byte: 0 news, 1 IMAP, 3 local), the account's registry
+// key and the folder's name as first created, both zero-terminated.
+inline constexpr uint32_t kFileInfoSourceField = 0x04;
+inline constexpr uint32_t kFileInfoAccountField = 0x05;
+inline constexpr uint32_t kFileInfoNameField = 0x105;
 
 inline constexpr uint32_t kFirstInfoChunk = 0x2AD4;
 inline constexpr uint32_t kInfoChunkSize = 0xC000;
