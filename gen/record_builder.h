@@ -1,6 +1,6 @@
 // Indexed records as the mail client writes them: a 12-byte header (own offset, body length, an
-// unused word, the entry count, a change counter), then one 4-byte entry per field, then the
-// data of the fields that do not fit their entry. Message-info records and Folders.dbx's
+// unused word, the entry count, a change counter), then the body: one 4-byte entry per field,
+// then the data of the fields that do not fit their entry. Message-info records and Folders.dbx's
 // folder-info records share the shape.
 #ifndef QUILLON_GEN_RECORD_BUILDER_H_
 #define QUILLON_GEN_RECORD_BUILDER_H_
@@ -43,7 +43,8 @@ class RecordBuilder {
     while (body_.size() % 4 != 0) body_.push_back('\0');
     uint8_t header[12];
     dbx::StoreLE32(header, recordOffset);
-    dbx::StoreLE32(header + 4, static_cast<uint32_t>(body_.size()));
+    // The body is the entries and the data after them, as in the real files.
+    dbx::StoreLE32(header + 4, static_cast<uint32_t>(entries_.size() + body_.size()));
     header[8] = 0;  // a fresh record: no older length kept
     header[9] = 0;
     header[10] = static_cast<uint8_t>(entries_.size() / 4);
