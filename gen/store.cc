@@ -63,7 +63,7 @@ enum class Content { kNone, kEmpty, kReceived, kSent, kDrafts, kImap, kImapSent,
 
 // The folders of the store, in the order their files are written. `name` null means the code
 // page's folder name `nameIndex`; `file` "*" means the name with ".dbx".
-struct FolderSpec {
+struct FolderRow {
   const char* name;
   int nameIndex;
   int parent;  // index in this table; -1 for the root
@@ -79,7 +79,7 @@ constexpr uint32_t kRootFlags = 0x00800010, kLocalFlags = 0x00900019, kAccountFl
 // Indexes in kFolders that the plan treats apart.
 constexpr int kInboxIndex = 2, kDeletedItemsIndex = 5, kProjectsIndex = 10;
 
-constexpr FolderSpec kFolders[] = {
+constexpr FolderRow kFolders[] = {
     {"Outlook Express", 0, -1, nullptr, 0, 4, 0, kRootFlags, Content::kNone, 0, false, true},
     {"Local Folders", 0, 0, nullptr, 1, 3, 0, kLocalFlags, Content::kNone, 0, false, true},
     {"Inbox", 0, 1, "Inbox.dbx", 4, 3, 1, 1, Content::kReceived, 300, true, true},
@@ -131,7 +131,7 @@ const char* SourceName(uint8_t source) {
 }
 
 struct Folder {
-  const FolderSpec* spec;
+  const FolderRow* row;
   std::string nameUtf8, nameBytes;
   std::string file;       // on disk, UTF-8; empty: no file
   std::string fileBytes;  // as Folders.dbx names it, in the code page
@@ -269,7 +269,7 @@ uint32_t Store::FlagsOf(const Folder& folder, const Message& m, const MessageFie
   uint32_t flags = m.flags;
   if (m.fate != Fate::kHeadersOnly) flags |= dbx::kFlagDownloaded;
   if (f.kind == MessageKind::kMixed) flags |= dbx::kFlagAttachment;
-  if (folder.spec->content == Content::kNews) flags |= kFlagNews;
+  if (folder.row->content == Content::kNews) flags |= kFlagNews;
   return flags;
 }
 
@@ -278,7 +278,7 @@ void Store::AppendRecord(const Folder& folder, uint32_t id, uint32_t firstBlock,
   const Message& m = folder.messages[id - 1];
   const MessageText t = TextOf(m.text);
   const MessageFields& f = t.fields;
-  const Account account = AccountOf(folder.spec->kind);
+  const Account account = AccountOf(folder.row->kind);
   RecordBuilder r;
   r.Word(dbx::kInfoId, id);
   r.Word(dbx::kInfoFlags, FlagsOf(folder, m, f));
@@ -305,9 +305,9 @@ void Store::AppendRecord(const Folder& folder, uint32_t id, uint32_t firstBlock,
 void Store::NameFolders() {
   folders_.resize(kFolderCount);
   for (int i = 0; i < kFolderCount; ++i) {
-    const FolderSpec& s = kFolders[i];
+    const FolderRow& s = kFolders[i];
     Folder& f = folders_[i];
-    f.spec = &s;
+    f.row = &s;
     if (s.name != nullptr) {
       f.nameUtf8 = f.nameBytes = s.name;
     } else {
@@ -329,10 +329,10 @@ void Store::NameFolders() {
 // How many messages folder `index` gets. By size: messages until their planned sizes fill the
 // folder's share, counted with the text ids PlanFolder will give them.
 uint32_t Store::CountFor(int index) const {
-  const FolderSpec& s = kFolders[index];
+  const FolderRow& s = kFolders[index];
   if (s.weight == 0) return 0;
   uint32_t totalWeight = 0;
-  for (const FolderSpec& f : kFolders) totalWeight += f.weight;
+  for (const FolderRow& f : kFolders) totalWeight += f.weight;
   uint64_t n = 0;
   if (options_.targetBytes != 0) {
     const uint64_t share = options_.targetBytes * s.weight / totalWeight;
@@ -389,7 +389,7 @@ Message Store::Received(Rng& rng, int64_t sentTime) {
 
 void Store::PlanFolder(int index, uint32_t count) {
   Folder& folder = folders_[index];
-  const Content content = folder.spec->content;
+  const Content content = folder.row->content;
   Rng rng(MixSeed(options_.seed, kFolderStreamBase + static_cast<uint64_t>(index)));
   const int64_t start = owner_.firstTime;
   for (uint32_t n = 0; n < count; ++n) {
@@ -567,10 +567,10 @@ bool Store::Write(FileSink& files, StoreManifest* manifest, std::string* error) 
   for (int i = 0; i < kFolderCount; ++i) {
     Folder& f = folders_[i];
     if (f.file.empty()) continue;
-    const Account account = AccountOf(f.spec->kind);
+    const Account account = AccountOf(f.row->kind);
     GeneratorOptions layout;
     layout.seed = MixSeed(options_.seed, kLayoutStreamBase + static_cast<uint64_t>(i));
-    layout.fragmented = f.spec->fragmented;
+    layout.fragmented = f.row->fragmented;
     layout.identity.source = account.source;
     layout.identity.accountKey = account.key;
     layout.identity.name = f.nameBytes;
@@ -589,7 +589,7 @@ bool Store::Write(FileSink& files, StoreManifest* manifest, std::string* error) 
     file.source = SourceName(account.source);
     file.accountKey = account.key;
     file.indexCount = recordCount[i];
-    file.named = f.spec->named;
+    file.named = f.row->named;
     mf.files.push_back(file);
   }
 
@@ -603,7 +603,7 @@ bool Store::Write(FileSink& files, StoreManifest* manifest, std::string* error) 
       StoreManifest::Message e;
       e.file = f.file;
       e.folder = f.nameUtf8;
-      if (f.spec->named) e.path = f.path;
+      if (f.row->named) e.path = f.path;
       e.blocks = w.blocks;
       e.firstBlock = w.firstBlock;
       switch (w.fate) {
@@ -650,7 +650,7 @@ bool Store::Write(FileSink& files, StoreManifest* manifest, std::string* error) 
   std::vector<FolderRecord> records;
   for (int i = 0; i < kFolderCount; ++i) {
     const Folder& f = folders_[i];
-    const FolderSpec& s = *f.spec;
+    const FolderRow& s = *f.row;
     if (!s.named) continue;
     static const char* const kSpecial[] = {"",           "inbox",         "outbox",
                                            "sent-items", "deleted-items", "drafts"};
