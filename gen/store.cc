@@ -333,16 +333,19 @@ uint32_t Store::CountFor(int index) const {
   if (s.weight == 0) return 0;
   uint32_t totalWeight = 0;
   for (const FolderRow& f : kFolders) totalWeight += f.weight;
-  uint64_t n = 0;
+  // By count, by size, or the fewer of the two when both are given.
+  const uint32_t total = options_.messageCount != 0  ? options_.messageCount
+                         : options_.targetBytes != 0 ? 0xFFFFFFFFu
+                                                     : kDefaultMessages;
+  uint64_t n = uint64_t{total} * s.weight / totalWeight;
   if (options_.targetBytes != 0) {
     const uint64_t share = options_.targetBytes * s.weight / totalWeight;
-    for (uint64_t bytes = 0, id = nextTextId_; bytes < share && id < 0xFFFFFFFFu; ++id, ++n) {
+    uint64_t bySize = 0;
+    for (uint64_t bytes = 0, id = nextTextId_; bytes < share && bySize < n; ++id, ++bySize) {
       const MessageFields f = MakeMessageFields(options_.seed, static_cast<uint32_t>(id));
       bytes += f.kind == MessageKind::kShortReply ? 400 : f.targetSize;
     }
-  } else {
-    const uint32_t total = options_.messageCount != 0 ? options_.messageCount : kDefaultMessages;
-    n = uint64_t{total} * s.weight / totalWeight;
+    n = bySize;
   }
   // The Inbox holds one of each kind of message that tests look for.
   const uint64_t least = index == kInboxIndex ? 40 : 3;

@@ -27,10 +27,10 @@ namespace quillon::gen {
 
 struct StoreOptions {
   uint64_t seed = 1;
-  // About this many bytes of mail in all the folders; 0: by message count.
+  // About this many bytes of mail in all the folders; 0: by message count alone.
   uint64_t targetBytes = 0;
-  // Messages in all the folders together, each copy counted; with neither this nor a size, 300.
-  // Every folder gets at least a few, whatever the count.
+  // About this many messages in all the folders together, each copy counted; with a size too,
+  // whichever comes first; with neither, 300. Every folder gets at least a few (the Inbox 40).
   uint32_t messageCount = 0;
   // The ANSI code page of the Windows that wrote the store: 1251, 936 or 1252.
   uint32_t codePage = 1251;
