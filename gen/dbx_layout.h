@@ -17,6 +17,11 @@ namespace quillon::gen::dbx {
 inline constexpr uint32_t kHeaderSize = 0x24BC;
 inline constexpr uint32_t kFileInfoOffset = 0x24BC;
 inline constexpr uint32_t kFileInfoSize = 0x618;
+// Within the file-info area: the source (byte: 0 news, 1 IMAP, 3 local), the account's registry
+// key and the folder's name as first created, both zero-terminated.
+inline constexpr uint32_t kFileInfoSourceField = 0x04;
+inline constexpr uint32_t kFileInfoAccountField = 0x05;
+inline constexpr uint32_t kFileInfoNameField = 0x105;
 
 inline constexpr uint32_t kFirstInfoChunk = 0x2AD4;
 inline constexpr uint32_t kInfoChunkSize = 0xC000;
@@ -37,6 +42,17 @@ inline constexpr uint32_t kNodeEntrySize = 12;
 inline constexpr uint32_t kNodeMaxEntries = 0x33;
 inline constexpr uint32_t kTreeChunkNodes = 25;
 inline constexpr uint32_t kTreeChunkSize = kTreeChunkNodes * kNodeSize;  // 0x3E1C
+
+// The word after the magic CF AD 12 FE names the file's kind.
+inline constexpr uint32_t kClassMessages = 0x6F74FDC5u;
+inline constexpr uint32_t kClassFolders = 0x6F74FDC6u;
+inline constexpr uint32_t kClassPop3uidl = 0x6F74FDC7u;
+inline constexpr uint32_t kClassOffline = 0x26FE9D30u;
+inline constexpr uint32_t kMagic = 0xFE12ADCFu;
+// The 20 bytes after the class word in message folders and Folders.dbx.
+inline constexpr uint8_t kStoreFileTag[20] = {0x66, 0xE3, 0xD1, 0x11, 0x9A, 0x4E, 0x00,
+                                              0xC0, 0x4F, 0xA3, 0x09, 0xD4, 0x05, 0x00,
+                                              0x00, 0x00, 0x05, 0x00, 0x00, 0x00};
 
 // Header words.
 inline constexpr uint32_t kFileInfoLengthField = 0x1C;

@@ -87,8 +87,13 @@ bool ReadInfoRecord(const std::string& file, uint32_t offset, InfoRecord* record
     *error = "no message-info record at " + Hex(offset);
     return false;
   }
-  const uint32_t bodyLength = Le32(file, offset + 4);
+  // The body length counts the entries and the data after them.
   const uint32_t entries = static_cast<uint8_t>(file[offset + 10]);
+  if (Le32(file, offset + 4) < 4 * entries) {
+    *error = "message-info record at " + Hex(offset) + " is shorter than its entries";
+    return false;
+  }
+  const uint32_t bodyLength = Le32(file, offset + 4) - 4 * entries;
   const uint64_t bodyStart = uint64_t{offset} + 12 + 4 * entries;
   if (!Fits(file, bodyStart, bodyLength)) {
     *error = "message-info record at " + Hex(offset) + " runs past the end";

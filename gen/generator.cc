@@ -70,13 +70,20 @@ struct InfoPacking {
   }
 };
 
+using Fate = FolderPlan::Fate;
+
 class MailboxWriter {
  public:
-  MailboxWriter(const GeneratorOptions& options, Output& out, std::vector<ManifestEntry>* manifest,
+  // `plan` null: the seeded mix of the options; else the plan's messages, each reported to
+  // `planned`.
+  MailboxWriter(const GeneratorOptions& options, const FolderPlan* plan, Output& out,
+                std::vector<ManifestEntry>* manifest, std::vector<FolderMessage>* planned,
                 std::string* error)
       : options_(options),
+        plan_(plan),
         out_(out),
         manifest_(manifest),
+        planned_(planned),
         error_(error),
         layoutRng_(MixSeed(options.seed, kLayoutStream)),
         deletionRng_(MixSeed(options.seed, kDeletionStream)),
@@ -87,10 +94,12 @@ class MailboxWriter {
  private:
   struct Pending {
     uint32_t id;
-    bool deleted;
+    Fate fate;
     size_t textBegin;
     uint32_t length;
-    uint32_t blocks;
+    uint32_t blocks;  // data blocks the text needs
+    uint32_t slots;   // blocks of its own: none when headers-only or stored in a reused block
+    bool inPreviousLastBlock;  // stored in the last block of the deleted message before it
   };
   struct Live {
     uint32_t id;
@@ -101,16 +110,25 @@ class MailboxWriter {
   bool Append(const void* data, size_t size) { return out_.Append(data, size, error_); }
   bool AppendZeros(uint64_t size);
   bool WriteStart();
+  bool AddSeededMessages();
+  bool AddPlannedMessages();
+  // Adds a message to the batch, flushing it when full unless `keepBatch`.
+  bool AddPending(const Pending& m, bool keepBatch);
   bool DecideDeleted(uint32_t candidates);
   // The file's size if it ended after `slots` blocks with `live` records packed as `packing`.
   uint64_t ProjectedSize(uint32_t slots, uint32_t live, const InfoPacking& packing) const;
   bool FlushBatch();
   void AssignSlots(std::vector<uint32_t>* slotOf);
+  void ReportPlanned(const Pending& m, const uint8_t* text, uint32_t firstBlock,
+                     uint32_t reusedBytes);
+  void AppendRecord(uint32_t id, uint32_t firstBlock, uint32_t length, std::string* record) const;
   bool WriteInfoAndTree();
 
   const GeneratorOptions& options_;
+  const FolderPlan* plan_;
   Output& out_;
   std::vector<ManifestEntry>* manifest_;
+  std::vector<FolderMessage>* planned_;
   std::string* error_;
   Rng layoutRng_;
   Rng deletionRng_;
@@ -123,7 +141,7 @@ class MailboxWriter {
   std::vector<uint8_t> batchBytes_;
   std::vector<uint32_t> slotOf_;
 
-  std::vector<Live> live_;     // in id order
+  std::vector<Live> live_;     // in id order, with the headers-only ones
   InfoPacking estimate_;       // with the records' largest sizes: an upper bound
   uint32_t freeListHead_ = 0;  // first block of the message deleted last
   uint32_t deletedLeft_ = 0;
@@ -151,8 +169,14 @@ bool MailboxWriter::WriteStart() {
   std::vector<uint8_t> start(kFirstSegment, 0);
   uint8_t* info = start.data() + kFileInfoOffset;
   info[0] = 1;
-  info[4] = 3;
-  std::memcpy(info + 5, "LocalStore", 10);
+  const FolderIdentity& id = options_.identity;
+  info[kFileInfoSourceField] = id.source;
+  // Each string keeps its terminating zero within its field.
+  std::memcpy(
+      info + kFileInfoAccountField, id.accountKey.data(),
+      std::min<size_t>(id.accountKey.size(), kFileInfoNameField - kFileInfoAccountField - 1));
+  std::memcpy(info + kFileInfoNameField, id.name.data(),
+              std::min<size_t>(id.name.size(), kFileInfoSize - kFileInfoNameField - 1));
   return Append(start.data(), start.size());
 }
 
@@ -181,7 +205,7 @@ uint64_t MailboxWriter::ProjectedSize(uint32_t slots, uint32_t live,
 }
 
 void MailboxWriter::AssignSlots(std::vector<uint32_t>* slotOf) {
-  slotOf->resize(batchBlocks_);
+  slotOf->resize(batchBlocks_);  // batchBlocks_ counts slots
   if (!options_.fragmented) {
     for (uint32_t i = 0; i < batchBlocks_; ++i) (*slotOf)[i] = nextSlot_ + i;
     return;
@@ -193,12 +217,12 @@ void MailboxWriter::AssignSlots(std::vector<uint32_t>* slotOf) {
   std::vector<Run> runs;
   uint32_t base = 0;
   for (const Pending& m : batch_) {
-    for (uint32_t k = 0; k < m.blocks;) {
-      const uint32_t n = std::min(m.blocks - k, 1 + layoutRng_.Below(kMaxRunBlocks));
+    for (uint32_t k = 0; k < m.slots;) {
+      const uint32_t n = std::min(m.slots - k, 1 + layoutRng_.Below(kMaxRunBlocks));
       runs.push_back({base + k, n});
       k += n;
     }
-    base += m.blocks;
+    base += m.slots;
   }
   // A Fisher-Yates shuffle whose swaps reach back at most kShuffleWindow runs: blocks of
   // neighbouring messages interleave and a message's later runs can land before its first.
@@ -217,8 +241,30 @@ bool MailboxWriter::FlushBatch() {
   AssignSlots(&slotOf_);
   batchBytes_.resize(size_t{batchBlocks_} * kBlockSize);
   uint32_t blockIndex = 0;
-  for (const Pending& m : batch_) {
+  uint32_t previousLastSlot = 0;
+  for (size_t i = 0; i < batch_.size(); ++i) {
+    const Pending& m = batch_[i];
     const uint8_t* text = reinterpret_cast<const uint8_t*>(batchText_.data()) + m.textBegin;
+    if (m.fate == Fate::kHeadersOnly) {
+      live_.push_back({m.id, 0, m.length});
+      ReportPlanned(m, text, 0, 0);
+      continue;
+    }
+    if (m.inPreviousLastBlock) {
+      // Over the deleted message's last block: its bytes past this message's end stay.
+      uint8_t* block = batchBytes_.data() + size_t{previousLastSlot - nextSlot_} * kBlockSize;
+      const uint32_t self = SlotOffset(previousLastSlot);
+      StoreLE32(block, self);
+      StoreLE32(block + 4, kBlockDataSize);
+      StoreLE32(block + 8, m.length);
+      StoreLE32(block + 12, 0);
+      std::memcpy(block + 16, text, m.length);
+      live_.push_back({m.id, self, m.length});
+      ReportPlanned(m, text, self, 0);
+      continue;
+    }
+    const bool deleted = m.fate == Fate::kDeleted;
+    const bool lastReused = i + 1 < batch_.size() && batch_[i + 1].inPreviousLastBlock;
     const uint32_t* slots = slotOf_.data() + blockIndex;
     for (uint32_t k = 0; k < m.blocks; ++k) {
       uint8_t* block = batchBytes_.data() + size_t{slots[k] - nextSlot_} * kBlockSize;
@@ -226,25 +272,31 @@ bool MailboxWriter::FlushBatch() {
       const uint32_t next = k + 1 < m.blocks ? SlotOffset(slots[k + 1]) : 0;
       const uint32_t used = std::min(kBlockDataSize, m.length - k * kBlockDataSize);
       StoreLE32(block, self);
-      StoreLE32(block + 4, m.deleted ? kDeletedBlockSize : kBlockDataSize);
-      StoreLE32(block + 8, m.deleted ? kDeletedDataLength : used);
+      StoreLE32(block + 4, deleted ? kDeletedBlockSize : kBlockDataSize);
+      StoreLE32(block + 8, deleted ? kDeletedDataLength : used);
       StoreLE32(block + 12, next);
       std::memcpy(block + 16, text + size_t{k} * kBlockDataSize, used);
       std::memset(block + 16 + used, 0, kBlockDataSize - used);
       // The free list runs through the deleted blocks' first data words: down each deleted
-      // chain, then on to the message deleted before it.
-      if (m.deleted) StoreLE32(block + 16, next != 0 ? next : freeListHead_);
+      // chain, then on to the message deleted before it. A block taken again has left it.
+      if (deleted) {
+        const bool lastFree = next == 0 || (lastReused && k + 2 == m.blocks);
+        StoreLE32(block + 16, lastFree ? freeListHead_ : next);
+      }
     }
     const uint32_t first = SlotOffset(slots[0]);
-    if (m.deleted) {
+    previousLastSlot = slots[m.blocks - 1];
+    if (deleted) {
       freeListHead_ = first;
+      ReportPlanned(m, text, first, lastReused ? batch_[i + 1].length : 0);
     } else {
       live_.push_back({m.id, first, m.length});
       if (manifest_ != nullptr) {
         manifest_->push_back({first, m.length, m.id, ComputeSha256(text, m.length)});
       }
+      ReportPlanned(m, text, first, 0);
     }
-    blockIndex += m.blocks;
+    blockIndex += m.slots;
   }
   if (!Append(batchBytes_.data(), batchBytes_.size())) return false;
   nextSlot_ += batchBlocks_;
@@ -252,6 +304,43 @@ bool MailboxWriter::FlushBatch() {
   batchText_.clear();
   batchBlocks_ = 0;
   return true;
+}
+
+// `reusedBytes`: for a deleted message whose last block was taken again, the new message's
+// length, which covers that many of the block's data bytes.
+void MailboxWriter::ReportPlanned(const Pending& m, const uint8_t* text, uint32_t firstBlock,
+                                  uint32_t reusedBytes) {
+  if (planned_ == nullptr) return;
+  FolderMessage r;
+  r.id = m.id;
+  r.fate = m.fate;
+  r.firstBlock = firstBlock;
+  r.length = m.length;
+  if (m.fate == Fate::kHeadersOnly) {
+    planned_->push_back(std::move(r));
+    return;
+  }
+  r.blocks = m.blocks;
+  r.sha256 = ComputeSha256(text, m.length);
+  if (m.fate == Fate::kDeleted) {
+    r.lastBlockReused = reusedBytes != 0;
+    for (uint32_t k = 0; k < m.blocks; ++k) {
+      const uint32_t begin = k * kBlockDataSize;
+      uint32_t lost = 4;
+      if (r.lastBlockReused && k + 1 == m.blocks) lost = std::max(lost, reusedBytes);
+      r.overwritten.emplace_back(begin, std::min(m.length, begin + lost));
+    }
+  }
+  planned_->push_back(std::move(r));
+}
+
+void MailboxWriter::AppendRecord(uint32_t id, uint32_t firstBlock, uint32_t length,
+                                 std::string* record) const {
+  if (plan_ != nullptr) {
+    plan_->AppendRecord(id, firstBlock, length, record);
+  } else {
+    AppendMessageInfo(0, id, MakeMessageFields(options_.seed, id), firstBlock, length, record);
+  }
 }
 
 bool MailboxWriter::WriteInfoAndTree() {
@@ -270,8 +359,7 @@ bool MailboxWriter::WriteInfoAndTree() {
   uint32_t tailChunkStart = 0, lastTailChunk = 0;
   for (const Live& m : live_) {
     record.clear();
-    AppendMessageInfo(0, m.id, MakeMessageFields(options_.seed, m.id), m.firstBlock, m.length,
-                      &record);
+    AppendRecord(m.id, m.firstBlock, m.length, &record);
     uint32_t chunk, within;
     packing.Place(static_cast<uint32_t>(record.size()), &chunk, &within);
     if (chunk != lastTailChunk) {  // a new tail chunk: the previous one is complete
@@ -309,26 +397,7 @@ bool MailboxWriter::WriteInfoAndTree() {
   return AppendZeros(uint64_t{chunks * kTreeChunkNodes - nodes} * kNodeSize);
 }
 
-bool MailboxWriter::Run(GeneratorStats* statsOut) {
-  if (options_.messageCount == 0 && options_.targetBytes == 0) {
-    *error_ = "give a message count or a file size";
-    return false;
-  }
-  if (options_.targetBytes > kMaxFileSize) {
-    *error_ = "the file size is over 4294967295 bytes; mailbox offsets are 32-bit";
-    return false;
-  }
-  if (options_.targetBytes != 0 && options_.targetBytes < kFirstSegment) {
-    *error_ = "the file size is under " + std::to_string(kFirstSegment) +
-              " bytes, the size of an empty mailbox";
-    return false;
-  }
-  if (out_.Size() != 0) {
-    *error_ = "the output is not empty";
-    return false;
-  }
-  if (!WriteStart()) return false;
-
+bool MailboxWriter::AddSeededMessages() {
   deletedLeft_ = options_.deletedMessages;
   uint32_t id = 0, misses = 0;
   for (;;) {
@@ -361,19 +430,93 @@ bool MailboxWriter::Run(GeneratorStats* statsOut) {
     }
     misses = 0;
     estimate_ = packing;
-    batch_.push_back({id, deleted, textBegin, length, blocks});
-    batchBlocks_ += blocks;
-    stats_.lastMessageId = id;
-    if (deleted) {
-      --deletedLeft_;
-      ++stats_.deletedMessages;
-    } else {
-      ++stats_.messages;
-      stats_.messageBytes += length;
-      if (length <= kBlockDataSize) ++stats_.singleBlockMessages;
+    if (deleted) --deletedLeft_;
+    if (!AddPending(
+            {id, deleted ? Fate::kDeleted : Fate::kLive, textBegin, length, blocks, blocks, false},
+            false)) {
+      return false;
     }
-    if (batchBlocks_ >= kBatchBlocks && !FlushBatch()) return false;
   }
+  return true;
+}
+
+bool MailboxWriter::AddPending(const Pending& m, bool keepBatch) {
+  batch_.push_back(m);
+  batchBlocks_ += m.slots;
+  stats_.lastMessageId = m.id;
+  switch (m.fate) {
+    case Fate::kDeleted:
+      ++stats_.deletedMessages;
+      break;
+    case Fate::kHeadersOnly:
+      ++stats_.headersOnlyMessages;
+      break;
+    case Fate::kLive:
+      ++stats_.messages;
+      stats_.messageBytes += m.length;
+      if (m.length <= kBlockDataSize) ++stats_.singleBlockMessages;
+      break;
+  }
+  return keepBatch || batchBlocks_ < kBatchBlocks || FlushBatch();
+}
+
+bool MailboxWriter::AddPlannedMessages() {
+  std::string scratch;
+  const Pending* previous = nullptr;
+  for (uint32_t id = 1; id <= plan_->Count(); ++id) {
+    const Fate fate = plan_->FateOf(id);
+    const size_t textBegin = batchText_.size();
+    plan_->AppendText(id, &batchText_);
+    const uint32_t length = static_cast<uint32_t>(batchText_.size() - textBegin);
+    const uint32_t blocks = fate == Fate::kHeadersOnly ? 0 : CeilDiv(length, kBlockDataSize);
+    if (fate == Fate::kHeadersOnly) batchText_.resize(textBegin);
+    // The previous message was deleted and its last block given to this one, if it fits.
+    const bool inPrevious = previous != nullptr && previous->fate == Fate::kDeleted &&
+                            previous->blocks >= 2 && plan_->LastBlockReused(previous->id) &&
+                            fate == Fate::kLive && blocks == 1;
+    InfoPacking packing = estimate_;
+    if (fate != Fate::kDeleted) {
+      scratch.clear();
+      plan_->AppendRecord(id, 0xFFFFFFFFu, length, &scratch);  // its largest form
+      uint32_t chunk, within;
+      packing.Place(static_cast<uint32_t>(scratch.size()), &chunk, &within);
+    }
+    const uint32_t slots = inPrevious ? 0 : blocks;
+    const uint32_t records =
+        stats_.messages + stats_.headersOnlyMessages + (fate != Fate::kDeleted ? 1 : 0);
+    if (ProjectedSize(nextSlot_ + batchBlocks_ + slots, records, packing) > limit_) {
+      *error_ = "the messages do not fit in a mailbox of 4 GiB";
+      return false;
+    }
+    estimate_ = packing;
+    // A deleted message whose last block may be reused stays in one batch with the next one.
+    const bool keep = fate == Fate::kDeleted && plan_->LastBlockReused(id);
+    if (!AddPending({id, fate, textBegin, length, blocks, slots, inPrevious}, keep)) return false;
+    previous = batch_.empty() ? nullptr : &batch_.back();
+  }
+  return true;
+}
+
+bool MailboxWriter::Run(GeneratorStats* statsOut) {
+  if (plan_ == nullptr && options_.messageCount == 0 && options_.targetBytes == 0) {
+    *error_ = "give a message count or a file size";
+    return false;
+  }
+  if (options_.targetBytes > kMaxFileSize) {
+    *error_ = "the file size is over 4294967295 bytes; mailbox offsets are 32-bit";
+    return false;
+  }
+  if (options_.targetBytes != 0 && options_.targetBytes < kFirstSegment) {
+    *error_ = "the file size is under " + std::to_string(kFirstSegment) +
+              " bytes, the size of an empty mailbox";
+    return false;
+  }
+  if (out_.Size() != 0) {
+    *error_ = "the output is not empty";
+    return false;
+  }
+  if (!WriteStart()) return false;
+  if (!(plan_ != nullptr ? AddPlannedMessages() : AddSeededMessages())) return false;
   if (!FlushBatch()) return false;
   const uint32_t segments = CeilDiv(nextSlot_, kBlocksPerSegment);
   if (!AppendZeros(uint64_t{segments * kBlocksPerSegment - nextSlot_} * kBlockSize)) return false;
@@ -407,7 +550,7 @@ bool MailboxWriter::Run(GeneratorStats* statsOut) {
   StoreLE32(header + kUsedSpaceField, static_cast<uint32_t>(fileSize));
   StoreLE32(header + 0x80, 2);  // likewise
   StoreLE32(header + kFilterObjectField, kFirstInfoChunk);
-  StoreLE32(header + kMessageCountField, stats_.messages);
+  StoreLE32(header + kMessageCountField, static_cast<uint32_t>(live_.size()));
   StoreLE32(header + kTreeRootField, treeRoot_);
   if (!out_.Overwrite(0, header, sizeof header, error_) ||
       !out_.Overwrite(kFirstInfoChunk, firstChunk_.data(), firstChunk_.size(), error_)) {
@@ -430,7 +573,19 @@ bool GenerateMailbox(const GeneratorOptions& options, Output& out,
                      std::vector<ManifestEntry>* manifest, GeneratorStats* stats,
                      std::string* error) {
   if (manifest != nullptr) manifest->clear();
-  MailboxWriter writer(options, out, manifest, error);
+  MailboxWriter writer(options, nullptr, out, manifest, nullptr, error);
+  return writer.Run(stats);
+}
+
+bool GenerateFolder(const GeneratorOptions& options, const FolderPlan& plan, Output& out,
+                    std::vector<FolderMessage>* messages, GeneratorStats* stats,
+                    std::string* error) {
+  GeneratorOptions layout = options;
+  layout.messageCount = 0;
+  layout.targetBytes = 0;
+  layout.deletedMessages = 0;
+  if (messages != nullptr) messages->clear();
+  MailboxWriter writer(layout, &plan, out, nullptr, messages, error);
   return writer.Run(stats);
 }
 

@@ -2,6 +2,8 @@
 // message-info records, a multi-level index tree, messages as chains of data blocks in
 // segments, optionally deleted messages on the free list and fragmented block layouts.
 // Everything follows from the seed; the same options give the same bytes on every platform.
+// The messages are either a seeded mix (GenerateMailbox) or chosen one by one by a FolderPlan
+// (GenerateFolder, for the folders of a whole store).
 //
 // The file is written front to back in batches of segments, so memory stays small whatever the
 // size; the header and the first info chunk are patched at the end.
@@ -10,12 +12,20 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gen/output.h"
 #include "hash/digest.h"
 
 namespace quillon::gen {
+
+// What a message folder's file-info area says of it.
+struct FolderIdentity {
+  uint8_t source = 3;  // 0 news, 1 IMAP, 3 local folder
+  std::string accountKey = "LocalStore";
+  std::string name;  // 8-bit, in the writer's code page; empty: none written
+};
 
 struct GeneratorOptions {
   uint64_t seed = 1;
@@ -31,6 +41,7 @@ struct GeneratorOptions {
   // Messages written and then deleted: their blocks stay in the file, marked deleted and linked
   // from the header's free-list root. Fewer when targetBytes runs out first.
   uint32_t deletedMessages = 0;
+  FolderIdentity identity;
 };
 
 // One live message as an index-based reader finds it.
@@ -43,6 +54,7 @@ struct ManifestEntry {
 
 struct GeneratorStats {
   uint32_t messages = 0;  // live
+  uint32_t headersOnlyMessages = 0;
   uint32_t deletedMessages = 0;
   uint32_t singleBlockMessages = 0;  // live messages of at most 0x200 bytes
   uint32_t lastMessageId = 0;
@@ -57,6 +69,53 @@ struct GeneratorStats {
 bool GenerateMailbox(const GeneratorOptions& options, Output& out,
                      std::vector<ManifestEntry>* manifest, GeneratorStats* stats,
                      std::string* error);
+
+// The messages of a folder chosen one by one, with ids 1 to Count() in the order they were
+// stored. Every call with the same id must give the same answer.
+class FolderPlan {
+ public:
+  enum class Fate : uint8_t {
+    kLive,
+    kHeadersOnly,  // a record without the body-downloaded flag, and no blocks
+    kDeleted,      // blocks on the free list, no record
+  };
+
+  virtual ~FolderPlan() = default;
+  virtual uint32_t Count() const = 0;
+  virtual Fate FateOf(uint32_t id) const = 0;
+  // For a deleted message of two blocks or more: the message after it, when live and of one
+  // block, was stored in its last block, as the client reuses freed space. That block keeps the
+  // deleted message's bytes past the new message's end.
+  virtual bool LastBlockReused(uint32_t id) const = 0;
+  // Appends the text of message `id`; a headers-only message's too (its record gives the size).
+  virtual void AppendText(uint32_t id, std::string* out) const = 0;
+  // Appends the record of live or headers-only message `id`, its own offset left 0 (the writer
+  // fills it in). `firstBlock` is 0 for a message without blocks.
+  virtual void AppendRecord(uint32_t id, uint32_t firstBlock, uint32_t length,
+                            std::string* out) const = 0;
+};
+
+// One message of a planned folder as it was written.
+struct FolderMessage {
+  uint32_t id = 0;
+  FolderPlan::Fate fate = FolderPlan::Fate::kLive;
+  uint32_t firstBlock = 0;  // 0 for headers-only
+  uint32_t length = 0;      // the text's bytes; headers-only: the size its record gives
+  uint32_t blocks = 0;      // data blocks it took (none for headers-only)
+  Sha256Digest sha256{};    // of the text (a deleted one's as it was); zero for headers-only
+  // Deleted: whether the next message took its last block, and the ranges [begin, end) of its
+  // text that are no longer in the file (the free-list link in each block, the reused bytes).
+  bool lastBlockReused = false;
+  std::vector<std::pair<uint32_t, uint32_t>> overwritten;
+};
+
+// Writes the folder `plan` describes to `out`, which must be empty; options.seed drives only the
+// layout (options.fragmented), and the message count, size and deletion options do not apply.
+// *messages receives every message in id order. False with *error when a write failed or the
+// folder would pass 4 GiB.
+bool GenerateFolder(const GeneratorOptions& options, const FolderPlan& plan, Output& out,
+                    std::vector<FolderMessage>* messages, GeneratorStats* stats,
+                    std::string* error);
 
 }  // namespace quillon::gen
 

@@ -1,5 +1,6 @@
 #include "gen/mail_text.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string_view>
 
@@ -396,13 +397,21 @@ void AppendCommonHeaders(const MessageFields& f, std::string* out) {
   out->append("Message-ID: ");
   out->append(f.messageId);
   out->append("\r\n");
-  AppendAddressHeader("From", f.fromName, f.fromAddress, out);
+  if (f.fromNameHeader.empty()) {
+    AppendAddressHeader("From", f.fromName, f.fromAddress, out);
+  } else {
+    out->append("From: " + f.fromNameHeader + " <" + f.fromAddress + ">\r\n");
+  }
   AppendAddressHeader("To", f.toName, f.toAddress, out);
   out->append("Subject: ");
-  out->append(f.subject);
-  out->append("\r\nDate: ");
-  out->append(FormatDate(f.sentTime, f.zoneMinutes));
-  out->append("\r\nMIME-Version: 1.0\r\n");
+  out->append(f.subjectHeader.empty() ? f.subject : f.subjectHeader);
+  out->append("\r\n");
+  if (f.dateHeader) {
+    out->append("Date: ");
+    out->append(FormatDate(f.sentTime, f.zoneMinutes));
+    out->append("\r\n");
+  }
+  out->append("MIME-Version: 1.0\r\n");
 }
 
 void AppendMailerHeaders(std::string* out) {
@@ -434,6 +443,26 @@ const char kTextPartHeaders[] =
 const char kHtmlPartHeaders[] =
     "Content-Type: text/html;\r\n\tcharset=\"iso-8859-1\"\r\n"
     "Content-Transfer-Encoding: quoted-printable\r\n";
+// The text and HTML parts' headers in a charset other than the usual one.
+std::string TextPartHeaders(const MessageFields& f) {
+  if (f.charset.empty()) return kTextPartHeaders;
+  return "Content-Type: text/plain;\r\n\tcharset=\"" + f.charset +
+         "\"\r\nContent-Transfer-Encoding: 8bit\r\n";
+}
+std::string HtmlPartHeaders(const MessageFields& f) {
+  if (f.charset.empty()) return kHtmlPartHeaders;
+  return "Content-Type: text/html;\r\n\tcharset=\"" + f.charset +
+         "\"\r\nContent-Transfer-Encoding: quoted-printable\r\n";
+}
+
+// Lines an mbox writer must quote, and lines already quoted once and twice.
+const char kFromLines[] =
+    "From the notes of our last meeting, as promised:\r\n"
+    ">From the minutes: the budget stays as it is.\r\n"
+    ">>From an older thread, quoted twice.\r\n"
+    "From here on it is up to you.\r\n"
+    "\r\n";
+
 const char kMultipartPreamble[] = "This is a multi-part message in MIME format.\r\n\r\n";
 
 void AppendBoundaryLine(const std::string& boundary, bool last, std::string* out) {
@@ -443,16 +472,17 @@ void AppendBoundaryLine(const std::string& boundary, bool last, std::string* out
 }
 
 // A multipart/alternative body of about `bytes`, its Content-Type header not included.
-void AppendAlternativeParts(Rng& rng, const std::string& boundary, size_t bytes, std::string* out) {
+void AppendAlternativeParts(Rng& rng, const MessageFields& f, const std::string& boundary,
+                            size_t bytes, std::string* out) {
   std::string text;
   // The HTML twin comes out about twice as long as the text.
   AppendProse(rng, bytes / 3 + 1, 72, &text);
   AppendBoundaryLine(boundary, false, out);
-  out->append(kTextPartHeaders);
+  out->append(TextPartHeaders(f));
   out->append("\r\n");
   out->append(text);
   AppendBoundaryLine(boundary, false, out);
-  out->append(kHtmlPartHeaders);
+  out->append(HtmlPartHeaders(f));
   out->append("\r\n");
   AppendHtmlOf(text, out);
   out->append("\r\n");
@@ -463,10 +493,11 @@ void AppendAlternativeParts(Rng& rng, const std::string& boundary, size_t bytes,
 void AppendShortReply(Rng& rng, const MessageFields& f, std::string* out) {
   const size_t start = out->size();
   AppendCommonHeaders(f, out);
-  out->append("Content-Type: text/plain; charset=\"iso-8859-1\"\r\n\r\n");
+  out->append("Content-Type: text/plain; charset=\"" +
+              (f.charset.empty() ? std::string("iso-8859-1") : f.charset) + "\"\r\n\r\n");
   constexpr uint32_t kWordCount = sizeof kWords / sizeof kWords[0];
   // Keep room for the sign-off; fields are short enough that at least a word always fits.
-  const size_t signOff = f.fromName.find(' ');
+  const size_t signOff = std::min(f.fromName.find(' '), f.fromName.size());
   const std::string_view name(f.fromName.data(), signOff);
   const size_t limit = start + kSingleBlockLimit - 1 - (name.size() + 6);
   const uint32_t words = rng.Between(2, 14);
@@ -484,6 +515,24 @@ void AppendShortReply(Rng& rng, const MessageFields& f, std::string* out) {
 }
 
 }  // namespace
+
+MailboxOwner OwnerOf(uint64_t seed) {
+  const Owner o = MakeOwner(seed);
+  return {o.person.name, o.person.address, o.account, o.firstTime};
+}
+
+std::string FormatIso8601(int64_t unixSeconds) {
+  const int64_t days = unixSeconds >= 0 ? unixSeconds / 86400 : (unixSeconds - 86399) / 86400;
+  const int64_t secs = unixSeconds - days * 86400;
+  int64_t year;
+  unsigned month, day;
+  CivilFromDays(days, &year, &month, &day);
+  char text[40];
+  std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02d:%02d:%02dZ", static_cast<long long>(year),
+                month, day, static_cast<int>(secs / 3600), static_cast<int>(secs / 60 % 60),
+                static_cast<int>(secs % 60));
+  return text;
+}
 
 uint64_t UnixToFileTime(int64_t unixSeconds) {
   return static_cast<uint64_t>(unixSeconds + 11644473600) * 10000000u;
@@ -567,10 +616,11 @@ void AppendMessageText(uint64_t seed, uint32_t id, const MessageFields& f, std::
     case MessageKind::kShortReply:
       break;
     case MessageKind::kPlain:
-      out->append(kTextPartHeaders);
+      out->append(TextPartHeaders(f));
       AppendMailerHeaders(out);
       out->append("\r\n");
       AppendProse(rng, bodyTarget, 72, out);
+      if (f.fromLines) out->append(kFromLines);
       out->append("-- \r\n");
       out->append(f.fromName);
       out->append("\r\n");
@@ -581,7 +631,7 @@ void AppendMessageText(uint64_t seed, uint32_t id, const MessageFields& f, std::
       AppendMailerHeaders(out);
       out->append("\r\n");
       out->append(kMultipartPreamble);
-      AppendAlternativeParts(rng, boundary, bodyTarget, out);
+      AppendAlternativeParts(rng, f, boundary, bodyTarget, out);
       break;
     }
     case MessageKind::kMixed: {
@@ -595,10 +645,10 @@ void AppendMessageText(uint64_t seed, uint32_t id, const MessageFields& f, std::
         const std::string inner = MakeBoundary(rng, 1);
         AppendBoundaryLine(boundary, false, out);
         out->append("Content-Type: multipart/alternative;\r\n\tboundary=\"" + inner + "\"\r\n\r\n");
-        AppendAlternativeParts(rng, inner, textBytes, out);
+        AppendAlternativeParts(rng, f, inner, textBytes, out);
       } else {
         AppendBoundaryLine(boundary, false, out);
-        out->append(kTextPartHeaders);
+        out->append(TextPartHeaders(f));
         out->append("\r\n");
         AppendProse(rng, textBytes, 72, out);
       }

@@ -30,7 +30,24 @@ struct MessageFields {
   int64_t receivedTime = 0;
   int32_t zoneMinutes = 0;  // the sender's offset from UTC, shown in the Date header
   bool read = false;
+
+  // How the text's headers carry the subject and the sender's name when not as the strings
+  // above (which are what the index holds): RFC 2047 encoded-words, or 8-bit text in quotes.
+  // Empty: as above.
+  std::string subjectHeader;
+  std::string fromNameHeader;
+  std::string charset;     // the text parts' charset; empty: iso-8859-1
+  bool dateHeader = true;  // false: the message has no Date header
+  bool fromLines = false;  // plain messages: body lines that start "From ", ">From ", ">>From "
 };
+
+// Whose mailbox it is: the same person and account for every message of one seed.
+struct MailboxOwner {
+  std::string name, address;
+  std::string account;  // the mail account's server name
+  int64_t firstTime;    // Unix seconds of the first message
+};
+MailboxOwner OwnerOf(uint64_t seed);
 
 MessageFields MakeMessageFields(uint64_t seed, uint32_t id);
 
@@ -38,6 +55,9 @@ MessageFields MakeMessageFields(uint64_t seed, uint32_t id);
 void AppendMessageText(uint64_t seed, uint32_t id, const MessageFields& fields, std::string* out);
 
 std::string MessageText(uint64_t seed, uint32_t id);
+
+// "2002-06-17T20:02:30Z".
+std::string FormatIso8601(int64_t unixSeconds);
 
 // Windows FILETIME (100 ns since 1601) of a Unix time.
 uint64_t UnixToFileTime(int64_t unixSeconds);

@@ -61,6 +61,35 @@ std::string RefusedOption(char* const* argv) {
   return word;
 }
 
+bool WriteText(const std::string& path, const std::string& text, std::string* error) {
+  std::unique_ptr<FileOutput> file = FileOutput::Create(path, error);
+  return file && file->Append(text.data(), text.size(), error) && file->Close(error);
+}
+
+int RunStore(const MkdbxArgs& args, std::string* out, std::string* err) {
+  const auto start = std::chrono::steady_clock::now();
+  FolderFileSink files(args.storePath);
+  StoreManifest manifest;
+  std::string error;
+  if (!GenerateStore(args.store, files, &manifest, &error) ||
+      (!args.manifestPath.empty() &&
+       !WriteText(args.manifestPath, ManifestJsonLines(manifest), &error))) {
+    *err += std::string(kProgram) + ": " + error + "\n";
+    return kMkdbxFailed;
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const StoreStats& s = manifest.stats;
+  char summary[256];
+  std::snprintf(summary, sizeof summary,
+                ": %u files, %u folders, %u live messages, %u headers-only, %u deleted (%u also "
+                "live elsewhere), %llu bytes, %.2f s\n",
+                s.files, s.folders, s.live, s.headersOnly, s.deleted, s.deletedAlsoLive,
+                static_cast<unsigned long long>(s.bytes), seconds);
+  *out += args.storePath + summary;
+  return kMkdbxOk;
+}
+
 }  // namespace
 
 bool ParseByteCount(const std::string& text, uint64_t* value) {
@@ -92,7 +121,9 @@ bool ParseByteCount(const std::string& text, uint64_t* value) {
 
 std::string MkdbxUsage() {
   return "Usage: quillon-mkdbx [OPTION]... OUT.dbx\n"
-         "Writes a realistic Outlook Express mailbox file for tests and benchmarks.\n"
+         "   or: quillon-mkdbx --store DIR [OPTION]...\n"
+         "Writes a realistic Outlook Express mailbox file, or a whole store folder, for\n"
+         "tests and benchmarks.\n"
          "\n"
          "  --seed N          random seed, decimal or 0x hex (default 1); the same seed\n"
          "                    and options give the same file\n"
@@ -102,18 +133,26 @@ std::string MkdbxUsage() {
          "  --deleted N       also write N deleted messages\n"
          "  --manifest FILE   write the first-block offset, length and SHA-256 of every\n"
          "                    live message to FILE\n"
+         "  --store DIR       write a store folder instead: Folders.dbx and its folder\n"
+         "                    tree, a file per mail folder, Pop3uidl.dbx, Offline.dbx;\n"
+         "                    --size (about) and --messages count all its folders\n"
+         "                    together, and --manifest writes JSON Lines on every\n"
+         "                    folder, file and message (docs/generator.md)\n"
+         "  --codepage N      the store's code page: 1251 (default), 936 or 1252\n"
          "  --help            show this help\n";
 }
 
 bool ParseMkdbxArgs(const std::vector<std::string>& args, MkdbxArgs* parsed, std::string* error) {
   // Values of the long options: none is a short option.
-  enum { kSeed = 256, kSize, kMessages, kFragmented, kDeleted, kManifest };
+  enum { kSeed = 256, kSize, kMessages, kFragmented, kDeleted, kManifest, kStore, kCodePage };
   static const option kOptions[] = {{"seed", required_argument, nullptr, kSeed},
                                     {"size", required_argument, nullptr, kSize},
                                     {"messages", required_argument, nullptr, kMessages},
                                     {"fragmented", no_argument, nullptr, kFragmented},
                                     {"deleted", required_argument, nullptr, kDeleted},
                                     {"manifest", required_argument, nullptr, kManifest},
+                                    {"store", required_argument, nullptr, kStore},
+                                    {"codepage", required_argument, nullptr, kCodePage},
                                     {"help", no_argument, nullptr, 'h'},
                                     {nullptr, 0, nullptr, 0}};
   // getopt_long wants a program name first; it moves the output file behind the options.
@@ -125,7 +164,7 @@ bool ParseMkdbxArgs(const std::vector<std::string>& args, MkdbxArgs* parsed, std
   const int argc = static_cast<int>(words.size());
 
   MkdbxArgs result;
-  bool sizeGiven = false, countGiven = false;
+  bool sizeGiven = false, countGiven = false, layoutGiven = false, codePageGiven = false;
   opterr = 0;
   optind = 0;  // a fresh scan, in glibc and in the MinGW-w64 runtime alike
   for (int c; (c = getopt_long(argc, argv.data(), ":h", kOptions, nullptr)) != -1;) {
@@ -148,14 +187,6 @@ bool ParseMkdbxArgs(const std::vector<std::string>& args, MkdbxArgs* parsed, std
           *error = "--size: '" + value + "' is not a byte count such as 4096, 64K, 16M or 2G";
           return false;
         }
-        if (n > 0xFFFFFFFFu) {
-          *error = "--size: at most 4294967295 bytes; offsets in a mailbox are 32-bit";
-          return false;
-        }
-        if (n < 0xEAD4) {
-          *error = "--size: at least 60116 bytes, the size of an empty mailbox";
-          return false;
-        }
         result.options.targetBytes = n;
         sizeGiven = true;
         break;
@@ -168,6 +199,7 @@ bool ParseMkdbxArgs(const std::vector<std::string>& args, MkdbxArgs* parsed, std
         }
         if (c == kDeleted) {
           result.options.deletedMessages = static_cast<uint32_t>(n);
+          layoutGiven = true;
         } else if (n == 0) {
           *error = "--messages: give at least 1";
           return false;
@@ -179,6 +211,22 @@ bool ParseMkdbxArgs(const std::vector<std::string>& args, MkdbxArgs* parsed, std
       }
       case kFragmented:
         result.options.fragmented = true;
+        layoutGiven = true;
+        break;
+      case kStore:
+        if (value.empty()) {
+          *error = "--store: the folder name is empty";
+          return false;
+        }
+        result.storePath = value;
+        break;
+      case kCodePage:
+        if (!ParseCount(value, 0xFFFFFFFFu, &n) || (n != 1251 && n != 936 && n != 1252)) {
+          *error = "--codepage: '" + value + "' is not 1251, 936 or 1252";
+          return false;
+        }
+        result.store.codePage = static_cast<uint32_t>(n);
+        codePageGiven = true;
         break;
       case kManifest:
         if (value.empty()) {
@@ -194,6 +242,38 @@ bool ParseMkdbxArgs(const std::vector<std::string>& args, MkdbxArgs* parsed, std
         *error = "unknown option '" + RefusedOption(argv.data()) + "'";
         return false;
     }
+  }
+  const uint64_t size = result.options.targetBytes;
+  if (!result.storePath.empty()) {
+    if (argc != optind) {
+      *error = "--store writes a folder; no output file goes with it";
+      return false;
+    }
+    if (layoutGiven) {
+      *error = "--fragmented and --deleted do not apply to --store, which has its own";
+      return false;
+    }
+    if (size > (uint64_t{4} << 30)) {
+      *error = "--size: a store of at most 4G";
+      return false;
+    }
+    result.store.seed = result.options.seed;
+    result.store.targetBytes = size;
+    result.store.messageCount = result.options.messageCount;
+    *parsed = result;
+    return true;
+  }
+  if (codePageGiven) {
+    *error = "--codepage applies to --store only";
+    return false;
+  }
+  if (sizeGiven && size > 0xFFFFFFFFu) {
+    *error = "--size: at most 4294967295 bytes; offsets in a mailbox are 32-bit";
+    return false;
+  }
+  if (sizeGiven && size < 0xEAD4) {
+    *error = "--size: at least 60116 bytes, the size of an empty mailbox";
+    return false;
   }
   if (argc - optind != 1) {
     *error = optind == argc ? "no output file given" : "more than one output file given";
@@ -231,6 +311,7 @@ int RunMkdbx(const std::vector<std::string>& args, std::string* out, std::string
     *out += MkdbxUsage();
     return kMkdbxOk;
   }
+  if (!parsed.storePath.empty()) return RunStore(parsed, out, err);
   const auto start = std::chrono::steady_clock::now();
   std::unique_ptr<FileOutput> file = FileOutput::Create(parsed.outputPath, &error);
   std::vector<ManifestEntry> manifest;
@@ -251,9 +332,7 @@ int RunMkdbx(const std::vector<std::string>& args, std::string* out, std::string
     return kMkdbxFailed;
   }
   if (!parsed.manifestPath.empty()) {
-    std::unique_ptr<FileOutput> list = FileOutput::Create(parsed.manifestPath, &error);
-    const std::string text = FormatManifest(manifest, parsed);
-    if (!list || !list->Append(text.data(), text.size(), &error) || !list->Close(&error)) {
+    if (!WriteText(parsed.manifestPath, FormatManifest(manifest, parsed), &error)) {
       *err += std::string(kProgram) + ": " + error + "\n";
       return kMkdbxFailed;
     }

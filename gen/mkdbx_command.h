@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "gen/generator.h"
+#include "gen/store.h"
 
 namespace quillon::gen {
 
@@ -18,10 +19,15 @@ struct MkdbxArgs {
   GeneratorOptions options;
   std::string outputPath;
   std::string manifestPath;  // empty: no manifest
+  // With --store: the store folder to write, and its options (seed, size and count come from
+  // the same options as for one file).
+  std::string storePath;
+  StoreOptions store;
   bool help = false;
 };
 
-// Parses the arguments after the program name. Without --size or --messages, 100 messages.
+// Parses the arguments after the program name. Without --size or --messages, 100 messages (a
+// store: 300).
 // False on bad usage, with *error saying what is wrong (no program name, no newline).
 bool ParseMkdbxArgs(const std::vector<std::string>& args, MkdbxArgs* parsed, std::string* error);
 

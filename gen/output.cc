@@ -76,4 +76,37 @@ bool FileOutput::Close(std::string* error) {
   return flushed && closed;
 }
 
+Output* MemoryFileSink::Begin(const std::string& name, std::string*) {
+  current_ = name;
+  output_ = std::make_unique<MemoryOutput>();
+  return output_.get();
+}
+
+bool MemoryFileSink::End(std::string*) {
+  if (output_) files_[current_] = output_->bytes();
+  output_.reset();
+  return true;
+}
+
+FolderFileSink::~FolderFileSink() {
+  if (file_) {
+    std::string ignored;
+    file_->Close(&ignored);
+  }
+}
+
+Output* FolderFileSink::Begin(const std::string& name, std::string* error) {
+  if (!folderMade_ && !MakeFolder(folder_, error)) return nullptr;
+  folderMade_ = true;
+  file_ = FileOutput::Create(folder_ + "/" + name, error);
+  return file_.get();
+}
+
+bool FolderFileSink::End(std::string* error) {
+  if (!file_) return true;
+  const bool closed = file_->Close(error);
+  file_.reset();
+  return closed;
+}
+
 }  // namespace quillon::gen

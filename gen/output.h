@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -63,6 +64,46 @@ class FileOutput final : public Output {
   std::vector<uint8_t> buffer_;
   uint64_t flushed_ = 0;  // bytes already handed to the file
   uint64_t size_ = 0;
+};
+
+// Where the files of a whole store go, one at a time: a folder on disk, or memory for tests.
+class FileSink {
+ public:
+  virtual ~FileSink() = default;
+  // Starts the file `name` (UTF-8, no folder part); its bytes go to the returned Output, which
+  // stays valid until End. Null on failure, with *error.
+  virtual Output* Begin(const std::string& name, std::string* error) = 0;
+  // Completes the file begun last. False when it could not be committed.
+  virtual bool End(std::string* error) = 0;
+};
+
+class MemoryFileSink final : public FileSink {
+ public:
+  Output* Begin(const std::string& name, std::string* error) override;
+  bool End(std::string* error) override;
+
+  // The files by name.
+  const std::map<std::string, std::string>& files() const { return files_; }
+
+ private:
+  std::map<std::string, std::string> files_;
+  std::string current_;
+  std::unique_ptr<MemoryOutput> output_;
+};
+
+class FolderFileSink final : public FileSink {
+ public:
+  // Files go into `folder`, which is created when missing (its parent must exist).
+  explicit FolderFileSink(std::string folder) : folder_(std::move(folder)) {}
+  ~FolderFileSink() override;
+
+  Output* Begin(const std::string& name, std::string* error) override;
+  bool End(std::string* error) override;
+
+ private:
+  std::string folder_;
+  bool folderMade_ = false;
+  std::unique_ptr<FileOutput> file_;
 };
 
 }  // namespace quillon::gen

@@ -1,5 +1,6 @@
 // The generator's one seam to the operating system: a file created for writing, written at
-// explicit positions. system_file_posix.cc and system_file_win32.cc implement it.
+// explicit positions, and a folder to put files in. system_file_posix.cc and
+// system_file_win32.cc implement it.
 #ifndef QUILLON_GEN_SYSTEM_FILE_H_
 #define QUILLON_GEN_SYSTEM_FILE_H_
 
@@ -31,6 +32,10 @@ class SystemFile {
   bool open_ = true;
   std::string path_;  // for messages
 };
+
+// Creates the folder `path` (UTF-8), its parent being there already. True when it exists
+// afterwards, made now or before; false with *error otherwise.
+bool MakeFolder(const std::string& path, std::string* error);
 
 }  // namespace quillon::gen
 

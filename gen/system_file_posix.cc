@@ -1,6 +1,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "gen/system_file.h"
@@ -49,6 +50,15 @@ bool SystemFile::Close(std::string* error) {
     return false;
   }
   return true;
+}
+
+bool MakeFolder(const std::string& path, std::string* error) {
+  if (mkdir(path.c_str(), 0777) == 0) return true;
+  const int code = errno;
+  struct stat st;
+  if (code == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+  *error = Describe(path, "cannot create the folder", code == EEXIST ? ENOTDIR : code);
+  return false;
 }
 
 }  // namespace quillon::gen

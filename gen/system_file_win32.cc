@@ -72,4 +72,17 @@ bool SystemFile::Close(std::string* error) {
   return true;
 }
 
+bool MakeFolder(const std::string& path, std::string* error) {
+  const std::wstring wide = Widen(path);
+  if (CreateDirectoryW(wide.c_str(), nullptr)) return true;
+  const DWORD code = GetLastError();
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (code == ERROR_ALREADY_EXISTS && attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return true;
+  }
+  *error = Describe(path, "cannot create the folder", code);
+  return false;
+}
+
 }  // namespace quillon::gen
