@@ -5,7 +5,6 @@
 #include "cli/export_command.h"
 #include "cli/platform.h"
 #include "cli/windows_text.h"
-#include "engine/file_io.h"
 
 namespace quillon {
 
@@ -73,8 +72,6 @@ std::string EnginePath(const std::string& path) {
   }
   return FromPath(p.make_preferred());
 }
-
-FileSystem* SystemFiles() { return PlatformFileSystem(); }
 
 bool ProbeCreate(const fs::path& folder, bool asFolder, std::string* reason) {
   const std::wstring name =
