@@ -280,6 +280,11 @@ std::string FailureLine(const std::string& path, const ExportFailure& failure, u
       return after + "cannot create files in " + FolderForDisplay(folder) + ": " + failure.reason;
     case ExportFailure::kWriteFile:
       return after + "cannot write " + failure.path + ": " + failure.reason;
+    // MERGE: the engine's two new kinds, once it has them (names as the engine gives them):
+    //   case ExportFailure::<read error>:
+    //     return after + CannotReadWords(path, failure.<offset>, failure.reason);
+    //   case ExportFailure::<mailbox changed>:
+    //     return after + kChangedWords;
     default:
       return after + "the file numbers ran out";
   }
@@ -302,6 +307,12 @@ StopReport ReportOf(StopCause cause) {
 }
 
 }  // namespace
+
+std::string CannotReadWords(const std::string& path, uint64_t offset, const std::string& reason) {
+  char at[24];
+  std::snprintf(at, sizeof at, "0x%llX", static_cast<unsigned long long>(offset));
+  return "cannot read " + path + " at offset " + at + ": " + reason;
+}
 
 void RequestStop(StopCause cause) {
   int none = static_cast<int>(StopCause::kNone);

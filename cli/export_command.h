@@ -2,6 +2,7 @@
 #ifndef QUILLON_CLI_EXPORT_COMMAND_H_
 #define QUILLON_CLI_EXPORT_COMMAND_H_
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -51,6 +52,12 @@ enum class StopCause { kNone, kInterrupt, kHangUp, kTerminate };
 // export to stop at once. The export then removes the message it was writing.
 void RequestStop(StopCause cause);
 StopCause StopRequested();
+
+// What follows "PATH: failed after N messages: " when the engine could not read the mailbox:
+// "cannot read Inbox.dbx at offset 0x1A2B00: Input/output error"; and when the mailbox shrank
+// under the export.
+std::string CannotReadWords(const std::string& path, uint64_t offset, const std::string& reason);
+inline constexpr char kChangedWords[] = "changed while it was being exported";
 
 // Runs the export and returns the exit status. Each mailbox's result goes to `out`, errors to
 // `err`; the progress line, when `progress` is set, to `err` (a terminal).

@@ -61,6 +61,13 @@ TEST(CliArgumentsTest, OptionForms) {
   }
 }
 
+TEST(CliWordsTest, AReadFailureNamesTheOffsetInHexadecimal) {
+  EXPECT_EQ(CannotReadWords("Inbox.dbx", 0x1A2B00, "Input/output error"),
+            "cannot read Inbox.dbx at offset 0x1A2B00: Input/output error");
+  EXPECT_EQ(CannotReadWords("mail/Big.dbx", 0xFFFFFFF0u, "Input/output error"),
+            "cannot read mail/Big.dbx at offset 0xFFFFFFF0: Input/output error");
+}
+
 TEST(CliMailboxesTest, SameNamesClashAndTheSameFileCountsOnce) {
   test::TempFolder tmp("clash");
   ASSERT_FALSE(tmp.path().empty());
