@@ -13,9 +13,9 @@ namespace quillon {
 
 namespace {
 
-extern "C" void OnStopSignal(int signal) {
-  RequestStop(signal == SIGHUP    ? StopCause::kHangUp
-              : signal == SIGTERM ? StopCause::kTerminate
+extern "C" void OnStopSignal(int number) {
+  RequestStop(number == SIGHUP    ? StopCause::kHangUp
+              : number == SIGTERM ? StopCause::kTerminate
                                   : StopCause::kInterrupt);
 }
 
@@ -34,10 +34,10 @@ void InstallStopHandlers() {
   sigemptyset(&stop.sa_mask);
   // A second signal of the same kind ends the process at once, should a read never return.
   stop.sa_flags = SA_RESETHAND;
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
     struct sigaction before;
-    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
-    sigaction(signal, &stop, nullptr);
+    if (sigaction(number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    sigaction(number, &stop, nullptr);
   }
 }
 
