@@ -2,12 +2,16 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -44,15 +48,26 @@ class CliTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir = pattern;
   }
-  void TearDown() override { fs::remove_all(dir); }
+  void TearDown() override {
+    if (readOnlyMounted) umount((dir / "ro").c_str());
+    fs::remove_all(dir);
+  }
 
-  // Starts the command in `dir` with its output in files; returns its pid.
-  pid_t Start(const std::vector<std::string>& args) {
+  // Starts the command in `dir` with its output in files, or its standard output a pipe whose
+  // reader is gone; returns its pid. Signals are as a shell leaves them.
+  pid_t Start(const std::vector<std::string>& args, bool closedStdout = false) {
     const pid_t pid = fork();
     if (pid == 0) {
+      for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) signal(s, SIG_DFL);
       if (chdir(dir.c_str()) != 0) _exit(99);
-      const int out = open((dir / ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      int out = open((dir / ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       const int err = open((dir / ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (closedStdout) {
+        int ends[2];
+        if (pipe(ends) != 0) _exit(97);
+        close(ends[0]);
+        out = ends[1];
+      }
       dup2(out, 1);
       dup2(err, 2);
       std::vector<char*> argv{const_cast<char*>(QUILLON_BINARY)};
@@ -63,11 +78,24 @@ class CliTest : public ::testing::Test {
     }
     return pid;
   }
+  // Waits at most 30 s; a command that has not ended by then is killed and reported as kHung.
+  static constexpr int kHung = -2;
   Result Wait(pid_t pid) {
     Result r;
     int status = 0;
-    waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        r.status = kHung;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (r.status != kHung) {
+      r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+    }
     r.out = Slurp(dir / ".out");
     r.err = Slurp(dir / ".err");
     return r;
@@ -86,7 +114,45 @@ class CliTest : public ::testing::Test {
     return texts;
   }
 
+  // Makes dir/ro a folder in which no file can be created: a read-only tmpfs for root (whom
+  // permissions do not stop), else a folder without write permission. Returns what creating a
+  // file there fails with; empty when neither could be done.
+  std::string MakeReadOnlyFolder() {
+    const fs::path ro = dir / "ro";
+    fs::create_directory(ro);
+    if (geteuid() == 0) {
+      if (mount("tmpfs", ro.c_str(), "tmpfs", MS_RDONLY, "size=16k") != 0) return "";
+      readOnlyMounted = true;
+      return std::strerror(EROFS);
+    }
+    fs::permissions(ro, fs::perms::owner_read | fs::perms::owner_exec);
+    return std::strerror(EACCES);
+  }
+
+  // Every file in `folder` is a whole message of `texts`, named as the export names it: no
+  // temporary file, no partial one. Returns how many there are.
+  size_t CheckWholeMessages(const fs::path& folder, const std::string& mailbox,
+                            const std::vector<std::string>& texts) {
+    size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      const std::string name = entry.path().filename().string();
+      const std::string prefix = mailbox + "-";
+      size_t n = 0;
+      if (name.rfind(prefix, 0) == 0 && name.size() > prefix.size() + 4 &&
+          name.compare(name.size() - 4, 4, ".eml") == 0) {
+        n = std::strtoul(name.c_str() + prefix.size(), nullptr, 10);
+      }
+      EXPECT_TRUE(n >= 1 && n <= texts.size()) << "unexpected file " << name;
+      if (n >= 1 && n <= texts.size()) {
+        EXPECT_EQ(Slurp(entry.path()), texts[n - 1]) << name;
+      }
+      ++files;
+    }
+    return files;
+  }
+
   fs::path dir;
+  bool readOnlyMounted = false;
 };
 
 TEST_F(CliTest, ExportsEveryMailboxOfAFolderInNameOrder) {
@@ -112,25 +178,92 @@ TEST_F(CliTest, ExportsEveryMailboxOfAFolderInNameOrder) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir / "backup/new"), {}), 5);
 }
 
-TEST_F(CliTest, FailuresAreReportedAndTheRestIsExported) {
+// Each kind of line, and the stream it reaches: results on standard output (none with -q),
+// every error on standard error. Also what a run refuses before it writes anything.
+TEST_F(CliTest, EachLineReachesItsStream) {
   WriteMailbox(dir / "Inbox.dbx", 1);
-  const Result r = Run({"export", "missing.dbx", "Inbox.dbx"});
-  EXPECT_EQ(r.status, kExitFailed);
-  EXPECT_EQ(r.out,
-            "missing.dbx: cannot be opened: No such file or directory\n"
-            "Inbox.dbx: 1 message written\n");
-  EXPECT_TRUE(fs::exists(dir / "Inbox.dbx-1.eml"));  // the current folder by default
-
-  // Quiet keeps only the failure.
-  const Result q = Run({"export", "-q", "missing.dbx", "Inbox.dbx"});
-  EXPECT_EQ(q.status, kExitFailed);
-  EXPECT_EQ(q.out, "missing.dbx: cannot be opened: No such file or directory\n");
-
-  // An output folder that cannot be made.
+  fs::create_directory(dir / "a");
+  WriteMailbox(dir / "a" / "Inbox.dbx", 2);
+  Spit(dir / "Empty.dbx", MailboxBuilder(4096).bytes);
+  Spit(dir / "odd.dbx", "not a mailbox, though named like one");
+  fs::create_directory(dir / "plain");
+  fs::create_directory(dir / "pipes");
+  ASSERT_EQ(mkfifo((dir / "pipes" / "x.dbx").c_str(), 0644), 0);
   Spit(dir / "blocker", "x");
-  const Result b = Run({"export", "-o", "blocker/sub", "Inbox.dbx"});
-  EXPECT_EQ(b.status, kExitFailed);
-  EXPECT_NE(b.out.find("cannot create the output folder blocker/sub"), std::string::npos);
+  const std::string readOnly = MakeReadOnlyFolder();
+  const std::string written = "Inbox.dbx: 1 message written\n";
+  const std::string missing = "missing.dbx: cannot be opened: No such file or directory\n";
+  const std::string clash =
+      "quillon: Inbox.dbx and a/Inbox.dbx would both write Inbox.dbx-1.eml, -2.eml, ... into "
+      "out\n"
+      "quillon: nothing was written; export mailboxes of the same name into different folders, "
+      "one run each (-o DIR)\n";
+  const std::string blocked = "quillon: cannot create the output folder blocker/sub: " +
+                              std::string(std::strerror(ENOTDIR)) + "\n";
+
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string out, err;
+  } cases[] = {
+      {{"export", "-o", "out", "Inbox.dbx", "Empty.dbx", "odd.dbx", "plain", "missing.dbx"},
+       kExitFailed,
+       "plain: no .dbx files in this folder\n" + written + "Empty.dbx: no messages found\n" +
+           "odd.dbx: no messages found (not an Outlook Express mailbox file)\n",
+       missing},
+      {{"export", "-q", "-o", "out", "Inbox.dbx", "Empty.dbx", "odd.dbx", "plain", "missing.dbx"},
+       kExitFailed,
+       "",
+       missing},
+      // Neither a FIFO in a folder nor a device is opened as a mailbox.
+      {{"export", "-o", "out", "pipes", "/dev/null", "Inbox.dbx"},
+       kExitFailed,
+       written,
+       "pipes/x.dbx: cannot be opened: not a regular file\n"
+       "/dev/null: cannot be opened: not a regular file\n"},
+      {{"export", "-o", "out", "Inbox.dbx", "a/Inbox.dbx"}, kExitUsage, "", clash},
+      {{"export", "-q", "-n", "-o", "out", "Inbox.dbx", "a"}, kExitUsage, "", clash},
+      {{"export", "-o", "blocker/sub", "Inbox.dbx"}, kExitFailed, "", blocked},
+      {{"export", "-n", "-o", "blocker/sub", "Inbox.dbx"}, kExitFailed, "", blocked},
+      {{"export", "-n", "-o", "fresh/deeper", "Inbox.dbx"},
+       kExitOk,
+       "Inbox.dbx: 1 message would be written (592 bytes)\n",
+       ""},
+      {{"export", "-o", "ro", "Inbox.dbx"},
+       kExitFailed,
+       "",
+       "Inbox.dbx: failed after 0 messages: cannot create files in ro/: " + readOnly + "\n"},
+      {{"export", "-q", "-n", "-o", "ro/", "Inbox.dbx"},
+       kExitFailed,
+       "",
+       "quillon: cannot create files in ro/: " + readOnly + "\n"},
+      {{"export", "-n", "-o", "ro/new", "Inbox.dbx"},
+       kExitFailed,
+       "",
+       "quillon: cannot create the output folder ro/new: " + readOnly + "\n"},
+      {{"export", "-q", "--bogus", "Inbox.dbx"},
+       kExitUsage,
+       "",
+       "quillon: unknown option '--bogus'\nTry 'quillon --help' for more information.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const bool needsReadOnly = std::any_of(
+        c.args.begin(), c.args.end(), [](const std::string& a) { return a.rfind("ro", 0) == 0; });
+    if (needsReadOnly && readOnly.empty()) {
+      ADD_FAILURE() << "no read-only folder could be made";
+      continue;
+    }
+    fs::remove_all(dir / "out");
+    const Result r = Run(c.args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_FALSE(fs::exists(dir / "fresh"));  // a dry run creates no folder
+    if (c.status == kExitUsage) {
+      EXPECT_FALSE(fs::exists(dir / "out"));  // refused before anything was written
+    }
+  }
 }
 
 TEST_F(CliTest, DryRunCreatesNothing) {
@@ -161,78 +294,79 @@ TEST_F(CliTest, UsageHelpAndVersion) {
   EXPECT_EQ(version.out.rfind("quillon ", 0), 0u);
 }
 
-TEST_F(CliTest, CtrlCStopsAfterTheCurrentMessage) {
+// Ctrl-C, SIGTERM and SIGHUP stop the export at once, each with its own status; every file left
+// is a whole message under its final name, and the mailboxes not yet begun are left out.
+TEST_F(CliTest, StopSignalsLeaveOnlyWholeMessages) {
   // Enough messages that the export is still running when the signal comes.
   const auto texts = WriteMailbox(dir / "Big.dbx", 60000);
   WriteMailbox(dir / "Later.dbx", 2);
-  const pid_t pid = Start({"export", "-o", "out", "Big.dbx", "Later.dbx"});
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!fs::exists(dir / "out/Big.dbx-10.eml") && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const struct {
+    int signal, status;
+    std::string said;
+  } cases[] = {
+      {SIGINT, kExitInterrupted, "quillon: interrupted at Big.dbx (mailbox 1 of 2); the "},
+      {SIGTERM, kExitTerminated, "quillon: terminated (SIGTERM) at Big.dbx (mailbox 1 of 2); the "},
+      {SIGHUP, kExitHangUp, "quillon: hung up (SIGHUP) at Big.dbx (mailbox 1 of 2); the "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.signal);
+    const fs::path out = dir / ("out" + std::to_string(c.signal));
+    const pid_t pid = Start({"export", "-o", out.filename().string(), "Big.dbx", "Later.dbx"});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!fs::exists(out / "Big.dbx-10.eml") && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    kill(pid, c.signal);
+    const Result r = Wait(pid);
+    ASSERT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_EQ(r.out.rfind("Big.dbx: stopped after ", 0), 0u) << r.out;
+    EXPECT_EQ(r.err.rfind(c.said, 0), 0u) << r.err;
+    EXPECT_FALSE(fs::exists(out / "Later.dbx-1.eml"));
+    const size_t files = CheckWholeMessages(out, "Big.dbx", texts);
+    EXPECT_GE(files, 10u);
+    EXPECT_LT(files, texts.size());
   }
-  kill(pid, SIGINT);
-  const Result r = Wait(pid);
-  ASSERT_EQ(r.status, kExitInterrupted) << r.out;
-  EXPECT_NE(r.out.find("Big.dbx: stopped after "), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("quillon: interrupted at Big.dbx (mailbox 1 of 2)"), std::string::npos);
-  EXPECT_FALSE(fs::exists(dir / "out/Later.dbx-1.eml"));
-  // Every file written is whole.
-  size_t files = 0;
-  for (const auto& entry : fs::directory_iterator(dir / "out")) {
-    const std::string name = entry.path().filename().string();
-    const int n = std::stoi(name.substr(name.rfind('-') + 1));
-    ASSERT_EQ(Slurp(entry.path()), texts[n - 1]) << name;
-    ++files;
-  }
-  EXPECT_GE(files, 10u);
-  EXPECT_LT(files, texts.size());
 }
 
-TEST(CliArgumentsTest, OptionForms) {
-  using Args = std::vector<std::string>;
-  // Short options group, options and paths mix, and "--" ends the options.
-  const struct {
-    Args args;
-    std::string folder;
-    Args paths;
-  } runs[] = {
-      {{"export", "-q", "--output=x", "-n", "--", "-odd.dbx"}, "x", {"-odd.dbx"}},
-      {{"export", "-qn", "-o", "out", "x.dbx"}, "out", {"x.dbx"}},
-      {{"export", "a", "-qno", "out", "b", "-"}, "out", {"a", "b", "-"}},
-  };
-  for (const auto& r : runs) {
-    SCOPED_TRACE(::testing::PrintToString(r.args));
-    ExportOptions o;
-    std::string error;
-    ASSERT_EQ(ParseArguments(r.args, &o, &error), ParseOutcome::kRun) << error;
-    EXPECT_EQ(o.outputFolder, r.folder);
-    EXPECT_EQ(o.paths, r.paths);
-    EXPECT_TRUE(o.quiet && o.dryRun);
+// Ctrl-C reaches the search too: a mailbox without messages, interrupted while it is searched,
+// is reported as stopped, not as empty.
+TEST_F(CliTest, CtrlCStopsTheSearch) {
+  const fs::path sparse = dir / "Sparse.dbx";
+  Spit(sparse, "");
+  fs::resize_file(sparse, uint64_t{2} << 30);  // 2 GiB of holes: a long search, no message
+  const pid_t pid = Start({"export", "-o", "out", "Sparse.dbx"});
+  // Signal once the command has the mailbox open, so the signal comes during the search.
+  const fs::path fds = "/proc/" + std::to_string(pid) + "/fd";
+  bool open = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!open && std::chrono::steady_clock::now() < deadline) {
+    std::error_code ec;
+    for (fs::directory_iterator it(fds, ec), end; !ec && it != end; it.increment(ec)) {
+      open = open || fs::read_symlink(it->path(), ec) == sparse;
+    }
   }
+  ASSERT_TRUE(open);
+  kill(pid, SIGINT);
+  const Result r = Wait(pid);
+  EXPECT_EQ(r.status, kExitInterrupted);
+  EXPECT_EQ(r.out, "Sparse.dbx: stopped after 0 messages\n");
+  EXPECT_EQ(r.err,
+            "quillon: interrupted at Sparse.dbx (mailbox 1 of 1); the 0 files written so far "
+            "are whole\n");
+}
 
-  const struct {
-    Args args;
-    ParseOutcome outcome;
-    std::string error;
-  } others[] = {
-      {{"export", "-oy", "a", "--help"}, ParseOutcome::kHelp, ""},
-      {{"export", "a", "-V"}, ParseOutcome::kVersion, ""},
-      {{"export", "--output=", "a"},
-       ParseOutcome::kUsageError,
-       "the output folder must not be empty"},
-      {{"export", "-q"}, ParseOutcome::kUsageError, "no mailbox file or folder given"},
-      {{"export", "a", "-o"}, ParseOutcome::kUsageError, "option '-o' needs a folder"},
-      {{"export", "a", "--output"}, ParseOutcome::kUsageError, "option '--output' needs a folder"},
-      {{"export", "-xq", "a"}, ParseOutcome::kUsageError, "unknown option '-x'"},
-      {{"export", "--quiet", "-qx", "a"}, ParseOutcome::kUsageError, "unknown option '-x'"},
-      {{"export", "--quiet=1", "a"}, ParseOutcome::kUsageError, "unknown option '--quiet=1'"},
-  };
-  for (const auto& c : others) {
-    SCOPED_TRACE(::testing::PrintToString(c.args));
-    ExportOptions o;
-    std::string error;
-    EXPECT_EQ(ParseArguments(c.args, &o, &error), c.outcome);
-    EXPECT_EQ(error, c.error);
+// A reader that goes away (`quillon export ... | head -1`) ends the printing, not the export.
+TEST_F(CliTest, AClosedStandardOutputDoesNotStopTheExport) {
+  const auto first = WriteMailbox(dir / "A.dbx", 2);
+  const auto second = WriteMailbox(dir / "B.dbx", 3, 7);
+  const Result r = Wait(Start({"export", "-o", "out", "A.dbx", "B.dbx"}, true));
+  EXPECT_EQ(r.status, kExitOk);
+  EXPECT_EQ(r.err, "");
+  for (size_t i = 0; i < first.size(); ++i) {
+    EXPECT_EQ(Slurp(dir / "out" / ("A.dbx-" + std::to_string(i + 1) + ".eml")), first[i]);
+  }
+  for (size_t i = 0; i < second.size(); ++i) {
+    EXPECT_EQ(Slurp(dir / "out" / ("B.dbx-" + std::to_string(i + 1) + ".eml")), second[i]);
   }
 }
 

@@ -2,17 +2,20 @@
 #ifndef QUILLON_CLI_EXPORT_COMMAND_H_
 #define QUILLON_CLI_EXPORT_COMMAND_H_
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 namespace quillon {
 
-// Exit statuses, as scripts expect of Unix tools.
+// Exit statuses, as scripts expect of Unix tools: a stop by a signal gives 128 + its number.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 2;         // some mailbox could not be exported
-inline constexpr int kExitUsage = 64;         // EX_USAGE
-inline constexpr int kExitInterrupted = 130;  // 128 + SIGINT
+inline constexpr int kExitUsage = 64;         // EX_USAGE; also a run refused before it began
+inline constexpr int kExitHangUp = 129;       // SIGHUP (on Windows: the console was closed)
+inline constexpr int kExitInterrupted = 130;  // SIGINT, Ctrl-C
+inline constexpr int kExitTerminated = 143;   // SIGTERM
 
 struct ExportOptions {
   std::string outputFolder = ".";
@@ -29,16 +32,36 @@ ParseOutcome ParseArguments(const std::vector<std::string>& args, ExportOptions*
 
 // The mailbox files that `paths` name: a file as given, a folder as its *.dbx files (the
 // extension in any case), sorted by name. A folder without any gives *emptyFolders an entry.
+// Paths are UTF-8; listing a folder opens none of its files.
 std::vector<std::string> ListMailboxes(const std::vector<std::string>& paths,
                                        std::vector<std::string>* emptyFolders);
 
-// Set from a signal handler; the export stops at the next message file.
-void RequestInterrupt();
-bool InterruptRequested();
+// Two mailboxes of one run whose messages would get the same file names in the output folder.
+struct NameClash {
+  std::string first, second;
+};
+// All mailboxes of a run write into one folder, so two of the same file name (as the output
+// folder's file system compares names) would overwrite each other's messages: returns each such
+// pair. The same file named twice (a folder and a file in it, say) would only write the same
+// files again: its later mentions are removed from *mailboxes instead.
+std::vector<NameClash> DropRepeatsAndFindClashes(std::vector<std::string>* mailboxes);
 
-// Runs the export and returns the exit status. Lines go to `out`; the progress line, when
-// `progress` is set, to `status` (a terminal).
-int RunExport(const ExportOptions& options, std::FILE* out, std::FILE* status, bool progress);
+// Why the command stops early: a signal, or on Windows a console event.
+enum class StopCause { kNone, kInterrupt, kHangUp, kTerminate };
+// Safe from a signal handler and from any thread: records the first cause and asks the running
+// export to stop at once. The export then removes the message it was writing.
+void RequestStop(StopCause cause);
+StopCause StopRequested();
+
+// What follows "PATH: failed after N messages: " when the engine could not read the mailbox:
+// "cannot read Inbox.dbx at offset 0x1A2B00: Input/output error"; and when the mailbox shrank
+// under the export.
+std::string CannotReadWords(const std::string& path, uint64_t offset, const std::string& reason);
+inline constexpr char kChangedWords[] = "changed while it was being exported";
+
+// Runs the export and returns the exit status. Each mailbox's result goes to `out`, errors to
+// `err`; the progress line, when `progress` is set, to `err` (a terminal).
+int RunExport(const ExportOptions& options, std::FILE* out, std::FILE* err, bool progress);
 
 extern const char kUsage[];
 
