@@ -83,14 +83,14 @@ class DryRunFileSystem final : public FileSystem {
   std::unique_ptr<InputFile> OpenForReading(const std::string& path, std::string* error) override {
     return PlatformFileSystem()->OpenForReading(path, error);
   }
-  std::unique_ptr<OutputFile> CreateOrTruncate(const std::string&, std::string*) override {
+  std::unique_ptr<OutputFile> CreateReplacing(const std::string&, std::string*) override {
     class Discard final : public OutputFile {
       bool Write(const void*, size_t, std::string*) override { return true; }
       bool Close(std::string*) override { return true; }
+      bool Place(std::string*) override { return true; }
     };
     return std::make_unique<Discard>();
   }
-  bool Remove(const std::string&) override { return true; }
 };
 
 // The live status line on a terminal: redrawn at most ten times a second, erased when done.

@@ -1,6 +1,7 @@
 #include "engine/block_reader.h"
 
 #include <algorithm>
+#include <string>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -36,7 +37,10 @@ bool BlockReader::KnownToEndBefore(uint64_t end) const {
 void BlockReader::Fill(Buffer* b, size_t capacity, uint64_t offset) {
   if (b->bytes.size() < capacity) b->bytes.resize(capacity);
   b->start = offset;
-  b->valid = file_ ? file_->ReadAt(offset, b->bytes.data(), capacity) : 0;
+  // A failed read keeps what arrived before the failure; the file's owner sees the failure.
+  std::string error;
+  b->valid = 0;
+  if (file_) file_->ReadAt(offset, b->bytes.data(), capacity, &b->valid, &error);
   // A file that grew between reads may hand back more than asked of a misbehaving reader; never
   // trust a count beyond the buffer.
   b->valid = std::min(b->valid, capacity);
@@ -154,8 +158,9 @@ uint32_t BlockReader::FindSelfWord(const uint8_t* bytes, uint64_t base, uint32_t
 }
 
 bool BlockReader::ReadExact(uint64_t offset, void* buffer, size_t size) {
-  if (!file_) return false;
-  return file_->ReadAt(offset, buffer, size) == size;
+  size_t got = 0;
+  std::string error;
+  return file_ && file_->ReadAt(offset, buffer, size, &got, &error) && got == size;
 }
 
 }  // namespace quillon

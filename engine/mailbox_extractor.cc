@@ -26,7 +26,7 @@ CMailboxExtractor::CMailboxExtractor(quillon::FileSystem* files) : m_files(files
 CMailboxExtractor::~CMailboxExtractor() { Reset(); }
 
 BlockSource* CMailboxExtractor::OpenBlockSource() {
-  quillon::InputFile* file = m_hFile.get();
+  quillon::InputFile* file = &m_input;
   if (m_pChosenSource != nullptr && m_pChosenSource->Open(file, m_nFileSize, &m_abort)) {
     return m_pChosenSource;
   }
@@ -60,15 +60,28 @@ bool CMailboxExtractor::IsChainStart(uint32_t p, const BlockFacts& facts, bool s
   return true;
 }
 
+bool CMailboxExtractor::ReadFailed() {
+  using Problem = quillon::CheckedInput::Problem;
+  if (m_input.problem() == Problem::kNone) return false;
+  m_failure =
+      ExportFailure{m_input.problem() == Problem::kReadError ? ExportFailure::kReadMailbox
+                                                             : ExportFailure::kMailboxChanged,
+                    m_strMailboxPath, m_input.reason(), m_input.problemOffset()};
+  return true;
+}
+
 int CMailboxExtractor::OpenMailbox(const char* mailboxPath, const char* backupFolder) {
   m_strMailboxPath = mailboxPath;
-  const char* name = std::strrchr(mailboxPath, quillon::kPathSeparator);
+  const size_t separator = m_strMailboxPath.find_last_of(quillon::kPathSeparators);
   m_strPrefix = backupFolder;
   m_strPrefix += quillon::kPathSeparator;
-  m_strPrefix += name ? name + 1 : mailboxPath;
+  m_nameAt = m_strPrefix.size();
+  m_strPrefix.append(m_strMailboxPath, separator == std::string::npos ? 0 : separator + 1);
 
   CloseBlockSource();
+  m_input.Attach(nullptr, 0);
   m_hFile.reset();
+  m_bSignature = false;
   std::string reason;
   m_hFile = m_files->OpenForReading(m_strMailboxPath, &reason);
   if (!m_hFile) {
@@ -76,7 +89,12 @@ int CMailboxExtractor::OpenMailbox(const char* mailboxPath, const char* backupFo
     return quillon::kExportError;
   }
   m_nPos = 0;
-  m_nFileSize = m_hFile->SizeLow32();
+  m_nFileSize = quillon::CappedSize(m_hFile->Size());
+  m_input.Attach(m_hFile.get(), m_nFileSize);
+  uint8_t head[4];
+  size_t got = 0;
+  m_bSignature = m_input.ReadAt(0, head, sizeof head, &got, &reason) && got == sizeof head &&
+                 std::memcmp(head, "\xCF\xAD\x12\xFE", sizeof head) == 0;
   m_blocks = OpenBlockSource();
   m_messages.Reserve(m_nFileSize / kTypicalBlockSpan + 16);
 
@@ -90,6 +108,7 @@ int CMailboxExtractor::OpenMailbox(const char* mailboxPath, const char* backupFo
     }
     p = next;
   }
+  if (ReadFailed()) return quillon::kExportError;
   // A start accepted at offset 0 leaves m_nPos at 0 and so counts as none.
   return m_nPos != 0 ? 0 : 1;
 }
@@ -185,20 +204,25 @@ bool CMailboxExtractor::Flush(OutputFile* out, const std::string& path) {
 
 bool CMailboxExtractor::CopyMessage(size_t entry, OutputFile* out, const std::string& path) {
   bool ok = true;
+  // What the message holds so far: never more than the mailbox file, however its blocks overlap.
+  uint64_t copied = 0;
   m_messages.ForEachBlock(entry, [&](uint32_t offset) {
     if (AbortRequested()) return ok = false;
     // Messages are copied in ascending order of their first block and their blocks stay near
     // each other, so the copy's windows serve headers and data alike.
     const uint8_t* header = m_blocks->PeekForCopy(offset, quillon::kBlockHeaderSize);
-    if (!header) return true;  // contributes nothing
+    if (!header) return ok = !ReadFailed();  // the end of the file: contributes nothing
     const BlockHeader h = quillon::DecodeBlockHeader(header);
-    if (h.dataLength > m_nFileSize || h.dataLength > h.blockSize) return false;  // message ends
+    // A length no file could hold ends the message, as does one that would take the message
+    // past the size of the whole mailbox file.
+    if (h.dataLength > m_nFileSize - copied || h.dataLength > h.blockSize) return false;
     const uint64_t dataAt = uint64_t{offset} + quillon::kBlockHeaderSize;
     if (h.dataLength == 0 || dataAt >= quillon::kReadableLimit) return true;
 
     if (h.dataLength <= BlockSource::kMaxPeek) {
       const uint8_t* data = m_blocks->PeekForCopy(static_cast<uint32_t>(dataAt), h.dataLength);
-      if (!data) return true;  // the file ends first: contributes nothing
+      if (!data) return ok = !ReadFailed();  // the file ends first: contributes nothing
+      copied += h.dataLength;
       for (uint32_t done = 0; done < h.dataLength;) {
         if (m_copyFill == m_copyBuffer.size() && !(ok = Flush(out, path))) return false;
         const size_t n = std::min<size_t>(h.dataLength - done, m_copyBuffer.size() - m_copyFill);
@@ -212,14 +236,18 @@ bool CMailboxExtractor::CopyMessage(size_t entry, OutputFile* out, const std::st
     // More than a window: stream it through the copy buffer. The last byte is read first so a
     // block that the file cuts short contributes nothing, as one read of the whole would.
     uint8_t last;
-    if (!m_blocks->ReadExact(dataAt + h.dataLength - 1, &last, 1)) return true;
+    if (!m_blocks->ReadExact(dataAt + h.dataLength - 1, &last, 1)) return ok = !ReadFailed();
+    copied += h.dataLength;
     for (uint64_t done = 0; done < h.dataLength;) {
       if (AbortRequested()) return ok = false;
       if (m_copyFill == m_copyBuffer.size() && !(ok = Flush(out, path))) return false;
       const size_t n = static_cast<size_t>(
           std::min<uint64_t>(h.dataLength - done, m_copyBuffer.size() - m_copyFill));
-      // A file that shrinks meanwhile leaves the block cut where the shrink met it.
-      if (!m_blocks->ReadExact(dataAt + done, m_copyBuffer.data() + m_copyFill, n)) return true;
+      // A file that shrinks meanwhile fails the mailbox; past the size it had when opened (it
+      // grew, then shrank again) the block is left cut where the shrink met it.
+      if (!m_blocks->ReadExact(dataAt + done, m_copyBuffer.data() + m_copyFill, n)) {
+        return ok = !ReadFailed();
+      }
       m_copyFill += n;
       done += n;
     }
@@ -228,15 +256,20 @@ bool CMailboxExtractor::CopyMessage(size_t entry, OutputFile* out, const std::st
   return ok && Flush(out, path);
 }
 
+bool CMailboxExtractor::TooManyNameFailures(uint32_t* failures, const std::string& path,
+                                            const std::string& reason) {
+  if (++*failures < kMaxCreateFailures) return false;
+  m_failure = ExportFailure{ExportFailure::kCreateFile, path, reason};
+  return true;
+}
+
 int CMailboxExtractor::WriteMessages() {
   if (m_messages.empty()) return 0;
   m_copyBuffer.resize(kCopyBufferSize);
   m_copyFill = 0;
-  // The sink sees the name after the last separator: the mailbox file's name, "-", n, ".eml".
-  const size_t nameAt = m_strPrefix.rfind(quillon::kPathSeparator) + 1;
   int result = 0;
   uint32_t n = 1;
-  uint32_t createFailures = 0;
+  uint32_t nameFailures = 0;
   for (size_t i = 0; i < m_messages.EntryCount() && result == 0; ++i) {
     if (!m_messages.EntryLive(i)) continue;
     for (;;) {
@@ -244,50 +277,46 @@ int CMailboxExtractor::WriteMessages() {
       std::snprintf(number, sizeof number, "-%u.eml", n);
       const std::string path = m_strPrefix + number;
       const uint32_t m = n + 1;
-      if (AbortRequested() || !m_pSink->OnNextFile(path.c_str() + nameAt)) {
+      // The sink sees the name without the folder: the mailbox file's name, "-", n, ".eml".
+      if (AbortRequested() || !m_pSink->OnNextFile(path.c_str() + m_nameAt)) {
         result = quillon::kExportAborted;
         break;
       }
-      std::string reason;
-      std::unique_ptr<OutputFile> out = m_files->CreateOrTruncate(path, &reason);
-      if (!out) {
-        if (m == 0 || ++createFailures >= kMaxCreateFailures) {
-          m_failure = ExportFailure{
-              m == 0 ? ExportFailure::kNumbersExhausted : ExportFailure::kCreateFile, path, reason};
-          result = quillon::kExportError;
-          break;
-        }
-        n = m;  // the same message goes under the next number
-        continue;
-      }
-      createFailures = 0;
       if (m == 0) {
-        out->Close(&reason);
         m_failure = ExportFailure{ExportFailure::kNumbersExhausted, path, ""};
         result = quillon::kExportError;
         break;
       }
-      bool written;
-      try {
-        written =
-            CopyMessage(i, out.get(), path) && (out->Close(&reason) || WriteFailed(path, reason));
-      } catch (...) {
-        out.reset();
-        m_files->Remove(path);
-        throw;
+      // The file is written under a temporary name and destroyed with `out` unless it was put in
+      // place: an error, an abort or an exception leaves neither a part of a message nor a
+      // temporary file.
+      std::string reason;
+      std::unique_ptr<OutputFile> out = m_files->CreateReplacing(path, &reason);
+      if (out) {
+        bool written = CopyMessage(i, out.get(), path);
+        if (written && !out->Close(&reason)) written = WriteFailed(path, reason);
+        if (!written) {
+          result = AbortRequested() && m_failure.kind == ExportFailure::kNone
+                       ? quillon::kExportAborted
+                       : quillon::kExportError;
+          break;
+        }
+        if (out->Place(&reason)) {
+          nameFailures = 0;
+          ++m_filesWritten;
+          n = m;
+          break;
+        }
       }
-      if (!written) {
-        // Never leave a file that looks like a whole message but is not.
-        out.reset();
-        m_files->Remove(path);
-        result = AbortRequested() && m_failure.kind == ExportFailure::kNone
-                     ? quillon::kExportAborted
-                     : quillon::kExportError;
+      // The file could not be created, or its name not taken (a folder of that name, a file that
+      // may not be replaced). Neither says anything about the next name, so the message goes
+      // under the next number, as a failed creation always did; a folder that takes no file at
+      // all ends the export after kMaxCreateFailures names in a row.
+      if (TooManyNameFailures(&nameFailures, path, reason)) {
+        result = quillon::kExportError;
         break;
       }
-      ++m_filesWritten;
       n = m;
-      break;
     }
   }
   std::vector<uint8_t>().swap(m_copyBuffer);
@@ -298,6 +327,7 @@ int CMailboxExtractor::WriteMessages() {
 void CMailboxExtractor::Reset() {
   CloseBlockSource();
   m_messages.Clear();
+  m_input.Attach(nullptr, 0);
   m_hFile.reset();
   m_strMailboxPath.clear();
   m_strPrefix.clear();
@@ -315,6 +345,11 @@ int CMailboxExtractor::ExportMailbox(const char* mailboxPath, const char* backup
     }
     if (r == 0) CollectMessages();
     if (!AbortRequested()) CollectSingleBlockMessages();
+    // A read that failed during the search leaves what was found incomplete: nothing is written.
+    if (ReadFailed()) {
+      Reset();
+      return quillon::kExportError;
+    }
     if (AbortRequested()) {
       Reset();
       return quillon::kExportAborted;
