@@ -11,6 +11,7 @@
 #include "engine/mailbox_extractor.h"
 #include "framework/controls.h"
 #include "framework/dialog.h"
+#include "framework/win_app.h"
 #include "job/export_job.h"
 
 // Its export handlers hand their work to m_job (job/), which reaches the dialog through the
