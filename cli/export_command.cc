@@ -267,6 +267,7 @@ int RunExport(const ExportOptions& options, std::FILE* out, std::FILE* status, b
   CommandSink sink(&line);
   CMailboxExtractor engine(files);
   engine.m_pSink = &sink;
+  engine.CountOnly(options.dryRun);
   bool failed = false;
   uint64_t totalFiles = 0;
   size_t stoppedAt = mailboxes.size();

@@ -1,7 +1,7 @@
 #include "engine/mailbox_extractor.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 
 #include "engine/block_format.h"
@@ -32,15 +32,22 @@ BlockSource* CMailboxExtractor::OpenBlockSource() {
   }
   if (m_indexed.Open(file, m_nFileSize, &m_abort)) {
     m_visited.UseIndex(m_indexed.index());
+    m_chainEnds.UseIndex(m_indexed.index());
     return &m_indexed;
   }
   return &m_windows;  // which the index left open on the file
 }
 
+void CMailboxExtractor::ForgetWalkedBlocks() {
+  for (quillon::VisitedSet* set : {&m_visited, &m_chainEnds}) {
+    set->Clear();
+    set->UseIndex(nullptr);
+  }
+}
+
 void CMailboxExtractor::CloseBlockSource() {
-  // The visited set may refer to the index: it goes first.
-  m_visited.Clear();
-  m_visited.UseIndex(nullptr);
+  // The sets of blocks may refer to the index: they go first.
+  ForgetWalkedBlocks();
   if (m_blocks != nullptr) m_blocks->Close();
   m_blocks = nullptr;
 }
@@ -129,6 +136,10 @@ void CMailboxExtractor::CollectMessages() {
       }
       if (h.nextOffset == 0 || !h.selfReferencing) {
         m_messages.Append(list, cur);  // the message's last block
+        // Left out of the visited set so that other walks may end here too; the pass for
+        // one-block messages must still know it belongs to a message. Only a block that names
+        // itself can be taken for one.
+        if (h.selfReferencing) m_chainEnds.Insert(cur);
         StoreChain(list, 0);
         break;
       }
@@ -160,17 +171,27 @@ void CMailboxExtractor::CollectMessages() {
   }
 }
 
+std::vector<uint32_t> CMailboxExtractor::MessageBlocks(uint32_t key) {
+  std::vector<uint32_t> offsets;
+  uint32_t offset = key;
+  BlockFacts facts;
+  for (uint32_t k = m_messages.Blocks(key); k > 0 && m_blocks->ReadFacts(offset, &facts); --k) {
+    offsets.push_back(offset);
+    offset = facts.nextOffset;
+  }
+  return offsets;
+}
+
 void CMailboxExtractor::StoreChain(MessageMap::BlockList& list, uint32_t stopOffset) {
   m_messages.Store(list, stopOffset);
 }
 
 uint32_t CMailboxExtractor::CollectSingleBlockMessages() {
-  // A chain's last block is the one block of each walk that is not in the visited set; with it
-  // added, the set holds every block of every message found so far.
-  m_messages.ForEachRunEnd([this](uint32_t offset) { m_visited.Insert(offset); });
+  // A chain's last block is the one block of each walk that is not in the visited set: with the
+  // chain ends, the two hold every block of every message found so far.
   uint32_t added = 0;
   const auto consider = [&](uint32_t offset) {
-    if (!m_visited.Contains(offset)) {
+    if (!m_visited.Contains(offset) && !m_chainEnds.Contains(offset)) {
       m_messages.AddSingle(offset);
       ++added;
     }
@@ -181,9 +202,8 @@ uint32_t CMailboxExtractor::CollectSingleBlockMessages() {
     if (facts.nextOffset == 0 && facts.usableLengths) consider(p);
   }
   m_messages.FinishSingles();
-  // Writing needs only the message map. The visited set may refer to the index: it goes first.
-  m_visited.Clear();
-  m_visited.UseIndex(nullptr);
+  // Writing needs only the message map. The sets of blocks may refer to the index: they go first.
+  ForgetWalkedBlocks();
   m_blocks->EndSearch();
   return added;
 }
@@ -203,57 +223,80 @@ bool CMailboxExtractor::Flush(OutputFile* out, const std::string& path) {
 }
 
 bool CMailboxExtractor::CopyMessage(size_t entry, OutputFile* out, const std::string& path) {
-  bool ok = true;
+  // The message's blocks are the chain from its key, followed as the walk that found it did.
+  uint32_t offset = m_messages.EntryKey(entry);
+  const uint32_t blocks = m_messages.EntryBlocks(entry);
   // What the message holds so far: never more than the mailbox file, however its blocks overlap.
   uint64_t copied = 0;
-  m_messages.ForEachBlock(entry, [&](uint32_t offset) {
-    if (AbortRequested()) return ok = false;
+  for (uint32_t k = 0; k < blocks; ++k) {
+    if (AbortRequested()) return false;
     // Messages are copied in ascending order of their first block and their blocks stay near
     // each other, so the copy's windows serve headers and data alike.
-    const uint8_t* header = m_blocks->PeekForCopy(offset, quillon::kBlockHeaderSize);
-    if (!header) return ok = !ReadFailed();  // the end of the file: contributes nothing
+    const uint8_t* header = m_blocks->PeekForCopy(offset, quillon::kBlockHeaderSize, k == 0);
+    // The walk read this header. Now it cannot be read: the file changed, and where the chain
+    // went on is not known any more.
+    if (!header) {
+      if (ReadFailed()) return false;
+      break;
+    }
     const BlockHeader h = quillon::DecodeBlockHeader(header);
     // A length no file could hold ends the message, as does one that would take the message
     // past the size of the whole mailbox file.
-    if (h.dataLength > m_nFileSize - copied || h.dataLength > h.blockSize) return false;
-    const uint64_t dataAt = uint64_t{offset} + quillon::kBlockHeaderSize;
-    if (h.dataLength == 0 || dataAt >= quillon::kReadableLimit) return true;
+    if (h.dataLength > m_nFileSize - copied || h.dataLength > h.blockSize) break;
+    const uint32_t at = offset;
+    offset = h.nextOffset;
+    const uint64_t dataAt = uint64_t{at} + quillon::kBlockHeaderSize;
+    if (h.dataLength == 0 || dataAt >= quillon::kReadableLimit) continue;
+    if (!out) {
+      // Counting only: the data is there to copy when the file holds all of it.
+      if (dataAt + h.dataLength > m_nFileSize) continue;
+      copied += h.dataLength;
+      m_bytesWritten += h.dataLength;
+      continue;
+    }
 
     if (h.dataLength <= BlockSource::kMaxPeek) {
-      const uint8_t* data = m_blocks->PeekForCopy(static_cast<uint32_t>(dataAt), h.dataLength);
-      if (!data) return ok = !ReadFailed();  // the file ends first: contributes nothing
+      const uint8_t* data =
+          m_blocks->PeekForCopy(static_cast<uint32_t>(dataAt), h.dataLength, k == 0);
+      if (!data) {
+        if (ReadFailed()) return false;
+        continue;  // the file ends first: contributes nothing
+      }
       copied += h.dataLength;
       for (uint32_t done = 0; done < h.dataLength;) {
-        if (m_copyFill == m_copyBuffer.size() && !(ok = Flush(out, path))) return false;
+        if (m_copyFill == m_copyBuffer.size() && !Flush(out, path)) return false;
         const size_t n = std::min<size_t>(h.dataLength - done, m_copyBuffer.size() - m_copyFill);
         std::memcpy(m_copyBuffer.data() + m_copyFill, data + done, n);
         m_copyFill += n;
         done += static_cast<uint32_t>(n);
       }
-      return true;
+      continue;
     }
 
     // More than a window: stream it through the copy buffer. The last byte is read first so a
     // block that the file cuts short contributes nothing, as one read of the whole would.
     uint8_t last;
-    if (!m_blocks->ReadExact(dataAt + h.dataLength - 1, &last, 1)) return ok = !ReadFailed();
+    if (!m_blocks->ReadExact(dataAt + h.dataLength - 1, &last, 1)) {
+      if (ReadFailed()) return false;
+      continue;
+    }
     copied += h.dataLength;
     for (uint64_t done = 0; done < h.dataLength;) {
-      if (AbortRequested()) return ok = false;
-      if (m_copyFill == m_copyBuffer.size() && !(ok = Flush(out, path))) return false;
+      if (AbortRequested()) return false;
+      if (m_copyFill == m_copyBuffer.size() && !Flush(out, path)) return false;
       const size_t n = static_cast<size_t>(
           std::min<uint64_t>(h.dataLength - done, m_copyBuffer.size() - m_copyFill));
       // A file that shrinks meanwhile fails the mailbox; past the size it had when opened (it
       // grew, then shrank again) the block is left cut where the shrink met it.
       if (!m_blocks->ReadExact(dataAt + done, m_copyBuffer.data() + m_copyFill, n)) {
-        return ok = !ReadFailed();
+        if (ReadFailed()) return false;
+        break;
       }
       m_copyFill += n;
       done += n;
     }
-    return true;
-  });
-  return ok && Flush(out, path);
+  }
+  return !out || Flush(out, path);
 }
 
 bool CMailboxExtractor::TooManyNameFailures(uint32_t* failures, const std::string& path,
@@ -265,17 +308,22 @@ bool CMailboxExtractor::TooManyNameFailures(uint32_t* failures, const std::strin
 
 int CMailboxExtractor::WriteMessages() {
   if (m_messages.empty()) return 0;
-  m_copyBuffer.resize(kCopyBufferSize);
+  if (!m_bCountOnly) m_copyBuffer.resize(kCopyBufferSize);
   m_copyFill = 0;
   int result = 0;
   uint32_t n = 1;
   uint32_t nameFailures = 0;
+  std::string path;  // one string for every name: a mailbox may hold tens of millions
   for (size_t i = 0; i < m_messages.EntryCount() && result == 0; ++i) {
     if (!m_messages.EntryLive(i)) continue;
     for (;;) {
-      char number[24];
-      std::snprintf(number, sizeof number, "-%u.eml", n);
-      const std::string path = m_strPrefix + number;
+      char number[16];
+      const char* end = std::to_chars(number, number + sizeof number, n).ptr;
+      // to_chars: formatting the numbers cost more than the rest of a dry run of small mail.
+      path.assign(m_strPrefix)
+          .append("-")
+          .append(number, static_cast<size_t>(end - number))
+          .append(".eml");
       const uint32_t m = n + 1;
       // The sink sees the name without the folder: the mailbox file's name, "-", n, ".eml".
       if (AbortRequested() || !m_pSink->OnNextFile(path.c_str() + m_nameAt)) {
@@ -285,6 +333,15 @@ int CMailboxExtractor::WriteMessages() {
       if (m == 0) {
         m_failure = ExportFailure{ExportFailure::kNumbersExhausted, path, ""};
         result = quillon::kExportError;
+        break;
+      }
+      if (m_bCountOnly) {
+        if (!CopyMessage(i, nullptr, path)) {
+          result = ReadFailed() ? quillon::kExportError : quillon::kExportAborted;
+          break;
+        }
+        ++m_filesWritten;
+        n = m;
         break;
       }
       // The file is written under a temporary name and destroyed with `out` unless it was put in

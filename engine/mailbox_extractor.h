@@ -101,6 +101,12 @@ class CMailboxExtractor {
   // without it are still searched; the caller may say that the file is no mailbox.
   bool HasMailboxSignature() const { return m_bSignature; }
 
+  // For a dry run: the export creates no file and reads no message's data. It names each message
+  // to the sink as usual and counts the bytes the copy would write from the headers of its blocks
+  // alone (a data area that the system cannot read goes unnoticed), so counting costs a read of
+  // each block's header, however much the messages would hold.
+  void CountOnly(bool on) { m_bCountOnly = on; }
+
   // For benchmarks and tests: reads every mailbox through `source` (not owned; null goes back to
   // the engine's own choice), for example one positioned read per test, to measure the index and
   // the read windows against it or to check that they change no result.
@@ -109,6 +115,9 @@ class CMailboxExtractor {
   // For tests: the state of the stages.
   const quillon::VisitedSet& Visited() const { return m_visited; }
   const quillon::MessageMap& Messages() const { return m_messages; }
+  // The blocks of the message keyed by `key`, in chain order, as the copy will follow them; while
+  // the search's state is kept (before CollectSingleBlockMessages).
+  std::vector<uint32_t> MessageBlocks(uint32_t key);
   uint32_t Position() const { return m_nPos; }
   uint32_t FileSize() const { return m_nFileSize; }
 
@@ -117,14 +126,16 @@ class CMailboxExtractor {
   // (for a file too dense to index) the read windows.
   quillon::BlockSource* OpenBlockSource();
   void CloseBlockSource();
+  // Empties both sets of walked blocks, which may refer to the index.
+  void ForgetWalkedBlocks();
   // The chain-start test on the facts of the header at p: true when p is a chain start;
   // otherwise *next is where the search goes on.
   bool IsChainStart(uint32_t p, const quillon::BlockFacts& facts, bool skipVisited, uint32_t* next);
 
   // True, with m_failure set, when a read of the mailbox failed or found it shrunk.
   bool ReadFailed();
-  // Copies one message into `out`; false when a write or a read failed (m_failure set) or an
-  // abort was requested.
+  // Copies one message into `out` (null: only counts its bytes), following its chain from its
+  // key; false when a write or a read failed (m_failure set) or an abort was requested.
   bool CopyMessage(size_t entry, quillon::OutputFile* out, const std::string& path);
   bool Flush(quillon::OutputFile* out, const std::string& path);
   bool WriteFailed(const std::string& path, const std::string& reason);
@@ -134,6 +145,9 @@ class CMailboxExtractor {
 
   quillon::VisitedSet m_visited;   // blocks a walk passed through and followed onwards
   quillon::MessageMap m_messages;  // first-block offset -> block list
+  // The last block of every walk that ended on a block naming itself, which the walk did not
+  // visit: the pass for one-block messages skips them.
+  quillon::VisitedSet m_chainEnds;
 
  public:
   IExtractSink* m_pSink = nullptr;  // not owned; set by the owner before the first export
@@ -144,6 +158,7 @@ class CMailboxExtractor {
   uint32_t m_nPos = 0;                          // where the next search for a chain start begins
   uint32_t m_nFileSize = 0;  // the mailbox file's size when opened, capped at 0xFFFFFFFF
   bool m_bSignature = false;
+  bool m_bCountOnly = false;
   std::string m_strMailboxPath;
   std::string m_strPrefix;  // backup folder, separator, mailbox file name
   size_t m_nameAt = 0;      // where the mailbox file name begins in m_strPrefix

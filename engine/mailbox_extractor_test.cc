@@ -57,7 +57,7 @@ TEST_F(ExtractorTest, WorkedExampleOfTwoBlocks) {
 
   ASSERT_EQ(Collect(mb.bytes), 0);
   EXPECT_EQ(Keys(), (Blocks{256}));
-  EXPECT_EQ(engine.Messages().Blocks(256), (Blocks{256, 512}));
+  EXPECT_EQ(engine.MessageBlocks(256), (Blocks{256, 512}));
   // Only the block that was followed onwards is visited; the last block is not.
   EXPECT_TRUE(engine.Visited().Contains(256));
   EXPECT_FALSE(engine.Visited().Contains(512));
@@ -97,8 +97,8 @@ TEST_F(ExtractorTest, MessagesLaidOutInOrderAndBackwards) {
   const std::string c = mb.Message({0x3000, 0x2000, 0x2500}, FillerText(0x401, 3));
   ASSERT_EQ(Collect(mb.bytes), 0);
   EXPECT_EQ(Keys(), (Blocks{0x100, 0x1000, 0x3000}));
-  EXPECT_EQ(engine.Messages().Blocks(0x100), (Blocks{0x100, 0x400, 0x700}));
-  EXPECT_EQ(engine.Messages().Blocks(0x3000), (Blocks{0x3000, 0x2000, 0x2500}));
+  EXPECT_EQ(engine.MessageBlocks(0x100), (Blocks{0x100, 0x400, 0x700}));
+  EXPECT_EQ(engine.MessageBlocks(0x3000), (Blocks{0x3000, 0x2000, 0x2500}));
   EXPECT_FALSE(engine.Messages().Contains(0x2000));
   engine.Reset();
 
@@ -127,7 +127,7 @@ TEST_F(ExtractorTest, ALoopingChainListsEachBlockOnce) {
   mb.Block(0x300, 0x300, 0x20, 0x20, 0x100, FillerText(0x20, 3));
   ASSERT_EQ(Collect(mb.bytes), 0);
   EXPECT_EQ(Keys(), (Blocks{0x100}));
-  EXPECT_EQ(engine.Messages().Blocks(0x100), (Blocks{0x100, 0x200, 0x300}));
+  EXPECT_EQ(engine.MessageBlocks(0x100), (Blocks{0x100, 0x200, 0x300}));
 }
 
 TEST_F(ExtractorTest, AChainLinkingPastTheEndIsDropped) {
