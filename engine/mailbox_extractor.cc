@@ -313,13 +313,13 @@ int CMailboxExtractor::WriteMessages() {
   int result = 0;
   uint32_t n = 1;
   uint32_t nameFailures = 0;
-  std::string path;  // one string for every name: a mailbox may hold tens of millions
+  // One string, and no printf, for every name: a hostile file holds tens of millions.
+  std::string path;
   for (size_t i = 0; i < m_messages.EntryCount() && result == 0; ++i) {
     if (!m_messages.EntryLive(i)) continue;
     for (;;) {
       char number[16];
       const char* end = std::to_chars(number, number + sizeof number, n).ptr;
-      // to_chars: formatting the numbers cost more than the rest of a dry run of small mail.
       path.assign(m_strPrefix)
           .append("-")
           .append(number, static_cast<size_t>(end - number))

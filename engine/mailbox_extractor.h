@@ -144,7 +144,7 @@ class CMailboxExtractor {
   bool TooManyNameFailures(uint32_t* failures, const std::string& path, const std::string& reason);
 
   quillon::VisitedSet m_visited;   // blocks a walk passed through and followed onwards
-  quillon::MessageMap m_messages;  // first-block offset -> block list
+  quillon::MessageMap m_messages;  // first-block offset -> number of blocks
   // The last block of every walk that ended on a block naming itself, which the walk did not
   // visit: the pass for one-block messages skips them.
   quillon::VisitedSet m_chainEnds;
