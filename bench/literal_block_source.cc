@@ -1,5 +1,7 @@
 #include "bench/literal_block_source.h"
 
+#include <string>
+
 #include "engine/block_format.h"
 
 namespace quillon {
@@ -18,7 +20,10 @@ void LiteralBlockSource::Close() {
 const uint8_t* LiteralBlockSource::Read(uint64_t offset, uint32_t size) {
   if (file_ == nullptr || offset >= kReadableLimit) return nullptr;
   if (buffer_.size() < size) buffer_.resize(size);
-  return file_->ReadAt(offset, buffer_.data(), size) == size ? buffer_.data() : nullptr;
+  size_t got = 0;
+  std::string error;
+  return file_->ReadAt(offset, buffer_.data(), size, &got, &error) && got == size ? buffer_.data()
+                                                                                  : nullptr;
 }
 
 bool LiteralBlockSource::FindSelfOffset(uint32_t from, uint32_t need, uint32_t* found) {
@@ -49,7 +54,9 @@ bool LiteralBlockSource::IsSelfReferencing(uint32_t offset) {
 }
 
 bool LiteralBlockSource::ReadExact(uint64_t offset, void* buffer, size_t size) {
-  return file_ != nullptr && file_->ReadAt(offset, buffer, size) == size;
+  size_t got = 0;
+  std::string error;
+  return file_ != nullptr && file_->ReadAt(offset, buffer, size, &got, &error) && got == size;
 }
 
 }  // namespace quillon

@@ -21,7 +21,9 @@ class LiteralBlockSource final : public BlockSource {
   bool FindSelfOffset(uint32_t from, uint32_t need, uint32_t* found) override;
   bool ReadFacts(uint32_t offset, BlockFacts* facts) override;
   bool IsSelfReferencing(uint32_t offset) override;
-  const uint8_t* PeekForCopy(uint32_t offset, uint32_t size) override { return Read(offset, size); }
+  const uint8_t* PeekForCopy(uint32_t offset, uint32_t size, bool) override {
+    return Read(offset, size);
+  }
   bool ReadExact(uint64_t offset, void* buffer, size_t size) override;
 
  private:

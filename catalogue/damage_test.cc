@@ -174,7 +174,7 @@ TEST(TreeDamageTest, AnUnreadableNodeIsReportedAsAReadFailure) {
   EXPECT_EQ(cat.damage[0].kind, Damage::Kind::kUnreadable);
   EXPECT_EQ(cat.damage[0].offset, N(1));
   EXPECT_EQ(cat.damage[0].reason,
-            "tree node at 0x3280 could not be read (0 of 636 bytes at 0x3280 arrived)");
+            "tree node at 0x3280 could not be read (reading at 0x3380 failed: Input/output error)");
 }
 
 TEST(TreeDamageTest, NodesOverlappingAtEveryWordCostNoMoreThanTheFileHasRoomFor) {

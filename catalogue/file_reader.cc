@@ -19,7 +19,7 @@ std::string Hex(uint64_t value) {
 }
 
 FileReader::FileReader(InputFile* file, DamageLog* damage)
-    : file_(file), damage_(damage), size_(file->SizeLow32()) {}
+    : file_(file), damage_(damage), size_(CappedSize(file->Size())) {}
 
 bool FileReader::Read(uint32_t offset, uint32_t length, void* out, const char* what, uint32_t at) {
   return CheckFits(offset, length, what, at) && ReadWithin(offset, length, out, what, at);
@@ -43,15 +43,16 @@ uint32_t FileReader::ReadUpTo(uint32_t offset, uint32_t length, void* out, const
 
 bool FileReader::ReadWithin(uint32_t offset, uint32_t length, void* out, const char* what,
                             uint32_t at) {
-  // The file may have shrunk since its size was taken, and a read that fails delivers nothing:
-  // the input-file interface does not yet tell the two apart, and either way the bytes the size
-  // promised are not there to read.
-  const size_t got = file_->ReadAt(offset, out, length);
-  if (got == length) return true;
+  size_t got = 0;
+  std::string error;
+  const bool read = file_->ReadAt(offset, out, length, &got, &error);
+  if (read && got == length) return true;
+  // Either the system failed to read there, or the file has shrunk since its size was taken:
+  // both times the bytes the size promised are not there to read, and neither is damage.
+  const std::string why = read ? "the file now ends at " + Hex(uint64_t{offset} + got)
+                               : "reading at " + Hex(uint64_t{offset} + got) + " failed: " + error;
   damage_->Report(Damage::Kind::kUnreadable, at,
-                  std::string(what) + " at " + Hex(at) + " could not be read (" +
-                      std::to_string(got) + " of " + std::to_string(length) + " bytes at " +
-                      Hex(offset) + " arrived)");
+                  std::string(what) + " at " + Hex(at) + " could not be read (" + why + ")");
   return false;
 }
 

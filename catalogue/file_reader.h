@@ -13,8 +13,8 @@ namespace quillon::catalogue {
 
 class FileReader {
  public:
-  // Neither is owned; both must outlive the reader. The file's size is taken now, once: the
-  // low 32 bits of its length, as every offset in the file is 32-bit.
+  // Neither is owned; both must outlive the reader. The file's size is taken now, once: its
+  // length capped at 0xFFFFFFFF, as every offset in the file is 32-bit.
   FileReader(InputFile* file, DamageLog* damage);
 
   uint32_t size() const { return size_; }
@@ -29,12 +29,14 @@ class FileReader {
   bool CheckFits(uint32_t offset, uint32_t length, const char* what, uint32_t at);
 
   // Reads exactly `length` bytes at `offset` into `out`. False when they do not all lie in the
-  // file (reported as damage to "<what> at <at>") or the file gave fewer than it holds (reported
-  // as unreadable); `out` is then unspecified.
+  // file (reported as damage to "<what> at <at>"), or the system failed to read them or the file
+  // gave fewer than its size promised (reported as unreadable, with where and why); `out` is then
+  // unspecified.
   bool Read(uint32_t offset, uint32_t length, void* out, const char* what, uint32_t at);
 
   // Reads what the file holds of [offset, offset + length), at most `length` bytes, and returns
-  // how many arrived. Reports only a failed read; a file that ends early is for the caller.
+  // how many arrived: 0 after a failed read, which is reported as unreadable. A file that ends
+  // before `length` bytes is for the caller.
   uint32_t ReadUpTo(uint32_t offset, uint32_t length, void* out, const char* what);
 
  private:

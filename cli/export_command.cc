@@ -191,11 +191,12 @@ class CommandFileSystem final : public FileSystem {
      public:
       Watched(std::unique_ptr<InputFile> file, ProgressTracker* tracker)
           : file_(std::move(file)), tracker_(tracker) {}
-      uint32_t SizeLow32() override { return file_->SizeLow32(); }
-      size_t ReadAt(uint64_t offset, void* buffer, size_t size) override {
-        const size_t n = file_->ReadAt(offset, buffer, size);
-        tracker_->Reached(offset + n);
-        return n;
+      uint64_t Size() override { return file_->Size(); }
+      bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got,
+                  std::string* error) override {
+        const bool read = file_->ReadAt(offset, buffer, size, got, error);
+        tracker_->Reached(offset + *got);
+        return read;
       }
 
      private:
@@ -207,32 +208,22 @@ class CommandFileSystem final : public FileSystem {
     return std::make_unique<Watched>(std::move(file), tracker_);
   }
 
-  std::unique_ptr<OutputFile> CreateOrTruncate(const std::string& path,
-                                               std::string* error) override {
-    if (!dryRun_) return system_->CreateOrTruncate(path, error);
+  std::unique_ptr<OutputFile> CreateReplacing(const std::string& path,
+                                              std::string* error) override {
+    if (!dryRun_) return system_->CreateReplacing(path, error);
     class Discard final : public OutputFile {
       bool Write(const void*, size_t, std::string*) override { return true; }
       bool Close(std::string*) override { return true; }
+      bool Place(std::string*) override { return true; }
     };
     return std::make_unique<Discard>();
   }
-
-  bool Remove(const std::string& path) override { return dryRun_ || system_->Remove(path); }
 
  private:
   FileSystem* system_;
   bool dryRun_;
   ProgressTracker* tracker_;
 };
-
-// Whether the file at `path` begins with the signature of Outlook Express files (CF AD 12 FE).
-bool HasOutlookExpressSignature(FileSystem* files, const std::string& path) {
-  std::string reason;
-  const std::unique_ptr<InputFile> file = files->OpenForReading(path, &reason);
-  unsigned char magic[4];
-  return file && file->ReadAt(0, magic, sizeof magic) == sizeof magic && magic[0] == 0xCF &&
-         magic[1] == 0xAD && magic[2] == 0x12 && magic[3] == 0xFE;
-}
 
 // The output folder as the user wrote it, ending in a separator: "ro/".
 std::string FolderForDisplay(const std::string& folder) {
@@ -280,11 +271,10 @@ std::string FailureLine(const std::string& path, const ExportFailure& failure, u
       return after + "cannot create files in " + FolderForDisplay(folder) + ": " + failure.reason;
     case ExportFailure::kWriteFile:
       return after + "cannot write " + failure.path + ": " + failure.reason;
-    // MERGE: the engine's two new kinds, once it has them (names as the engine gives them):
-    //   case ExportFailure::<read error>:
-    //     return after + CannotReadWords(path, failure.<offset>, failure.reason);
-    //   case ExportFailure::<mailbox changed>:
-    //     return after + kChangedWords;
+    case ExportFailure::kReadMailbox:
+      return after + CannotReadWords(path, failure.offset, failure.reason);
+    case ExportFailure::kMailboxChanged:
+      return after + kChangedWords;
     default:
       return after + "the file numbers ran out";
   }
@@ -476,7 +466,8 @@ int RunExport(const ExportOptions& options, std::FILE* out, std::FILE* err, bool
 
   ProgressLine line(err, progress);
   ProgressTracker tracker(&line, options.dryRun);
-  CommandFileSystem files(SystemFiles(), options.dryRun, &tracker);
+  // The command takes UTF-8 paths on every system.
+  CommandFileSystem files(Utf8FileSystem(), options.dryRun, &tracker);
   CMailboxExtractor engine(&files);
   engine.m_pSink = &tracker;
   tracker.Follow(&engine);
@@ -484,6 +475,7 @@ int RunExport(const ExportOptions& options, std::FILE* out, std::FILE* err, bool
   g_runningEngine.store(&engine);
   if (StopRequested() != StopCause::kNone) engine.RequestAbort();
 
+  engine.CountOnly(options.dryRun);
   bool failed = false;
   uint64_t totalFiles = 0;
   size_t stoppedAt = mailboxes.size();
@@ -494,14 +486,6 @@ int RunExport(const ExportOptions& options, std::FILE* out, std::FILE* err, bool
       break;
     }
     std::error_code ec;
-    const fs::file_status status = fs::status(ToPath(path), ec);
-    // Until the engine's own open refuses what is not a regular file without blocking on it,
-    // the command does (a FIFO would otherwise block the open for ever).
-    if (fs::exists(status) && !fs::is_regular_file(status) && !fs::is_directory(status)) {
-      failed = true;
-      print.Error(path + ": cannot be opened: not a regular file");
-      continue;
-    }
     const uint64_t size = fs::file_size(ToPath(path), ec);
     tracker.Begin(i, mailboxes.size(), path, ec ? 0 : size);
     const int r = engine.ExportMailbox(EnginePath(path).c_str(), folder.c_str());
@@ -521,7 +505,7 @@ int RunExport(const ExportOptions& options, std::FILE* out, std::FILE* err, bool
         print.Result(path + ": " + Messages(written) + " written");
       }
     } else if (r == kExportNoMessages) {
-      print.Result(HasOutlookExpressSignature(SystemFiles(), EnginePath(path))
+      print.Result(engine.HasMailboxSignature()
                        ? path + ": no messages found"
                        : path + ": no messages found (not an Outlook Express mailbox file)");
     } else {

@@ -10,8 +10,6 @@
 
 namespace quillon {
 
-class FileSystem;
-
 // The arguments after the program's name, in UTF-8 (on Windows from the wide command line, so
 // any file name arrives whole).
 std::vector<std::string> CommandArguments(int argc, char** argv);
@@ -39,9 +37,6 @@ std::string FileNameKey(const std::string& name);
 // `path` as the engine is handed it: the engine takes the file name after its own separator, so
 // on Windows every '/' becomes '\\' and a drive-relative path ("Z:Inbox.dbx") is made absolute.
 std::string EnginePath(const std::string& path);
-
-// The files of the system, as the engine reaches them with the command's UTF-8 paths.
-FileSystem* SystemFiles();
 
 // Creates a temporary file (or, when `asFolder`, a folder) with a name of its own in `folder`
 // and removes it at once. False, with the system's reason, when it could not be created.

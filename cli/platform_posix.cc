@@ -7,7 +7,6 @@
 
 #include "cli/export_command.h"
 #include "cli/platform.h"
-#include "engine/file_io.h"
 
 namespace quillon {
 
@@ -51,8 +50,6 @@ std::string OutputName(const std::string& path) { return path.substr(path.rfind(
 std::string FileNameKey(const std::string& name) { return name; }
 
 std::string EnginePath(const std::string& path) { return path; }
-
-FileSystem* SystemFiles() { return PlatformFileSystem(); }
 
 bool ProbeCreate(const std::filesystem::path& folder, bool asFolder, std::string* reason) {
   std::string name = (folder / ".quillon-probe-XXXXXX").string();

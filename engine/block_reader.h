@@ -17,17 +17,24 @@ namespace quillon {
 class BlockReader {
  public:
   // kScan follows the forward search through the file; kLink serves the reads that jump
-  // elsewhere (successor tests, chain walks), so a jump does not throw the scan window away.
-  // kCopy serves the copying of messages, which sweeps forward through the file in the order of
-  // their first blocks: a miss behind the sweep (a short message that began before a long one
-  // ended) fills a small window of its own, so the sweep's window is still there when copying
-  // returns to it; any other miss moves the sweep's window (the scan window) on.
-  enum Window { kScan = 0, kLink = 1, kCopy = 2 };
+  // elsewhere (successor tests, chain walks) from a few small pages, so a jump does not throw the
+  // scan window away and walks that keep returning to a few places find them still there.
+  // kCopy and kCopyNext serve the copying of messages, which sweeps forward through the file in
+  // the order of their first blocks (kCopy; a message's other blocks are kCopyNext). A miss behind
+  // the sweep (a short message that began before a long one ended) fills a window aside, so the
+  // sweep's window is still there when copying returns to it; a first block ahead moves the
+  // sweep's window (the scan window) on. A later block moves a window only when the window it
+  // replaces has served kEarned reads; otherwise, or far from the sweep, it is read on its own
+  // (into a page, or just its bytes aside). So blocks that hop about the file cost a small read
+  // each, never a window each.
+  enum Window { kScan, kLink, kCopy, kCopyNext };
 
   static constexpr size_t kScanWindowSize = size_t{256} << 10;
-  static constexpr size_t kLinkWindowSize = size_t{64} << 10;
+  static constexpr size_t kPageSize = size_t{4} << 10;
+  static constexpr size_t kPages = 16;
   static constexpr size_t kCopyWindowSize = size_t{2} << 20;
   static constexpr size_t kAsideWindowSize = size_t{256} << 10;
+  static constexpr uint32_t kEarned = 512;
 
   BlockReader();
 
@@ -41,8 +48,8 @@ class BlockReader {
   void SetAbortFlag(const std::atomic<bool>* abort) { abort_ = abort; }
 
   // The `size` bytes at `offset`, or null when they cannot all be read: the offset is 2^31 or
-  // more, or the file ends first. `size` is at most kLinkWindowSize (kScanWindowSize for
-  // kCopy). A miss refills a window as `window` says.
+  // more, or the file ends first. `size` is at most kPageSize for kLink, kScanWindowSize
+  // otherwise. A miss refills a window as `window` says.
   // The pointer stays valid until the next call.
   const uint8_t* Peek(uint32_t offset, uint32_t size, Window window);
 
@@ -71,6 +78,7 @@ class BlockReader {
     uint64_t start = 0;
     size_t valid = 0;       // bytes of `bytes` that the last read delivered
     bool endsFile = false;  // that read came back short: the file ends at start + valid
+    uint32_t hits = 0;      // reads served since that read
   };
 
   // True when [offset, offset + size) lies in the buffer.
@@ -80,12 +88,19 @@ class BlockReader {
   // True when a buffer has seen the end of the file before offset + size.
   bool KnownToEndBefore(uint64_t end) const;
   void Fill(Buffer* b, size_t capacity, uint64_t offset);
+  // Where a miss of `size` bytes at `offset` for `window` reads: the buffer, how much and how far
+  // before.
+  Buffer* Choose(uint32_t offset, uint32_t size, Window window, size_t* capacity, size_t* margin);
   bool Aborted() const { return abort_ && abort_->load(std::memory_order_relaxed); }
 
   InputFile* file_ = nullptr;
   const std::atomic<bool>* abort_ = nullptr;
 
-  Buffer windows_[3];  // scan, link, and the copy's window aside
+  // The scan window (the copy's sweep too), the window aside, the pages.
+  static constexpr size_t kSweep = 0, kAside = 1, kFirstPage = 2;
+  Buffer buffers_[kFirstPage + kPages];
+  uint64_t pageUse_[kPages] = {};  // when each page last served a read, for replacing the oldest
+  uint64_t uses_ = 0;
 };
 
 }  // namespace quillon

@@ -17,8 +17,8 @@ bool Expected(const std::string& file, uint32_t offset, uint32_t size, std::stri
 }
 
 TEST(BlockReaderTest, WindowedReadsGiveWhatSingleReadsGive) {
-  // Larger than the scan window, so reads cross and refill both windows.
-  const std::string file = FillerText(BlockReader::kScanWindowSize * 2 + 12345, 3);
+  // Larger than the copy's reach, so reads cross and refill every window, far reads included.
+  const std::string file = FillerText(BlockReader::kCopyWindowSize * 4 + 12345, 3);
   MemFileSystem files;
   files.Put("f", file);
   std::string error;
@@ -32,10 +32,11 @@ TEST(BlockReaderTest, WindowedReadsGiveWhatSingleReadsGive) {
     uint32_t offset =
         (i % 4 == 0) ? x % (file.size() + 64) : static_cast<uint32_t>(file.size()) - x % 80;
     if (i % 97 == 0) offset = 0x80000000u + x % 16;
-    const uint32_t size = (i % 3 == 0) ? 4 : (i % 3 == 1 ? 16 : 1 + x % 4096);
+    const uint32_t size = (i % 3 == 0) ? 4 : (i % 3 == 1 ? 16 : 1 + x % BlockReader::kPageSize);
     std::string want;
     const bool ok = Expected(file, offset, size, &want);
-    const uint8_t* got = reader.Peek(offset, size, i % 2 ? BlockReader::kScan : BlockReader::kLink);
+    const BlockReader::Window window = static_cast<BlockReader::Window>(i % 4);
+    const uint8_t* got = reader.Peek(offset, size, window);
     ASSERT_EQ(got != nullptr, ok) << offset << "+" << size;
     if (ok) {
       ASSERT_EQ(std::string(reinterpret_cast<const char*>(got), size), want);

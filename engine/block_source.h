@@ -57,8 +57,9 @@ class BlockSource {
 
   // For copying, which sweeps forward through the file in the order of the messages' first
   // blocks: the `size` bytes at `offset` (size <= kMaxPeek), or null when they cannot all be
-  // read (the offset is 2^31 or more, or the file ends first). Valid until the next call.
-  virtual const uint8_t* PeekForCopy(uint32_t offset, uint32_t size) = 0;
+  // read (the offset is 2^31 or more, or the file ends first). `firstBlock` says that they belong
+  // to a message's first block, which the sweep follows. Valid until the next call.
+  virtual const uint8_t* PeekForCopy(uint32_t offset, uint32_t size, bool firstBlock) = 0;
   // Exactly `size` bytes at `offset`, for data larger than kMaxPeek. The caller checks that the
   // offset lies below 2^31.
   virtual bool ReadExact(uint64_t offset, void* buffer, size_t size) = 0;

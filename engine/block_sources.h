@@ -26,8 +26,8 @@ class WindowedBlockSource final : public BlockSource {
   }
   bool ReadFacts(uint32_t offset, BlockFacts* facts) override;
   bool IsSelfReferencing(uint32_t offset) override;
-  const uint8_t* PeekForCopy(uint32_t offset, uint32_t size) override {
-    return reader_.Peek(offset, size, BlockReader::kCopy);
+  const uint8_t* PeekForCopy(uint32_t offset, uint32_t size, bool firstBlock) override {
+    return reader_.Peek(offset, size, firstBlock ? BlockReader::kCopy : BlockReader::kCopyNext);
   }
   bool ReadExact(uint64_t offset, void* buffer, size_t size) override {
     return reader_.ReadExact(offset, buffer, size);
@@ -63,8 +63,8 @@ class IndexedBlockSource final : public BlockSource {
   bool ReadFacts(uint32_t offset, BlockFacts* facts) override;
   bool FindBlock(uint32_t from, uint32_t* found, BlockFacts* facts) override;
   bool IsSelfReferencing(uint32_t offset) override;
-  const uint8_t* PeekForCopy(uint32_t offset, uint32_t size) override {
-    return windows_->PeekForCopy(offset, size);
+  const uint8_t* PeekForCopy(uint32_t offset, uint32_t size, bool firstBlock) override {
+    return windows_->PeekForCopy(offset, size, firstBlock);
   }
   bool ReadExact(uint64_t offset, void* buffer, size_t size) override {
     return windows_->ReadExact(offset, buffer, size);

@@ -44,11 +44,12 @@ TEST(CorpusTest, EachRealFileGivesItsPublishedMessages) {
     CMailboxExtractor engine(&files);
     engine.m_pSink = &sink;
     ASSERT_EQ(engine.ExportMailbox(e.file, "out"), e.result);
-    const auto written = files.FilesUnder("out/");
+    const std::string out = std::string("out") + kPathSeparator;
+    const auto written = files.FilesUnder(out);
     ASSERT_EQ(written.size(), e.messages.size());
     for (size_t i = 0; i < e.messages.size(); ++i) {
       const std::string& eml =
-          files.Get("out/" + std::string(e.file) + "-" + std::to_string(i + 1) + ".eml");
+          files.Get(out + std::string(e.file) + "-" + std::to_string(i + 1) + ".eml");
       EXPECT_EQ(eml.size(), e.messages[i].first);
       EXPECT_EQ(DigestToHex(ComputeMd5(eml.data(), eml.size())), e.messages[i].second);
     }

@@ -5,11 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <random>
+
 #include "engine/file_io.h"
 
 namespace quillon {
 
 const char kPathSeparator = '/';
+const char kPathSeparators[] = "/";
 
 namespace {
 
@@ -20,37 +23,44 @@ class PosixInputFile final : public InputFile {
   explicit PosixInputFile(int fd) : fd_(fd) {}
   ~PosixInputFile() override { close(fd_); }
 
-  uint32_t SizeLow32() override {
+  uint64_t Size() override {
     struct stat st;
-    if (fstat(fd_, &st) != 0) return 0;
-    return static_cast<uint32_t>(static_cast<uint64_t>(st.st_size));
+    if (fstat(fd_, &st) != 0 || st.st_size < 0) return 0;
+    return static_cast<uint64_t>(st.st_size);
   }
 
-  size_t ReadAt(uint64_t offset, void* buffer, size_t size) override {
+  bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got,
+              std::string* error) override {
     size_t done = 0;
     while (done < size) {
       const ssize_t n = pread(fd_, static_cast<char*>(buffer) + done, size - done,
                               static_cast<off_t>(offset + done));
       if (n > 0) {
         done += static_cast<size_t>(n);
-      } else if (n < 0 && errno == EINTR) {
-        continue;
-      } else {
-        break;  // the end of the file, or an error: report what arrived
+      } else if (n == 0) {
+        break;  // the end of the file
+      } else if (errno != EINTR) {
+        *got = done;
+        *error = ErrorText(errno);
+        return false;
       }
     }
-    return done;
+    *got = done;
+    return true;
   }
 
  private:
   int fd_;
 };
 
+// Data goes to `temp`, which replaces `path` in Place.
 class PosixOutputFile final : public OutputFile {
  public:
-  explicit PosixOutputFile(int fd) : fd_(fd) {}
+  PosixOutputFile(int fd, std::string temp, std::string path)
+      : fd_(fd), temp_(std::move(temp)), path_(std::move(path)) {}
   ~PosixOutputFile() override {
     if (fd_ >= 0) close(fd_);
+    if (!placed_) unlink(temp_.c_str());
   }
 
   bool Write(const void* data, size_t size, std::string* error) override {
@@ -79,45 +89,76 @@ class PosixOutputFile final : public OutputFile {
     return true;
   }
 
+  bool Place(std::string* error) override {
+    // rename replaces the directory entry itself: a link of that name is replaced, not followed.
+    if (rename(temp_.c_str(), path_.c_str()) != 0) {
+      *error = ErrorText(errno);
+      return false;
+    }
+    placed_ = true;
+    return true;
+  }
+
  private:
   int fd_;
+  std::string temp_;
+  std::string path_;
+  bool placed_ = false;
 };
+
+// A name no other file in `folder` (which ends with a separator, or is empty for the current
+// folder) is likely to have; creation with O_EXCL settles it.
+std::string TemporaryName(const std::string& folder) {
+  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937_64 random{std::random_device{}() ^
+                                      (uint64_t{static_cast<uint32_t>(getpid())} << 32)};
+  std::string name = folder + ".quillon-";
+  for (int i = 0; i < 10; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
+  return name + ".tmp";
+}
 
 class PosixFileSystem final : public FileSystem {
  public:
   std::unique_ptr<InputFile> OpenForReading(const std::string& path, std::string* error) override {
     int fd;
+    // O_NONBLOCK: opening a FIFO would otherwise wait for a writer. It changes nothing for the
+    // reads of a regular file, the only kind that is kept open.
     do {
-      fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+      fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
       *error = ErrorText(errno);
       return nullptr;
     }
-    // A folder opens read-only on POSIX but cannot be read; refuse it as Windows would.
     struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (fstat(fd, &st) != 0) {
+      *error = ErrorText(errno);
       close(fd);
-      *error = ErrorText(EISDIR);
+      return nullptr;
+    }
+    if (!S_ISREG(st.st_mode)) {
+      // A folder opens read-only on POSIX but cannot be read; refuse it as Windows would.
+      *error = S_ISDIR(st.st_mode) ? ErrorText(EISDIR) : "not a regular file";
+      close(fd);
       return nullptr;
     }
     return std::make_unique<PosixInputFile>(fd);
   }
 
-  std::unique_ptr<OutputFile> CreateOrTruncate(const std::string& path,
-                                               std::string* error) override {
-    int fd;
-    do {
-      fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
+  std::unique_ptr<OutputFile> CreateReplacing(const std::string& path,
+                                              std::string* error) override {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    for (int attempt = 0;; ++attempt) {
+      const std::string temp = TemporaryName(folder);
+      // O_EXCL never opens what is there, a link included; O_NOFOLLOW says so twice.
+      const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      if (fd >= 0) return std::make_unique<PosixOutputFile>(fd, temp, path);
+      if (errno == EINTR || (errno == EEXIST && attempt < 100)) continue;
       *error = ErrorText(errno);
       return nullptr;
     }
-    return std::make_unique<PosixOutputFile>(fd);
   }
-
-  bool Remove(const std::string& path) override { return unlink(path.c_str()) == 0; }
 };
 
 }  // namespace
@@ -126,5 +167,7 @@ FileSystem* PlatformFileSystem() {
   static PosixFileSystem files;
   return &files;
 }
+
+FileSystem* Utf8FileSystem() { return PlatformFileSystem(); }
 
 }  // namespace quillon

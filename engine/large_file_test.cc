@@ -49,7 +49,9 @@ class HugeFileTest : public ::testing::TestWithParam<uint64_t> {};
 // Below 2^31: a two-block message, a one-block message, and a one-block message whose data
 // starts below 2^31 and ends above it (a read that starts below succeeds). Above: a complete
 // message, a block below that links up there, and in a file past 2^32 a block whose offset's low
-// 32 bits name a place below, where there is nothing. Only the three below come out.
+// 32 bits name a place below, where there is nothing. Only the three below come out, whole: the
+// size is capped at 0xFFFFFFFF, not cut to its low 32 bits (4 GiB + 16 bytes would be 16, and
+// every message longer than that would end before its first block).
 TEST_P(HugeFileTest, OnlyWhatLiesBelowTwoGibibytesIsExported) {
   const uint64_t size = GetParam();
   // On tmpfs where there is one: holes and rewrites cost no disk.
@@ -70,7 +72,7 @@ TEST_P(HugeFileTest, OnlyWhatLiesBelowTwoGibibytesIsExported) {
   ok &= WriteAt(fd, 0x80001000u,
                 BlockBytes(0x80001000u, 0x200, 0x200, 0x80002000u, FillerText(0x200, 5)));
   ok &= WriteAt(fd, 0x80002000u, BlockBytes(0x80002000u, 0x200, 0x20, 0, FillerText(0x20, 6)));
-  if (size > 4 * kGiB) {
+  if (size > 4 * kGiB + 0x40000 + 0x210) {
     ok &= WriteAt(fd, 4 * kGiB + 0x40000, BlockBytes(0x40000, 0x200, 0x30, 0, FillerText(0x30, 7)));
   }
   close(fd);
@@ -80,7 +82,7 @@ TEST_P(HugeFileTest, OnlyWhatLiesBelowTwoGibibytesIsExported) {
   CMailboxExtractor engine;
   engine.m_pSink = &sink;
   ASSERT_EQ(engine.OpenMailbox(path.c_str(), dir.path().c_str()), 0);
-  EXPECT_EQ(engine.FileSize(), static_cast<uint32_t>(size));  // 5 GiB reads as 1 GiB
+  EXPECT_EQ(engine.FileSize(), std::min<uint64_t>(size, 0xFFFFFFFFu));
   engine.Reset();
 
   const std::string out = dir / "out";
@@ -95,10 +97,12 @@ TEST_P(HugeFileTest, OnlyWhatLiesBelowTwoGibibytesIsExported) {
   EXPECT_EQ(ReadWholeFile(out + "/Huge.dbx-3.eml"), b);
 }
 
-// 3 GiB has a size that fits 32 bits; 5 GiB does not. Each run scans 2 GiB of holes twice.
-INSTANTIATE_TEST_SUITE_P(Sparse, HugeFileTest, ::testing::Values(3 * kGiB, 5 * kGiB),
+// 3 GiB has a size that fits 32 bits; the others do not. Each run scans 2 GiB of holes twice.
+INSTANTIATE_TEST_SUITE_P(Sparse, HugeFileTest, ::testing::Values(3 * kGiB, 4 * kGiB + 16, 5 * kGiB),
                          [](const auto& test) {
-                           return std::to_string(test.param / kGiB) + "GiB";
+                           return std::to_string(test.param / kGiB) + "GiB" +
+                                  (test.param % kGiB ? "Plus" + std::to_string(test.param % kGiB)
+                                                     : "");
                          });
 
 // The in-memory file, changed at chosen reads, so every schedule is repeatable.
@@ -137,7 +141,13 @@ TEST(ChangingFileTest, ChangesAtEveryKindOfReadLeaveNoFileOpen) {
         }
       };
       const int r = engine.ExportMailbox("/m/box.dbx", "/o");
-      EXPECT_TRUE(r == 0 || r == 1) << r;  // nothing here fails or stops
+      // A file that only grows is exported; one that may come out shorter (a rewrite can cut
+      // it too) may be found shorter than it was, which fails it. Nothing stops.
+      const bool mayShrink = kind != 1;
+      EXPECT_TRUE(r == 0 || r == 1 ||
+                  (mayShrink && r == kExportError &&
+                   engine.LastFailure().kind == ExportFailure::kMailboxChanged))
+          << r;
       EXPECT_EQ(files.openOutputs, 0);
       EXPECT_EQ(files.FilesUnder("/o/").size(), engine.FilesWritten());
       EXPECT_TRUE(engine.Messages().empty());
@@ -148,7 +158,7 @@ TEST(ChangingFileTest, ChangesAtEveryKindOfReadLeaveNoFileOpen) {
 }
 
 // Another thread cuts, rewrites and extends the real file while it is exported, many times over:
-// reads of a shrinking file must end the block, never raise a signal.
+// a shrinking file fails the export or ends a block, never raises a signal.
 TEST(ChangingFileTest, ARealFileChangedByAnotherThread) {
   TempFolder dir("live", true);
   ASSERT_FALSE(dir.path().empty());
@@ -196,7 +206,7 @@ TEST(ChangingFileTest, ARealFileChangedByAnotherThread) {
   int rounds = 0;
   for (; rounds < 20 || (changes < 5000 && rounds < 20000); ++rounds) {
     const int r = engine.ExportMailbox(path.c_str(), out.c_str());
-    if (r != 0 && r != 1) {
+    if (r != 0 && r != 1 && engine.LastFailure().kind != ExportFailure::kMailboxChanged) {
       ADD_FAILURE() << "result " << r;
       break;
     }

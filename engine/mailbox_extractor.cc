@@ -1,7 +1,7 @@
 #include "engine/mailbox_extractor.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 
 #include "engine/block_format.h"
@@ -26,21 +26,28 @@ CMailboxExtractor::CMailboxExtractor(quillon::FileSystem* files) : m_files(files
 CMailboxExtractor::~CMailboxExtractor() { Reset(); }
 
 BlockSource* CMailboxExtractor::OpenBlockSource() {
-  quillon::InputFile* file = m_hFile.get();
+  quillon::InputFile* file = &m_input;
   if (m_pChosenSource != nullptr && m_pChosenSource->Open(file, m_nFileSize, &m_abort)) {
     return m_pChosenSource;
   }
   if (m_indexed.Open(file, m_nFileSize, &m_abort)) {
     m_visited.UseIndex(m_indexed.index());
+    m_chainEnds.UseIndex(m_indexed.index());
     return &m_indexed;
   }
   return &m_windows;  // which the index left open on the file
 }
 
+void CMailboxExtractor::ForgetWalkedBlocks() {
+  for (quillon::VisitedSet* set : {&m_visited, &m_chainEnds}) {
+    set->Clear();
+    set->UseIndex(nullptr);
+  }
+}
+
 void CMailboxExtractor::CloseBlockSource() {
-  // The visited set may refer to the index: it goes first.
-  m_visited.Clear();
-  m_visited.UseIndex(nullptr);
+  // The sets of blocks may refer to the index: they go first.
+  ForgetWalkedBlocks();
   if (m_blocks != nullptr) m_blocks->Close();
   m_blocks = nullptr;
 }
@@ -60,15 +67,28 @@ bool CMailboxExtractor::IsChainStart(uint32_t p, const BlockFacts& facts, bool s
   return true;
 }
 
+bool CMailboxExtractor::ReadFailed() {
+  using Problem = quillon::CheckedInput::Problem;
+  if (m_input.problem() == Problem::kNone) return false;
+  m_failure =
+      ExportFailure{m_input.problem() == Problem::kReadError ? ExportFailure::kReadMailbox
+                                                             : ExportFailure::kMailboxChanged,
+                    m_strMailboxPath, m_input.reason(), m_input.problemOffset()};
+  return true;
+}
+
 int CMailboxExtractor::OpenMailbox(const char* mailboxPath, const char* backupFolder) {
   m_strMailboxPath = mailboxPath;
-  const char* name = std::strrchr(mailboxPath, quillon::kPathSeparator);
+  const size_t separator = m_strMailboxPath.find_last_of(quillon::kPathSeparators);
   m_strPrefix = backupFolder;
   m_strPrefix += quillon::kPathSeparator;
-  m_strPrefix += name ? name + 1 : mailboxPath;
+  m_nameAt = m_strPrefix.size();
+  m_strPrefix.append(m_strMailboxPath, separator == std::string::npos ? 0 : separator + 1);
 
   CloseBlockSource();
+  m_input.Attach(nullptr, 0);
   m_hFile.reset();
+  m_bSignature = false;
   std::string reason;
   m_hFile = m_files->OpenForReading(m_strMailboxPath, &reason);
   if (!m_hFile) {
@@ -76,7 +96,12 @@ int CMailboxExtractor::OpenMailbox(const char* mailboxPath, const char* backupFo
     return quillon::kExportError;
   }
   m_nPos = 0;
-  m_nFileSize = m_hFile->SizeLow32();
+  m_nFileSize = quillon::CappedSize(m_hFile->Size());
+  m_input.Attach(m_hFile.get(), m_nFileSize);
+  uint8_t head[4];
+  size_t got = 0;
+  m_bSignature = m_input.ReadAt(0, head, sizeof head, &got, &reason) && got == sizeof head &&
+                 std::memcmp(head, "\xCF\xAD\x12\xFE", sizeof head) == 0;
   m_blocks = OpenBlockSource();
   m_messages.Reserve(m_nFileSize / kTypicalBlockSpan + 16);
 
@@ -90,6 +115,7 @@ int CMailboxExtractor::OpenMailbox(const char* mailboxPath, const char* backupFo
     }
     p = next;
   }
+  if (ReadFailed()) return quillon::kExportError;
   // A start accepted at offset 0 leaves m_nPos at 0 and so counts as none.
   return m_nPos != 0 ? 0 : 1;
 }
@@ -110,6 +136,10 @@ void CMailboxExtractor::CollectMessages() {
       }
       if (h.nextOffset == 0 || !h.selfReferencing) {
         m_messages.Append(list, cur);  // the message's last block
+        // Left out of the visited set so that other walks may end here too; the pass for
+        // one-block messages must still know it belongs to a message. Only a block that names
+        // itself can be taken for one.
+        if (h.selfReferencing) m_chainEnds.Insert(cur);
         StoreChain(list, 0);
         break;
       }
@@ -141,17 +171,27 @@ void CMailboxExtractor::CollectMessages() {
   }
 }
 
+std::vector<uint32_t> CMailboxExtractor::MessageBlocks(uint32_t key) {
+  std::vector<uint32_t> offsets;
+  uint32_t offset = key;
+  BlockFacts facts;
+  for (uint32_t k = m_messages.Blocks(key); k > 0 && m_blocks->ReadFacts(offset, &facts); --k) {
+    offsets.push_back(offset);
+    offset = facts.nextOffset;
+  }
+  return offsets;
+}
+
 void CMailboxExtractor::StoreChain(MessageMap::BlockList& list, uint32_t stopOffset) {
   m_messages.Store(list, stopOffset);
 }
 
 uint32_t CMailboxExtractor::CollectSingleBlockMessages() {
-  // A chain's last block is the one block of each walk that is not in the visited set; with it
-  // added, the set holds every block of every message found so far.
-  m_messages.ForEachRunEnd([this](uint32_t offset) { m_visited.Insert(offset); });
+  // A chain's last block is the one block of each walk that is not in the visited set: with the
+  // chain ends, the two hold every block of every message found so far.
   uint32_t added = 0;
   const auto consider = [&](uint32_t offset) {
-    if (!m_visited.Contains(offset)) {
+    if (!m_visited.Contains(offset) && !m_chainEnds.Contains(offset)) {
       m_messages.AddSingle(offset);
       ++added;
     }
@@ -162,9 +202,8 @@ uint32_t CMailboxExtractor::CollectSingleBlockMessages() {
     if (facts.nextOffset == 0 && facts.usableLengths) consider(p);
   }
   m_messages.FinishSingles();
-  // Writing needs only the message map. The visited set may refer to the index: it goes first.
-  m_visited.Clear();
-  m_visited.UseIndex(nullptr);
+  // Writing needs only the message map. The sets of blocks may refer to the index: they go first.
+  ForgetWalkedBlocks();
   m_blocks->EndSearch();
   return added;
 }
@@ -184,110 +223,157 @@ bool CMailboxExtractor::Flush(OutputFile* out, const std::string& path) {
 }
 
 bool CMailboxExtractor::CopyMessage(size_t entry, OutputFile* out, const std::string& path) {
-  bool ok = true;
-  m_messages.ForEachBlock(entry, [&](uint32_t offset) {
-    if (AbortRequested()) return ok = false;
+  // The message's blocks are the chain from its key, followed as the walk that found it did.
+  uint32_t offset = m_messages.EntryKey(entry);
+  const uint32_t blocks = m_messages.EntryBlocks(entry);
+  // What the message holds so far: never more than the mailbox file, however its blocks overlap.
+  uint64_t copied = 0;
+  for (uint32_t k = 0; k < blocks; ++k) {
+    if (AbortRequested()) return false;
     // Messages are copied in ascending order of their first block and their blocks stay near
     // each other, so the copy's windows serve headers and data alike.
-    const uint8_t* header = m_blocks->PeekForCopy(offset, quillon::kBlockHeaderSize);
-    if (!header) return true;  // contributes nothing
+    const uint8_t* header = m_blocks->PeekForCopy(offset, quillon::kBlockHeaderSize, k == 0);
+    // The walk read this header. Now it cannot be read: the file changed, and where the chain
+    // went on is not known any more.
+    if (!header) {
+      if (ReadFailed()) return false;
+      break;
+    }
     const BlockHeader h = quillon::DecodeBlockHeader(header);
-    if (h.dataLength > m_nFileSize || h.dataLength > h.blockSize) return false;  // message ends
-    const uint64_t dataAt = uint64_t{offset} + quillon::kBlockHeaderSize;
-    if (h.dataLength == 0 || dataAt >= quillon::kReadableLimit) return true;
+    // A length no file could hold ends the message, as does one that would take the message
+    // past the size of the whole mailbox file.
+    if (h.dataLength > m_nFileSize - copied || h.dataLength > h.blockSize) break;
+    const uint32_t at = offset;
+    offset = h.nextOffset;
+    const uint64_t dataAt = uint64_t{at} + quillon::kBlockHeaderSize;
+    if (h.dataLength == 0 || dataAt >= quillon::kReadableLimit) continue;
+    if (!out) {
+      // Counting only: the data is there to copy when the file holds all of it.
+      if (dataAt + h.dataLength > m_nFileSize) continue;
+      copied += h.dataLength;
+      m_bytesWritten += h.dataLength;
+      continue;
+    }
 
     if (h.dataLength <= BlockSource::kMaxPeek) {
-      const uint8_t* data = m_blocks->PeekForCopy(static_cast<uint32_t>(dataAt), h.dataLength);
-      if (!data) return true;  // the file ends first: contributes nothing
+      const uint8_t* data =
+          m_blocks->PeekForCopy(static_cast<uint32_t>(dataAt), h.dataLength, k == 0);
+      if (!data) {
+        if (ReadFailed()) return false;
+        continue;  // the file ends first: contributes nothing
+      }
+      copied += h.dataLength;
       for (uint32_t done = 0; done < h.dataLength;) {
-        if (m_copyFill == m_copyBuffer.size() && !(ok = Flush(out, path))) return false;
+        if (m_copyFill == m_copyBuffer.size() && !Flush(out, path)) return false;
         const size_t n = std::min<size_t>(h.dataLength - done, m_copyBuffer.size() - m_copyFill);
         std::memcpy(m_copyBuffer.data() + m_copyFill, data + done, n);
         m_copyFill += n;
         done += static_cast<uint32_t>(n);
       }
-      return true;
+      continue;
     }
 
     // More than a window: stream it through the copy buffer. The last byte is read first so a
     // block that the file cuts short contributes nothing, as one read of the whole would.
     uint8_t last;
-    if (!m_blocks->ReadExact(dataAt + h.dataLength - 1, &last, 1)) return true;
+    if (!m_blocks->ReadExact(dataAt + h.dataLength - 1, &last, 1)) {
+      if (ReadFailed()) return false;
+      continue;
+    }
+    copied += h.dataLength;
     for (uint64_t done = 0; done < h.dataLength;) {
-      if (AbortRequested()) return ok = false;
-      if (m_copyFill == m_copyBuffer.size() && !(ok = Flush(out, path))) return false;
+      if (AbortRequested()) return false;
+      if (m_copyFill == m_copyBuffer.size() && !Flush(out, path)) return false;
       const size_t n = static_cast<size_t>(
           std::min<uint64_t>(h.dataLength - done, m_copyBuffer.size() - m_copyFill));
-      // A file that shrinks meanwhile leaves the block cut where the shrink met it.
-      if (!m_blocks->ReadExact(dataAt + done, m_copyBuffer.data() + m_copyFill, n)) return true;
+      // A file that shrinks meanwhile fails the mailbox; past the size it had when opened (it
+      // grew, then shrank again) the block is left cut where the shrink met it.
+      if (!m_blocks->ReadExact(dataAt + done, m_copyBuffer.data() + m_copyFill, n)) {
+        if (ReadFailed()) return false;
+        break;
+      }
       m_copyFill += n;
       done += n;
     }
-    return true;
-  });
-  return ok && Flush(out, path);
+  }
+  return !out || Flush(out, path);
+}
+
+bool CMailboxExtractor::TooManyNameFailures(uint32_t* failures, const std::string& path,
+                                            const std::string& reason) {
+  if (++*failures < kMaxCreateFailures) return false;
+  m_failure = ExportFailure{ExportFailure::kCreateFile, path, reason};
+  return true;
 }
 
 int CMailboxExtractor::WriteMessages() {
   if (m_messages.empty()) return 0;
-  m_copyBuffer.resize(kCopyBufferSize);
+  if (!m_bCountOnly) m_copyBuffer.resize(kCopyBufferSize);
   m_copyFill = 0;
-  // The sink sees the name after the last separator: the mailbox file's name, "-", n, ".eml".
-  const size_t nameAt = m_strPrefix.rfind(quillon::kPathSeparator) + 1;
   int result = 0;
   uint32_t n = 1;
-  uint32_t createFailures = 0;
+  uint32_t nameFailures = 0;
+  // One string, and no printf, for every name: a hostile file holds tens of millions.
+  std::string path;
   for (size_t i = 0; i < m_messages.EntryCount() && result == 0; ++i) {
     if (!m_messages.EntryLive(i)) continue;
     for (;;) {
-      char number[24];
-      std::snprintf(number, sizeof number, "-%u.eml", n);
-      const std::string path = m_strPrefix + number;
+      char number[16];
+      const char* end = std::to_chars(number, number + sizeof number, n).ptr;
+      path.assign(m_strPrefix)
+          .append("-")
+          .append(number, static_cast<size_t>(end - number))
+          .append(".eml");
       const uint32_t m = n + 1;
-      if (AbortRequested() || !m_pSink->OnNextFile(path.c_str() + nameAt)) {
+      // The sink sees the name without the folder: the mailbox file's name, "-", n, ".eml".
+      if (AbortRequested() || !m_pSink->OnNextFile(path.c_str() + m_nameAt)) {
         result = quillon::kExportAborted;
         break;
       }
-      std::string reason;
-      std::unique_ptr<OutputFile> out = m_files->CreateOrTruncate(path, &reason);
-      if (!out) {
-        if (m == 0 || ++createFailures >= kMaxCreateFailures) {
-          m_failure = ExportFailure{
-              m == 0 ? ExportFailure::kNumbersExhausted : ExportFailure::kCreateFile, path, reason};
-          result = quillon::kExportError;
-          break;
-        }
-        n = m;  // the same message goes under the next number
-        continue;
-      }
-      createFailures = 0;
       if (m == 0) {
-        out->Close(&reason);
         m_failure = ExportFailure{ExportFailure::kNumbersExhausted, path, ""};
         result = quillon::kExportError;
         break;
       }
-      bool written;
-      try {
-        written =
-            CopyMessage(i, out.get(), path) && (out->Close(&reason) || WriteFailed(path, reason));
-      } catch (...) {
-        out.reset();
-        m_files->Remove(path);
-        throw;
-      }
-      if (!written) {
-        // Never leave a file that looks like a whole message but is not.
-        out.reset();
-        m_files->Remove(path);
-        result = AbortRequested() && m_failure.kind == ExportFailure::kNone
-                     ? quillon::kExportAborted
-                     : quillon::kExportError;
+      if (m_bCountOnly) {
+        if (!CopyMessage(i, nullptr, path)) {
+          result = ReadFailed() ? quillon::kExportError : quillon::kExportAborted;
+          break;
+        }
+        ++m_filesWritten;
+        n = m;
         break;
       }
-      ++m_filesWritten;
+      // The file is written under a temporary name and destroyed with `out` unless it was put in
+      // place: an error, an abort or an exception leaves neither a part of a message nor a
+      // temporary file.
+      std::string reason;
+      std::unique_ptr<OutputFile> out = m_files->CreateReplacing(path, &reason);
+      if (out) {
+        bool written = CopyMessage(i, out.get(), path);
+        if (written && !out->Close(&reason)) written = WriteFailed(path, reason);
+        if (!written) {
+          result = AbortRequested() && m_failure.kind == ExportFailure::kNone
+                       ? quillon::kExportAborted
+                       : quillon::kExportError;
+          break;
+        }
+        if (out->Place(&reason)) {
+          nameFailures = 0;
+          ++m_filesWritten;
+          n = m;
+          break;
+        }
+      }
+      // The file could not be created, or its name not taken (a folder of that name, a file that
+      // may not be replaced). Neither says anything about the next name, so the message goes
+      // under the next number, as a failed creation always did; a folder that takes no file at
+      // all ends the export after kMaxCreateFailures names in a row.
+      if (TooManyNameFailures(&nameFailures, path, reason)) {
+        result = quillon::kExportError;
+        break;
+      }
       n = m;
-      break;
     }
   }
   std::vector<uint8_t>().swap(m_copyBuffer);
@@ -298,6 +384,7 @@ int CMailboxExtractor::WriteMessages() {
 void CMailboxExtractor::Reset() {
   CloseBlockSource();
   m_messages.Clear();
+  m_input.Attach(nullptr, 0);
   m_hFile.reset();
   m_strMailboxPath.clear();
   m_strPrefix.clear();
@@ -315,6 +402,11 @@ int CMailboxExtractor::ExportMailbox(const char* mailboxPath, const char* backup
     }
     if (r == 0) CollectMessages();
     if (!AbortRequested()) CollectSingleBlockMessages();
+    // A read that failed during the search leaves what was found incomplete: nothing is written.
+    if (ReadFailed()) {
+      Reset();
+      return quillon::kExportError;
+    }
     if (AbortRequested()) {
       Reset();
       return quillon::kExportAborted;

@@ -9,6 +9,9 @@
 namespace quillon {
 namespace {
 
+// The engine joins the output folder and a file's name with the system's separator.
+const std::string kOut = std::string("/out") + kPathSeparator;
+
 using Blocks = std::vector<uint32_t>;
 
 class ExtractorTest : public ::testing::Test {
@@ -35,8 +38,10 @@ class ExtractorTest : public ::testing::Test {
     }
     return keys;
   }
-  std::string Out(int n) const { return files.Get("/out/Work.dbx-" + std::to_string(n) + ".eml"); }
-  size_t OutCount() const { return files.FilesUnder("/out/").size(); }
+  std::string Out(int n) const {
+    return files.Get(kOut + "Work.dbx-" + std::to_string(n) + ".eml");
+  }
+  size_t OutCount() const { return files.FilesUnder(kOut).size(); }
 
   MemFileSystem files;
   RecordingSink sink;
@@ -52,7 +57,7 @@ TEST_F(ExtractorTest, WorkedExampleOfTwoBlocks) {
 
   ASSERT_EQ(Collect(mb.bytes), 0);
   EXPECT_EQ(Keys(), (Blocks{256}));
-  EXPECT_EQ(engine.Messages().Blocks(256), (Blocks{256, 512}));
+  EXPECT_EQ(engine.MessageBlocks(256), (Blocks{256, 512}));
   // Only the block that was followed onwards is visited; the last block is not.
   EXPECT_TRUE(engine.Visited().Contains(256));
   EXPECT_FALSE(engine.Visited().Contains(512));
@@ -92,8 +97,8 @@ TEST_F(ExtractorTest, MessagesLaidOutInOrderAndBackwards) {
   const std::string c = mb.Message({0x3000, 0x2000, 0x2500}, FillerText(0x401, 3));
   ASSERT_EQ(Collect(mb.bytes), 0);
   EXPECT_EQ(Keys(), (Blocks{0x100, 0x1000, 0x3000}));
-  EXPECT_EQ(engine.Messages().Blocks(0x100), (Blocks{0x100, 0x400, 0x700}));
-  EXPECT_EQ(engine.Messages().Blocks(0x3000), (Blocks{0x3000, 0x2000, 0x2500}));
+  EXPECT_EQ(engine.MessageBlocks(0x100), (Blocks{0x100, 0x400, 0x700}));
+  EXPECT_EQ(engine.MessageBlocks(0x3000), (Blocks{0x3000, 0x2000, 0x2500}));
   EXPECT_FALSE(engine.Messages().Contains(0x2000));
   engine.Reset();
 
@@ -122,7 +127,7 @@ TEST_F(ExtractorTest, ALoopingChainListsEachBlockOnce) {
   mb.Block(0x300, 0x300, 0x20, 0x20, 0x100, FillerText(0x20, 3));
   ASSERT_EQ(Collect(mb.bytes), 0);
   EXPECT_EQ(Keys(), (Blocks{0x100}));
-  EXPECT_EQ(engine.Messages().Blocks(0x100), (Blocks{0x100, 0x200, 0x300}));
+  EXPECT_EQ(engine.MessageBlocks(0x100), (Blocks{0x100, 0x200, 0x300}));
 }
 
 TEST_F(ExtractorTest, AChainLinkingPastTheEndIsDropped) {
@@ -253,14 +258,31 @@ TEST_F(ExtractorTest, OutputNames) {
   mb.Message({0x600, 0x800}, FillerText(0x300, 2));
   files.Put("/deep/er/Work.dbx", mb.bytes);
   ASSERT_EQ(engine.ExportMailbox("/deep/er/Work.dbx", "/D"), 0);
-  EXPECT_TRUE(files.Has("/D/Work.dbx-1.eml"));
-  EXPECT_TRUE(files.Has("/D/Work.dbx-2.eml"));
+  EXPECT_TRUE(files.Has(std::string("/D") + kPathSeparator + "Work.dbx-1.eml"));
+  EXPECT_TRUE(files.Has(std::string("/D") + kPathSeparator + "Work.dbx-2.eml"));
   EXPECT_EQ(sink.names, (std::vector<std::string>{"Work.dbx-1.eml", "Work.dbx-2.eml"}));
 
   // A folder that ends with a separator gives two in a row; a bare name is taken whole.
   files.Put("Work.dbx", mb.bytes);
   ASSERT_EQ(engine.ExportMailbox("Work.dbx", "/D/"), 0);
-  EXPECT_TRUE(files.Has("/D//Work.dbx-1.eml"));
+  EXPECT_TRUE(files.Has(std::string("/D/") + kPathSeparator + "Work.dbx-1.eml"));
+
+  // The name follows the last separator of any kind the system knows ('/' on Windows too).
+  files.Put("Z:/mail/Work.dbx", mb.bytes);
+  ASSERT_EQ(engine.ExportMailbox("Z:/mail/Work.dbx", "/E"), 0);
+  EXPECT_TRUE(files.Has(std::string("/E") + kPathSeparator + "Work.dbx-1.eml"));
+}
+
+TEST_F(ExtractorTest, WhetherTheFileBeginsWithTheSignatureIsRecorded) {
+  const std::pair<std::string, bool> kCases[] = {
+      {MailboxBuilder(0x100).bytes, true},
+      {MailboxBuilder(0x100, 0xFE12ADCEu).bytes, false},
+      {std::string("\xCF\xAD\x12"), false},
+  };
+  for (const auto& [bytes, signature] : kCases) {
+    EXPECT_EQ(Export(bytes), kExportNoMessages);
+    EXPECT_EQ(engine.HasMailboxSignature(), signature);
+  }
 }
 
 TEST_F(ExtractorTest, ReExportReplacesFilesAndKeepsHigherNumbers) {
@@ -306,9 +328,9 @@ TEST_F(ExtractorTest, AFailedCreationMovesTheMessageToTheNextNumber) {
   MailboxBuilder mb(0x3000);
   for (uint32_t i = 0; i < 3; ++i)
     mb.Message({0x100 + 0x600 * i, 0x400 + 0x600 * i}, FillerText(0x300, i));
-  files.failCreate = [](const std::string& path) { return path == "/out/Work.dbx-2.eml"; };
+  files.failCreate = [](const std::string& path) { return path == kOut + "Work.dbx-2.eml"; };
   ASSERT_EQ(Export(mb.bytes), 0);
-  EXPECT_FALSE(files.Has("/out/Work.dbx-2.eml"));
+  EXPECT_FALSE(files.Has(kOut + "Work.dbx-2.eml"));
   EXPECT_EQ(Out(1), FillerText(0x300, 0));
   EXPECT_EQ(Out(3), FillerText(0x300, 1));
   EXPECT_EQ(Out(4), FillerText(0x300, 2));

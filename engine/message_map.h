@@ -1,7 +1,9 @@
-// The message map: first-block offset -> the message's block offsets in chain order, iterated in
-// ascending key order. Built for millions of blocks: every offset lives once in one array, a
-// block list is a chain of runs of that array, and joining a stored list behind a new one links
-// runs instead of copying offsets.
+// The message map: first-block offset -> how many blocks the message has, iterated in ascending
+// key order. A message's block offsets are not kept: they are the chain that begins at its key,
+// each block's nextOffset naming the next, as the walk that found it followed them; the copy
+// follows the same links. Joining a stored message behind a new walk only adds its count, since
+// the walk's last block links to the joined message's first. So a message costs 8 bytes, however
+// many blocks it has and however often it was joined.
 #ifndef QUILLON_ENGINE_MESSAGE_MAP_H_
 #define QUILLON_ENGINE_MESSAGE_MAP_H_
 
@@ -13,25 +15,30 @@ namespace quillon {
 
 class MessageMap {
  public:
-  // A block list under construction. At most one is open at a time; it lives at the end of the
-  // map's offset array until it is stored or discarded.
+  // A walk under construction: its first block and how many blocks it has.
   struct BlockList {
-    uint32_t run = kNone;
+    uint32_t first = 0;
+    uint32_t count = 0;
   };
 
-  // Reserves room for about `blocks` block offsets (address space only until used).
-  void Reserve(size_t blocks);
+  // Reserves room for about `messages` messages.
+  void Reserve(size_t messages) { entries_.reserve(messages); }
 
-  BlockList BeginList();
-  void Append(BlockList& list, uint32_t offset);
-  bool IsEmpty(const BlockList& list) const;
-  // Forgets the list and its offsets.
-  void Discard(BlockList& list);
+  BlockList BeginList() const { return BlockList{}; }
+  // Adds `offset`, which the list's last block links to (or which begins the list).
+  void Append(BlockList& list, uint32_t offset) {
+    if (list.count == 0) list.first = offset;
+    if (list.count != kMaxBlocks) ++list.count;
+  }
+  bool IsEmpty(const BlockList& list) const { return list.count == 0; }
+  // Forgets the list.
+  void Discard(BlockList& list) { list = BlockList{}; }
 
-  // Stores `list`. First, when a message is keyed by `joinKey`, its whole block list is moved
-  // to the end of `list` and its entry removed. The list is then stored under its first offset.
-  // Keys must be stored in ascending order (the scanner's search only moves forward); an empty
-  // list with nothing to join stores nothing.
+  // Stores `list`, whose last block links to `joinKey` (0 for none: no message is keyed 0, as no
+  // chain start at offset 0 counts). First, when a message is keyed by `joinKey`, it is joined to
+  // the end of `list` and its entry removed. The list is then stored
+  // under its first offset. Keys must be stored in ascending order (the scanner's search only
+  // moves forward); an empty list stores nothing.
   void Store(BlockList& list, uint32_t joinKey);
 
   // Adds a one-block message keyed by its own offset, in any order; keys must not be present.
@@ -45,51 +52,27 @@ class MessageMap {
   // Empties the map and gives its memory back.
   void Clear();
 
-  // Entries in ascending key order, by index; an entry that was joined into another list is no
-  // longer live and is skipped.
+  // Entries in ascending key order, by index; an entry that was joined into another message is
+  // no longer live and is skipped.
   size_t EntryCount() const { return entries_.size(); }
-  bool EntryLive(size_t i) const { return entries_[i].firstRun != kNone; }
+  bool EntryLive(size_t i) const { return entries_[i].blocks != 0; }
   uint32_t EntryKey(size_t i) const { return entries_[i].key; }
-
-  // Calls f(offset) for each block of entry i, in chain order, until f returns false.
-  template <typename F>
-  void ForEachBlock(size_t i, F&& f) const {
-    for (uint32_t r = entries_[i].firstRun; r != kNone; r = runs_[r].next) {
-      const Run& run = runs_[r];
-      for (uint32_t k = 0; k < run.count; ++k) {
-        if (!f(offsets_[run.begin + k])) return;
-      }
-    }
-  }
-
-  // Calls f(offset) with the last offset of every stored or open run: the one block of each walk
-  // that the walk did not follow onwards.
-  template <typename F>
-  void ForEachRunEnd(F&& f) const {
-    for (const Run& run : runs_) {
-      if (run.count != 0) f(offsets_[run.begin + run.count - 1]);
-    }
-  }
-  // The block offsets of the message keyed by `key`, in chain order (empty when absent).
-  std::vector<uint32_t> Blocks(uint32_t key) const;
+  // How many blocks the chain from the key holds.
+  uint32_t EntryBlocks(size_t i) const { return entries_[i].blocks; }
+  // The blocks of the message keyed by `key` (0 when absent).
+  uint32_t Blocks(uint32_t key) const;
 
  private:
-  static constexpr uint32_t kNone = 0xFFFFFFFFu;
-  struct Run {
-    uint32_t begin;  // index in offsets_
-    uint32_t count;
-    uint32_t next;  // the run that follows in the same list, or kNone
-  };
+  // A count that saturates: no walk of a file below 2^31 bytes comes near it.
+  static constexpr uint32_t kMaxBlocks = 0xFFFFFFFFu;
   struct Entry {
     uint32_t key;
-    uint32_t firstRun;  // kNone once the entry was joined into another list
+    uint32_t blocks;  // 0 once the entry was joined into another message
   };
   // Index of the live entry with `key`, or entries_.size().
   size_t Find(uint32_t key) const;
 
-  std::vector<uint32_t> offsets_;
-  std::vector<Run> runs_;
-  std::vector<Entry> entries_;  // ascending keys, removed entries left in place
+  std::vector<Entry> entries_;  // ascending keys; joined entries stay until compacted
   size_t sortedEntries_ = 0;    // entries_[0, sortedEntries_) are in order
   size_t live_ = 0;
 };

@@ -31,15 +31,15 @@ TEST(MessageMapTest, JoinsMoveWholeListsBehindNewOnes) {
   auto head = Walk(map, {90});
   map.Store(head, 70);
   EXPECT_EQ(Keys(map), (Blocks{50, 90}));
-  EXPECT_EQ(map.Blocks(90), (Blocks{90, 70, 80}));
+  EXPECT_EQ(map.Blocks(90), 3u);
   // Joined lists can be joined again, and a join into a missing key stores the list alone.
   auto first = Walk(map, {100, 110});
   map.Store(first, 90);
   auto alone = Walk(map, {120});
   map.Store(alone, 80);
   EXPECT_EQ(Keys(map), (Blocks{50, 100, 120}));
-  EXPECT_EQ(map.Blocks(100), (Blocks{100, 110, 90, 70, 80}));
-  EXPECT_TRUE(map.Blocks(90).empty());
+  EXPECT_EQ(map.Blocks(100), 5u);
+  EXPECT_EQ(map.Blocks(90), 0u);
   EXPECT_EQ(map.size(), 3u);
 }
 
@@ -54,8 +54,8 @@ TEST(MessageMapTest, DiscardedAndEmptyListsLeaveNoTrace) {
   auto next = Walk(map, {60});
   map.Store(next, 0);
   EXPECT_EQ(Keys(map), (Blocks{10, 60}));
-  EXPECT_EQ(map.Blocks(10), (Blocks{10, 20}));
-  EXPECT_EQ(map.Blocks(60), (Blocks{60}));
+  EXPECT_EQ(map.Blocks(10), 2u);
+  EXPECT_EQ(map.Blocks(60), 1u);
 }
 
 TEST(MessageMapTest, SinglesMergeIntoKeyOrder) {
@@ -71,12 +71,25 @@ TEST(MessageMapTest, SinglesMergeIntoKeyOrder) {
   map.AddSingle(250);
   map.FinishSingles();
   EXPECT_EQ(Keys(map), (Blocks{40, 100, 250, 450, 500}));
-  EXPECT_EQ(map.Blocks(250), (Blocks{250}));
-  EXPECT_EQ(map.Blocks(500), (Blocks{500, 300, 400}));
+  EXPECT_EQ(map.Blocks(250), 1u);
+  EXPECT_EQ(map.Blocks(500), 3u);
   EXPECT_TRUE(map.Contains(450));
   map.Clear();
   EXPECT_TRUE(map.empty());
   EXPECT_EQ(map.EntryCount(), 0u);
+}
+
+TEST(MessageMapTest, AChainLaidOutBackwardsCostsOneEntry) {
+  // Each walk runs into the message the walk before it stored: one message in the end, and the
+  // joined entries do not pile up.
+  MessageMap map;
+  for (uint32_t k = 1; k <= 100000; ++k) {
+    auto walk = Walk(map, {k * 16});
+    map.Store(walk, (k - 1) * 16);
+  }
+  EXPECT_EQ(Keys(map), (Blocks{100000 * 16}));
+  EXPECT_EQ(map.Blocks(100000 * 16), 100000u);
+  EXPECT_LE(map.EntryCount(), 2048u);
 }
 
 }  // namespace

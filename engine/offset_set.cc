@@ -3,61 +3,38 @@
 namespace quillon {
 
 namespace {
-constexpr size_t kInitialSlots = 1024;
+constexpr uint32_t kLimit = 0x80000000u;
 }  // namespace
 
-size_t OffsetSet::SlotOf(uint32_t offset) const {
-  // Fibonacci hashing spreads offsets that are multiples of the block size.
-  const size_t mask = slots_.size() - 1;
-  return static_cast<size_t>((uint64_t{offset} * 0x9E3779B97F4A7C15ull) >> 32) & mask;
-}
-
 bool OffsetSet::Contains(uint32_t offset) const {
-  if (offset == 0) return hasZero_;
-  if (slots_.empty()) return false;
-  const size_t mask = slots_.size() - 1;
-  for (size_t i = SlotOf(offset);; i = (i + 1) & mask) {
-    if (slots_[i] == offset) return true;
-    if (slots_[i] == 0) return false;
-  }
+  if (offset >= kLimit) return false;
+  const std::vector<std::unique_ptr<uint64_t[]>>& pieces = pieces_[offset % 4];
+  const uint32_t bit = offset / 4;
+  const size_t piece = bit >> kPieceShift;
+  if (piece >= pieces.size() || !pieces[piece]) return false;
+  const uint32_t at = bit & ((1u << kPieceShift) - 1);
+  return (pieces[piece][at / 64] >> (at % 64) & 1) != 0;
 }
 
 bool OffsetSet::Insert(uint32_t offset) {
-  if (offset == 0) {
-    const bool added = !hasZero_;
-    hasZero_ = true;
-    return added;
-  }
-  // Keep the table at most 70% full, so probes stay short.
-  if (slots_.empty() || (count_ + 1) * 10 > slots_.size() * 7) Grow();
-  const size_t mask = slots_.size() - 1;
-  for (size_t i = SlotOf(offset);; i = (i + 1) & mask) {
-    if (slots_[i] == offset) return false;
-    if (slots_[i] == 0) {
-      slots_[i] = offset;
-      ++count_;
-      return true;
-    }
-  }
-}
-
-void OffsetSet::Grow() {
-  std::vector<uint32_t> old;
-  old.swap(slots_);
-  slots_.assign(old.empty() ? kInitialSlots : old.size() * 2, 0);
-  const size_t mask = slots_.size() - 1;
-  for (uint32_t offset : old) {
-    if (offset == 0) continue;
-    size_t i = SlotOf(offset);
-    while (slots_[i] != 0) i = (i + 1) & mask;
-    slots_[i] = offset;
-  }
+  if (offset >= kLimit) return false;
+  std::vector<std::unique_ptr<uint64_t[]>>& pieces = pieces_[offset % 4];
+  const uint32_t bit = offset / 4;
+  const size_t piece = bit >> kPieceShift;
+  if (pieces.empty()) pieces.resize((kLimit / 4) >> kPieceShift);
+  if (!pieces[piece]) pieces[piece].reset(new uint64_t[kPieceWords]());
+  const uint32_t at = bit & ((1u << kPieceShift) - 1);
+  uint64_t& word = pieces[piece][at / 64];
+  const uint64_t mask = uint64_t{1} << (at % 64);
+  if (word & mask) return false;
+  word |= mask;
+  ++count_;
+  return true;
 }
 
 void OffsetSet::Clear() {
-  std::vector<uint32_t>().swap(slots_);
+  for (auto& pieces : pieces_) std::vector<std::unique_ptr<uint64_t[]>>().swap(pieces);
   count_ = 0;
-  hasZero_ = false;
 }
 
 }  // namespace quillon

@@ -1,11 +1,14 @@
-// A set of 32-bit file offsets, kept compact for millions of entries: an open-addressing hash
-// table of bare offsets, 8 bytes an entry or less. Order is not kept; the engine only asks
-// whether an offset is in it.
+// A set of file offsets below 2^31 (the only ones the engine reads), kept as bits: one bit an
+// offset, in pieces of 8 KiB that are made only where offsets are added. A set that holds every
+// block of a hostile file costs a fixed part of the file's size, never more: an eighth of the
+// stretch its offsets cover, and a quarter of that when they share their remainder modulo 4, as the
+// blocks of one chain do.
 #ifndef QUILLON_ENGINE_OFFSET_SET_H_
 #define QUILLON_ENGINE_OFFSET_SET_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace quillon {
@@ -13,21 +16,21 @@ namespace quillon {
 class OffsetSet {
  public:
   bool Contains(uint32_t offset) const;
-  // Adds `offset`; false when it was already there.
+  // Adds `offset`; false when it was already there. An offset of 2^31 or more is never added
+  // and counts as there already, so a walk that could reach one would stop.
   bool Insert(uint32_t offset);
-  size_t size() const { return count_ + (hasZero_ ? 1 : 0); }
-  bool empty() const { return size() == 0; }
+  size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
   // Empties the set and gives its memory back.
   void Clear();
 
  private:
-  // Slot value 0 means empty; offset 0 is tracked apart.
-  size_t SlotOf(uint32_t offset) const;
-  void Grow();
-
-  std::vector<uint32_t> slots_;
+  // Offsets with remainder r modulo 4 live in pieces_[r], one bit per offset / 4; a piece holds
+  // 2^16 of those bits.
+  static constexpr unsigned kPieceShift = 16;
+  static constexpr size_t kPieceWords = (size_t{1} << kPieceShift) / 64;
+  std::vector<std::unique_ptr<uint64_t[]>> pieces_[4];
   size_t count_ = 0;
-  bool hasZero_ = false;
 };
 
 }  // namespace quillon

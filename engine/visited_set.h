@@ -1,7 +1,7 @@
 // The offsets of the blocks that chain walks passed through and followed onwards. A block the
 // index holds is one bit beside its entry, which is all a walk through millions of blocks needs;
 // other offsets (blocks at unaligned offsets, or every block of a file read without the index)
-// go to a hash set.
+// are bits of an OffsetSet.
 #ifndef QUILLON_ENGINE_VISITED_SET_H_
 #define QUILLON_ENGINE_VISITED_SET_H_
 

@@ -97,18 +97,17 @@ inline std::string CheckCatalogue(const Catalogue& cat, uint64_t reads) {
 class PlacedFile final : public InputFile {
  public:
   PlacedFile(std::string_view bytes, uint32_t base) : bytes_(bytes), base_(base) {}
-  uint32_t SizeLow32() override { return base_ + static_cast<uint32_t>(bytes_.size()); }
-  size_t ReadAt(uint64_t offset, void* buffer, size_t size) override {
+  uint64_t Size() override { return uint64_t{base_} + bytes_.size(); }
+  bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got, std::string*) override {
     ++reads;
     const uint64_t end = uint64_t{base_} + bytes_.size();
-    if (offset >= end) return 0;
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(size, end - offset));
+    *got = offset >= end ? 0 : static_cast<size_t>(std::min<uint64_t>(size, end - offset));
     auto* out = static_cast<char*>(buffer);
-    for (size_t i = 0; i < n; ++i) {
+    for (size_t i = 0; i < *got; ++i) {
       const uint64_t at = offset + i;
       out[i] = at < base_ ? '\0' : bytes_[static_cast<size_t>(at - base_)];
     }
-    return n;
+    return true;
   }
   uint64_t reads = 0;
 
@@ -179,15 +178,16 @@ inline std::string CheckFoldersFile(std::string_view bytes) {
   class AsFolders final : public InputFile {
    public:
     explicit AsFolders(std::string_view bytes) : file_(bytes) {}
-    uint32_t SizeLow32() override { return file_.SizeLow32(); }
-    size_t ReadAt(uint64_t offset, void* buffer, size_t size) override {
+    uint64_t Size() override { return file_.Size(); }
+    bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got,
+                std::string* error) override {
       ++reads;
-      const size_t n = file_.ReadAt(offset, buffer, size);
+      const bool ok = file_.ReadAt(offset, buffer, size, got, error);
       const uint8_t head[8] = {0xCF, 0xAD, 0x12, 0xFE, 0xC6, 0xFD, 0x74, 0x6F};
-      for (uint64_t at = offset; at < 8 && at < offset + n; ++at) {
+      for (uint64_t at = offset; at < 8 && at < offset + *got; ++at) {
         static_cast<uint8_t*>(buffer)[at - offset] = head[at];
       }
-      return n;
+      return ok;
     }
     uint64_t reads = 0;
 

@@ -11,10 +11,10 @@ cmake --preset mingw -DQUILLON_WERROR=ON
 # programs of the tree register themselves by running under Wine at build time, which this
 # script does on its own prefix below instead.
 cmake --build --preset mingw --target Quillon quillon app_tests layout_tests discovery_tests \
-  catalogue_tests hash_tests cli_tests
+  catalogue_tests hash_tests engine_tests cli_tests
 
 tests=(app/layout/layout_tests.exe discovery/discovery_tests.exe catalogue/catalogue_tests.exe
-  hash/hash_tests.exe cli/cli_tests.exe app/app_tests.exe)
+  hash/hash_tests.exe engine/engine_tests.exe cli/cli_tests.exe app/app_tests.exe)
 quillon_boot_prefix
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   set -euo pipefail
@@ -26,12 +26,12 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     # Output to a log beside the prefix, then shown: a program whose output went nowhere
     # sometimes never showed its dialog.
     log="$QUILLON_BUILD/$(basename "$t" .exe).log"
-    # Wine maps non-ASCII file names to this system only in a locale the system has, and
-    # zh_CN.UTF-8 is not generated here: the tests of the command, which name files in Cyrillic
-    # and Chinese, run in C.UTF-8 (code page 1252, where those names are no narrow strings
-    # either). No apostrophes in here: this is one single-quoted argument.
+    # The desktop program runs in code page 936. The engine and command tests make files with
+    # names of any script, which Wine can pass on to Linux only in a UTF-8 locale that is
+    # installed (zh_CN is not generated here): they run in C.UTF-8. No apostrophes in here: this
+    # is one single-quoted argument.
     locale=zh_CN.UTF-8
-    [[ $t == cli/* ]] && locale=C.UTF-8
+    case "$t" in engine/* | cli/*) locale=C.UTF-8 ;; esac
     if ! LC_ALL=$locale timeout 600 wine "$QUILLON_BUILD/$t" >"$log" 2>&1; then status=1; fi
     cat "$log"
   done

@@ -1,10 +1,11 @@
 // An input file over bytes in memory, for the catalogue's tests and fuzzers: optionally failing
-// every read that touches a chosen range, as a bad sector does.
+// reads at a chosen range, as a bad sector does.
 #ifndef QUILLON_CATALOGUE_TESTING_BYTE_FILE_H_
 #define QUILLON_CATALOGUE_TESTING_BYTE_FILE_H_
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "engine/file_io.h"
@@ -16,21 +17,25 @@ class ByteFile final : public InputFile {
   // `bytes` must outlive the file.
   explicit ByteFile(std::string_view bytes) : bytes_(bytes) {}
 
-  // Reads that touch [begin, end) deliver nothing.
+  // A read that reaches [begin, end) delivers the bytes before it, then fails with
+  // "Input/output error".
   void FailReads(uint64_t begin, uint64_t end) {
     failBegin_ = begin;
     failEnd_ = end;
   }
 
-  uint32_t SizeLow32() override { return static_cast<uint32_t>(bytes_.size()); }
+  uint64_t Size() override { return bytes_.size(); }
 
-  size_t ReadAt(uint64_t offset, void* buffer, size_t size) override {
+  bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got,
+              std::string* error) override {
     ++reads;
-    if (offset < failEnd_ && offset + size > failBegin_) return 0;
-    if (offset >= bytes_.size()) return 0;
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(size, bytes_.size() - offset));
-    std::memcpy(buffer, bytes_.data() + offset, n);
-    return n;
+    const uint64_t end = std::min<uint64_t>(offset + size, bytes_.size());
+    const bool fails = offset < failEnd_ && offset + size > failBegin_;
+    const uint64_t stop = fails ? std::max(offset, std::min(end, failBegin_)) : end;
+    *got = offset < stop ? static_cast<size_t>(stop - offset) : 0;
+    if (*got != 0) std::memcpy(buffer, bytes_.data() + offset, *got);
+    if (fails) *error = "Input/output error";
+    return !fails;
   }
 
   uint64_t reads = 0;

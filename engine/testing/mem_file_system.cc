@@ -12,15 +12,21 @@ class MemInputFile final : public InputFile {
   MemInputFile(MemFileSystem* owner, std::shared_ptr<std::string> bytes)
       : owner_(owner), bytes_(std::move(bytes)) {}
 
-  uint32_t SizeLow32() override { return static_cast<uint32_t>(bytes_->size()); }
+  uint64_t Size() override { return bytes_->size(); }
 
-  size_t ReadAt(uint64_t offset, void* buffer, size_t size) override {
+  bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got,
+              std::string* error) override {
     ++owner_->readCalls;
     if (owner_->onRead) owner_->onRead(offset, size);
-    if (offset >= bytes_->size()) return 0;
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(size, bytes_->size() - offset));
-    std::memcpy(buffer, bytes_->data() + offset, n);
-    return n;
+    *got = 0;
+    if (owner_->failRead && owner_->failRead(offset, size)) {
+      *error = "Input/output error";
+      return false;
+    }
+    if (offset >= bytes_->size()) return true;
+    *got = static_cast<size_t>(std::min<uint64_t>(size, bytes_->size() - offset));
+    std::memcpy(buffer, bytes_->data() + offset, *got);
+    return true;
   }
 
  private:
@@ -28,14 +34,18 @@ class MemInputFile final : public InputFile {
   std::shared_ptr<std::string> bytes_;
 };
 
+}  // namespace
+
 class MemOutputFile final : public OutputFile {
  public:
-  MemOutputFile(MemFileSystem* owner, std::shared_ptr<std::string> bytes)
-      : owner_(owner), bytes_(std::move(bytes)) {
+  MemOutputFile(MemFileSystem* owner, std::string temp, std::string path)
+      : owner_(owner), temp_(std::move(temp)), path_(std::move(path)) {
+    owner_->files_[temp_] = std::make_shared<std::string>();
     ++owner_->openOutputs;
   }
   ~MemOutputFile() override {
     if (open_) --owner_->openOutputs;
+    if (!placed_) owner_->files_.erase(temp_);
   }
 
   bool Write(const void* data, size_t size, std::string* error) override {
@@ -45,7 +55,7 @@ class MemOutputFile final : public OutputFile {
           owner_->diskCapacity - std::min(owner_->diskCapacity, owner_->bytesWritten);
       n = static_cast<size_t>(std::min<uint64_t>(n, room));
     }
-    bytes_->append(static_cast<const char*>(data), n);
+    owner_->files_.at(temp_)->append(static_cast<const char*>(data), n);
     owner_->bytesWritten += n;
     if (n < size) {
       *error = "No space left on device";
@@ -60,13 +70,25 @@ class MemOutputFile final : public OutputFile {
     return true;
   }
 
+  bool Place(std::string* error) override {
+    if (owner_->failPlace && owner_->failPlace(path_)) {
+      *error = "Is a directory";
+      return false;
+    }
+    auto& files = owner_->files_;
+    files[path_] = files.at(temp_);
+    files.erase(temp_);
+    placed_ = true;
+    return true;
+  }
+
  private:
   MemFileSystem* owner_;
-  std::shared_ptr<std::string> bytes_;
+  std::string temp_;
+  std::string path_;
   bool open_ = true;
+  bool placed_ = false;
 };
-
-}  // namespace
 
 void MemFileSystem::Put(const std::string& path, std::string contents) {
   files_[path] = std::make_shared<std::string>(std::move(contents));
@@ -90,17 +112,16 @@ std::unique_ptr<InputFile> MemFileSystem::OpenForReading(const std::string& path
   return std::make_unique<MemInputFile>(this, it->second);
 }
 
-std::unique_ptr<OutputFile> MemFileSystem::CreateOrTruncate(const std::string& path,
-                                                            std::string* error) {
+std::unique_ptr<OutputFile> MemFileSystem::CreateReplacing(const std::string& path,
+                                                           std::string* error) {
   if (failCreate && failCreate(path)) {
     *error = "Permission denied";
     return nullptr;
   }
-  auto bytes = std::make_shared<std::string>();
-  files_[path] = bytes;
-  return std::make_unique<MemOutputFile>(this, bytes);
+  const size_t separator = path.find_last_of(kPathSeparators);
+  const std::string folder = separator == std::string::npos ? "" : path.substr(0, separator + 1);
+  return std::make_unique<MemOutputFile>(this, folder + ".tmp-" + std::to_string(++temporaries_),
+                                         path);
 }
-
-bool MemFileSystem::Remove(const std::string& path) { return files_.erase(path) != 0; }
 
 }  // namespace quillon

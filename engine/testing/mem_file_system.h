@@ -1,5 +1,5 @@
 // An in-memory FileSystem for tests and the fuzzer: mailbox files are byte strings that a test can
-// change while an export reads them, and output files can be made to fail.
+// change while an export reads them, reads can fail, and output files can be made to fail.
 #ifndef QUILLON_ENGINE_TESTING_MEM_FILE_SYSTEM_H_
 #define QUILLON_ENGINE_TESTING_MEM_FILE_SYSTEM_H_
 
@@ -17,7 +17,8 @@ namespace quillon {
 class MemFileSystem final : public FileSystem {
  public:
   // Files by full path. An input file reads the string it was opened on, so a test that changes
-  // the string (through Mutable) changes what the next read sees.
+  // the string (through Mutable) changes what the next read sees. An output file lives under a
+  // temporary name in its folder ("<folder><separator>.tmp-<k>") until it is placed.
   void Put(const std::string& path, std::string contents);
   bool Has(const std::string& path) const { return files_.count(path) != 0; }
   const std::string& Get(const std::string& path) const { return *files_.at(path); }
@@ -25,13 +26,18 @@ class MemFileSystem final : public FileSystem {
   // Every file whose path starts with `prefix`, by path.
   std::map<std::string, std::string> FilesUnder(const std::string& prefix) const;
 
-  // Creation fails for paths for which this returns true.
+  // Creation fails for final paths for which this returns true ("Permission denied").
   std::function<bool(const std::string&)> failCreate;
+  // Placing a complete file under its final name fails for paths for which this returns true, as
+  // when a folder has that name ("Is a directory").
+  std::function<bool(const std::string&)> failPlace;
   // Writes fail once this many bytes have been written in all (a full disk); 0 means never.
   uint64_t diskCapacity = 0;
   // Called before every read of an input file, with its offset and size (to change the file
   // mid-export, or to count reads).
   std::function<void(uint64_t offset, size_t size)> onRead;
+  // A read for which this returns true fails with "Input/output error" and delivers nothing.
+  std::function<bool(uint64_t offset, size_t size)> failRead;
   // Reads of input files so far.
   uint64_t readCalls = 0;
   // Output files still open.
@@ -39,12 +45,12 @@ class MemFileSystem final : public FileSystem {
   uint64_t bytesWritten = 0;
 
   std::unique_ptr<InputFile> OpenForReading(const std::string& path, std::string* error) override;
-  std::unique_ptr<OutputFile> CreateOrTruncate(const std::string& path,
-                                               std::string* error) override;
-  bool Remove(const std::string& path) override;
+  std::unique_ptr<OutputFile> CreateReplacing(const std::string& path, std::string* error) override;
 
  private:
+  friend class MemOutputFile;
   std::map<std::string, std::shared_ptr<std::string>> files_;
+  uint64_t temporaries_ = 0;
 };
 
 }  // namespace quillon
