@@ -1,0 +1,100 @@
+#include "rescue/mailbox_file.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace quillon::rescue {
+
+const char* ReadFailureName(ReadFailure failure) {
+  switch (failure) {
+    case ReadFailure::kIoError:
+      return "I/O error";
+    case ReadFailure::kChanged:
+      return "changed";
+    case ReadFailure::kAborted:
+      return "aborted";
+    case ReadFailure::kNone:
+      break;
+  }
+  return "";
+}
+
+std::string Hex(uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+  return text;
+}
+
+MailboxFile::MailboxFile(InputFile* file, const std::atomic<bool>* abort)
+    : MailboxFile(file, abort, file->SizeLow32()) {}
+
+MailboxFile::MailboxFile(InputFile* file, const std::atomic<bool>* abort, uint32_t knownSize)
+    : file_(file), abort_(abort), size_(knownSize) {}
+
+bool MailboxFile::Fail(ReadFailure failure, uint64_t offset, std::string reason) {
+  if (failure_ == ReadFailure::kNone) {
+    failure_ = failure;
+    failureOffset_ = offset;
+    failureReason_ = std::move(reason);
+  }
+  return false;
+}
+
+bool MailboxFile::Read(uint64_t offset, void* out, size_t length) {
+  if (failed()) return false;
+  if (Aborted()) return Fail(ReadFailure::kAborted, offset, "stopped on request");
+  if (!Holds(offset, length)) {
+    // The callers check ranges first; a range outside is a fault of theirs, not of the disk.
+    return Fail(ReadFailure::kIoError, offset,
+                "a read of " + std::to_string(length) + " bytes at offset " + Hex(offset) +
+                    " lies past the end of the file (" + Hex(size_) + ")");
+  }
+  ++reads_;
+  const size_t got = file_->ReadAt(offset, out, length);
+  bytesRead_ += std::min(got, length);
+  if (got >= length) return true;
+  // The interface reports how many bytes arrived, not why the rest did not: a file now shorter
+  // than the range was cut while it was read; one that still holds the range failed to read it.
+  const uint32_t now = file_->SizeLow32();
+  if (now < offset + length) {
+    return Fail(ReadFailure::kChanged, offset + got,
+                "the file shrank from " + std::to_string(size_) + " to " + std::to_string(now) +
+                    " bytes while it was being read");
+  }
+  return Fail(ReadFailure::kIoError, offset + got,
+              "the read of " + std::to_string(length) + " bytes at offset " + Hex(offset) +
+                  " failed after " + std::to_string(got) + " bytes");
+}
+
+const uint8_t* MailboxFile::View(uint64_t offset, uint32_t length, Window window) {
+  if (failed() || length > kViewMax || !Holds(offset, length)) return nullptr;
+  for (const Buffer& b : windows_) {
+    if (offset >= b.start && offset + length <= b.start + b.valid) {
+      return b.bytes.data() + (offset - b.start);
+    }
+  }
+  Buffer& b = windows_[window];
+  const size_t capacity = window == kAhead ? kAheadSize : kAsideSize;
+  if (b.bytes.size() < capacity) b.bytes.resize(capacity);
+  // Keep a little of what lies before in view: the blocks of neighbouring messages interleave,
+  // and a message that began before a long one ended lies a little behind.
+  const uint64_t back = std::min<uint64_t>(offset, window == kAhead ? capacity / 8 : capacity / 2);
+  const uint64_t start = offset - std::min<uint64_t>(back, capacity - length);
+  const size_t want = static_cast<size_t>(std::min<uint64_t>(capacity, size_ - start));
+  b.valid = 0;
+  if (!Read(start, b.bytes.data(), want)) return nullptr;
+  b.start = start;
+  b.valid = want;
+  return b.bytes.data() + (offset - start);
+}
+
+void MailboxFile::ReleaseWindows() {
+  for (Buffer& b : windows_) {
+    std::vector<uint8_t>().swap(b.bytes);
+    b.start = 0;
+    b.valid = 0;
+  }
+}
+
+}  // namespace quillon::rescue

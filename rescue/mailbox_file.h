@@ -1,0 +1,96 @@
+// The rescue engine's one way to the mailbox file. Every read is checked against the size taken
+// when reading began, and a read that comes back short inside that size is a failure of its own
+// kind: the file shrank ("changed"), or the read failed (an I/O error). It is never taken as the
+// end of the file. How the input-file interface reports errors is known here and nowhere else.
+#ifndef QUILLON_RESCUE_MAILBOX_FILE_H_
+#define QUILLON_RESCUE_MAILBOX_FILE_H_
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/file_io.h"
+
+namespace quillon::rescue {
+
+enum class ReadFailure : uint8_t {
+  kNone,
+  kIoError,  // the system could not read bytes the file holds
+  kChanged,  // the file is shorter now than when reading began
+  kAborted,  // the caller asked to stop
+};
+
+// "I/O error", "changed", "aborted" (empty for kNone).
+const char* ReadFailureName(ReadFailure failure);
+
+class MailboxFile {
+ public:
+  // Reads `file` (not owned; it must outlive this object). Its size is taken now, unless
+  // `knownSize` is given: the size an earlier stage read the file with, so that a file that
+  // shrank since then is noticed. A read gives up with kAborted once *abort is true.
+  explicit MailboxFile(InputFile* file, const std::atomic<bool>* abort = nullptr);
+  MailboxFile(InputFile* file, const std::atomic<bool>* abort, uint32_t knownSize);
+
+  // The file's length when reading began, at most 0xFFFFFFFF (offsets in the file are 32-bit).
+  uint32_t size() const { return size_; }
+
+  // True when [offset, offset + length) lies within size().
+  bool Holds(uint64_t offset, uint64_t length) const {
+    return offset <= size_ && length <= size_ - offset;
+  }
+
+  // Reads exactly `length` bytes at `offset`; the range must lie within size(). False on a
+  // failure, which failure() then describes; after one failure every read fails.
+  bool Read(uint64_t offset, void* out, size_t length);
+
+  // The `length` bytes at `offset`, through one of two read windows: kAhead follows a reader that
+  // moves forward through the file, kAside serves short jumps back without losing the forward
+  // window. Null when the range does not lie within size() (failure() stays kNone: that is the
+  // file's shape, not an error) or on a failure. `length` is at most kViewMax; the bytes stay
+  // valid until the next call.
+  enum Window { kAhead = 0, kAside = 1 };
+  static constexpr size_t kAheadSize = size_t{2} << 20;
+  static constexpr size_t kAsideSize = size_t{256} << 10;
+  static constexpr uint32_t kViewMax = 64u << 10;
+  const uint8_t* View(uint64_t offset, uint32_t length, Window window = kAhead);
+  // Frees the windows' memory.
+  void ReleaseWindows();
+
+  bool failed() const { return failure_ != ReadFailure::kNone; }
+  ReadFailure failure() const { return failure_; }
+  uint64_t failureOffset() const { return failureOffset_; }
+  // In words, for the user: "the read of 262144 bytes at offset 0x1A2B00 failed".
+  const std::string& failureReason() const { return failureReason_; }
+
+  // Counts, for tests and the fuzzer's checks.
+  uint64_t reads() const { return reads_; }
+  uint64_t bytesRead() const { return bytesRead_; }
+
+ private:
+  struct Buffer {
+    std::vector<uint8_t> bytes;
+    uint64_t start = 0;
+    size_t valid = 0;
+  };
+  bool Fail(ReadFailure failure, uint64_t offset, std::string reason);
+  bool Aborted() const { return abort_ != nullptr && abort_->load(std::memory_order_relaxed); }
+
+  InputFile* file_;
+  const std::atomic<bool>* abort_;
+  uint32_t size_;
+  Buffer windows_[2];
+  ReadFailure failure_ = ReadFailure::kNone;
+  uint64_t failureOffset_ = 0;
+  std::string failureReason_;
+  uint64_t reads_ = 0;
+  uint64_t bytesRead_ = 0;
+};
+
+// "0x1A2B00".
+std::string Hex(uint64_t value);
+
+}  // namespace quillon::rescue
+
+#endif  // QUILLON_RESCUE_MAILBOX_FILE_H_
