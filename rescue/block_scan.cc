@@ -1,6 +1,7 @@
 #include "rescue/block_scan.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "engine/block_format.h"
 #include "engine/block_reader.h"
@@ -8,7 +9,6 @@
 namespace quillon::rescue {
 namespace {
 
-constexpr size_t kScanWindow = size_t{256} << 10;
 // A field name is at most this long in practice (RFC 5322 lines hold 78 characters).
 constexpr size_t kMaxFieldName = 76;
 
@@ -167,11 +167,15 @@ BlockScan ScanBlocks(InputFile* input, const std::vector<uint32_t>& wanted,
   // and never holds two copies at once.
   scan.entries.reserve(static_cast<size_t>(std::min<uint64_t>(cap, scan.fileSize / 4 + 1)));
 
-  std::vector<uint8_t> window(kScanWindow);
+  // The pieces overlap by a header and its signs.
+  const size_t windowSize = std::min<size_t>(
+      std::max<size_t>(options.windowBytes, 4 * (kHeaderSize + kSignBytes)) & ~size_t{3},
+      scan.fileSize);
+  std::unique_ptr<uint8_t[]> window(new uint8_t[windowSize]);  // not zeroed: reads fill it
   CapacityTally capacities;
   for (uint64_t at = 0; at + 4 <= scan.fileSize;) {
-    const size_t length = static_cast<size_t>(std::min<uint64_t>(kScanWindow, scan.fileSize - at));
-    if (!file.Read(at, window.data(), length)) {
+    const size_t length = static_cast<size_t>(std::min<uint64_t>(windowSize, scan.fileSize - at));
+    if (!file.Read(at, window.get(), length)) {
       Fail(file, &scan);
       return scan;
     }
@@ -182,7 +186,7 @@ BlockScan ScanBlocks(InputFile* input, const std::vector<uint32_t>& wanted,
     const uint64_t margin = last ? 4 : kHeaderSize + kSignBytes;
     if (end < at + margin) break;
     const uint32_t lastPos = static_cast<uint32_t>(end - margin);
-    const uint8_t* bytes = window.data();
+    const uint8_t* bytes = window.get();
     for (uint32_t q = static_cast<uint32_t>(at);;) {
       q = BlockReader::FindSelfWord(bytes, at, q, lastPos);
       if (q > lastPos) break;
@@ -213,7 +217,7 @@ BlockScan ScanBlocks(InputFile* input, const std::vector<uint32_t>& wanted,
     if (scan.cappedAt != 0 || last) break;
     at = uint64_t{lastPos} + 4;
   }
-  std::vector<uint8_t>().swap(window);
+  window.reset();
   scan.blockCapacity = capacities.Commonest();
   BuildBuckets(&scan);
 
@@ -239,6 +243,7 @@ BlockScan ScanBlocks(InputFile* input, const std::vector<uint32_t>& wanted,
       }
     }
   }
+  file.SetWindowSize(options.windowBytes);
   Probe(file, std::move(probes), &scan);
   return scan;
 }

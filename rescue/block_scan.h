@@ -67,9 +67,11 @@ struct ScanOptions {
   // one block per 0x210 bytes and a few other self-naming structures, so only a hostile or
   // strange file reaches the cap; the scan then stops there and says so.
   uint32_t bytesPerEntry = 0x200;
-  uint32_t minEntries = 1u << 16;
+  uint32_t minEntries = 4096;
   // Headers read at offsets that the index or a link names but whose word does not name itself.
   uint32_t maxProbes = 1u << 16;
+  // The file is read in pieces of this size.
+  size_t windowBytes = size_t{256} << 10;
   const std::atomic<bool>* abort = nullptr;
 };
 

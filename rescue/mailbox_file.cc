@@ -67,34 +67,43 @@ bool MailboxFile::Read(uint64_t offset, void* out, size_t length) {
                   " failed after " + std::to_string(got) + " bytes");
 }
 
+void MailboxFile::SetWindowSize(size_t ahead) {
+  aheadSize_ = std::max<size_t>(ahead, 64);
+  ReleaseWindows();
+}
+
 const uint8_t* MailboxFile::View(uint64_t offset, uint32_t length, Window window) {
-  if (failed() || length > kViewMax || !Holds(offset, length)) return nullptr;
+  if (failed() || !Holds(offset, length)) return nullptr;
+  if (length > viewMax()) {
+    return Fail(ReadFailure::kIoError, offset, "a view larger than the read window was asked for"),
+           nullptr;
+  }
   for (const Buffer& b : windows_) {
     if (offset >= b.start && offset + length <= b.start + b.valid) {
-      return b.bytes.data() + (offset - b.start);
+      return b.bytes.get() + (offset - b.start);
     }
   }
   Buffer& b = windows_[window];
-  const size_t capacity = window == kAhead ? kAheadSize : kAsideSize;
-  if (b.bytes.size() < capacity) b.bytes.resize(capacity);
+  // No larger than the file: a small file costs small windows.
+  const size_t capacity = std::min<size_t>(window == kAhead ? aheadSize_ : aheadSize_ / 8, size_);
+  if (b.capacity < capacity) {
+    b.bytes.reset(new uint8_t[capacity]);
+    b.capacity = capacity;
+  }
   // Keep a little of what lies before in view: the blocks of neighbouring messages interleave,
   // and a message that began before a long one ended lies a little behind.
   const uint64_t back = std::min<uint64_t>(offset, window == kAhead ? capacity / 8 : capacity / 2);
   const uint64_t start = offset - std::min<uint64_t>(back, capacity - length);
   const size_t want = static_cast<size_t>(std::min<uint64_t>(capacity, size_ - start));
   b.valid = 0;
-  if (!Read(start, b.bytes.data(), want)) return nullptr;
+  if (!Read(start, b.bytes.get(), want)) return nullptr;
   b.start = start;
   b.valid = want;
-  return b.bytes.data() + (offset - start);
+  return b.bytes.get() + (offset - start);
 }
 
 void MailboxFile::ReleaseWindows() {
-  for (Buffer& b : windows_) {
-    std::vector<uint8_t>().swap(b.bytes);
-    b.start = 0;
-    b.valid = 0;
-  }
+  for (Buffer& b : windows_) b = Buffer{};
 }
 
 }  // namespace quillon::rescue

@@ -8,8 +8,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "engine/file_io.h"
 
@@ -48,13 +48,15 @@ class MailboxFile {
   // The `length` bytes at `offset`, through one of two read windows: kAhead follows a reader that
   // moves forward through the file, kAside serves short jumps back without losing the forward
   // window. Null when the range does not lie within size() (failure() stays kNone: that is the
-  // file's shape, not an error) or on a failure. `length` is at most kViewMax; the bytes stay
+  // file's shape, not an error) or on a failure. `length` is at most viewMax(); the bytes stay
   // valid until the next call.
   enum Window { kAhead = 0, kAside = 1 };
   static constexpr size_t kAheadSize = size_t{2} << 20;
-  static constexpr size_t kAsideSize = size_t{256} << 10;
-  static constexpr uint32_t kViewMax = 64u << 10;
   const uint8_t* View(uint64_t offset, uint32_t length, Window window = kAhead);
+  // The forward window's size (the other is an eighth of it), kAheadSize unless set; no window is
+  // larger than the file. For callers that read small files many times over.
+  void SetWindowSize(size_t ahead);
+  uint32_t viewMax() const { return static_cast<uint32_t>(aheadSize_ / 8); }
   // Frees the windows' memory.
   void ReleaseWindows();
 
@@ -70,7 +72,8 @@ class MailboxFile {
 
  private:
   struct Buffer {
-    std::vector<uint8_t> bytes;
+    std::unique_ptr<uint8_t[]> bytes;  // not zeroed: only what a read filled is used
+    size_t capacity = 0;
     uint64_t start = 0;
     size_t valid = 0;
   };
@@ -80,6 +83,7 @@ class MailboxFile {
   InputFile* file_;
   const std::atomic<bool>* abort_;
   uint32_t size_;
+  size_t aheadSize_ = kAheadSize;
   Buffer windows_[2];
   ReadFailure failure_ = ReadFailure::kNone;
   uint64_t failureOffset_ = 0;

@@ -9,8 +9,10 @@
 namespace quillon::rescue {
 
 MessageReader::MessageReader(InputFile* file, const RescuePlan& plan,
-                             const std::atomic<bool>* abort)
-    : file_(file, abort, plan.fileSize), plan_(plan) {}
+                             const std::atomic<bool>* abort, size_t windowBytes)
+    : file_(file, abort, plan.fileSize), plan_(plan) {
+  file_.SetWindowSize(windowBytes);
+}
 
 ReadOutcome MessageReader::Failed(ReadOutcome outcome) const {
   outcome.result = ReadOutcome::kFailed;
@@ -26,7 +28,7 @@ bool MessageReader::Emit(uint64_t dataAt, uint32_t begin, uint32_t end, bool tri
     // The last non-zero byte, looked for from the end.
     uint32_t last = begin;
     for (uint32_t to = end; to > begin;) {
-      const uint32_t from = to - std::min<uint32_t>(to - begin, MailboxFile::kViewMax);
+      const uint32_t from = to - std::min<uint32_t>(to - begin, file_.viewMax());
       const uint8_t* bytes = file_.View(dataAt + from, to - from);
       if (bytes == nullptr) return false;
       uint32_t k = to - from;
@@ -40,7 +42,7 @@ bool MessageReader::Emit(uint64_t dataAt, uint32_t begin, uint32_t end, bool tri
     end = last;
   }
   for (uint32_t from = begin; from < end;) {
-    const uint32_t n = std::min<uint32_t>(end - from, MailboxFile::kViewMax);
+    const uint32_t n = std::min<uint32_t>(end - from, file_.viewMax());
     const uint8_t* bytes = file_.View(dataAt + from, n);
     if (bytes == nullptr) return false;
     outcome->bytes += n;

@@ -35,7 +35,9 @@ class MessageReader {
  public:
   // Reads `file` (not owned) for `plan` (not copied; both must outlive the reader). The file is
   // expected to be as long as when it was scanned: a shorter one fails reads as "changed".
-  MessageReader(InputFile* file, const RescuePlan& plan, const std::atomic<bool>* abort = nullptr);
+  // `windowBytes` is the size of the read window that follows the messages forward.
+  MessageReader(InputFile* file, const RescuePlan& plan, const std::atomic<bool>* abort = nullptr,
+                size_t windowBytes = MailboxFile::kAheadSize);
 
   // Streams the bytes of `message`, which must be one of the plan's. What a block gives:
   //  - in a live chain (live, orphan, damaged, fragment), its data as LengthToTake says, cut

@@ -265,22 +265,26 @@ TEST(ReconcileTest, AFileOfSelfNamingWordsIsCappedAndSaysSo) {
   }
   catalogue::testing::ByteFile file(bytes);
   const BlockScan scan = ScanBlocks(&file, {});
-  EXPECT_EQ(scan.entries.size(), bytes.size() / 0x200 + (1u << 16));
+  EXPECT_EQ(scan.entries.size(), bytes.size() / 0x200 + ScanOptions{}.minEntries);
   EXPECT_NE(scan.cappedAt, 0u);
   const RescuePlan plan = Reconcile(scan, catalogue::Catalogue{});
   ASSERT_FALSE(plan.findings.empty());
   EXPECT_NE(plan.findings[0].reason.find("more self-naming words"), std::string::npos);
 }
 
-TEST(ReconcileTest, FuzzFindingsPassTheFuzzersChecks) {
+TEST(ReconcileTest, FuzzSeedsAndFindingsPassTheFuzzersChecks) {
   namespace fs = std::filesystem;
-  const fs::path dir = fs::path(QUILLON_FUZZ_DIR) / "regressions" / "rescue_fuzzer";
-  if (!fs::is_directory(dir)) GTEST_SKIP() << "no findings at " << dir;
-  for (const fs::directory_entry& e : fs::directory_iterator(dir)) {
-    if (e.is_regular_file()) {
+  size_t replayed = 0;
+  for (const fs::path& dir : {fs::path(QUILLON_FUZZ_DIR) / "seeds",
+                              fs::path(QUILLON_FUZZ_DIR) / "regressions" / "rescue_fuzzer"}) {
+    if (!fs::is_directory(dir)) continue;
+    for (const fs::directory_entry& e : fs::directory_iterator(dir)) {
+      if (!e.is_regular_file() || e.path().extension() == ".md") continue;
       EXPECT_EQ(fuzzing::CheckRescue(test::ReadWholeFile(e.path())), "") << e.path();
+      ++replayed;
     }
   }
+  EXPECT_GE(replayed, 4u);  // the committed seeds alone are four
 }
 
 }  // namespace

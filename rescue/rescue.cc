@@ -3,12 +3,12 @@
 namespace quillon::rescue {
 
 MailboxRescue PlanRescue(InputFile* file, const RescueOptions& options,
-                         catalogue::DamageReporter* reporter) {
+                         catalogue::DamageReporter* reporter, const ScanOptions& scanOptions) {
   MailboxRescue rescue;
   rescue.catalogue = catalogue::ReadCatalogue(file, reporter);
-  ScanOptions scanOptions;
-  scanOptions.abort = options.abort;
-  BlockScan scan = ScanBlocks(file, ListedFirstBlocks(rescue.catalogue), scanOptions);
+  ScanOptions scanning = scanOptions;
+  if (scanning.abort == nullptr) scanning.abort = options.abort;
+  BlockScan scan = ScanBlocks(file, ListedFirstBlocks(rescue.catalogue), scanning);
   if (scan.failure != ReadFailure::kNone) {
     rescue.failure = scan.failure;
     rescue.failureOffset = scan.failureOffset;

@@ -28,9 +28,10 @@ struct MailboxRescue {
 };
 
 // Reads `file` (not owned) and plans its rescue. Damage the catalogue reader finds goes to
-// `reporter` as it is found, when not null.
+// `reporter` as it is found, when not null. The scan stops on options.abort too.
 MailboxRescue PlanRescue(InputFile* file, const RescueOptions& options = {},
-                         catalogue::DamageReporter* reporter = nullptr);
+                         catalogue::DamageReporter* reporter = nullptr,
+                         const ScanOptions& scanOptions = {});
 
 }  // namespace quillon::rescue
 
