@@ -53,7 +53,7 @@ using namespace quillon::rescue;
 
 inline std::string CheckPlan(const RescuedMailbox& r) {
   const RescuePlan& plan = r.rescue.plan;
-  if (r.rescue.failure != ReadFailure::kNone) return "a file in memory failed to read";
+  if (r.rescue.error.failure != ReadFailure::kNone) return "a file in memory failed to read";
   std::unordered_set<uint32_t> blocks;
   std::array<uint64_t, kStatusCount> listed{};
   for (size_t i = 0; i < plan.messages.size(); ++i) {
@@ -150,13 +150,13 @@ inline std::string CheckRescue(std::string_view bytes) {
   ScanOptions scanning;
   scanning.windowBytes = kWindow;
   const MailboxRescue planned = PlanRescue(&file, options, nullptr, scanning);
-  ReadFailure seen = planned.failure;
+  ReadFailure seen = planned.error.failure;
   if (seen == ReadFailure::kNone) {
     MessageReader reader(&file, planned.plan, nullptr, kWindow);
     for (const PlannedMessage& m : planned.plan.messages) {
       const ReadOutcome o = reader.Read(m, [](const uint8_t*, size_t) { return true; });
       if (o.result == ReadOutcome::kFailed) {
-        seen = o.failure;
+        seen = o.error.failure;
         break;
       }
     }

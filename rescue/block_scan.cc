@@ -1,6 +1,7 @@
 #include "rescue/block_scan.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "engine/block_format.h"
@@ -57,9 +58,15 @@ class CapacityTally {
 }  // namespace
 
 bool BeginsLikeHeaderField(const uint8_t* bytes, size_t size) {
-  size_t i = 0;
-  while (i < size && i < kMaxFieldName && IsFieldNameChar(bytes[i])) ++i;
-  return i > 0 && i < size && bytes[i] == ':';
+  // Most blocks hold text or base64 without a colon near their start: look for the colon first.
+  const void* colon = std::memchr(bytes, ':', std::min(size, kMaxFieldName + 1));
+  if (colon == nullptr) return false;
+  const size_t name = static_cast<const uint8_t*>(colon) - bytes;
+  if (name == 0) return false;
+  for (size_t i = 0; i < name; ++i) {
+    if (!IsFieldNameChar(bytes[i])) return false;
+  }
+  return true;
 }
 
 bool DeletedBeginsLikeHeader(const uint8_t* bytes, size_t size) {
@@ -68,9 +75,7 @@ bool DeletedBeginsLikeHeader(const uint8_t* bytes, size_t size) {
   const size_t n = std::min<size_t>(size - kDeletedLinkBytes, kSignBytes);
   // The rest of the first field's name, then its colon ("ived:" of "Received:", ": " of
   // "From: ").
-  size_t i = 0;
-  while (i < n && i < kMaxFieldName && IsFieldNameChar(p[i])) ++i;
-  if (i < n && p[i] == ':') return true;
+  if (p[0] == ':' || BeginsLikeHeaderField(p, n)) return true;
   // A name of at most four characters ("To: ") was lost whole: the rest of its line is printable
   // text, and the next line is a header field or the folded continuation of one.
   size_t end = 0;
@@ -109,11 +114,7 @@ const ProbedHeader* BlockScan::FindProbed(uint32_t offset) const {
 
 namespace {
 
-void Fail(const MailboxFile& file, BlockScan* scan) {
-  scan->failure = file.failure();
-  scan->failureOffset = file.failureOffset();
-  scan->failureReason = file.failureReason();
-}
+void Fail(const MailboxFile& file, BlockScan* scan) { scan->error = file.error(); }
 
 void BuildBuckets(BlockScan* scan) {
   const size_t buckets = (size_t{scan->fileSize} >> BlockScan::kBucketShift) + 2;

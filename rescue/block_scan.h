@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/file_io.h"
+#include "rescue/large_array.h"
 #include "rescue/mailbox_file.h"
 
 namespace quillon::rescue {
@@ -80,7 +81,7 @@ struct BlockScan {
   // The block size most headers give (0x200 in every file the mail client writes), 0 when no
   // header gives usable lengths.
   uint32_t blockCapacity = 0;
-  std::vector<ScanEntry> entries;    // ascending offsets
+  LargeVector<ScanEntry> entries;    // ascending offsets
   std::vector<ProbedHeader> probed;  // ascending offsets; none of them in `entries`
   // Where the pass stopped early because the cap was reached (0 when it read the whole file),
   // and how many self-naming words it had found by then.
@@ -89,9 +90,7 @@ struct BlockScan {
 
   // Set when the file could not be read (an I/O error, a file that shrank, an abort): the scan
   // is then incomplete and the mailbox should be failed with this reason.
-  ReadFailure failure = ReadFailure::kNone;
-  uint64_t failureOffset = 0;
-  std::string failureReason;
+  ReadError error;
 
   // The entry at `offset`, or null.
   const ScanEntry* Find(uint32_t offset) const;

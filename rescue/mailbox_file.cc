@@ -33,11 +33,7 @@ MailboxFile::MailboxFile(InputFile* file, const std::atomic<bool>* abort, uint32
     : file_(file), abort_(abort), size_(knownSize) {}
 
 bool MailboxFile::Fail(ReadFailure failure, uint64_t offset, std::string reason) {
-  if (failure_ == ReadFailure::kNone) {
-    failure_ = failure;
-    failureOffset_ = offset;
-    failureReason_ = std::move(reason);
-  }
+  if (error_.failure == ReadFailure::kNone) error_ = ReadError{failure, offset, std::move(reason)};
   return false;
 }
 
@@ -65,6 +61,18 @@ bool MailboxFile::Read(uint64_t offset, void* out, size_t length) {
   return Fail(ReadFailure::kIoError, offset + got,
               "the read of " + std::to_string(length) + " bytes at offset " + Hex(offset) +
                   " failed after " + std::to_string(got) + " bytes");
+}
+
+size_t MailboxFile::ReadUpTo(uint64_t offset, void* out, size_t length) {
+  if (offset >= size_) return 0;
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(length, size_ - offset));
+  if (n <= viewMax()) {
+    const uint8_t* bytes = View(offset, static_cast<uint32_t>(n), kAhead);
+    if (bytes == nullptr) return 0;
+    std::memcpy(out, bytes, n);
+    return n;
+  }
+  return Read(offset, out, n) ? n : 0;
 }
 
 void MailboxFile::SetWindowSize(size_t ahead) {

@@ -25,6 +25,14 @@ enum class ReadFailure : uint8_t {
 // "I/O error", "changed", "aborted" (empty for kNone).
 const char* ReadFailureName(ReadFailure failure);
 
+// Why the file could not be read, where, and in words for the user ("the read of 262144 bytes at
+// offset 0x1A2B00 failed after 4096 bytes").
+struct ReadError {
+  ReadFailure failure = ReadFailure::kNone;
+  uint64_t offset = 0;
+  std::string reason;
+};
+
 class MailboxFile {
  public:
   // Reads `file` (not owned; it must outlive this object). Its size is taken now, unless
@@ -60,11 +68,14 @@ class MailboxFile {
   // Frees the windows' memory.
   void ReleaseWindows();
 
-  bool failed() const { return failure_ != ReadFailure::kNone; }
-  ReadFailure failure() const { return failure_; }
-  uint64_t failureOffset() const { return failureOffset_; }
-  // In words, for the user: "the read of 262144 bytes at offset 0x1A2B00 failed".
-  const std::string& failureReason() const { return failureReason_; }
+  // The file as an InputFile whose reads go through this object, for readers written against
+  // InputFile (the catalogue): reads up to viewMax() bytes are served from the read windows,
+  // larger ones straight; a short read is kept as a failure here as for any other. It delivers
+  // what lies within size() and nothing past it.
+  InputFile* AsInputFile() { return &adapter_; }
+
+  bool failed() const { return error_.failure != ReadFailure::kNone; }
+  const ReadError& error() const { return error_; }
 
   // Counts, for tests and the fuzzer's checks.
   uint64_t reads() const { return reads_; }
@@ -77,6 +88,18 @@ class MailboxFile {
     uint64_t start = 0;
     size_t valid = 0;
   };
+  class Adapter final : public InputFile {
+   public:
+    explicit Adapter(MailboxFile* owner) : owner_(owner) {}
+    uint32_t SizeLow32() override { return owner_->size_; }
+    size_t ReadAt(uint64_t offset, void* buffer, size_t size) override {
+      return owner_->ReadUpTo(offset, buffer, size);
+    }
+
+   private:
+    MailboxFile* owner_;
+  };
+  size_t ReadUpTo(uint64_t offset, void* out, size_t length);
   bool Fail(ReadFailure failure, uint64_t offset, std::string reason);
   bool Aborted() const { return abort_ != nullptr && abort_->load(std::memory_order_relaxed); }
 
@@ -84,10 +107,9 @@ class MailboxFile {
   const std::atomic<bool>* abort_;
   uint32_t size_;
   size_t aheadSize_ = kAheadSize;
+  Adapter adapter_{this};
   Buffer windows_[2];
-  ReadFailure failure_ = ReadFailure::kNone;
-  uint64_t failureOffset_ = 0;
-  std::string failureReason_;
+  ReadError error_;
   uint64_t reads_ = 0;
   uint64_t bytesRead_ = 0;
 };

@@ -16,9 +16,7 @@ MessageReader::MessageReader(InputFile* file, const RescuePlan& plan,
 
 ReadOutcome MessageReader::Failed(ReadOutcome outcome) const {
   outcome.result = ReadOutcome::kFailed;
-  outcome.failure = file_.failure();
-  outcome.failureOffset = file_.failureOffset();
-  outcome.reason = file_.failureReason();
+  outcome.error = file_.error();
   return outcome;
 }
 

@@ -23,9 +23,7 @@ struct ReadOutcome {
   };
   Result result = kComplete;
   uint64_t bytes = 0;  // given to the sink
-  ReadFailure failure = ReadFailure::kNone;
-  uint64_t failureOffset = 0;
-  std::string reason;  // in words, for the user
+  ReadError error;     // kFailed: why
 };
 
 // Receives a message's bytes in order; returns false to stop.

@@ -90,10 +90,22 @@ class Reconciler {
     kCut = 4,        // its link was set aside: another block's claim on the target won
     kMended = 8,     // its link leads elsewhere (mends_)
     kEndsHere = 16,  // its link is damaged, and it is the last block of its message
-    kTarget = 32,    // claimed by several links (or listed and linked): its claimants are weighed
-    kTaken = 64,     // a mended link leads here
-    kSeen = 128,     // looked through for a head already
+    // While conflicts are weighed: claimed by several links (or listed and linked). Later, while
+    // heads are looked for: looked through already.
+    kMark = 32,
+    // The top two bits count the links from block-like nodes that lead here: 0, 1, 2, or more.
+    kInShift = 6,
   };
+  uint32_t Indegree(uint32_t n) const { return state_[n] >> kInShift; }
+  void AddIndegree(uint32_t n) {
+    if (Indegree(n) < 3) state_[n] = static_cast<uint8_t>(state_[n] + (1u << kInShift));
+  }
+  // A count that reached "more" stays there: only 0 against not 0 matters after conflicts.
+  void DropIndegree(uint32_t n) {
+    if (Indegree(n) != 0 && Indegree(n) < 3) {
+      state_[n] = static_cast<uint8_t>(state_[n] - (1u << kInShift));
+    }
+  }
 
   uint32_t Offset(uint32_t n) const {
     return n < entries_ ? scan_.entries[n].offset() : scan_.probed[n - entries_].offset;
@@ -151,8 +163,8 @@ class Reconciler {
   // A block no link leads to, no message holds and the index does not list, whose lengths agree:
   // what a damaged link leaves behind of the rest of its message.
   bool LooseTail(uint32_t t) const {
-    return t != kNone && BlockLike(t) && Consistent(t) && indegree_[t] == 0 &&
-           (state_[t] & (kListed | kClaimed | kTaken)) == 0;
+    return t != kNone && BlockLike(t) && Consistent(t) && Indegree(t) == 0 &&
+           (state_[t] & (kListed | kClaimed)) == 0;
   }
   // Where `p`'s link most likely led before it was damaged: a loose tail that one changed bit of
   // the link names, or else one in the slot right after `p` that does not begin a message. kNone
@@ -189,10 +201,9 @@ class Reconciler {
   const uint32_t nodes_;
   const uint32_t capacity_;
 
-  std::vector<uint8_t> state_;
-  std::vector<uint8_t> indegree_;  // links from block-like nodes, saturating at 255
-  std::vector<uint32_t> multi_;    // nodes two or more links lead to
-  std::vector<uint32_t> broken_;   // block-like nodes whose link leads to no block
+  std::vector<uint8_t> state_;    // per node: the flags and the count of links above
+  std::vector<uint32_t> multi_;   // nodes two or more links lead to
+  std::vector<uint32_t> broken_;  // block-like nodes whose link leads to no block
   std::unordered_map<uint32_t, uint32_t> listedRecord_;     // node -> record
   std::unordered_map<uint32_t, uint32_t> mends_;            // node -> node its link is taken to
   std::vector<std::pair<uint32_t, uint32_t>> listedHeads_;  // (offset, node)
@@ -228,8 +239,8 @@ void Reconciler::CountIndegrees() {
       if (Next(n) != 0) broken_.push_back(n);
       continue;
     }
-    if (indegree_[j] < 255) ++indegree_[j];
-    if (indegree_[j] == 2) multi_.push_back(j);
+    AddIndegree(j);
+    if (Indegree(j) == 2) multi_.push_back(j);
   }
 }
 
@@ -279,7 +290,7 @@ void Reconciler::ReadListing() {
 
 void Reconciler::Cut(uint32_t p, uint32_t target) {
   state_[p] |= kCut;
-  if (indegree_[target] != 255) --indegree_[target];
+  DropIndegree(target);
   broken_.push_back(p);
 }
 
@@ -319,19 +330,19 @@ bool Reconciler::Suspect(uint32_t p) const {
 void Reconciler::WeighConflicts() {
   std::vector<uint32_t> targets;
   for (const auto& head : listedHeads_) {
-    if (indegree_[head.second] != 0) targets.push_back(head.second);
+    if (Indegree(head.second) != 0) targets.push_back(head.second);
   }
   for (uint32_t j : multi_) {
     if ((state_[j] & kListed) == 0) targets.push_back(j);
   }
   if (targets.empty()) return;
   std::sort(targets.begin(), targets.end());
-  for (uint32_t j : targets) state_[j] |= kTarget;
+  for (uint32_t j : targets) state_[j] |= kMark;
   std::unordered_map<uint32_t, std::vector<uint32_t>> claimants;
   for (uint32_t n = 0; n < nodes_; ++n) {
     if (!BlockLike(n)) continue;
     const uint32_t j = Link(n);
-    if (j != kNone && (state_[j] & kTarget) != 0) claimants[j].push_back(n);
+    if (j != kNone && (state_[j] & kMark) != 0) claimants[j].push_back(n);
   }
   for (uint32_t j : targets) {
     if (Aborted()) return;
@@ -380,6 +391,7 @@ void Reconciler::WeighConflicts() {
       if (p != winner) Cut(p, j);
     }
   }
+  for (uint32_t j : targets) state_[j] &= static_cast<uint8_t>(~kMark);
 }
 
 void Reconciler::MendBrokenLinks() {
@@ -401,8 +413,7 @@ void Reconciler::MendBrokenLinks() {
     }
     mends_[p] = t;
     state_[p] |= kMended;
-    state_[t] |= kTaken;
-    if (indegree_[t] < 255) ++indegree_[t];
+    AddIndegree(t);
   }
 }
 
@@ -562,7 +573,7 @@ void Reconciler::WalkListed() {
 
 void Reconciler::WalkUnlisted() {
   for (uint32_t n = 0; n < entries_; ++n) {
-    if (indegree_[n] != 0 || (state_[n] & (kClaimed | kTaken)) != 0 || !BlockLike(n)) continue;
+    if (Indegree(n) != 0 || (state_[n] & kClaimed) != 0 || !BlockLike(n)) continue;
     if ((n & 0xFFFF) == 0 && Aborted()) return;
     if (InsideClaimedBlock(n)) continue;
     if (Begins(n)) {
@@ -578,11 +589,11 @@ void Reconciler::WalkHeadless() {
   // head is no block. Start where a message begins, if anywhere. Each block is looked through
   // once.
   for (uint32_t n = 0; n < entries_; ++n) {
-    if ((state_[n] & (kClaimed | kSeen)) != 0 || !BlockLike(n) || !Consistent(n)) continue;
+    if ((state_[n] & (kClaimed | kMark)) != 0 || !BlockLike(n) || !Consistent(n)) continue;
     if ((n & 0xFFFF) == 0 && Aborted()) return;
     uint32_t start = n;
-    for (uint32_t cur = n; cur != kNone && (state_[cur] & (kClaimed | kSeen)) == 0;) {
-      state_[cur] |= kSeen;
+    for (uint32_t cur = n; cur != kNone && (state_[cur] & (kClaimed | kMark)) == 0;) {
+      state_[cur] |= kMark;
       if (Begins(cur)) {
         start = cur;
         break;
@@ -604,10 +615,10 @@ void Reconciler::WalkDeleted() {
   for (uint32_t n = 0; n < entries_; ++n) {
     if (!Deleted(n) || Next(n) == 0) continue;
     const size_t j = scan_.IndexOf(Next(n));
-    if (j < entries_ && Deleted(static_cast<uint32_t>(j)) && indegree_[j] < 255) ++indegree_[j];
+    if (j < entries_ && Deleted(static_cast<uint32_t>(j))) AddIndegree(static_cast<uint32_t>(j));
   }
   for (uint32_t head = 0; head < entries_; ++head) {
-    if (!Deleted(head) || indegree_[head] != 0 || (state_[head] & kClaimed) != 0) continue;
+    if (!Deleted(head) || Indegree(head) != 0 || (state_[head] & kClaimed) != 0) continue;
     if ((head & 0xFFFF) == 0 && Aborted()) return;
     const bool message = Begins(head);
     const bool keep = message && options_.deleted;
@@ -702,7 +713,8 @@ RescuePlan Reconciler::Run() {
                       " places that links name were not looked at (too many)");
   }
   state_.assign(nodes_, 0);
-  indegree_.assign(nodes_, 0);
+  // Most blocks go into some message's runs; a fragmented folder has a run per five or so.
+  plan_.runs.reserve(entries_ / 4 + 16);
   CountIndegrees();
   ReadListing();
   WeighConflicts();

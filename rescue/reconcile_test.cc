@@ -253,8 +253,8 @@ TEST(ReconcileTest, AFileThatFailsOrShrinksUnderTheReaderSaysSo) {
     const ReadOutcome o =
         reader.Read(planned.plan.messages[0], [](const uint8_t*, size_t) { return true; });
     EXPECT_EQ(o.result, ReadOutcome::kFailed);
-    EXPECT_EQ(o.failure, shrink ? ReadFailure::kChanged : ReadFailure::kIoError);
-    EXPECT_FALSE(o.reason.empty());
+    EXPECT_EQ(o.error.failure, shrink ? ReadFailure::kChanged : ReadFailure::kIoError);
+    EXPECT_FALSE(o.error.reason.empty());
   }
 }
 

@@ -22,10 +22,15 @@ struct MailboxRescue {
   catalogue::Catalogue catalogue;
   RescuePlan plan;
   // Set when the file could not be read to its end (the plan is then empty): fail the mailbox.
-  ReadFailure failure = ReadFailure::kNone;
-  uint64_t failureOffset = 0;
-  std::string failureReason;
+  ReadError error;
 };
+
+// The catalogue of `file` (catalogue/catalogue.h), its many small reads served from a read
+// window of this engine's reading layer. When the file cannot be read (an I/O error, a file that
+// shrank, an abort) *error says so.
+catalogue::Catalogue ReadCatalogueBuffered(InputFile* file, catalogue::DamageReporter* reporter,
+                                           ReadError* error,
+                                           const std::atomic<bool>* abort = nullptr);
 
 // Reads `file` (not owned) and plans its rescue. Damage the catalogue reader finds goes to
 // `reporter` as it is found, when not null. The scan stops on options.abort too.
