@@ -1,6 +1,7 @@
 #include "rescue/message_reader.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "engine/block_format.h"
 #include "rescue/block_scan.h"
@@ -23,21 +24,19 @@ ReadOutcome MessageReader::Failed(ReadOutcome outcome) const {
 bool MessageReader::Emit(uint64_t dataAt, uint32_t begin, uint32_t end, bool trim,
                          const ByteSink& sink, ReadOutcome* outcome) {
   if (trim) {
-    // The last non-zero byte, looked for from the end.
-    uint32_t last = begin;
-    for (uint32_t to = end; to > begin;) {
-      const uint32_t from = to - std::min<uint32_t>(to - begin, file_.viewMax());
-      const uint8_t* bytes = file_.View(dataAt + from, to - from);
+    // The first zero byte ends the data: mail text holds none (RFC 5322), and a block's unused
+    // room is zeros, or old bytes in which a zero soon comes.
+    for (uint32_t from = begin; from < end;) {
+      const uint32_t n = std::min<uint32_t>(end - from, file_.viewMax());
+      const uint8_t* bytes = file_.View(dataAt + from, n);
       if (bytes == nullptr) return false;
-      uint32_t k = to - from;
-      while (k > 0 && bytes[k - 1] == 0) --k;
-      if (k > 0) {
-        last = from + k;
+      const void* zero = std::memchr(bytes, 0, n);
+      if (zero != nullptr) {
+        end = from + static_cast<uint32_t>(static_cast<const uint8_t*>(zero) - bytes);
         break;
       }
-      to = from;
+      from += n;
     }
-    end = last;
   }
   for (uint32_t from = begin; from < end;) {
     const uint32_t n = std::min<uint32_t>(end - from, file_.viewMax());

@@ -39,11 +39,11 @@ class MessageReader {
 
   // Streams the bytes of `message`, which must be one of the plan's. What a block gives:
   //  - in a live chain (live, orphan, damaged, fragment), its data as LengthToTake says, cut
-  //    where the file ends; a last block whose length is lost gives its data without the zero
-  //    bytes that end it (a block's unused room is zeros when the client writes it);
+  //    where the file ends; a last block whose length is lost gives its data up to its first zero
+  //    byte (mail text holds none);
   //  - in a deleted chain, kFillByte for the four bytes the free list overwrote, then the rest
   //    of its 0x200 data bytes; the last block's length is lost, and its end is estimated the
-  //    same way: the data without its trailing zero bytes, and never less than the four filled.
+  //    same way: at the first zero byte after the four filled.
   // Messages without blocks give nothing. The total never exceeds the file's size. Reading the
   // plan's messages in order moves forward through the file and reads each byte about once.
   ReadOutcome Read(const PlannedMessage& message, const ByteSink& sink);
@@ -54,7 +54,7 @@ class MessageReader {
  private:
   ReadOutcome Failed(ReadOutcome outcome) const;
   // The data bytes [begin, end) of the block whose data starts at `dataAt`, to the sink; with
-  // `trim`, without the zero bytes at their end. False when the sink stops or a read fails.
+  // `trim`, only those before the first zero byte. False when the sink stops or a read fails.
   bool Emit(uint64_t dataAt, uint32_t begin, uint32_t end, bool trim, const ByteSink& sink,
             ReadOutcome* outcome);
 

@@ -190,6 +190,7 @@ class Reconciler {
   void AddNote(PlannedMessage& m, uint64_t at, uint64_t missing, uint32_t block,
                std::string reason);
   void AddFinding(uint32_t offset, std::string reason);
+  void AddToRuns(PlannedMessage& m, uint32_t at);
   bool Aborted() const {
     return options_.abort != nullptr && options_.abort->load(std::memory_order_relaxed);
   }
@@ -223,6 +224,21 @@ void Reconciler::AddNote(PlannedMessage& m, uint64_t at, uint64_t missing, uint3
   if (m.noteCount == 0) m.noteBegin = static_cast<uint32_t>(plan_.notes.size());
   plan_.notes.push_back(Note{at, missing, block, std::move(reason)});
   ++m.noteCount;
+}
+
+void Reconciler::AddToRuns(PlannedMessage& m, uint32_t at) {
+  // A run's blocks lie at equal steps: a message written at once is one run.
+  BlockRun* run = m.runCount != 0 ? &plan_.runs.back() : nullptr;
+  if (run != nullptr && run->count == 1 && at > run->first) {
+    run->step = at - run->first;
+    run->count = 2;
+  } else if (run != nullptr && run->count > 1 &&
+             uint64_t{run->first} + uint64_t{run->count} * run->step == at) {
+    ++run->count;
+  } else {
+    plan_.runs.push_back(BlockRun{at, 1, 0});
+    ++m.runCount;
+  }
 }
 
 void Reconciler::AddFinding(uint32_t offset, std::string reason) {
@@ -440,19 +456,7 @@ void Reconciler::Walk(uint32_t head, Status kind, uint32_t record) {
     state_[cur] |= kClaimed;
     ++m.blocks;
     const uint32_t at = Offset(cur);
-    if (keep) {
-      BlockRun* run = m.runCount != 0 ? &plan_.runs.back() : nullptr;
-      if (run != nullptr && run->count == 1 && at > run->first) {
-        run->step = at - run->first;
-        run->count = 2;
-      } else if (run != nullptr && run->count > 1 &&
-                 uint64_t{run->first} + uint64_t{run->count} * run->step == at) {
-        ++run->count;
-      } else {
-        plan_.runs.push_back(BlockRun{at, 1, 0});
-        ++m.runCount;
-      }
-    }
+    if (keep) AddToRuns(m, at);
     if (cur >= entries_) {
       damaged = true;
       AddNote(m, size, 0, at,
@@ -628,22 +632,15 @@ void Reconciler::WalkDeleted() {
     m.flags = PlannedMessage::kEndEstimated;
     m.runBegin = static_cast<uint32_t>(plan_.runs.size());
     m.fillBegin = static_cast<uint32_t>(plan_.filled.size());
-    uint64_t size = 0;
+    uint64_t size = 0, lastAt = 0;
+    uint32_t last = head;
     for (uint32_t cur = head;;) {
       state_[cur] |= kClaimed;
       const uint32_t at = Offset(cur);
+      last = cur;
+      lastAt = size;
       if (keep) {
-        BlockRun* run = m.runCount != 0 ? &plan_.runs.back() : nullptr;
-        if (run != nullptr && run->count == 1 && at > run->first) {
-          run->step = at - run->first;
-          run->count = 2;
-        } else if (run != nullptr && run->count > 1 &&
-                   uint64_t{run->first} + uint64_t{run->count} * run->step == at) {
-          ++run->count;
-        } else {
-          plan_.runs.push_back(BlockRun{at, 1, 0});
-          ++m.runCount;
-        }
+        AddToRuns(m, at);
         plan_.filled.push_back(ByteRange{size, kDeletedLinkBytes});
         ++m.fillCount;
       }
@@ -672,6 +669,11 @@ void Reconciler::WalkDeleted() {
         break;
       }
       cur = succ;
+    }
+    if (keep && (m.flags & PlannedMessage::kTailMissing) == 0) {
+      AddNote(m, lastAt, 0, Offset(last),
+              "the deletion lost the last block's length: the message is taken to end at the "
+              "block's first zero byte");
     }
     m.size = size;
     if (!message) continue;  // the tail of a deleted message whose head was reused: not mail

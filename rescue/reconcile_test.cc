@@ -238,22 +238,30 @@ TEST(ReconcileTest, DeletedMailIsFilledEstimatedAndKnownWhenStillLive) {
   EXPECT_EQ(examined.messages[1].size, gone.size());
 }
 
-TEST(ReconcileTest, AFileThatFailsOrShrinksUnderTheReaderSaysSo) {
+TEST(ReconcileTest, AFileThatFailsShrinksOrIsStoppedSaysSo) {
   Folder f;
   f.listed = {Slot(0), Slot(10)};
   f.Message({0, 1, 2}, Text("alpha", 1300));
   f.Message({10, 11}, Text("beta", 900));
   const std::string bytes = f.Bytes();
-  for (bool shrink : {false, true}) {
-    catalogue::testing::ByteFile whole(bytes);
-    const MailboxRescue planned = PlanRescue(&whole);
-    ASSERT_EQ(planned.plan.exported, 2u);
-    fuzzing::rescue_check::FaultyFile file(bytes, 0, shrink);
-    MessageReader reader(&file, planned.plan);
+  catalogue::testing::ByteFile whole(bytes);
+  const MailboxRescue planned = PlanRescue(&whole);
+  ASSERT_EQ(planned.plan.exported, 2u);
+  for (ReadFailure expected :
+       {ReadFailure::kIoError, ReadFailure::kChanged, ReadFailure::kAborted}) {
+    SCOPED_TRACE(ReadFailureName(expected));
+    const std::atomic<bool> stop{expected == ReadFailure::kAborted};
+    fuzzing::rescue_check::FaultyFile file(bytes, expected == ReadFailure::kAborted ? 1000 : 0,
+                                           expected == ReadFailure::kChanged);
+    // Planning meets it in the catalogue's first read, reading in the first block.
+    RescueOptions options;
+    options.abort = &stop;
+    EXPECT_EQ(PlanRescue(&file, options).error.failure, expected);
+    MessageReader reader(&file, planned.plan, &stop);
     const ReadOutcome o =
         reader.Read(planned.plan.messages[0], [](const uint8_t*, size_t) { return true; });
     EXPECT_EQ(o.result, ReadOutcome::kFailed);
-    EXPECT_EQ(o.error.failure, shrink ? ReadFailure::kChanged : ReadFailure::kIoError);
+    EXPECT_EQ(o.error.failure, expected);
     EXPECT_FALSE(o.error.reason.empty());
   }
 }

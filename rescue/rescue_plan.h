@@ -55,7 +55,8 @@ inline constexpr uint32_t kNoRecord = 0xFFFFFFFFu;
 struct PlannedMessage {
   Status status = Status::kLive;
   // The message's last block gives no length of its own (a deleted block, or a damaged length):
-  // the reader estimates the end (reader.h says how) and `size` is an upper bound until then.
+  // the reader estimates the end (message_reader.h says how) and `size` is an upper bound
+  // until then.
   static constexpr uint8_t kEndEstimated = 1;
   // The chain breaks before the message's end: the bytes after the last block are missing.
   static constexpr uint8_t kTailMissing = 2;
