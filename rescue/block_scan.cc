@@ -234,8 +234,11 @@ BlockScan ScanBlocks(InputFile* input, const std::vector<uint32_t>& wanted,
     }
   }
   const uint32_t capacity = scan.blockCapacity != 0 ? scan.blockCapacity : kClientBlockData;
-  for (const ScanEntry& e : scan.entries) {
+  for (size_t i = 0; i < scan.entries.size(); ++i) {
+    const ScanEntry& e = scan.entries[i];
     if (e.next == 0 || !e.blockLike(capacity)) continue;
+    // Blocks written one after another link to the next entry.
+    if (i + 1 < scan.entries.size() && scan.entries[i + 1].offset() == e.next) continue;
     if (uint64_t{e.next} + kHeaderSize <= scan.fileSize && scan.Find(e.next) == nullptr) {
       if (probes.size() < options.maxProbes) {
         probes.push_back(e.next);

@@ -14,8 +14,8 @@ TEST(DamageTest, EachDamageLosesOnlyTheMessagesItTouches) {
   test::SeedRng rng(20240611);
   int cases = 0;
   for (uint64_t seed = 1; seed <= 6; ++seed) {
-    const testing::Folder folder = testing::MakeFolder(seed, 60, seed % 2 == 0, 6);
-    ASSERT_EQ(folder.manifest.size(), 60u);
+    const testing::Folder folder = testing::MakeFolder(seed, 40, seed % 2 == 0, 4);
+    ASSERT_EQ(folder.manifest.size(), 40u);
     for (DamageKind kind : testing::kDamageKinds) {
       const bool wholeFile = kind == DamageKind::kZeroHeader ||
                              kind == DamageKind::kZeroFirstSector ||

@@ -92,8 +92,10 @@ ReadOutcome MessageReader::Read(const PlannedMessage& m, const ByteSink& sink) {
     } else {
       const TakenLength taken =
           LengthToTake(h.blockSize, h.dataLength, last && endsWhole, plan_.blockCapacity);
-      end = static_cast<uint32_t>(std::min<uint64_t>(taken.bytes, inFile));
-      trim = taken.estimated;
+      const bool given = last && m.lastBlockBytes != 0;
+      end =
+          static_cast<uint32_t>(std::min<uint64_t>(given ? m.lastBlockBytes : taken.bytes, inFile));
+      trim = taken.estimated && !given;
     }
     if (total + (end - begin) > plan_.fileSize) {
       end = begin + static_cast<uint32_t>(plan_.fileSize - total);

@@ -167,9 +167,10 @@ class Reconciler {
            (state_[t] & (kListed | kClaimed)) == 0;
   }
   // Where `p`'s link most likely led before it was damaged: a loose tail that one changed bit of
-  // the link names, or else one in the slot right after `p` that does not begin a message. kNone
-  // when there is no single such place.
-  uint32_t MendFor(uint32_t p) const;
+  // the link names, or else one in the slot right after `p` that does not begin a message (or
+  // does, with `headAllowed`: when the index says the message goes on). kNone when there is no
+  // single such place.
+  uint32_t MendFor(uint32_t p, bool headAllowed = false) const;
   bool Suspect(uint32_t p) const;
 
   void Cut(uint32_t p, uint32_t target);
@@ -310,7 +311,7 @@ void Reconciler::Cut(uint32_t p, uint32_t target) {
   broken_.push_back(p);
 }
 
-uint32_t Reconciler::MendFor(uint32_t p) const {
+uint32_t Reconciler::MendFor(uint32_t p, bool headAllowed) const {
   const uint32_t next = Next(p);
   const uint32_t linked = Link(p);
   uint32_t found = kNone;
@@ -331,7 +332,7 @@ uint32_t Reconciler::MendFor(uint32_t p) const {
   const uint64_t after = uint64_t{Offset(p)} + kHeaderSize + capacity_;
   if (after <= 0xFFFFFFFFu) {
     const uint32_t t = Resolve(static_cast<uint32_t>(after));
-    if (t != linked && LooseTail(t) && !Begins(t)) return t;
+    if (t != linked && LooseTail(t) && (headAllowed || !Begins(t))) return t;
   }
   return kNone;
 }
@@ -363,6 +364,7 @@ void Reconciler::WeighConflicts() {
   for (uint32_t j : targets) {
     if (Aborted()) return;
     const std::vector<uint32_t>& from = claimants[j];
+    if (from.empty()) continue;
     if ((state_[j] & kListed) != 0) {
       if (Begins(j)) {
         // The index and the block's own text agree that a message begins here: every link to it
@@ -447,10 +449,15 @@ void Reconciler::Walk(uint32_t head, Status kind, uint32_t record) {
   m.status = kind;
   m.record = record;
   m.firstBlock = Offset(head);
+  // Fragments past the cap are counted, and their blocks claimed, but nothing of them is kept.
   const bool keep = kind != Status::kFragment ||
                     (options_.fragments && fragments_.size() < options_.maxFragments);
-  m.runBegin = static_cast<uint32_t>(plan_.runs.size());
   bool damaged = false;
+  const auto note = [&](uint64_t at, uint64_t missing, uint32_t block, std::string reason) {
+    damaged = true;
+    if (keep) AddNote(m, at, missing, block, std::move(reason));
+  };
+  m.runBegin = static_cast<uint32_t>(plan_.runs.size());
   uint64_t size = 0;
   for (uint32_t cur = head;;) {
     state_[cur] |= kClaimed;
@@ -458,30 +465,25 @@ void Reconciler::Walk(uint32_t head, Status kind, uint32_t record) {
     const uint32_t at = Offset(cur);
     if (keep) AddToRuns(m, at);
     if (cur >= entries_) {
-      damaged = true;
-      AddNote(m, size, 0, at,
-              "the block at " + Hex(at) + " does not name itself (its first word reads " +
-                  Hex(scan_.probed[cur - entries_].selfWord) + "); taken because " +
-                  (cur == head ? "the index lists it" : "the block before links to it"));
+      note(size, 0, at,
+           "the block at " + Hex(at) + " does not name itself (its first word reads " +
+               Hex(scan_.probed[cur - entries_].selfWord) + "); taken because " +
+               (cur == head ? "the index lists it" : "the block before links to it"));
     }
 
-    // Where the chain goes on.
+    // Where the chain goes on, and what the notes say of the link.
     uint32_t succ = kNone;
     bool ends = false;  // the message ends here as it should
-    std::string broken;
+    std::string mend, broken;
     const uint32_t next = Next(cur);
     if ((state_[cur] & kMended) != 0) {
       succ = mends_.at(cur);
-      damaged = true;
-      AddNote(m, 0, 0, at,
-              "the link of the block at " + Hex(at) + " reads " + Hex(next) +
-                  "; taken to lead to " + Hex(Offset(succ)) + ", the block no other links to");
+      mend = "the link of the block at " + Hex(at) + " reads " + Hex(next) + "; taken to lead to " +
+             Hex(Offset(succ)) + ", the block no other links to";
     } else if ((state_[cur] & kEndsHere) != 0) {
       ends = true;
-      damaged = true;
-      AddNote(m, 0, 0, at,
-              "the link of the block at " + Hex(at) + " reads " + Hex(next) +
-                  ", where no block of this message is; taken as the message's last block");
+      mend = "the link of the block at " + Hex(at) + " reads " + Hex(next) +
+             ", where no block of this message is; taken as the message's last block";
     } else if (next == 0) {
       ends = true;
     } else if ((state_[cur] & kCut) != 0) {
@@ -506,47 +508,70 @@ void Reconciler::Walk(uint32_t head, Status kind, uint32_t record) {
                    : "links to " + Hex(Offset(succ)) + ", the first block of another message";
       succ = kNone;
     }
+    // The index's size of a listed message (exact in every real file seen) tells a chain cut
+    // short from one that ended: a full block before the size is reached is not the last.
+    const uint64_t expected = record != kNoRecord ? catalogue_.messages[record].size : 0;
+    if (succ == kNone && expected != 0 && (state_[cur] & kEndsHere) == 0) {
+      const TakenLength asLast = LengthToTake(BlockSize(cur), DataLength(cur), ends, capacity_);
+      if (!asLast.estimated && asLast.bytes == capacity_ && size + asLast.bytes < expected) {
+        const uint32_t t = MendFor(cur, true);
+        if (t != kNone) {
+          mend = "the index gives the message " + std::to_string(expected) +
+                 " bytes, and the chain ends after " + std::to_string(size + asLast.bytes) +
+                 " at the block at " + Hex(at) + ", whose link reads " + Hex(next) +
+                 "; taken to go on at " + Hex(Offset(t)) + ", the block no other links to";
+          mends_[cur] = t;
+          state_[cur] |= kMended;
+          AddIndegree(t);
+          succ = t;
+          ends = false;
+          broken.clear();
+        }
+      }
+    }
 
-    const bool last = succ == kNone;
     const TakenLength taken =
-        LengthToTake(BlockSize(cur), DataLength(cur), last && ends, capacity_);
+        LengthToTake(BlockSize(cur), DataLength(cur), succ == kNone && ends, capacity_);
     uint64_t bytes = taken.bytes;
     if (taken.mended) {
-      damaged = true;
-      const bool agree = Consistent(cur);
-      AddNote(m, size, 0, at,
-              "the block at " + Hex(at) + " gives a data length of " + Hex(DataLength(cur)) +
-                  (agree ? " but links on, and every block but a message's last is full; "
-                         : " and a size of " + Hex(BlockSize(cur)) + ", which disagree; ") +
-                  (taken.estimated ? "its end is estimated"
-                                   : std::to_string(taken.bytes) + " bytes taken"));
+      note(size, 0, at,
+           "the block at " + Hex(at) + " gives a data length of " + Hex(DataLength(cur)) +
+               (Consistent(cur) ? " but links on, and every block but a message's last is full; "
+                                : " and a size of " + Hex(BlockSize(cur)) + ", which disagree; ") +
+               (taken.estimated ? "its end is estimated" : std::to_string(bytes) + " bytes taken"));
     }
-    if (taken.estimated) m.flags |= PlannedMessage::kEndEstimated;
+    if (taken.estimated && expected > size && expected - size <= capacity_) {
+      // The index's size gives the end the length word lost.
+      bytes = expected - size;
+      m.lastBlockBytes = static_cast<uint32_t>(bytes);
+      note(size, 0, at,
+           "the index gives the message " + std::to_string(expected) + " bytes: the block at " +
+               Hex(at) + " gives " + std::to_string(bytes));
+    } else if (taken.estimated) {
+      m.flags |= PlannedMessage::kEndEstimated;
+    }
     const uint64_t dataAt = uint64_t{at} + kHeaderSize;
     if (dataAt + bytes > scan_.fileSize) {
       const uint64_t held = dataAt < scan_.fileSize ? scan_.fileSize - dataAt : 0;
-      damaged = true;
-      AddNote(m, size + held, bytes - held, at,
-              "the file ends inside the data of the block at " + Hex(at));
+      note(size + held, bytes - held, at,
+           "the file ends inside the data of the block at " + Hex(at));
       bytes = held;
     }
     if (size + bytes > scan_.fileSize) {
       // Blocks whose data overlap could add up to more than the file holds.
-      damaged = true;
-      AddNote(m, scan_.fileSize, 0, at,
-              "the message would hold more bytes than the file; it ends here");
+      note(scan_.fileSize, 0, at, "the message would hold more bytes than the file; it ends here");
       m.flags |= PlannedMessage::kTailMissing;
       size = scan_.fileSize;
       break;
     }
     size += bytes;
+    if (!mend.empty()) note(size, 0, at, std::move(mend));
     if (succ == kNone) {
       if (!ends) {
-        damaged = true;
         m.flags |= PlannedMessage::kTailMissing;
-        AddNote(m, size, 0, at,
-                "the rest of the message is missing: the block at " + Hex(at) + " " +
-                    (broken.empty() ? "links to " + Hex(next) : broken));
+        note(size, 0, at,
+             "the rest of the message is missing: the block at " + Hex(at) + " " +
+                 (broken.empty() ? "links to " + Hex(next) : broken));
       }
       break;
     }

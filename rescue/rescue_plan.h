@@ -61,10 +61,13 @@ struct PlannedMessage {
   // The chain breaks before the message's end: the bytes after the last block are missing.
   static constexpr uint8_t kTailMissing = 2;
   uint8_t flags = 0;
-  uint32_t firstBlock = 0;                // 0 when there is none (headers-only, lost)
-  uint32_t record = kNoRecord;            // the index record: an index of Catalogue::messages
-  uint32_t blocks = 0;                    // in the chain
-  uint64_t size = 0;                      // bytes the reader gives (see kEndEstimated)
+  uint32_t firstBlock = 0;      // 0 when there is none (headers-only, lost)
+  uint32_t record = kNoRecord;  // the index record: an index of Catalogue::messages
+  uint32_t blocks = 0;          // in the chain
+  uint64_t size = 0;            // bytes the reader gives (see kEndEstimated)
+  // When not 0: the bytes the last block gives, its own length word being damaged (the index's
+  // size of the message gave them).
+  uint32_t lastBlockBytes = 0;
   uint32_t runBegin = 0, runCount = 0;    // in RescuePlan::runs
   uint32_t noteBegin = 0, noteCount = 0;  // in RescuePlan::notes
   uint32_t fillBegin = 0, fillCount = 0;  // in RescuePlan::filled
