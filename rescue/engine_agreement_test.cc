@@ -25,8 +25,9 @@ std::vector<std::string> EngineExport(const std::string& bytes) {
   engine.m_pSink = &sink;
   engine.ExportMailbox("m.dbx", "out");
   std::vector<std::string> written;
-  for (size_t n = 1; files.Has("out/m.dbx-" + std::to_string(n) + ".eml"); ++n) {
-    written.push_back(files.Get("out/m.dbx-" + std::to_string(n) + ".eml"));
+  const std::string prefix = std::string("out") + kPathSeparator + "m.dbx-";
+  for (size_t n = 1; files.Has(prefix + std::to_string(n) + ".eml"); ++n) {
+    written.push_back(files.Get(prefix + std::to_string(n) + ".eml"));
   }
   return written;
 }
