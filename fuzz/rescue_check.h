@@ -51,9 +51,10 @@ namespace rescue_check {
 
 using namespace quillon::rescue;
 
-inline std::string CheckPlan(const RescuedMailbox& r) {
-  const RescuePlan& plan = r.rescue.plan;
-  if (r.rescue.error.failure != ReadFailure::kNone) return "a file in memory failed to read";
+// The plan's own consistency: groups, order, statuses, blocks.
+inline std::string CheckPlanShape(const MailboxRescue& rescued) {
+  const RescuePlan& plan = rescued.plan;
+  if (rescued.error.failure != ReadFailure::kNone) return "a file in memory failed to read";
   std::unordered_set<uint32_t> blocks;
   std::array<uint64_t, kStatusCount> listed{};
   for (size_t i = 0; i < plan.messages.size(); ++i) {
@@ -81,22 +82,38 @@ inline std::string CheckPlan(const RescuedMailbox& r) {
       return "a message with a body but no blocks, or the other way round";
     }
     if (count != 0 && plan.Blocks(m).front() != m.firstBlock) return "first block differs";
-    const std::string& text = r.messages[i];
-    const bool estimated = (m.flags & PlannedMessage::kEndEstimated) != 0;
-    if (estimated ? text.size() > m.size : text.size() != m.size) return "read size differs";
-    if (text.size() > plan.fileSize) return "a message longer than the file";
-    for (uint32_t k = 0; k < m.fillCount; ++k) {
-      const ByteRange& f = plan.FilledOf(m)[k];
-      for (uint64_t p = f.at; p < f.at + f.length && p < text.size(); ++p) {
-        if (text[p] != static_cast<char>(kFillByte)) return "a filled range not filled";
-      }
-    }
   }
   for (size_t s = 0; s < kStatusCount; ++s) {
     if (listed[s] > plan.counts[s]) return "more messages listed than counted";
   }
-  if (r.failure.result != ReadOutcome::kComplete) return "a read in memory did not complete";
   return {};
+}
+
+// What the reader gave of message `m`: its size as the plan says, filled ranges filled.
+inline std::string CheckRead(const RescuePlan& plan, const PlannedMessage& m, uint64_t size,
+                             const ReadOutcome& outcome) {
+  if (outcome.result != ReadOutcome::kComplete) return "a read in memory did not complete";
+  const bool estimated = (m.flags & PlannedMessage::kEndEstimated) != 0;
+  if (estimated ? size > m.size : size != m.size) return "read size differs";
+  if (size > plan.fileSize) return "a message longer than the file";
+  return {};
+}
+
+inline std::string CheckPlan(const RescuedMailbox& r) {
+  std::string problem = CheckPlanShape(r.rescue);
+  const RescuePlan& plan = r.rescue.plan;
+  for (size_t i = 0; i < plan.messages.size() && problem.empty(); ++i) {
+    const PlannedMessage& m = plan.messages[i];
+    const std::string& text = r.messages[i];
+    problem = CheckRead(plan, m, text.size(), r.failure);
+    for (uint32_t k = 0; k < m.fillCount && problem.empty(); ++k) {
+      const ByteRange& f = plan.FilledOf(m)[k];
+      for (uint64_t p = f.at; p < f.at + f.length && p < text.size(); ++p) {
+        if (text[p] != static_cast<char>(kFillByte)) problem = "a filled range not filled";
+      }
+    }
+  }
+  return problem;
 }
 
 // An input file that fails, or shrinks, after `reads` reads: what a failing disk or another
@@ -138,8 +155,34 @@ inline std::string CheckRescue(std::string_view bytes) {
   options.fragments = true;
   // Windows of 32 KiB: under the sanitizers larger buffers are mapped afresh for every input.
   constexpr size_t kWindow = size_t{32} << 10;
-  std::string problem = CheckPlan(RescueBytes(bytes, options, kWindow));
-  if (!problem.empty()) return problem;
+  {
+    catalogue::testing::ByteFile file(bytes);
+    ScanOptions scanning;
+    scanning.windowBytes = kWindow;
+    const MailboxRescue rescued = PlanRescue(&file, options, nullptr, scanning);
+    std::string problem = CheckPlanShape(rescued);
+    MessageReader reader(&file, rescued.plan, nullptr, kWindow);
+    for (const PlannedMessage& m : rescued.plan.messages) {
+      if (!problem.empty()) return problem;
+      // Streamed, not kept: the bytes are counted and the filled ranges looked at as they pass.
+      const ByteRange* fill = rescued.plan.FilledOf(m);
+      const ByteRange* fillEnd = fill + m.fillCount;
+      uint64_t at = 0;
+      const ReadOutcome o = reader.Read(m, [&](const uint8_t* p, size_t n) {
+        for (; fill != fillEnd && fill->at < at + n; ++fill) {
+          for (uint64_t k = std::max(fill->at, at); k < fill->at + fill->length && k < at + n;
+               ++k) {
+            if (p[k - at] != kFillByte) problem = "a filled range not filled";
+          }
+          if (fill->at + fill->length > at + n) break;
+        }
+        at += n;
+        return true;
+      });
+      if (problem.empty()) problem = CheckRead(rescued.plan, m, at, o);
+    }
+    if (!problem.empty()) return problem;
+  }
 
   const uint8_t pick = bytes.empty() ? 0 : static_cast<uint8_t>(bytes.back());
   if ((pick & 0xC0) != 0xC0 || bytes.size() < 64) return {};

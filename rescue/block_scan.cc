@@ -164,9 +164,9 @@ BlockScan ScanBlocks(InputFile* input, const std::vector<uint32_t>& wanted,
   scan.fileSize = file.size();
   const uint64_t cap =
       uint64_t{scan.fileSize} / std::max<uint32_t>(options.bytesPerEntry, 1) + options.minEntries;
-  // Room for every entry up front (only pages that fill are touched), so the array never moves
-  // and never holds two copies at once.
-  scan.entries.reserve(static_cast<size_t>(std::min<uint64_t>(cap, scan.fileSize / 4 + 1)));
+  // Room up front for as many entries as a mailbox of this size holds (its blocks and a few
+  // records and nodes), so a real file's array never moves and never holds two copies at once.
+  scan.entries.reserve(static_cast<size_t>(std::min<uint64_t>(cap, scan.fileSize / 0x200 + 1024)));
 
   // The pieces overlap by a header and its signs.
   const size_t windowSize = std::min<size_t>(

@@ -10,6 +10,8 @@ namespace {
 
 // The header section is looked through this far for the Message-ID.
 constexpr size_t kMaxHeader = 64u << 10;
+// Live messages compared with one deleted message, at most.
+constexpr size_t kMaxCandidates = 16;
 
 uint64_t Key(const Sha256Digest& d) {
   uint64_t k;
@@ -138,7 +140,11 @@ RescuePlan ExamineDeleted(InputFile* file, RescuePlan plan, const LiveMessageSet
       const ByteRange& r = plan.FilledOf(m)[k];
       idReadable = r.at + r.length <= print.idBegin || r.at >= print.idEnd;
     }
-    for (const LiveMessageSet::Entry* c : live.WithHead(print.head)) {
+    // Each candidate costs a read of the deleted message: a run of many messages that begin
+    // alike (a hostile one) is looked through so far only.
+    std::vector<const LiveMessageSet::Entry*> candidates = live.WithHead(print.head);
+    if (candidates.size() > kMaxCandidates) candidates.resize(kMaxCandidates);
+    for (const LiveMessageSet::Entry* c : candidates) {
       const uint64_t length = c->print.length;
       const uint64_t blocks = (length + kClientBlockData - 1) / kClientBlockData;
       if (blocks != m.blocks || length > most) continue;
