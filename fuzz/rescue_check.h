@@ -146,8 +146,8 @@ class FaultyFile final : public InputFile {
 
 }  // namespace rescue_check
 
-// The whole rescue of any bytes, with every option on; its last byte also picks a read that fails
-// or a file that shrinks partway, which must surface as exactly that.
+// The whole rescue of any bytes, with every option on; its last byte (one input in sixteen) also
+// picks a read that fails or a file that shrinks partway, which must surface as exactly that.
 inline std::string CheckRescue(std::string_view bytes) {
   using namespace rescue_check;
   RescueOptions options;
@@ -185,10 +185,11 @@ inline std::string CheckRescue(std::string_view bytes) {
   }
 
   const uint8_t pick = bytes.empty() ? 0 : static_cast<uint8_t>(bytes.back());
-  if ((pick & 0xC0) != 0xC0 || bytes.size() < 64) return {};
-  // Fail (or shrink) at one of the reads: the plan or a message read must report it.
-  const uint32_t at = pick & 0x1F;
-  const bool shrink = (pick & 0x20) != 0;
+  if ((pick & 0xF0) != 0xF0 || bytes.size() < 64) return {};
+  // Fail (or shrink) at one of the first reads (a rescue of a small file makes a handful): the
+  // plan or a message read must report it.
+  const uint32_t at = pick & 0x07;
+  const bool shrink = (pick & 0x08) != 0;
   FaultyFile file(bytes, at, shrink);
   ScanOptions scanning;
   scanning.windowBytes = kWindow;
