@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Fuzzes for a bounded time in all (default 60 s): half of it the engine's export, the rest shared
-# by the catalogue reader's three targets (header and trees, indexed records, Folders.dbx). Fails
-# on any crash, leak, input slower than 1 s, or memory over 512 MB; the input that did it is
-# copied to fuzz/regressions/ (a catalogue target's to fuzz/regressions/TARGET/), where the unit
-# tests replay it.
+# Fuzzes for a bounded time in all (default 60 s): two fifths of it the engine's export, one fifth
+# the rescue engine (scan, reconcile, read every message), the rest shared by the catalogue
+# reader's three targets (header and trees, indexed records, Folders.dbx). Fails on any crash,
+# leak, input slower than 1 s, or memory over 512 MB; the input that did it is copied to
+# fuzz/regressions/ (another target's to fuzz/regressions/TARGET/), where the unit tests replay
+# it.
 # Usage: scripts/fuzz.sh [SECONDS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,14 +15,20 @@ ensure_packages "${FUZZ_PACKAGES[@]}"
 catalogue_targets=(catalogue_tree_fuzzer catalogue_record_fuzzer catalogue_folders_fuzzer)
 cmake --preset fuzz -DQUILLON_WERROR=ON >/dev/null
 cmake --build build/fuzz -j"$(nproc)" --target export_fuzzer make_fuzz_seeds \
-  "${catalogue_targets[@]}" make_catalogue_seeds
+  "${catalogue_targets[@]}" make_catalogue_seeds rescue_fuzzer make_rescue_seeds
 
 work=build/fuzz/run
 seeds=$work/seeds
 catalogue_seeds=$work/catalogue-seeds
-rm -rf "$seeds" "$catalogue_seeds" "$work/artifacts"
+rescue_seeds=$work/rescue-seeds
+rm -rf "$seeds" "$catalogue_seeds" "$rescue_seeds" "$work/artifacts"
 fuzz/make-seeds.sh build/fuzz "$seeds"
 build/fuzz/fuzz/make_catalogue_seeds "$catalogue_seeds" "$seeds"/*.dbx
+# The rescue target reads every byte of its input several times: compact mailboxes and the
+# smaller seeds keep it at some thousand runs a second.
+mkdir -p "$rescue_seeds"
+build/fuzz/fuzz/make_rescue_seeds "$rescue_seeds"
+find "$seeds" -maxdepth 1 -type f -size -64k -exec cp {} "$rescue_seeds"/ \;
 
 failed=0
 # run_target TARGET SECONDS MAX_LEN REGRESSIONS_DIR SEED_DIR...
@@ -43,7 +50,7 @@ run_target() {
     -max_len="$max_len" -print_final_stats=1 -artifact_prefix="$artifacts/" >"$log" 2>&1
   local status=$?
   set -e
-  grep -aE '^#[0-9]+ +(INITED|DONE)|^==[0-9]+==|^SUMMARY|^stat::|^(export|catalogue) check|(crash|leak|timeout|oom|slow-unit)-' \
+  grep -aE '^#[0-9]+ +(INITED|DONE)|^==[0-9]+==|^SUMMARY|^stat::|^(export|catalogue|rescue) check|(crash|leak|timeout|oom|slow-unit)-' \
     "$log" || true
   local found=0 f
   for f in "$artifacts"/*; do
@@ -59,9 +66,11 @@ run_target() {
   fi
 }
 
-export_time=$((seconds / 2))
-catalogue_time=$(((seconds - export_time) / ${#catalogue_targets[@]}))
+export_time=$((seconds * 2 / 5))
+rescue_time=$((seconds / 5))
+catalogue_time=$(((seconds - export_time - rescue_time) / ${#catalogue_targets[@]}))
 [ "$export_time" -ge 1 ] || export_time=1
+[ "$rescue_time" -ge 1 ] || rescue_time=1
 [ "$catalogue_time" -ge 1 ] || catalogue_time=1
 
 # Room for the largest real sample file (142,036 bytes), the 160 KiB generated seeds and growth.
@@ -73,6 +82,7 @@ run_target catalogue_record_fuzzer "$catalogue_time" 8192 fuzz/regressions/catal
   "$catalogue_seeds/records"
 run_target catalogue_folders_fuzzer "$catalogue_time" 196608 \
   fuzz/regressions/catalogue_folders_fuzzer "$catalogue_seeds/folders" "$seeds"
+run_target rescue_fuzzer "$rescue_time" 65536 fuzz/regressions/rescue_fuzzer "$rescue_seeds"
 
 if [ "$failed" -ne 0 ]; then exit 1; fi
 echo "fuzz: no finding in $seconds s"

@@ -1,0 +1,255 @@
+#include "rescue/block_scan.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "engine/block_format.h"
+#include "engine/block_reader.h"
+
+namespace quillon::rescue {
+namespace {
+
+// A field name is at most this long in practice (RFC 5322 lines hold 78 characters).
+constexpr size_t kMaxFieldName = 76;
+
+bool IsFieldNameChar(uint8_t c) { return c >= 33 && c <= 126 && c != ':'; }
+
+// The block sizes that usable headers give, to find the one the file's writer used.
+class CapacityTally {
+ public:
+  void Add(uint32_t blockSize) {
+    if (blockSize == kClientBlockData) {
+      ++client_;
+      return;
+    }
+    for (Slot& s : others_) {
+      if (s.count != 0 && s.size == blockSize) {
+        ++s.count;
+        return;
+      }
+    }
+    for (Slot& s : others_) {
+      if (s.count == 0) {
+        s = Slot{blockSize, 1};
+        return;
+      }
+    }
+    // More distinct sizes than slots: not a file of blocks worth telling apart.
+  }
+  uint32_t Commonest() const {
+    uint32_t best = client_ != 0 ? kClientBlockData : 0;
+    uint64_t bestCount = client_;
+    for (const Slot& s : others_) {
+      if (s.count > bestCount) best = s.size, bestCount = s.count;
+    }
+    return best;
+  }
+
+ private:
+  struct Slot {
+    uint32_t size = 0;
+    uint64_t count = 0;
+  };
+  uint64_t client_ = 0;
+  Slot others_[8];
+};
+
+}  // namespace
+
+bool BeginsLikeHeaderField(const uint8_t* bytes, size_t size) {
+  // Most blocks hold text or base64 without a colon near their start: look for the colon first.
+  const void* colon = std::memchr(bytes, ':', std::min(size, kMaxFieldName + 1));
+  if (colon == nullptr) return false;
+  const size_t name = static_cast<const uint8_t*>(colon) - bytes;
+  if (name == 0) return false;
+  for (size_t i = 0; i < name; ++i) {
+    if (!IsFieldNameChar(bytes[i])) return false;
+  }
+  return true;
+}
+
+bool DeletedBeginsLikeHeader(const uint8_t* bytes, size_t size) {
+  if (size <= kDeletedLinkBytes) return false;
+  const uint8_t* p = bytes + kDeletedLinkBytes;
+  const size_t n = std::min<size_t>(size - kDeletedLinkBytes, kSignBytes);
+  // The rest of the first field's name, then its colon ("ived:" of "Received:", ": " of
+  // "From: ").
+  if (p[0] == ':' || BeginsLikeHeaderField(p, n)) return true;
+  // A name of at most four characters ("To: ") was lost whole: the rest of its line is printable
+  // text, and the next line is a header field or the folded continuation of one.
+  size_t end = 0;
+  while (end + 1 < n && !(p[end] == '\r' && p[end + 1] == '\n')) {
+    if (p[end] < 32 && p[end] != '\t') return false;
+    ++end;
+  }
+  if (end + 1 >= n) return false;
+  const uint8_t* line = p + end + 2;
+  const size_t left = n - end - 2;
+  return (left > 0 && (line[0] == ' ' || line[0] == '\t')) || BeginsLikeHeaderField(line, left);
+}
+
+const ScanEntry* BlockScan::Find(uint32_t offset) const {
+  const size_t i = IndexOf(offset);
+  return i == entries.size() ? nullptr : &entries[i];
+}
+
+size_t BlockScan::IndexOf(uint32_t offset) const {
+  const size_t bucket = offset >> kBucketShift;
+  if (bucket + 1 >= firstInBucket.size()) return entries.size();
+  for (uint32_t i = firstInBucket[bucket], stop = firstInBucket[bucket + 1]; i != stop; ++i) {
+    const uint32_t at = entries[i].offset();
+    if (at == offset) return i;
+    if (at > offset) break;
+  }
+  return entries.size();
+}
+
+const ProbedHeader* BlockScan::FindProbed(uint32_t offset) const {
+  const auto it =
+      std::lower_bound(probed.begin(), probed.end(), offset,
+                       [](const ProbedHeader& p, uint32_t value) { return p.offset < value; });
+  return it != probed.end() && it->offset == offset ? &*it : nullptr;
+}
+
+namespace {
+
+void Fail(const MailboxFile& file, BlockScan* scan) { scan->error = file.error(); }
+
+void BuildBuckets(BlockScan* scan) {
+  const size_t buckets = (size_t{scan->fileSize} >> BlockScan::kBucketShift) + 2;
+  const uint32_t n = static_cast<uint32_t>(scan->entries.size());
+  scan->firstInBucket.assign(buckets, n);
+  for (uint32_t i = n; i-- > 0;) {
+    scan->firstInBucket[scan->entries[i].offset() >> BlockScan::kBucketShift] = i;
+  }
+  // A bucket without entries starts where the next one does.
+  for (size_t b = buckets - 1; b-- > 0;) {
+    scan->firstInBucket[b] = std::min(scan->firstInBucket[b], scan->firstInBucket[b + 1]);
+  }
+}
+
+// Reads the headers at `wanted` offsets that hold no self-naming word, for the later stages to
+// judge.
+void Probe(MailboxFile& file, std::vector<uint32_t> wanted, BlockScan* scan) {
+  std::sort(wanted.begin(), wanted.end());
+  wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+  for (uint32_t at : wanted) {
+    if (!file.Holds(at, kHeaderSize) || scan->Find(at) != nullptr) continue;
+    const uint32_t length =
+        static_cast<uint32_t>(std::min<uint64_t>(kHeaderSize + kSignBytes, file.size() - at));
+    const uint8_t* bytes = file.View(at, length);
+    if (bytes == nullptr) {
+      Fail(file, scan);
+      return;
+    }
+    const BlockHeader h = DecodeBlockHeader(bytes);
+    if (h.selfOffset == at) continue;  // not 4-aligned, or the file changed: nothing to add
+    ProbedHeader p{at, h.selfOffset, h.blockSize, h.dataLength, h.nextOffset, false};
+    const uint32_t data = length - kHeaderSize;
+    const bool consistent = h.dataLength != 0 && h.dataLength <= h.blockSize;
+    p.beginsLikeHeader = BeginsLikeHeaderField(
+        bytes + kHeaderSize, std::min<uint32_t>(data, consistent ? h.dataLength : data));
+    scan->probed.push_back(p);
+  }
+  file.ReleaseWindows();
+}
+
+}  // namespace
+
+BlockScan ScanBlocks(InputFile* input, const std::vector<uint32_t>& wanted,
+                     const ScanOptions& options) {
+  MailboxFile file(input, options.abort);
+  BlockScan scan;
+  scan.fileSize = file.size();
+  const uint64_t cap =
+      uint64_t{scan.fileSize} / std::max<uint32_t>(options.bytesPerEntry, 1) + options.minEntries;
+  // Room up front for as many entries as a mailbox of this size holds (its blocks and a few
+  // records and nodes), so a real file's array never moves and never holds two copies at once.
+  scan.entries.reserve(static_cast<size_t>(std::min<uint64_t>(cap, scan.fileSize / 0x200 + 1024)));
+
+  // The pieces overlap by a header and its signs.
+  const size_t windowSize = std::min<size_t>(
+      std::max<size_t>(options.windowBytes, 4 * (kHeaderSize + kSignBytes)) & ~size_t{3},
+      scan.fileSize);
+  std::unique_ptr<uint8_t[]> window(new uint8_t[windowSize]);  // not zeroed: reads fill it
+  CapacityTally capacities;
+  for (uint64_t at = 0; at + 4 <= scan.fileSize;) {
+    const size_t length = static_cast<size_t>(std::min<uint64_t>(windowSize, scan.fileSize - at));
+    if (!file.Read(at, window.get(), length)) {
+      Fail(file, &scan);
+      return scan;
+    }
+    const uint64_t end = at + length;
+    const bool last = end == scan.fileSize;
+    // Positions whose header and signs this window holds whole; at the end of the file, every
+    // position with its word.
+    const uint64_t margin = last ? 4 : kHeaderSize + kSignBytes;
+    if (end < at + margin) break;
+    const uint32_t lastPos = static_cast<uint32_t>(end - margin);
+    const uint8_t* bytes = window.get();
+    for (uint32_t q = static_cast<uint32_t>(at);;) {
+      q = BlockReader::FindSelfWord(bytes, at, q, lastPos);
+      if (q > lastPos) break;
+      if (scan.entries.size() == cap) {
+        scan.cappedAt = q;
+        break;
+      }
+      ScanEntry e{q, 0, 0, 0};
+      if (uint64_t{q} + kHeaderSize <= end) {
+        const BlockHeader h = DecodeBlockHeader(bytes + (q - at));
+        e = ScanEntry{q | ScanEntry::kReadable, h.blockSize, h.dataLength, h.nextOffset};
+        const uint8_t* data = bytes + (q - at) + kHeaderSize;
+        const size_t held = static_cast<size_t>(std::min<uint64_t>(kSignBytes, end - q - 16));
+        bool begins;
+        if (e.deletedPattern()) {
+          begins = DeletedBeginsLikeHeader(data, held);
+        } else {
+          if (e.consistent()) capacities.Add(h.blockSize);
+          begins = BeginsLikeHeaderField(
+              data, e.consistent() ? std::min<size_t>(held, h.dataLength) : held);
+        }
+        if (begins) e.tagged |= ScanEntry::kBeginsLikeHeader;
+      }
+      scan.entries.push_back(e);
+      if (q >= lastPos) break;
+      q += 4;
+    }
+    if (scan.cappedAt != 0 || last) break;
+    at = uint64_t{lastPos} + 4;
+  }
+  window.reset();
+  scan.blockCapacity = capacities.Commonest();
+  BuildBuckets(&scan);
+
+  // Offsets that should hold a block but hold no self-naming word: the listed first blocks, and
+  // the targets of links from headers that look like a block's.
+  std::vector<uint32_t> probes;
+  for (uint32_t at : wanted) {
+    if (at == 0 || scan.Find(at) != nullptr) continue;
+    if (probes.size() < options.maxProbes) {
+      probes.push_back(at);
+    } else {
+      ++scan.probesDropped;
+    }
+  }
+  const uint32_t capacity = scan.blockCapacity != 0 ? scan.blockCapacity : kClientBlockData;
+  for (size_t i = 0; i < scan.entries.size(); ++i) {
+    const ScanEntry& e = scan.entries[i];
+    if (e.next == 0 || !e.blockLike(capacity)) continue;
+    // Blocks written one after another link to the next entry.
+    if (i + 1 < scan.entries.size() && scan.entries[i + 1].offset() == e.next) continue;
+    if (uint64_t{e.next} + kHeaderSize <= scan.fileSize && scan.Find(e.next) == nullptr) {
+      if (probes.size() < options.maxProbes) {
+        probes.push_back(e.next);
+      } else {
+        ++scan.probesDropped;
+      }
+    }
+  }
+  file.SetWindowSize(options.windowBytes);
+  Probe(file, std::move(probes), &scan);
+  return scan;
+}
+
+}  // namespace quillon::rescue

@@ -1,0 +1,127 @@
+// The first stage of the rescue: one sequential pass over the mailbox file that notes every
+// 4-aligned word holding its own offset (where a message data block may begin) with the facts of
+// the header there and a few signs the later stages need. It trusts no single block: it never
+// skips ahead by a block's size, so a damaged size cannot hide the blocks behind it.
+#ifndef QUILLON_RESCUE_BLOCK_SCAN_H_
+#define QUILLON_RESCUE_BLOCK_SCAN_H_
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/file_io.h"
+#include "rescue/large_array.h"
+#include "rescue/mailbox_file.h"
+
+namespace quillon::rescue {
+
+// Blocks as the mail client writes them: a 16-byte header and 0x200 data bytes.
+inline constexpr uint32_t kHeaderSize = 16;
+inline constexpr uint32_t kClientBlockData = 0x200;
+// A deleted block keeps its offset and its link; its size and length words read these, and the
+// first four bytes of its data hold the link of the list of free blocks.
+inline constexpr uint32_t kDeletedBlockSize = 0x1FC;
+inline constexpr uint32_t kDeletedDataLength = 0x210;
+inline constexpr uint32_t kDeletedLinkBytes = 4;
+
+// What the scan notes at one offset.
+struct ScanEntry {
+  uint32_t tagged;  // the offset, with kReadable and kBeginsLikeHeader in its low bits
+  uint32_t blockSize;
+  uint32_t dataLength;
+  uint32_t next;
+
+  static constexpr uint32_t kReadable = 1;          // all 16 header bytes lie in the file
+  static constexpr uint32_t kBeginsLikeHeader = 2;  // its data begins like a message's header
+  uint32_t offset() const { return tagged & ~3u; }
+  bool readable() const { return (tagged & kReadable) != 0; }
+  bool beginsLikeHeader() const { return (tagged & kBeginsLikeHeader) != 0; }
+  bool deletedPattern() const {
+    return blockSize == kDeletedBlockSize && dataLength == kDeletedDataLength;
+  }
+  // 0 < dataLength <= blockSize: the header's lengths agree with each other.
+  bool consistent() const { return dataLength != 0 && dataLength <= blockSize; }
+  // Could be a live message's block with at most one of its length words damaged, in a file whose
+  // full blocks hold `capacity` bytes. Tree nodes (size 0) and indexed records (whose third word
+  // holds counts) are not.
+  bool blockLike(uint32_t capacity) const {
+    if (!readable() || deletedPattern()) return false;
+    return consistent() || blockSize == capacity || (dataLength != 0 && dataLength <= capacity);
+  }
+};
+
+// A header read where the index or a link says a block is, but whose first word does not hold its
+// offset (a damaged block, or no block at all: later stages judge).
+struct ProbedHeader {
+  uint32_t offset;
+  uint32_t selfWord;  // what the first word holds
+  uint32_t blockSize;
+  uint32_t dataLength;
+  uint32_t next;
+  bool beginsLikeHeader;
+};
+
+struct ScanOptions {
+  // Entries kept at most: one per this many bytes of file, plus kMinEntries. A mailbox file holds
+  // one block per 0x210 bytes and a few other self-naming structures, so only a hostile or
+  // strange file reaches the cap; the scan then stops there and says so.
+  uint32_t bytesPerEntry = 0x200;
+  uint32_t minEntries = 4096;
+  // Headers read at offsets that the index or a link names but whose word does not name itself.
+  uint32_t maxProbes = 1u << 16;
+  // The file is read in pieces of this size.
+  size_t windowBytes = size_t{256} << 10;
+  const std::atomic<bool>* abort = nullptr;
+};
+
+struct BlockScan {
+  uint32_t fileSize = 0;  // the size the file was read with
+  // The block size most headers give (0x200 in every file the mail client writes), 0 when no
+  // header gives usable lengths.
+  uint32_t blockCapacity = 0;
+  LargeVector<ScanEntry> entries;    // ascending offsets
+  std::vector<ProbedHeader> probed;  // ascending offsets; none of them in `entries`
+  // Where the pass stopped early because the cap was reached (0 when it read the whole file),
+  // and how many self-naming words it had found by then.
+  uint32_t cappedAt = 0;
+  uint64_t probesDropped = 0;  // probes over ScanOptions::maxProbes, not made
+
+  // Set when the file could not be read (an I/O error, a file that shrank, an abort): the scan
+  // is then incomplete and the mailbox should be failed with this reason.
+  ReadError error;
+
+  // The entry at `offset`, or null.
+  const ScanEntry* Find(uint32_t offset) const;
+  // The probed header at `offset`, or null.
+  const ProbedHeader* FindProbed(uint32_t offset) const;
+  // Index of the entry at `offset` in `entries`, or entries.size().
+  size_t IndexOf(uint32_t offset) const;
+
+  // Buckets of 1 << kBucketShift bytes: firstInBucket[b] is the first entry at or after
+  // b << kBucketShift, so a lookup reads the few entries of one bucket.
+  static constexpr unsigned kBucketShift = 12;
+  std::vector<uint32_t> firstInBucket;
+};
+
+// Reads `file` (not owned) once from start to end in large pieces and returns what it holds.
+// `wanted` are offsets that should hold blocks (the first blocks the index lists): any of them
+// whose word does not name itself is read as a ProbedHeader, as is every offset that a block's
+// link names without a self-naming word there. Memory is bounded by the options' cap whatever
+// the file holds.
+BlockScan ScanBlocks(InputFile* file, const std::vector<uint32_t>& wanted,
+                     const ScanOptions& options = {});
+
+// The signs, on a block's data: `bytes` holds its first `size` bytes (what the header says it
+// holds, or less when the file ends). A message begins with a header field: a name of printable
+// characters and a colon. In a deleted block the first four bytes are overwritten, so what is
+// left must read as the rest of a header line.
+bool BeginsLikeHeaderField(const uint8_t* bytes, size_t size);
+bool DeletedBeginsLikeHeader(const uint8_t* bytes, size_t size);
+// How many data bytes the signs look at.
+inline constexpr uint32_t kSignBytes = 256;
+
+}  // namespace quillon::rescue
+
+#endif  // QUILLON_RESCUE_BLOCK_SCAN_H_

@@ -1,0 +1,34 @@
+#include "rescue/rescue.h"
+
+namespace quillon::rescue {
+
+catalogue::Catalogue ReadCatalogueBuffered(InputFile* file, catalogue::DamageReporter* reporter,
+                                           ReadError* error, const std::atomic<bool>* abort) {
+  MailboxFile buffered(file, abort);
+  // Records and tree nodes lie together in chunks: a window serves most of them in one read.
+  buffered.SetWindowSize(size_t{256} << 10);
+  catalogue::Catalogue cat = catalogue::ReadCatalogue(buffered.AsInputFile(), reporter);
+  *error = buffered.error();
+  return cat;
+}
+
+MailboxRescue PlanRescue(InputFile* file, const RescueOptions& options,
+                         catalogue::DamageReporter* reporter, const ScanOptions& scanOptions) {
+  MailboxRescue rescue;
+  rescue.catalogue = ReadCatalogueBuffered(file, reporter, &rescue.error, options.abort);
+  if (rescue.error.failure != ReadFailure::kNone) return rescue;
+  ScanOptions scanning = scanOptions;
+  if (scanning.abort == nullptr) scanning.abort = options.abort;
+  BlockScan scan = ScanBlocks(file, ListedFirstBlocks(rescue.catalogue), scanning);
+  if (scan.error.failure != ReadFailure::kNone) {
+    rescue.error = std::move(scan.error);
+    return rescue;
+  }
+  rescue.plan = Reconcile(scan, rescue.catalogue, options);
+  if (options.abort != nullptr && options.abort->load(std::memory_order_relaxed)) {
+    rescue.error = ReadError{ReadFailure::kAborted, 0, "stopped on request"};
+  }
+  return rescue;
+}
+
+}  // namespace quillon::rescue
