@@ -4,20 +4,25 @@
 
 # Every native build: compiler, build tools, GoogleTest, and libcrypto for the hashes.
 # scdoc builds the manual page; mandoc and bash-completion are for its tests and the completion's.
-NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libssl-dev scdoc mandoc bash-completion)
+# nlohmann-json3-dev (header-only) reads and writes the export's manifest.
+NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libssl-dev scdoc mandoc bash-completion
+  nlohmann-json3-dev)
+# The mail programs that the output tests read the written mbox and Maildir folders back with:
+# Dovecot's doveadm, mutt (run in a terminal that tmux provides) and Python's mailbox module.
+MAIL_READER_PACKAGES=(dovecot-core mutt tmux python3)
 # Making the Debian package: dpkg-shlibdeps (dpkg-dev), which needs file, finds its dependencies.
 DEB_PACKAGE_PACKAGES=(dpkg-dev file)
 # The test command's source format check.
 FORMAT_PACKAGES=(clang-format)
 # The fuzzer: clang with libFuzzer and the sanitizer runtimes.
-FUZZ_PACKAGES=(cmake ninja-build clang libclang-rt-14-dev)
+FUZZ_PACKAGES=(cmake ninja-build clang libclang-rt-14-dev nlohmann-json3-dev)
 # The benchmark: the peer tool it compares with, GNU time for peak memory, and its script.
 BENCH_PACKAGES=(undbx time python3)
 # The Windows build and its tests under Wine: the cross compiler, GoogleTest's sources (built
 # with it), Wine, a virtual X display, the screenshots' capture tool and a font with the
 # dialog's Chinese characters, Wine's own fonts (Marlett draws the title-bar buttons; only
 # recommended by wine, so named here), and zip for the release archive.
-WINDOWS_PACKAGES=(cmake ninja-build mingw-w64 libgtest-dev wine wine64 xvfb xauth imagemagick
+WINDOWS_PACKAGES=(cmake ninja-build mingw-w64 libgtest-dev nlohmann-json3-dev wine wine64 xvfb xauth imagemagick
   fonts-wqy-microhei fonts-wine zip unzip)
 
 ensure_packages() {
