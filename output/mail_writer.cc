@@ -253,6 +253,9 @@ bool MailWriter::AddFolder(const std::vector<std::string>& folder, std::string* 
     case Format::kEml:
       return MakeFolder(place.path, error);
     case Format::kMaildir:
+      for (const std::string& above : place.ancestors) {
+        if (!MakeMaildir(above, error)) return false;
+      }
       return MakeMaildir(place.path, error);
     case Format::kMbox:
       for (const std::string& above : place.ancestors) {
@@ -325,7 +328,12 @@ bool MailWriter::WriteFile(const std::string* rewritePath, const MessageFacts& f
   if (rewritePath != nullptr) {
     dir = maildir ? MaildirOf(*rewritePath) : DirName(*rewritePath);
   } else {
-    dir = tree_.Locate(facts.folder).path;
+    const FolderTree::Place& place = tree_.Locate(facts.folder);
+    dir = place.path;
+    // Maildir++ folders above this one are Maildirs of their own (empty, but selectable).
+    for (const std::string& above : place.ancestors) {
+      if (maildir && !MakeMaildir(above, error)) return false;
+    }
   }
   if (!(maildir ? MakeMaildir(dir, error) : MakeFolder(dir, error))) return false;
   std::string unique;
