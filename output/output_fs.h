@@ -77,7 +77,7 @@ class OutputFs {
 std::unique_ptr<OutputFs> PlatformOutputFs(const std::string& root);
 
 // What a Maildir name of this system puts between the unique part and the flags: ':' as the
-// convention says; ';' on Windows, whose file names cannot hold ':' (what mbsync uses there).
+// convention says; ';' on Windows, whose file names cannot hold ':' (as mbsync under Cygwin).
 char PlatformMaildirInfoSeparator();
 
 // The process id and host name Maildir names are made of.
