@@ -21,9 +21,10 @@ BENCH_PACKAGES=(undbx time python3)
 # The Windows build and its tests under Wine: the cross compiler, GoogleTest's sources (built
 # with it), Wine, a virtual X display, the screenshots' capture tool and a font with the
 # dialog's Chinese characters, Wine's own fonts (Marlett draws the title-bar buttons; only
-# recommended by wine, so named here), and zip for the release archive.
-WINDOWS_PACKAGES=(cmake ninja-build mingw-w64 libgtest-dev nlohmann-json3-dev wine wine64 xvfb xauth imagemagick
-  fonts-wqy-microhei fonts-wine zip unzip)
+# recommended by wine, so named here), zip for the release archive, and the JSON header the
+# manifest's code includes.
+WINDOWS_PACKAGES=(cmake ninja-build mingw-w64 libgtest-dev wine wine64 xvfb xauth imagemagick
+  fonts-wqy-microhei fonts-wine zip unzip nlohmann-json3-dev)
 
 ensure_packages() {
   local missing=()
