@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "output/mail_time.h"
+#include "test_support/test_support.h"
+
 namespace quillon::output {
 namespace {
 
@@ -143,6 +146,31 @@ TEST(Names, TemplateFieldsAndRefusals) {
   EXPECT_EQ(error,
             "the name template '{folder}/{n}' holds a folder separator ('/' or '\\'); names "
             "cannot make folders");
+}
+
+}  // namespace
+}  // namespace quillon::output
+
+namespace quillon::output {
+namespace {
+
+// Random bytes, as a damaged mailbox gives them: every name is still one the file systems take,
+// every mailbox name still printable ASCII.
+TEST(Names, AnyBytesGiveASafeName) {
+  test::SeedRng rng(7);
+  for (int round = 0; round < 3000; ++round) {
+    std::string bytes(rng.Below(600), '\0');
+    for (char& c : bytes) c = static_cast<char>(rng.Below(256));
+    const std::string name = SafeName(bytes);
+    ASSERT_FALSE(name.empty());
+    ASSERT_LE(name.size(), kMaxNameBytes);
+    ASSERT_EQ(ValidUtf8(name), name);
+    ASSERT_EQ(name.find_first_of(std::string("<>:\"/\\|?*\0", 10)), std::string::npos);
+    ASSERT_NE(name.back(), '.');
+    ASSERT_NE(name.back(), ' ');
+    for (char c : ToModifiedUtf7(bytes)) ASSERT_TRUE(c >= 0x20 && c <= 0x7E);
+    ParseMailDate(bytes);
+  }
 }
 
 }  // namespace
