@@ -5,23 +5,29 @@
 # Every native build: compiler, build tools, GoogleTest, and libcrypto for the hashes.
 # scdoc builds the manual page; mandoc and bash-completion are for its tests and the completion's.
 # libhivex reads a copied registry hive for an identity's name, and writes the tests' tiny hive
-# (found through pkg-config).
+# (found through pkg-config). nlohmann-json3-dev (header-only) reads and writes the export's
+# manifest.
 NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libssl-dev scdoc mandoc bash-completion
-  pkgconf libhivex-dev)
+  pkgconf libhivex-dev nlohmann-json3-dev)
+# The mail programs that the output tests read the written mbox and Maildir folders back with:
+# Dovecot's doveadm, mutt (run in a terminal that tmux provides) and Python's mailbox module.
+MAIL_READER_PACKAGES=(dovecot-core mutt tmux python3)
 # Making the Debian package: dpkg-shlibdeps (dpkg-dev), which needs file, finds its dependencies.
 DEB_PACKAGE_PACKAGES=(dpkg-dev file)
 # The test command's source format check.
 FORMAT_PACKAGES=(clang-format)
-# The fuzzer: clang with libFuzzer and the sanitizer runtimes; libhivex, as the whole tree builds.
-FUZZ_PACKAGES=(cmake ninja-build clang libclang-rt-14-dev pkgconf libhivex-dev)
+# The fuzzer: clang with libFuzzer and the sanitizer runtimes; libhivex and nlohmann-json, as the
+# whole tree builds.
+FUZZ_PACKAGES=(cmake ninja-build clang libclang-rt-14-dev pkgconf libhivex-dev nlohmann-json3-dev)
 # The benchmark: the peer tool it compares with, GNU time for peak memory, and its script.
 BENCH_PACKAGES=(undbx time python3)
 # The Windows build and its tests under Wine: the cross compiler, GoogleTest's sources (built
 # with it), Wine, a virtual X display, the screenshots' capture tool and a font with the
 # dialog's Chinese characters, Wine's own fonts (Marlett draws the title-bar buttons; only
-# recommended by wine, so named here), and zip for the release archive.
+# recommended by wine, so named here), zip for the release archive, and the JSON header the
+# manifest's code includes.
 WINDOWS_PACKAGES=(cmake ninja-build mingw-w64 libgtest-dev wine wine64 xvfb xauth imagemagick
-  fonts-wqy-microhei fonts-wine zip unzip)
+  fonts-wqy-microhei fonts-wine zip unzip nlohmann-json3-dev)
 
 ensure_packages() {
   local missing=()

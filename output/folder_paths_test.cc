@@ -1,0 +1,63 @@
+#include "output/folder_paths.h"
+
+#include <gtest/gtest.h>
+
+namespace quillon::output {
+namespace {
+
+using Path = std::vector<std::string>;
+
+TEST(FolderPaths, MirrorsFoldersDbxAndSurvivesItsDamage) {
+  const std::vector<FolderRecord> records = {
+      {0, 0xFFFFFFFF, "Outlook Express", ""},
+      {1, 0, "Local Folders", ""},
+      {2, 1, "Inbox", "Inbox.dbx"},
+      {3, 1, "Sent Items", "Sent Items.dbx"},
+      {9, 0, "Hotmail", ""},
+      {10, 9, "Inbox", "Inbox (Hotmail).dbx"},
+      {20, 99, "Orphan", "Orphan.dbx"},  // its parent is missing: the top
+      {30, 31, "Loop A", ""},            // a loop: both go to the top
+      {31, 30, "Loop B", "Loop.dbx"},
+      {2, 1, "Again", "Again.dbx"},  // an id seen before: dropped
+      {40, 1, "Work", ""},
+      {41, 1, "Work", "Work2.dbx"},  // siblings of one name
+      {42, 1, "", ""},
+      {43, 41, "Deeper", "Deeper.dbx"},
+  };
+  const FolderPaths paths = PlanFolderPaths(records);
+  EXPECT_EQ(paths.folders, (std::vector<Path>{{"Local Folders"},
+                                              {"Hotmail"},
+                                              {"Orphan"},
+                                              {"Loop A"},
+                                              {"Loop B"},
+                                              {"Local Folders", "Inbox"},
+                                              {"Local Folders", "Sent Items"},
+                                              {"Local Folders", "Work"},
+                                              {"Local Folders", "Work (2)"},
+                                              {"Local Folders", "Folder 42"},
+                                              {"Hotmail", "Inbox"},
+                                              {"Local Folders", "Work (2)", "Deeper"}}));
+  const struct {
+    const char *file, *ownName;
+    Path path;
+  } kFiles[] = {
+      {"INBOX.DBX", "Inbox", {"Local Folders", "Inbox"}},
+      {"mail/Inbox (Hotmail).dbx", "", {"Hotmail", "Inbox"}},
+      {"Loop.dbx", "", {"Loop B"}},
+      {"Deeper.dbx", "", {"Local Folders", "Work (2)", "Deeper"}},
+      {"Again.dbx", "Again's own", {"Again's own"}},
+      {"mail\\Unlisted.DBX", "", {"Unlisted"}},
+  };
+  for (const auto& f : kFiles) EXPECT_EQ(paths.PathOf(f.file, f.ownName), f.path) << f.file;
+
+  // A chain deeper than any real tree is cut at 64 levels, its last name kept.
+  std::vector<FolderRecord> chain;
+  for (uint32_t i = 1; i <= 200; ++i) chain.push_back({i, i - 1, "L" + std::to_string(i), ""});
+  chain.back().fileName = "Deep.dbx";
+  const Path deep = PlanFolderPaths(chain).PathOf("Deep.dbx", "");
+  EXPECT_EQ(deep.size(), 64u);
+  EXPECT_EQ(deep.back(), "L200");
+}
+
+}  // namespace
+}  // namespace quillon::output

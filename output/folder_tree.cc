@@ -1,0 +1,114 @@
+#include "output/folder_tree.h"
+
+#include <algorithm>
+
+namespace quillon::output {
+
+const char* FormatName(Format format) {
+  switch (format) {
+    case Format::kEml:
+      return "eml";
+    case Format::kMbox:
+      return "mbox";
+    case Format::kMaildir:
+      return "maildir";
+  }
+  return "";
+}
+
+bool ParseFormat(std::string_view name, Format* format) {
+  for (Format f : {Format::kEml, Format::kMbox, Format::kMaildir}) {
+    if (name == FormatName(f)) {
+      *format = f;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  return folder.empty() ? name : folder + "/" + name;
+}
+
+FolderTree::FolderTree(Format format) : format_(format) {
+  nodes_.emplace_back();
+  if (format_ == Format::kMaildir) {
+    // The Maildir of INBOX and what Dovecot keeps beside it.
+    for (const char* name : {"cur", "new", "tmp", "maildirfolder"}) NamesIn("").Take(name);
+  }
+}
+
+const FolderTree::Place& FolderTree::Locate(const std::vector<std::string>& folder) {
+  size_t node = 0;
+  if (folder.empty() && format_ == Format::kMbox) return nodes_[Child(0, "Inbox")].place;
+  for (size_t i = 0; i < folder.size(); ++i) {
+    if (i == kMaxFolderDepth - 1) {
+      node = Child(node, folder.back());
+      break;
+    }
+    node = Child(node, folder[i]);
+  }
+  return nodes_[node].place;
+}
+
+size_t FolderTree::Child(size_t parent, const std::string& name) {
+  const auto found = nodes_[parent].children.find(name);
+  if (found != nodes_[parent].children.end()) return found->second;
+
+  Node node;
+  node.parent = parent;
+  const Place& above = nodes_[parent].place;
+  node.place.ancestors = above.ancestors;
+  if (parent != 0) node.place.ancestors.push_back(above.path);
+  switch (format_) {
+    case Format::kEml:
+      node.place.path = JoinPath(above.path, NamesIn(above.path).Claim(SafeName(name), ""));
+      break;
+    case Format::kMbox: {
+      const std::string dir = parent == 0 ? "" : above.path + ".sbd";
+      // Thunderbird keeps a folder's subfolders in "X.sbd" and its summary in "X.msf".
+      node.place.path = JoinPath(dir, NamesIn(dir).Claim(SafeName(name), "", {".sbd", ".msf"}));
+      break;
+    }
+    case Format::kMaildir: {
+      size_t attachedTo = parent;
+      if (parent == 0 && FoldCase(name) == "inbox" && !nodes_[0].childNames.IsTaken("INBOX")) {
+        // Dovecot takes a top-level "Inbox" for INBOX itself, which is the output folder.
+        nodes_[0].childNames.Take("INBOX");
+        node.prefix = ".INBOX";
+        break;
+      }
+      node.place.path = MaildirName(parent, name, &attachedTo);
+      node.prefix = node.place.path;
+      node.parent = attachedTo;
+      break;
+    }
+  }
+  nodes_.push_back(std::move(node));
+  const size_t index = nodes_.size() - 1;
+  nodes_[parent].children.emplace(name, index);
+  return index;
+}
+
+std::string FolderTree::MaildirName(size_t parent, const std::string& name, size_t* attachedTo) {
+  std::string level = name;
+  for (char& c : level) {
+    if (c == '.') c = '_';
+  }
+  level = SafeName(level);
+  // The whole name, levels and dots, must fit in one file name; room is kept for " (n)". A
+  // folder too deep for any of its name goes up to the nearest folder that leaves room.
+  constexpr size_t kSuffixRoom = 8;
+  for (size_t at = parent;; at = nodes_[at].parent) {
+    const std::string& prefix = nodes_[at].prefix;
+    if (at != 0 && prefix.size() + 1 + 4 + kSuffixRoom > kMaxNameBytes) continue;
+    const size_t room = kMaxNameBytes - prefix.size() - 1 - kSuffixRoom;
+    size_t budget = std::min(level.size(), room);
+    while (budget > 1 && ToModifiedUtf7(CutUtf8(level, budget)).size() > room) --budget;
+    *attachedTo = at;
+    const std::string claimed = nodes_[at].childNames.Claim(CutUtf8(level, budget), "");
+    return prefix + "." + ToModifiedUtf7(claimed);
+  }
+}
+
+}  // namespace quillon::output

@@ -1,0 +1,73 @@
+// Where each folder of the mail tree lands on disk, per format:
+//   eml      nested folders: "Local Folders/Inbox";
+//   mbox     Thunderbird's layout: the file "Local Folders", its subfolders in
+//            "Local Folders.sbd/" ("Local Folders.sbd/Inbox");
+//   maildir  Maildir++ as Dovecot reads it by default: the output folder is INBOX, every other
+//            folder a Maildir ".Local Folders.Inbox" beside cur/new/tmp, each level's name in
+//            IMAP's modified UTF-7 with '.' (the level separator) inside a name turned into '_'.
+// Every name is made safe (SafeName) and unique among its siblings whatever the case, so two
+// folders never share a place; the same folder path always gets the same place in one run.
+#ifndef QUILLON_OUTPUT_FOLDER_TREE_H_
+#define QUILLON_OUTPUT_FOLDER_TREE_H_
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "output/names.h"
+
+namespace quillon::output {
+
+enum class Format : uint8_t { kEml, kMbox, kMaildir };
+// "eml", "mbox", "maildir".
+const char* FormatName(Format format);
+bool ParseFormat(std::string_view name, Format* format);
+
+// Folders deeper than this keep their first kMaxFolderDepth - 1 names and their own: a tree
+// read from a damaged file must not make paths no file system takes.
+inline constexpr size_t kMaxFolderDepth = 16;
+
+// "a/b" from "a" and "b"; "b" when `folder` is empty.
+std::string JoinPath(const std::string& folder, const std::string& name);
+
+class FolderTree {
+ public:
+  explicit FolderTree(Format format);
+
+  // eml and maildir: the folder, "" being the output folder (for maildir the Maildir, "" being
+  // INBOX). mbox: the mbox file; its folder is made by the writer. `ancestors` are the places
+  // of the folders above, outermost first (mbox makes a file for each).
+  struct Place {
+    std::string path;
+    std::vector<std::string> ancestors;
+  };
+
+  // The place of `folder` (outermost name first). An empty path is the output folder: for mbox,
+  // which needs a file, it is the file "Inbox" (the folder a mailbox without a tree shows).
+  const Place& Locate(const std::vector<std::string>& folder);
+
+  // The names taken in the folder `dir` of the output (eml's files share them with folders).
+  NameSet& NamesIn(const std::string& dir) { return names_[dir]; }
+
+ private:
+  struct Node {
+    std::map<std::string, size_t> children;  // by the name as given
+    Place place;
+    std::string prefix;  // maildir: what the children's names start with (".A.B")
+    size_t parent = 0;
+    NameSet childNames;  // maildir: the level names of the children
+  };
+  size_t Child(size_t parent, const std::string& name);
+  std::string MaildirName(size_t parent, const std::string& name, size_t* attachedTo);
+
+  Format format_;
+  std::vector<Node> nodes_;
+  std::map<std::string, NameSet> names_;
+};
+
+}  // namespace quillon::output
+
+#endif  // QUILLON_OUTPUT_FOLDER_TREE_H_

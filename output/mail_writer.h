@@ -1,0 +1,116 @@
+// Writes messages into an output folder as eml files, mbox files or Maildirs, message by
+// message, streaming each one's bytes through (docs/output.md describes what each format gets).
+#ifndef QUILLON_OUTPUT_MAIL_WRITER_H_
+#define QUILLON_OUTPUT_MAIL_WRITER_H_
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "hash/digest.h"
+#include "output/folder_tree.h"
+#include "output/mbox_quoting.h"
+#include "output/message.h"
+#include "output/names.h"
+#include "output/output_fs.h"
+
+namespace quillon::output {
+
+struct WriterOptions {
+  Format format = Format::kEml;
+  // eml only (NameTemplate).
+  std::string nameTemplate = "{mailbox}-{n}";
+  // The time of a message whose index and headers give none, in seconds since 1970 UTC.
+  int64_t exportTime = 0;
+  // Compute each message's SHA-256 (for the manifest) when the caller did not give it.
+  bool hashMessages = true;
+  // Names in the output folder that no message or folder may take (the manifest's).
+  std::vector<std::string> reservedNames;
+  // --update: a name that exists in a folder is never taken, so files this run did not write
+  // are never replaced. Otherwise a file of the name a message gets is replaced.
+  bool keepExisting = false;
+  // Maildir names: "<seconds>.M<microseconds>P<pid>Q<count>.<host>". Defaults: the system's.
+  std::function<int64_t()> clockMicroseconds;
+  std::optional<uint64_t> processId;
+  std::optional<std::string> hostName;
+  std::optional<char> maildirInfoSeparator;
+};
+
+// What became of one message.
+struct WrittenMessage {
+  std::string path;   // relative to the output folder, '/' between folders (mbox: its file)
+  uint64_t size = 0;  // bytes of the message as given (before any mbox quoting)
+  std::optional<Sha256Digest> sha256;  // given by the caller, or computed when asked
+  int64_t time = 0;                    // MessageTime: the From line's time, the file's time
+};
+
+class MailWriter {
+ public:
+  // Null, with *error in words, when the options cannot be used (a name template with a folder
+  // separator: a usage error for the command). `fs` must outlive the writer.
+  static std::unique_ptr<MailWriter> Create(OutputFs* fs, WriterOptions options,
+                                            std::string* error);
+  ~MailWriter();
+
+  // Makes `folder` (outermost name first) exist in the output even when no message goes there.
+  bool AddFolder(const std::vector<std::string>& folder, std::string* error);
+
+  // Writes one message into its folder. eml and maildir files appear whole or not at all: when
+  // the source fails or a write fails, nothing of the message stays. An mbox keeps what was
+  // written of a message whose source failed, ended as a message, and the call says so.
+  bool Write(const MessageFacts& facts, const MessageSource& source, WrittenMessage* written,
+             std::string* error);
+
+  // eml and maildir: writes the message over `path`, a file this tool wrote before (--update).
+  bool Rewrite(const std::string& path, const MessageFacts& facts, const MessageSource& source,
+               WrittenMessage* written, std::string* error);
+
+  // Closes the open mbox file. Call once after the last message; false when that failed.
+  bool Finish(std::string* error);
+
+  // The place of a folder (FolderTree): for --update, which compares a message with what its
+  // folder holds.
+  const FolderTree::Place& Locate(const std::vector<std::string>& folder) {
+    return tree_.Locate(folder);
+  }
+  // "cur/<unique>" and the like in the Maildir of `path` ("<maildir>/cur/..."), for --update.
+  static std::string MaildirOf(const std::string& path);
+
+ private:
+  MailWriter(OutputFs* fs, WriterOptions options, NameTemplate nameTemplate);
+  bool MakeFolder(const std::string& folder, std::string* error);
+  bool MakeMaildir(const std::string& maildir, std::string* error);
+  bool TouchMbox(const std::string& path, std::string* error);
+  bool OpenMbox(const std::string& path, std::string* error);
+  bool CloseMbox(std::string* error);
+  NameSet& Names(const std::string& dir);
+  std::string UniqueMaildirName();
+  std::string TemporaryName();
+  bool WriteFile(const std::string* rewritePath, const MessageFacts& facts,
+                 const MessageSource& source, WrittenMessage* written, std::string* error);
+  bool WriteMbox(const MessageFacts& facts, const MessageSource& source, WrittenMessage* written,
+                 std::string* error);
+
+  OutputFs* fs_;
+  WriterOptions options_;
+  NameTemplate template_;
+  FolderTree tree_;
+  WriteBuffer buffer_;
+  std::set<std::string> made_;           // folders made or seen to exist
+  std::set<std::string> listed_;         // folders whose names were read (keepExisting)
+  std::set<std::string> mboxesTouched_;  // mbox files begun in this run
+  uint64_t sequence_ = 0;                // Q of Maildir names, and temporary names
+  // The mbox file being written.
+  std::string mboxPath_;
+  std::unique_ptr<NewFile> mboxNew_;
+  std::unique_ptr<AppendFile> mboxAppend_;
+  FromQuoter quoter_;
+};
+
+}  // namespace quillon::output
+
+#endif  // QUILLON_OUTPUT_MAIL_WRITER_H_

@@ -1,0 +1,211 @@
+#include "output/mail_writer.h"
+
+#include <gtest/gtest.h>
+
+#include "output/testing/mem_output_fs.h"
+
+namespace quillon::output {
+namespace {
+
+// The message's bytes in chunks of `chunk`; with `failAt`, the source fails there.
+MessageSource Source(std::string bytes, size_t chunk = 1, size_t failAt = SIZE_MAX) {
+  return [bytes = std::move(bytes), chunk, failAt](const ChunkSink& sink, std::string* error) {
+    for (size_t at = 0; at < bytes.size(); at += chunk) {
+      if (at >= failAt) {
+        *error = "read error at " + std::to_string(at);
+        return false;
+      }
+      const size_t n = std::min(chunk, bytes.size() - at);
+      if (!sink(reinterpret_cast<const uint8_t*>(bytes.data()) + at, n)) return false;
+    }
+    return true;
+  };
+}
+
+WriterOptions Options(Format format) {
+  WriterOptions options;
+  options.format = format;
+  options.exportTime = 1700000000;
+  options.clockMicroseconds = [] { return int64_t{1104746400123456}; };
+  options.processId = 77;
+  options.hostName = "host/a:b";
+  options.maildirInfoSeparator = ':';
+  return options;
+}
+
+MessageFacts Facts(uint32_t n, std::vector<std::string> folder = {}) {
+  MessageFacts facts;
+  facts.mailbox = "mail/Inbox.dbx";
+  facts.folder = std::move(folder);
+  facts.number = n;
+  return facts;
+}
+
+TEST(MailWriter, EmlKeepsTheBytesNamesAndTimes) {
+  MemOutputFs fs;
+  std::string error;
+  auto writer = MailWriter::Create(&fs, Options(Format::kEml), &error);
+  ASSERT_TRUE(writer) << error;
+  const std::string withDate = "Date: Mon, 3 Jan 2005 10:00:00 +0000\r\nSubject: a\r\n\r\nx\r\n";
+  const struct {
+    std::optional<int64_t> received;
+    std::string bytes;
+    std::string path;
+    int64_t modified;
+  } kCases[] = {
+      {1000000000, "Subject: r\r\n\r\nbody", "Inbox.dbx-1.eml", 1000000000},
+      {std::nullopt, withDate, "Inbox.dbx-2.eml", 1104746400},
+      {std::nullopt, "Date: never\r\n\r\n", "Inbox.dbx-3.eml", 1700000000},
+  };
+  uint32_t n = 0;
+  for (const auto& c : kCases) {
+    MessageFacts facts = Facts(++n);
+    facts.received = c.received;
+    WrittenMessage written;
+    ASSERT_TRUE(writer->Write(facts, Source(c.bytes), &written, &error)) << error;
+    EXPECT_EQ(written.path, c.path);
+    EXPECT_EQ(written.size, c.bytes.size());
+    EXPECT_EQ(written.sha256, ComputeSha256(c.bytes.data(), c.bytes.size()));
+    ASSERT_NE(fs.Find(c.path), nullptr);
+    EXPECT_EQ(fs.Find(c.path)->bytes, c.bytes);
+    EXPECT_EQ(fs.Find(c.path)->modified, c.modified);
+  }
+  EXPECT_EQ(fs.Files().size(), 3u);
+  EXPECT_EQ(fs.temporaryCount(), 0u);
+}
+
+TEST(MailWriter, FlagsBecomeMaildirNamesAndMboxHeaders) {
+  const struct {
+    uint32_t flags;
+    const char* maildirInfo;
+    const char* mboxStatus;
+  } kCases[] = {
+      {0, "2,", "Status: O\r\n"},
+      {kFlagRead, "2,S", "Status: RO\r\n"},
+      {kFlagRead | kFlagAnswered | kFlagFlagged | kFlagDraft | kFlagForwarded, "2,DFPRS",
+       "Status: RO\r\nX-Status: AFT\r\n"},
+      {kFlagForwarded, "2,P", "Status: O\r\n"},
+      {kFlagFlagged | kFlagAnswered, "2,FR", "Status: O\r\nX-Status: AF\r\n"},
+      {kFlagAttachment | kFlagNews, "2,", "Status: O\r\n"},
+  };
+  const std::string message = "Subject: s\r\n\r\nb\r\n";
+  for (const auto& c : kCases) {
+    MemOutputFs fs;
+    std::string error;
+    MessageFacts facts = Facts(1, {"F"});
+    facts.flags = c.flags;
+    facts.received = 0;
+    facts.senderAddress = "a@b";
+    WrittenMessage written;
+    auto maildir = MailWriter::Create(&fs, Options(Format::kMaildir), &error);
+    ASSERT_TRUE(maildir->Write(facts, Source(message), &written, &error)) << error;
+    EXPECT_EQ(written.path,
+              std::string(".F/cur/1104746400.M123456P77Q1.host\\057a\\072b:") + c.maildirInfo);
+    EXPECT_EQ(fs.Find(written.path)->bytes, message);
+    EXPECT_NE(fs.Find(".F/maildirfolder"), nullptr);
+    EXPECT_TRUE(fs.HasFolder(".F/new") && fs.HasFolder("tmp") && fs.HasFolder("cur"));
+
+    auto mbox = MailWriter::Create(&fs, Options(Format::kMbox), &error);
+    ASSERT_TRUE(mbox->Write(facts, Source(message), &written, &error)) << error;
+    ASSERT_TRUE(mbox->Finish(&error)) << error;
+    EXPECT_EQ(fs.Find("F")->bytes, std::string("From a@b Thu Jan  1 00:00:00 1970\n") +
+                                       "Subject: s\r\n" + c.mboxStatus + "\r\nb\r\n\n");
+  }
+}
+
+TEST(MailWriter, MboxIsThunderbirdsLayoutAtAnyChunkSize) {
+  const std::string first = "From: x@y\r\nSubject: one\r\n\r\nFrom here on\r\n>From quoted\r\n";
+  const std::string second = "From bogus line\nFrom: Ann <ann@example.org>\nStatus: U\n\nno end";
+  const std::string third = "Subject: only headers\r\n";
+  const std::string expected =
+      "From sender@example.org Sat Sep 10 22:58:32 2016\n"
+      "From: x@y\r\nSubject: one\r\nStatus: RO\r\n\r\n>From here on\r\n>>From quoted\r\n\n"
+      "From ann@example.org Mon Jan  3 10:00:00 2005\n"
+      ">From bogus line\nFrom: Ann <ann@example.org>\nStatus: U\nStatus: O\nX-Status: F\n\n"
+      "no end\n\n"
+      "From MAILER-DAEMON Tue Nov 14 22:13:20 2023\n"
+      "Subject: only headers\r\nStatus: O\r\n\n";
+  for (size_t chunk : {size_t{1}, size_t{5}, size_t{4096}}) {
+    MemOutputFs fs;
+    std::string error;
+    auto writer = MailWriter::Create(&fs, Options(Format::kMbox), &error);
+    ASSERT_TRUE(writer->AddFolder({"Local Folders", "Empty"}, &error)) << error;
+    MessageFacts a = Facts(1, {"Local Folders", "Inbox"});
+    a.senderAddress = "sender@example.org";
+    a.received = 1473548312;
+    a.flags = kFlagRead;
+    MessageFacts b = Facts(2, {"Local Folders", "Inbox"});
+    b.senderAddress = "not an address";
+    b.received = 1104746400;
+    b.flags = kFlagFlagged;
+    MessageFacts c = Facts(3, {"Local Folders", "Inbox"});
+    WrittenMessage written;
+    for (const auto& [facts, bytes] : {std::pair{a, first}, {b, second}, {c, third}}) {
+      ASSERT_TRUE(writer->Write(facts, Source(bytes, chunk), &written, &error)) << error;
+      EXPECT_EQ(written.path, "Local Folders.sbd/Inbox");
+      EXPECT_EQ(written.sha256, ComputeSha256(bytes.data(), bytes.size()));
+    }
+    ASSERT_TRUE(writer->Finish(&error)) << error;
+    const std::map<std::string, std::string> files = fs.Files();
+    EXPECT_EQ(files, (std::map<std::string, std::string>{{"Local Folders", ""},
+                                                         {"Local Folders.sbd/Empty", ""},
+                                                         {"Local Folders.sbd/Inbox", expected}}))
+        << "chunk " << chunk;
+  }
+}
+
+TEST(MailWriter, LeavesNothingHalfWritten) {
+  const std::string bytes = "Subject: s\r\n\r\n" + std::string(1000, 'b');
+  for (Format format : {Format::kEml, Format::kMaildir}) {
+    // The source fails, then the disk fills up: neither leaves a file.
+    MemOutputFs fs;
+    std::string error;
+    auto writer = MailWriter::Create(&fs, Options(format), &error);
+    WrittenMessage written;
+    EXPECT_FALSE(writer->Write(Facts(1), Source(bytes, 100, 500), &written, &error));
+    EXPECT_EQ(error, "read error at 500");
+    fs.capacity = 600;
+    EXPECT_FALSE(writer->Write(Facts(2), Source(bytes, 100), &written, &error));
+    EXPECT_EQ(error, "No space left on device");
+    EXPECT_TRUE(fs.Files().empty()) << FormatName(format);
+    EXPECT_EQ(fs.temporaryCount(), 0u);
+  }
+  // An mbox keeps what the source gave of a message, ended as a message, and says so.
+  MemOutputFs fs;
+  std::string error;
+  auto writer = MailWriter::Create(&fs, Options(Format::kMbox), &error);
+  WrittenMessage written;
+  EXPECT_FALSE(writer->Write(Facts(1, {"A"}), Source("Subject: s\r\n\r\nline\r\nmore", 20, 20),
+                             &written, &error));
+  ASSERT_TRUE(writer->Finish(&error));
+  EXPECT_EQ(
+      fs.Find("A")->bytes,
+      "From MAILER-DAEMON Tue Nov 14 22:13:20 2023\nSubject: s\r\nStatus: O\r\n\r\nline\r\n\n");
+}
+
+TEST(MailWriter, NoMessageReplacesAnotherWhateverTheCase) {
+  MemOutputFs fs(/*ignoreCase=*/true);
+  WriterOptions options = Options(Format::kEml);
+  options.nameTemplate = "{subject}";
+  options.reservedNames = {"quillon-manifest.jsonl"};
+  std::string error;
+  auto writer = MailWriter::Create(&fs, options, &error);
+  const char* const kSubjects[] = {"Hello", "HELLO", "hello (2)", "Quillon-Manifest.jsonl", ""};
+  const char* const kNames[] = {"Hello.eml", "HELLO (2).eml", "hello (2) (2).eml",
+                                "Quillon-Manifest.jsonl.eml", "_.eml"};
+  for (size_t i = 0; i < std::size(kSubjects); ++i) {
+    MessageFacts facts = Facts(static_cast<uint32_t>(i + 1));
+    facts.subject = kSubjects[i];
+    WrittenMessage written;
+    ASSERT_TRUE(writer->Write(facts, Source("x"), &written, &error)) << error;
+    EXPECT_EQ(written.path, kNames[i]);
+  }
+  EXPECT_EQ(fs.Files().size(), std::size(kSubjects));
+
+  options.nameTemplate = "{folder}/{n}";
+  EXPECT_EQ(MailWriter::Create(&fs, options, &error), nullptr);
+  EXPECT_NE(error.find("folder separator"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quillon::output

@@ -1,0 +1,359 @@
+#include "output/names.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "output/mail_time.h"
+
+namespace quillon::output {
+namespace {
+
+constexpr uint32_t kReplacement = 0xFFFD;
+
+// The code point at text[*pos], moving *pos past it; an invalid sequence gives U+FFFD and
+// moves one byte.
+uint32_t NextCodePoint(std::string_view text, size_t* pos) {
+  const auto byte = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
+  const uint8_t b0 = byte(*pos);
+  if (b0 < 0x80) {
+    ++*pos;
+    return b0;
+  }
+  size_t length;
+  uint32_t cp, min;
+  if ((b0 & 0xE0) == 0xC0) {
+    length = 2, cp = b0 & 0x1F, min = 0x80;
+  } else if ((b0 & 0xF0) == 0xE0) {
+    length = 3, cp = b0 & 0x0F, min = 0x800;
+  } else if ((b0 & 0xF8) == 0xF0) {
+    length = 4, cp = b0 & 0x07, min = 0x10000;
+  } else {
+    ++*pos;
+    return kReplacement;
+  }
+  if (*pos + length > text.size()) {
+    ++*pos;
+    return kReplacement;
+  }
+  for (size_t k = 1; k < length; ++k) {
+    const uint8_t b = byte(*pos + k);
+    if ((b & 0xC0) != 0x80) {
+      ++*pos;
+      return kReplacement;
+    }
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    ++*pos;
+    return kReplacement;
+  }
+  *pos += length;
+  return cp;
+}
+
+void AppendUtf8(uint32_t cp, std::string* out) {
+  if (cp < 0x80) {
+    out->push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+bool Between(uint32_t cp, uint32_t first, uint32_t last) { return cp >= first && cp <= last; }
+
+// Simple case folding of the scripts the mailboxes' code pages hold.
+uint32_t FoldCodePoint(uint32_t cp) {
+  if (Between(cp, 'A', 'Z')) return cp + 32;
+  if (cp < 0xC0) return cp;
+  if (Between(cp, 0xC0, 0xDE) && cp != 0xD7) return cp + 32;
+  const bool even = cp % 2 == 0;
+  if ((Between(cp, 0x100, 0x12F) || Between(cp, 0x132, 0x137) || Between(cp, 0x14A, 0x177) ||
+       Between(cp, 0x1DE, 0x1EF) || Between(cp, 0x1F8, 0x21F) || Between(cp, 0x222, 0x233) ||
+       Between(cp, 0x460, 0x481) || Between(cp, 0x48A, 0x4BF) || Between(cp, 0x4D0, 0x52F)) &&
+      even) {
+    return cp + 1;
+  }
+  if ((Between(cp, 0x139, 0x148) || Between(cp, 0x179, 0x17E) || Between(cp, 0x1CD, 0x1DC) ||
+       Between(cp, 0x4C1, 0x4CE)) &&
+      !even) {
+    return cp + 1;
+  }
+  if (cp == 0x178) return 0xFF;
+  if (cp == 0x17F) return 's';
+  if (cp == 0x386) return 0x3AC;
+  if (Between(cp, 0x388, 0x38A)) return cp + 37;
+  if (cp == 0x38C) return 0x3CC;
+  if (Between(cp, 0x38E, 0x38F)) return cp + 63;
+  if (Between(cp, 0x391, 0x3A1) || Between(cp, 0x3A3, 0x3AB)) return cp + 32;
+  if (cp == 0x3C2) return 0x3C3;
+  if (Between(cp, 0x400, 0x40F)) return cp + 80;
+  if (Between(cp, 0x410, 0x42F)) return cp + 32;
+  if (cp == 0x4C0) return 0x4CF;
+  if (Between(cp, 0x531, 0x556)) return cp + 48;
+  if (Between(cp, 0xFF21, 0xFF3A)) return cp + 32;
+  return cp;
+}
+
+bool IsForbidden(uint32_t cp) {
+  return cp < 0x20 || cp == 0x7F || Between(cp, 0x80, 0x9F) ||
+         (cp < 0x80 && std::strchr("<>:\"/\\|?*", static_cast<int>(cp)) != nullptr);
+}
+
+char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Windows opens a device for these names, whatever follows the first dot.
+bool IsReservedBase(std::string_view base) {
+  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  std::string upper;
+  for (char c : base) upper.push_back(AsciiUpper(c));
+  if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL") return true;
+  if (upper.size() < 4 || (upper.compare(0, 3, "COM") != 0 && upper.compare(0, 3, "LPT") != 0)) {
+    return false;
+  }
+  const std::string_view digit = std::string_view(upper).substr(3);
+  return (digit.size() == 1 && digit[0] >= '1' && digit[0] <= '9') || digit == "\xC2\xB9" ||
+         digit == "\xC2\xB2" || digit == "\xC2\xB3";
+}
+
+void TrimEnd(std::string* s) {
+  while (!s->empty() && (s->back() == ' ' || s->back() == '.')) s->pop_back();
+}
+
+// `name` cut to `maxBytes` on a character boundary without trailing dots or spaces.
+std::string CutName(std::string_view name, size_t maxBytes) {
+  std::string cut(CutUtf8(name, maxBytes));
+  TrimEnd(&cut);
+  return cut.empty() ? "_" : cut;
+}
+
+}  // namespace
+
+std::string ValidUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t pos = 0; pos < text.size();) AppendUtf8(NextCodePoint(text, &pos), &out);
+  return out;
+}
+
+std::string_view CutUtf8(std::string_view text, size_t maxBytes) {
+  if (text.size() <= maxBytes) return text;
+  size_t end = maxBytes;
+  while (end > 0 && (static_cast<uint8_t>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
+std::string SafeName(std::string_view text, size_t maxBytes) {
+  std::string out;
+  size_t pos = 0;
+  bool space = true;  // drops leading spaces too
+  while (pos < text.size()) {
+    uint32_t cp = NextCodePoint(text, &pos);
+    if (cp == '\t' || cp == '\r' || cp == '\n') cp = ' ';
+    if (cp == ' ') {
+      if (!space) out.push_back(' ');
+      space = true;
+      continue;
+    }
+    space = false;
+    AppendUtf8(IsForbidden(cp) ? '_' : cp, &out);
+  }
+  out = CutName(out, maxBytes);
+  const size_t dot = out.find('.');
+  if (IsReservedBase(std::string_view(out).substr(0, dot))) {
+    size_t baseEnd = dot == std::string::npos ? out.size() : dot;
+    while (baseEnd > 0 && out[baseEnd - 1] == ' ') --baseEnd;
+    out.insert(baseEnd, "_");
+    out = CutName(out, maxBytes);
+  }
+  return out;
+}
+
+std::string FoldCase(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t pos = 0; pos < utf8.size();) {
+    AppendUtf8(FoldCodePoint(NextCodePoint(utf8, &pos)), &out);
+  }
+  return out;
+}
+
+std::string ToModifiedUtf7(std::string_view utf8) {
+  static const char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+,";
+  std::string out;
+  uint32_t bits = 0;
+  int bitCount = 0;
+  bool inBase64 = false;
+  const auto flush = [&] {
+    if (!inBase64) return;
+    if (bitCount > 0) out.push_back(kAlphabet[(bits << (6 - bitCount)) & 0x3F]);
+    out.push_back('-');
+    bits = 0;
+    bitCount = 0;
+    inBase64 = false;
+  };
+  const auto unit = [&](uint32_t u) {
+    bits = (bits << 16) | u;
+    bitCount += 16;
+    while (bitCount >= 6) {
+      bitCount -= 6;
+      out.push_back(kAlphabet[(bits >> bitCount) & 0x3F]);
+    }
+    bits &= (1u << bitCount) - 1;
+  };
+  for (size_t pos = 0; pos < utf8.size();) {
+    const uint32_t cp = NextCodePoint(utf8, &pos);
+    if (cp >= 0x20 && cp <= 0x7E) {
+      flush();
+      out.push_back(static_cast<char>(cp));
+      if (cp == '&') out.push_back('-');
+      continue;
+    }
+    if (!inBase64) {
+      out.push_back('&');
+      inBase64 = true;
+    }
+    if (cp >= 0x10000) {
+      unit(0xD800 + ((cp - 0x10000) >> 10));
+      unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      unit(cp);
+    }
+  }
+  flush();
+  return out;
+}
+
+bool NameSet::Free(const std::string& name, const std::vector<std::string>& alsoTaken) const {
+  if (IsTaken(name)) return false;
+  for (const std::string& suffix : alsoTaken) {
+    if (IsTaken(name + suffix)) return false;
+  }
+  return true;
+}
+
+std::string NameSet::Claim(std::string_view stem, std::string_view extension,
+                           const std::vector<std::string>& alsoTaken) {
+  const size_t budget = kMaxNameBytes - extension.size();
+  std::string name = CutName(stem, budget) + std::string(extension);
+  const std::string key = FoldCase(stem);
+  if (!Free(name, alsoTaken)) {
+    uint32_t& k = next_.try_emplace(key, 2).first->second;
+    for (;; ++k) {
+      const std::string suffix = " (" + std::to_string(k) + ")";
+      name = CutName(stem, budget - suffix.size()) + suffix + std::string(extension);
+      if (Free(name, alsoTaken)) break;
+    }
+    ++k;
+  }
+  Take(name);
+  for (const std::string& suffix : alsoTaken) Take(name + suffix);
+  return name;
+}
+
+std::string_view BaseName(std::string_view path) {
+  const size_t slash = path.find_last_of("/\\");
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+bool NameTemplate::Parse(std::string_view text, NameTemplate* out, std::string* error) {
+  if (text.empty()) {
+    *error = "the name template is empty";
+    return false;
+  }
+  if (text.find_first_of("/\\") != std::string_view::npos) {
+    *error = "the name template '" + std::string(text) +
+             "' holds a folder separator ('/' or '\\'); names cannot make folders";
+    return false;
+  }
+  static const struct {
+    const char* name;
+    Field field;
+  } kFields[] = {{"n", Field::kN},       {"mailbox", Field::kMailbox}, {"folder", Field::kFolder},
+                 {"date", Field::kDate}, {"time", Field::kTime},       {"from", Field::kFrom},
+                 {"to", Field::kTo},     {"subject", Field::kSubject}, {"id", Field::kId}};
+  NameTemplate t;
+  std::string literal;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const size_t open = text.find('{', pos);
+    const size_t close = open == std::string_view::npos ? open : text.find('}', open);
+    if (close == std::string_view::npos) {
+      literal += text.substr(pos);
+      break;
+    }
+    literal += text.substr(pos, open - pos);
+    const std::string_view name = text.substr(open + 1, close - open - 1);
+    pos = close + 1;
+    const auto known = std::find_if(std::begin(kFields), std::end(kFields),
+                                    [&](const auto& f) { return name == f.name; });
+    if (known == std::end(kFields)) {
+      t.unknown_.emplace_back(name);
+      literal += text.substr(open, close + 1 - open);
+      continue;
+    }
+    if (!literal.empty()) t.pieces_.push_back({Field::kText, std::move(literal)});
+    literal.clear();
+    t.pieces_.push_back({known->field, ""});
+  }
+  if (!literal.empty()) t.pieces_.push_back({Field::kText, std::move(literal)});
+  *out = std::move(t);
+  return true;
+}
+
+std::string NameTemplate::Expand(const MessageFacts& facts, int64_t time, size_t reserve) const {
+  std::string name;
+  const CivilTime c = ToCivil(time);
+  char stamp[32];
+  for (const Piece& piece : pieces_) {
+    switch (piece.field) {
+      case Field::kText:
+        name += piece.text;
+        break;
+      case Field::kN:
+        name += std::to_string(facts.number);
+        break;
+      case Field::kMailbox:
+        name += BaseName(facts.mailbox);
+        break;
+      case Field::kFolder:
+        if (!facts.folder.empty()) name += facts.folder.back();
+        break;
+      case Field::kDate:
+        std::snprintf(stamp, sizeof stamp, "%04lld-%02d-%02d", static_cast<long long>(c.year),
+                      c.month, c.day);
+        name += stamp;
+        break;
+      case Field::kTime:
+        std::snprintf(stamp, sizeof stamp, "%02d%02d%02d", c.hour, c.minute, c.second);
+        name += stamp;
+        break;
+      case Field::kFrom:
+        name += facts.from;
+        break;
+      case Field::kTo:
+        name += facts.to;
+        break;
+      case Field::kSubject:
+        name += facts.subject;
+        break;
+      case Field::kId:
+        if (facts.indexId) name += std::to_string(*facts.indexId);
+        break;
+    }
+  }
+  return SafeName(name, kMaxNameBytes - reserve);
+}
+
+}  // namespace quillon::output

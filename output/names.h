@@ -1,0 +1,103 @@
+// File and folder names that every file system takes: made safe, cut to length on a character
+// boundary, unique in their folder whatever the case, and the eml name template.
+#ifndef QUILLON_OUTPUT_NAMES_H_
+#define QUILLON_OUTPUT_NAMES_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "output/message.h"
+
+namespace quillon::output {
+
+// The longest name a file system takes: 255 bytes (ext4, and in UTF-16 units NTFS, APFS).
+inline constexpr size_t kMaxNameBytes = 255;
+
+// `text` with every byte that does not begin a valid UTF-8 sequence replaced by U+FFFD.
+std::string ValidUtf8(std::string_view text);
+
+// The longest prefix of valid UTF-8 `text` of at most `maxBytes` bytes that ends on a
+// character boundary.
+std::string_view CutUtf8(std::string_view text, size_t maxBytes);
+
+// `text` as one name that Linux, macOS and Windows all accept, at most `maxBytes` long:
+// separators, NUL and control characters and <>:"/\|?* become '_' (white-space controls a
+// space, runs of spaces one), trailing dots and spaces go, a reserved Windows device name
+// (CON, PRN, AUX, NUL, COM1-9, LPT1-9, COM and LPT with a superscript digit, with any
+// extension) gets '_' after it ("CON.txt" gives "CON_.txt"), and an empty result is "_".
+std::string SafeName(std::string_view text, size_t maxBytes = kMaxNameBytes);
+
+// A key under which names that a case-insensitive file system takes for one are equal: simple
+// case folding of Latin, Greek, Cyrillic, Armenian and full-width Latin letters (what the code
+// pages of the mailboxes hold), the rest as it is.
+std::string FoldCase(std::string_view utf8);
+
+// A mailbox name in IMAP's modified UTF-7 (RFC 3501 5.1.3): printable ASCII as itself, "&" as
+// "&-", everything else as "&" + modified BASE64 of UTF-16 + "-".
+std::string ToModifiedUtf7(std::string_view utf8);
+
+// The names taken in one folder, compared case-insensitively. Claim gives a free name made of
+// `stem` and `extension`, numbering the stem " (2)", " (3)"... when needed, and cutting it so
+// that the whole stays within kMaxNameBytes. `alsoTaken` are suffixes that must be free beside
+// the name and are taken with it (Thunderbird's "X.sbd" and "X.msf" beside the mbox "X").
+class NameSet {
+ public:
+  void Take(std::string_view name) { taken_.insert(FoldCase(name)); }
+  bool IsTaken(std::string_view name) const { return taken_.count(FoldCase(name)) != 0; }
+  std::string Claim(std::string_view stem, std::string_view extension,
+                    const std::vector<std::string>& alsoTaken = {});
+
+ private:
+  bool Free(const std::string& name, const std::vector<std::string>& alsoTaken) const;
+  std::unordered_set<std::string> taken_;
+  // The next number to try for a stem, so that many equal names cost no more than one each.
+  std::unordered_map<std::string, uint32_t> next_;
+};
+
+// An eml name template: "{mailbox}-{n}" and the like. Fields: {n} {mailbox} {folder} {date}
+// {time} {from} {to} {subject} {id}; anything else in braces stays as it is written.
+class NameTemplate {
+ public:
+  // False, with *error in words, for a template that holds a folder separator ('/' or '\'), or
+  // that is empty: the caller then refuses the option (a usage error).
+  static bool Parse(std::string_view text, NameTemplate* out, std::string* error);
+
+  // The fields written in braces that are none of the above, for a warning.
+  const std::vector<std::string>& unknownFields() const { return unknown_; }
+  // The name without extension, made safe and cut to kMaxNameBytes - `reserve` bytes. `time` is
+  // the message's time (MessageTime) for {date} and {time}.
+  std::string Expand(const MessageFacts& facts, int64_t time, size_t reserve) const;
+
+ private:
+  enum class Field : uint8_t {
+    kText,
+    kN,
+    kMailbox,
+    kFolder,
+    kDate,
+    kTime,
+    kFrom,
+    kTo,
+    kSubject,
+    kId
+  };
+  struct Piece {
+    Field field;
+    std::string text;  // kText only
+  };
+  std::vector<Piece> pieces_;
+  std::vector<std::string> unknown_;
+};
+
+// The last part of a path given in either separator ("mail/Inbox.dbx" gives "Inbox.dbx").
+std::string_view BaseName(std::string_view path);
+
+}  // namespace quillon::output
+
+#endif  // QUILLON_OUTPUT_NAMES_H_

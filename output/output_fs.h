@@ -1,0 +1,89 @@
+// Where the output formats write: a small file interface over an output folder, so that tests
+// hand the writers an in-memory one (testing/mem_output_fs.h) and the command the system's
+// (output_fs_posix.cc, output_fs_win32.cc). Paths are relative to the output folder, UTF-8,
+// with '/' between folders whatever the platform.
+#ifndef QUILLON_OUTPUT_OUTPUT_FS_H_
+#define QUILLON_OUTPUT_OUTPUT_FS_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "output/message.h"
+
+namespace quillon::output {
+
+// Bytes going into a file.
+class ByteOut {
+ public:
+  virtual ~ByteOut() = default;
+  // Writes all `size` bytes; false (with *error) when they could not all be written.
+  virtual bool Write(const void* data, size_t size, std::string* error) = 0;
+};
+
+// A file that appears under its final name whole or not at all: its bytes go to a temporary
+// file, and Commit renames that over the final name. Destroyed without a commit, it removes the
+// temporary file and leaves the final name as it was.
+class NewFile : public ByteOut {
+ public:
+  // Gives the file `modified` (seconds since 1970 UTC) as its modification time when set,
+  // closes it and renames it to `finalPath`, replacing a file of that name. False (with
+  // *error) when any step failed; the temporary file is then removed.
+  virtual bool Commit(const std::string& finalPath, std::optional<int64_t> modified,
+                      std::string* error) = 0;
+};
+
+// A file open for appending; Close says whether everything reached it.
+class AppendFile : public ByteOut {
+ public:
+  virtual bool Close(std::string* error) = 0;
+};
+
+struct FolderEntry {
+  std::string name;
+  bool isFolder = false;
+};
+
+class OutputFs {
+ public:
+  virtual ~OutputFs() = default;
+
+  // Makes `folder` and every missing folder above it ("" is the output folder itself). True when
+  // it exists as a folder afterwards.
+  virtual bool MakeFolders(const std::string& folder, std::string* error) = 0;
+
+  // Starts a file to be written whole: as `temporaryPath` (which must not exist; on the same
+  // file system as the final name, normally in its folder or Maildir's tmp/) until committed.
+  virtual std::unique_ptr<NewFile> CreateTemporary(const std::string& temporaryPath,
+                                                   std::string* error) = 0;
+
+  // Opens `path` for appending, creating it when missing.
+  virtual std::unique_ptr<AppendFile> OpenForAppend(const std::string& path,
+                                                    std::string* error) = 0;
+
+  // What `folder` holds, in no particular order; empty (and true) when it does not exist.
+  virtual bool List(const std::string& folder, std::vector<FolderEntry>* entries,
+                    std::string* error) = 0;
+
+  // Gives the bytes of the file at `path` to `sink`, in order. False when the file cannot be
+  // opened or read (*error says why), or when the sink stopped.
+  virtual bool Read(const std::string& path, const ChunkSink& sink, std::string* error) = 0;
+};
+
+// The output folder `root` (in the system's own form; created when missing by MakeFolders("")).
+std::unique_ptr<OutputFs> PlatformOutputFs(const std::string& root);
+
+// What a Maildir name of this system puts between the unique part and the flags: ':' as the
+// convention says; ';' on Windows, whose file names cannot hold ':' (as mbsync under Cygwin).
+char PlatformMaildirInfoSeparator();
+
+// The process id and host name Maildir names are made of.
+uint64_t PlatformProcessId();
+std::string PlatformHostName();
+
+}  // namespace quillon::output
+
+#endif  // QUILLON_OUTPUT_OUTPUT_FS_H_

@@ -1,0 +1,91 @@
+#include "output/output_fs.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+
+#include "test_support/test_support.h"
+
+namespace quillon::output {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(OutputFs* out, const std::string& path) {
+  std::string bytes, error;
+  EXPECT_TRUE(out->Read(
+      path,
+      [&bytes](const uint8_t* p, size_t n) {
+        bytes.append(reinterpret_cast<const char*>(p), n);
+        return true;
+      },
+      &error))
+      << error;
+  return bytes;
+}
+
+// The system's files, through the same calls the writers make: a file appears under its final
+// name only when committed, with its time; a dropped one leaves nothing; names are UTF-8.
+TEST(PlatformOutputFs, WritesWholeFilesAppendsAndLists) {
+  test::TempFolder temp("output-fs");
+  ASSERT_FALSE(temp.path().empty());
+  std::unique_ptr<OutputFs> out = PlatformOutputFs((temp.path() / "out").string());
+  std::string error;
+  const std::string folder = "Local Folders/Caf\xC3\xA9 \xE6\x94\xB6\xE4\xBB\xB6";
+  ASSERT_TRUE(out->MakeFolders(folder, &error)) << error;
+  ASSERT_TRUE(out->MakeFolders(folder, &error)) << error;  // again: it exists
+
+  std::unique_ptr<NewFile> file = out->CreateTemporary(folder + "/.t.tmp", &error);
+  ASSERT_TRUE(file) << error;
+  EXPECT_FALSE(out->CreateTemporary(folder + "/.t.tmp", &error));  // never two writers
+  ASSERT_TRUE(file->Write("abc", 3, &error)) << error;
+  std::vector<FolderEntry> entries;
+  ASSERT_TRUE(out->List(folder, &entries, &error));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].name, ".t.tmp");
+  ASSERT_TRUE(file->Commit(folder + "/m\xC3\xA9.eml", int64_t{1104746400}, &error)) << error;
+  file.reset();
+  EXPECT_EQ(ReadAll(out.get(), folder + "/m\xC3\xA9.eml"), "abc");
+  // The times given: a day apart exactly, and the first near 2005-01-03 10:00 UTC (the file
+  // clock's epoch is the library's own, so that one is compared through both clocks' now).
+  file = out->CreateTemporary(folder + "/.v.tmp", &error);
+  ASSERT_TRUE(file && file->Commit(folder + "/later.eml", int64_t{1104746400 + 86400}, &error));
+  const auto first =
+      fs::last_write_time(temp.path() / "out" / fs::u8path(folder + "/m\xC3\xA9.eml"));
+  const auto later = fs::last_write_time(temp.path() / "out" / fs::u8path(folder + "/later.eml"));
+  EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(later - first).count(), 86400);
+  const auto sinceFirst =
+      std::chrono::duration_cast<std::chrono::seconds>(fs::file_time_type::clock::now() - first);
+  const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+  EXPECT_NEAR(static_cast<double>(now - sinceFirst.count()), 1104746400.0, 5.0);
+
+  // Dropped before its commit: nothing stays.
+  file = out->CreateTemporary(folder + "/.u.tmp", &error);
+  ASSERT_TRUE(file && file->Write("x", 1, &error));
+  file.reset();
+
+  std::unique_ptr<AppendFile> mbox = out->OpenForAppend("Local Folders/box", &error);
+  ASSERT_TRUE(mbox && mbox->Write("one\n", 4, &error) && mbox->Close(&error)) << error;
+  mbox = out->OpenForAppend("Local Folders/box", &error);
+  ASSERT_TRUE(mbox && mbox->Write("two\n", 4, &error) && mbox->Close(&error)) << error;
+  EXPECT_EQ(ReadAll(out.get(), "Local Folders/box"), "one\ntwo\n");
+
+  ASSERT_TRUE(out->List("Local Folders", &entries, &error));
+  std::map<std::string, bool> listed;
+  for (const FolderEntry& e : entries) listed[e.name] = e.isFolder;
+  EXPECT_EQ(listed, (std::map<std::string, bool>{{"Caf\xC3\xA9 \xE6\x94\xB6\xE4\xBB\xB6", true},
+                                                 {"box", false}}));
+  ASSERT_TRUE(out->List(folder, &entries, &error));
+  EXPECT_EQ(entries.size(), 2u);
+  ASSERT_TRUE(out->List("missing", &entries, &error));
+  EXPECT_TRUE(entries.empty());
+  EXPECT_FALSE(out->Read(
+      "missing", [](const uint8_t*, size_t) { return true; }, &error));
+}
+
+}  // namespace
+}  // namespace quillon::output
