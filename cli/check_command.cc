@@ -169,6 +169,8 @@ MailboxFacts CheckMailbox(const std::string& path, const StoreFolders& store,
     } else if (cat.fileInfo.present) {
       facts.folder = CleanDisplayName(catalogue::CodePageToUtf8(cat.fileInfo.name, codePage));
     }
+    // A folder file without a name of its own shows as the export names its folder.
+    if (facts.folder.empty()) facts.folder = output::FolderPaths().PathOf(fileName, "").back();
     if (facts.source == nullptr && cat.fileInfo.present) {
       facts.source = catalogue::SourceName(cat.fileInfo.source);
     }

@@ -307,6 +307,50 @@ TEST_F(CheckTest, DamageAndExitStatuses) {
   }
 }
 
+// export --recursive writes each identity's mail into a subfolder of its own, so two Inbox.dbx
+// files never meet; without it, the folder's stores are named.
+TEST_F(CheckTest, ExportRecursiveGivesEachIdentityItsFolder) {
+  const Expected expected = ExpectedFromManifest(MakeStore("store", "1252"));
+  const int inbox = expected.byFile.at("Inbox.dbx")["live"];
+  const std::string guids[] = {
+      "old/a/Local Settings/Application Data/Identities/" + std::string(kGuidA) +
+          "/Microsoft/Outlook Express",
+      "old/b/AppData/Local/Identities/" + std::string(kGuidB) + "/Microsoft/Outlook Express"};
+  for (const std::string& store : guids) {
+    fs::create_directories(tmp_.path() / store);
+    fs::copy_file(tmp_.path() / "store" / "Inbox.dbx", tmp_.path() / store / "Inbox.dbx");
+  }
+  std::string error;
+  for (const char* user : {"a", "b"}) {
+    ASSERT_TRUE(test::WriteIdentityHive(tmp_ / ("old/" + std::string(user) + "/NTUSER.DAT"),
+                                        {{kGuidA, u"Main Identity"}, {kGuidB, u"Main Identity"}},
+                                        &error))
+        << error;
+  }
+
+  const Result named = Quillon(tmp_.path(), {"export", "-o", "out", "old"});
+  EXPECT_EQ(named.status, 0);
+  EXPECT_EQ(named.out, "old: no .dbx files in this folder; stores found beneath it: " + guids[0] +
+                           " (Main Identity), " + guids[1] +
+                           " (Main Identity); use --recursive to take them all\n");
+  EXPECT_FALSE(fs::exists(tmp_.path() / "out" / "Inbox.dbx-1.eml"));
+
+  const Result r = Quillon(tmp_.path(), {"export", "--recursive", "-o", "out", "old"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  const std::string written = ": " + std::to_string(inbox) + " messages written\n";
+  EXPECT_EQ(r.out, "into out/Main Identity (a)/:\n" + guids[0] + "/Inbox.dbx" + written +
+                       "into out/Main Identity (b)/:\n" + guids[1] + "/Inbox.dbx" + written);
+  for (const char* user : {"a", "b"}) {
+    const fs::path folder = tmp_.path() / "out" / ("Main Identity (" + std::string(user) + ")");
+    EXPECT_EQ(test::ReadWholeFile(folder / ("Inbox.dbx-" + std::to_string(inbox) + ".eml")),
+              test::ReadWholeFile(tmp_.path() / "out" / "Main Identity (a)" /
+                                  ("Inbox.dbx-" + std::to_string(inbox) + ".eml")));
+    EXPECT_FALSE(fs::exists(folder / ("Inbox.dbx-" + std::to_string(inbox + 1) + ".eml")));
+    EXPECT_GT(fs::file_size(folder / "Inbox.dbx-1.eml"), 0u);
+  }
+}
+
 // A profile tree: an XP identity named by its profile's hive, a Vista one known by its GUID, a
 // store outside any identity, a link loop, a store at the depth bound and one beyond it.
 class LocateTest : public ::testing::Test {

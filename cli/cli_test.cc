@@ -210,7 +210,8 @@ TEST_F(CliTest, EachLineReachesItsStream) {
   } cases[] = {
       {{"export", "-o", "out", "Inbox.dbx", "Empty.dbx", "odd.dbx", "plain", "missing.dbx"},
        kExitFailed,
-       "plain: no .dbx files in this folder\n" + written + "Empty.dbx: no messages found\n" +
+       "plain: no .dbx files in this folder or beneath it\n" + written +
+           "Empty.dbx: no messages found\n" +
            "odd.dbx: no messages found (not an Outlook Express mailbox file)\n",
        missing},
       {{"export", "-q", "-o", "out", "Inbox.dbx", "Empty.dbx", "odd.dbx", "plain", "missing.dbx"},
