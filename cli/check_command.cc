@@ -323,7 +323,7 @@ std::string TreeText(const std::string& folder, const StoreFolders& store, const
     text += std::string(2 * f.path.size(), ' ') + f.path.back();
     if (!f.fileName.empty()) {
       const auto facts = factsByFile.find(output::FoldCase(f.fileName));
-      text += " (" + f.fileName;
+      text += " (" + CleanDisplayName(f.fileName);
       if (facts == factsByFile.end()) {
         text += ", missing)";
       } else if (!facts->second->error.empty()) {
@@ -344,7 +344,8 @@ std::string TreeText(const std::string& folder, const StoreFolders& store, const
     const size_t shown = std::min(gaps.missing.size(), kShownDamage);
     for (size_t i = 0; i < shown; ++i) {
       const StoreFolder* f = gaps.missing[i];
-      names += (names.empty() ? "" : ", ") + JoinNames(f->path) + " (" + f->fileName + ")";
+      names += (names.empty() ? "" : ", ") + JoinNames(f->path) + " (" +
+               CleanDisplayName(f->fileName) + ")";
     }
     if (gaps.missing.size() > shown) {
       names += ", and " + std::to_string(gaps.missing.size() - shown) + " more";

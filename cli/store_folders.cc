@@ -8,6 +8,7 @@
 
 #include "catalogue/text.h"
 #include "cli/platform.h"
+#include "discovery/store_names.h"
 #include "engine/file_io.h"
 #include "output/names.h"
 #include "rescue/rescue.h"
@@ -105,7 +106,9 @@ StoreFolders ReadStoreFolders(const std::string& folder, const std::vector<std::
 
   std::vector<output::FolderRecord> records;
   for (const catalogue::FolderInfo& info : cat.folders) {
-    records.push_back({info.id, info.parent, catalogue::CodePageToUtf8(info.name, store.codePage),
+    // Names are shown on lines of their own: no control character may break them.
+    records.push_back({info.id, info.parent,
+                       CleanDisplayName(catalogue::CodePageToUtf8(info.name, store.codePage)),
                        catalogue::CodePageToUtf8(info.fileName, store.codePage)});
   }
   const output::FolderPaths paths = output::PlanFolderPaths(records);
