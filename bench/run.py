@@ -144,6 +144,8 @@ def main():
             ("quillon export", lambda out: [quillon, "export", "-q", "-o", out, path]),
             ("quillon --dry-run", lambda out: [quillon, "export", "-q", "--dry-run", "-o", out,
                                                path]),
+            # Reads the index and the blocks' headers, writes nothing (bench/check.py alone).
+            ("quillon check", lambda out: [quillon, "check", path]),
         ]
         if undbx:
             tools.append(("undbx", lambda out: [undbx, "-v", "0", path, out]))

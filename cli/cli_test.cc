@@ -17,7 +17,9 @@
 #include <sstream>
 #include <thread>
 
+#include "cli/check_command.h"
 #include "cli/export_command.h"
+#include "cli/locate_command.h"
 #include "engine/testing/mailbox_builder.h"
 
 namespace quillon {
@@ -208,7 +210,8 @@ TEST_F(CliTest, EachLineReachesItsStream) {
   } cases[] = {
       {{"export", "-o", "out", "Inbox.dbx", "Empty.dbx", "odd.dbx", "plain", "missing.dbx"},
        kExitFailed,
-       "plain: no .dbx files in this folder\n" + written + "Empty.dbx: no messages found\n" +
+       "plain: no .dbx files in this folder or beneath it\n" + written +
+           "Empty.dbx: no messages found\n" +
            "odd.dbx: no messages found (not an Outlook Express mailbox file)\n",
        missing},
       {{"export", "-q", "-o", "out", "Inbox.dbx", "Empty.dbx", "odd.dbx", "plain", "missing.dbx"},
@@ -286,9 +289,18 @@ TEST_F(CliTest, UsageHelpAndVersion) {
   }
   EXPECT_NE(Run({"export", "--bogus", "x"}).err.find("unknown option '--bogus'"),
             std::string::npos);
-  const Result help = Run({"--help"});
-  EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out, kUsage);
+  // Each command's help alone after it; every command's without one.
+  const std::string all = std::string(kUsage) + "\n" + kCheckUsage + "\n" + kLocateUsage;
+  for (const auto& [args, text] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--help"}, all},
+           {{"help"}, all},
+           {{"export", "--help"}, kUsage},
+           {{"check", "-h", "x"}, kCheckUsage},
+           {{"locate", "--help"}, kLocateUsage}}) {
+    const Result help = Run(args);
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out, text);
+  }
   const Result version = Run({"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out.rfind("quillon ", 0), 0u);

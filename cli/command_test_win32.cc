@@ -162,5 +162,36 @@ TEST_F(WindowsCommandTest, NamesInAnyScriptAndBothSeparators) {
   EXPECT_FALSE(fs::exists(work / "clash"));
 }
 
+// check, locate and export --recursive under a profile named in two scripts, which no ANSI code
+// page holds together: the store finder lists folders with the wide API.
+TEST_F(WindowsCommandTest, StoresFoundUnderNamesInAnyScript) {
+  const std::string guid = "{A1A1A1A1-0000-4000-8000-00000000000A}";
+  const std::string given = "профиль 资料";
+  const std::string store = given + "\\Identities\\" + guid + "\\Microsoft\\Outlook Express";
+  fs::create_directories(tmp_.path() / ToPath(store));
+  const std::string text = WriteMailbox(tmp_.path() / ToPath(store + "\\Входящие.dbx"), 1);
+  WriteMailbox(tmp_.path() / ToPath(store + "\\收件箱.dbx"), 2);
+  ASSERT_EQ(fs::file_size(tmp_.path() / ToPath(store + "\\收件箱.dbx")), 0x800u);
+
+  const Result located = Run({"locate", given}, tmp_.path());
+  EXPECT_EQ(located.status, 0u) << located.err;
+  EXPECT_EQ(located.out,
+            store + ": identity " + guid + ", 2 mailboxes (4.0 KiB), no Folders.dbx\n");
+  EXPECT_EQ(located.err, "");
+
+  const Result checked = Run({"check", "-r", given}, tmp_.path());
+  EXPECT_EQ(checked.status, 0u) << checked.err;
+  // The builder's files carry the magic but no class word, and a message of filler text.
+  const std::string says =
+      ": not a mailbox, yet it holds 1 fragment\n"
+      "  the file class 0x0 is none of a mailbox's\n";
+  EXPECT_EQ(checked.out, store + "\\Входящие.dbx" + says + store + "\\收件箱.dbx" + says);
+  EXPECT_EQ(checked.err, "");
+
+  const Result exported = Run({"export", "-r", "-o", "out", given}, tmp_.path());
+  EXPECT_EQ(exported.status, 0u) << exported.err;
+  EXPECT_EQ(Slurp(tmp_.path() / "out" / ToPath(guid) / ToPath("Входящие.dbx-1.eml")), text);
+}
+
 }  // namespace
 }  // namespace quillon

@@ -10,6 +10,7 @@
 #include <memory>
 #include <system_error>
 
+#include "cli/inputs.h"
 #include "cli/platform.h"
 #include "cli/progress.h"
 #include "cli/terminal.h"
@@ -29,6 +30,8 @@ const char kUsage[] =
     "  -q, --quiet        print nothing but errors\n"
     "  -n, --dry-run      find the messages and report what would be written; create nothing,\n"
     "                     but check that DIR could be created and written\n"
+    "  -r, --recursive    export every store folder found in or beneath each folder PATH,\n"
+    "                     each into a subfolder of DIR named after its identity\n"
     "  -h, --help         show this help and exit\n"
     "  -V, --version      show the version and exit\n"
     "\n"
@@ -331,14 +334,17 @@ ParseOutcome ParseArguments(const std::vector<std::string>& args, ExportOptions*
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
-  static const option kOptions[] = {
-      {"output", required_argument, nullptr, 'o'}, {"quiet", no_argument, nullptr, 'q'},
-      {"dry-run", no_argument, nullptr, 'n'},      {"help", no_argument, nullptr, 'h'},
-      {"version", no_argument, nullptr, 'V'},      {nullptr, 0, nullptr, 0}};
+  static const option kOptions[] = {{"output", required_argument, nullptr, 'o'},
+                                    {"quiet", no_argument, nullptr, 'q'},
+                                    {"dry-run", no_argument, nullptr, 'n'},
+                                    {"recursive", no_argument, nullptr, 'r'},
+                                    {"help", no_argument, nullptr, 'h'},
+                                    {"version", no_argument, nullptr, 'V'},
+                                    {nullptr, 0, nullptr, 0}};
   const int argc = static_cast<int>(words.size());
   opterr = 0;
   optind = 0;  // a fresh scan, in glibc and in the MinGW-w64 runtime alike
-  for (int c; (c = getopt_long(argc, argv.data(), ":o:qnhV", kOptions, nullptr)) != -1;) {
+  for (int c; (c = getopt_long(argc, argv.data(), ":o:qnrhV", kOptions, nullptr)) != -1;) {
     switch (c) {
       case 'o':
         options->outputFolder = optarg;
@@ -348,6 +354,9 @@ ParseOutcome ParseArguments(const std::vector<std::string>& args, ExportOptions*
         break;
       case 'n':
         options->dryRun = true;
+        break;
+      case 'r':
+        options->recursive = true;
         break;
       case 'h':
         return ParseOutcome::kHelp;
@@ -434,9 +443,24 @@ int RunExport(const ExportOptions& options, std::FILE* out, std::FILE* err, bool
     folder.pop_back();
   }
 
-  std::vector<std::string> emptyFolders;
-  std::vector<std::string> mailboxes = ListMailboxes(options.paths, &emptyFolders);
-  const std::vector<NameClash> clashes = DropRepeatsAndFindClashes(&mailboxes);
+  InputOptions inputOptions;
+  inputOptions.recursive = options.recursive;
+  const ExpandedInputs inputs = ExpandInputs(options.paths, inputOptions);
+  // Mailboxes clash only within one output folder: each store of --recursive has its own.
+  std::map<std::string, std::vector<std::string>> bySubfolder;
+  for (const InputGroup& group : inputs.groups) {
+    std::vector<std::string>& list = bySubfolder[group.outputSubfolder];
+    list.insert(list.end(), group.mailboxes.begin(), group.mailboxes.end());
+  }
+  std::vector<std::string> mailboxes, subfolders;  // the mailboxes, and where each goes
+  std::vector<NameClash> clashes;
+  for (auto& [subfolder, list] : bySubfolder) {
+    for (NameClash& clash : DropRepeatsAndFindClashes(&list)) clashes.push_back(std::move(clash));
+    for (const std::string& path : list) {
+      mailboxes.push_back(path);
+      subfolders.push_back(subfolder);
+    }
+  }
   if (!clashes.empty()) {
     for (const NameClash& c : clashes) {
       print.Error("quillon: " + c.first + " and " + c.second + " would both write " +
@@ -462,7 +486,11 @@ int RunExport(const ExportOptions& options, std::FILE* out, std::FILE* err, bool
       return kExitFailed;
     }
   }
-  for (const std::string& f : emptyFolders) print.Result(f + ": no .dbx files in this folder");
+  for (const EmptyFolder& e : inputs.emptyFolders) print.Result(EmptyFolderWords(e));
+  for (const UnreadableInput& u : inputs.unreadable) {
+    print.Error("quillon: " + u.given + ": cannot be read: " + u.reason);
+  }
+  bool failed = !inputs.unreadable.empty();
 
   ProgressLine line(err, progress);
   ProgressTracker tracker(&line, options.dryRun);
@@ -476,7 +504,6 @@ int RunExport(const ExportOptions& options, std::FILE* out, std::FILE* err, bool
   if (StopRequested() != StopCause::kNone) engine.RequestAbort();
 
   engine.CountOnly(options.dryRun);
-  bool failed = false;
   uint64_t totalFiles = 0;
   size_t stoppedAt = mailboxes.size();
   for (size_t i = 0; i < mailboxes.size(); ++i) {
@@ -488,7 +515,13 @@ int RunExport(const ExportOptions& options, std::FILE* out, std::FILE* err, bool
     std::error_code ec;
     const uint64_t size = fs::file_size(ToPath(path), ec);
     tracker.Begin(i, mailboxes.size(), path, ec ? 0 : size);
-    const int r = engine.ExportMailbox(EnginePath(path).c_str(), folder.c_str());
+    const std::string into =
+        subfolders[i].empty() ? folder : FromPath(ToPath(folder) / ToPath(subfolders[i]));
+    if (!subfolders[i].empty() && (i == 0 || subfolders[i] != subfolders[i - 1])) {
+      print.Result("into " + FolderForDisplay(into) + ":");
+      if (!options.dryRun) fs::create_directory(ToPath(into), ec);
+    }
+    const int r = engine.ExportMailbox(EnginePath(path).c_str(), into.c_str());
     line.Clear();
     const uint32_t written = engine.FilesWritten();
     totalFiles += written;
@@ -510,7 +543,8 @@ int RunExport(const ExportOptions& options, std::FILE* out, std::FILE* err, bool
                        : path + ": no messages found (not an Outlook Express mailbox file)");
     } else {
       failed = true;
-      print.Error(FailureLine(path, engine.LastFailure(), written, options.outputFolder));
+      print.Error(FailureLine(path, engine.LastFailure(), written,
+                              subfolders[i].empty() ? options.outputFolder : into));
     }
   }
   g_runningEngine.store(nullptr);

@@ -21,6 +21,7 @@ struct ExportOptions {
   std::string outputFolder = ".";
   bool quiet = false;
   bool dryRun = false;
+  bool recursive = false;  // every store in or beneath a folder, each into a subfolder of its own
   std::vector<std::string> paths;
 };
 

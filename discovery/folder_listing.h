@@ -1,6 +1,7 @@
 // One folder's entries as the store finder needs them: what each entry is, seen without following
 // a link, and a regular file's size. Nothing but folders is ever opened, so a FIFO or a device in
-// the tree cannot block the search. folder_listing_posix.cc / folder_listing_win32.cc.
+// the tree cannot block the search. Names and paths are UTF-8 (on Windows, the wide API's names
+// converted). folder_listing_posix.cc / folder_listing_win32.cc.
 #ifndef QUILLON_DISCOVERY_FOLDER_LISTING_H_
 #define QUILLON_DISCOVERY_FOLDER_LISTING_H_
 

@@ -9,8 +9,9 @@
 
 namespace quillon {
 
-// Hives larger than this are not read: a user's NTUSER.DAT is a few MiB, rarely over 100.
-inline constexpr uint64_t kMaxHiveBytes = uint64_t{1} << 30;
+// Hives larger than this are not read: a user's NTUSER.DAT is a few MiB, rarely over 100, and the
+// whole file is read into memory.
+inline constexpr uint64_t kMaxHiveBytes = uint64_t{256} << 20;
 
 enum class HiveLookup {
   kFound,        // *name set
@@ -22,7 +23,8 @@ enum class HiveLookup {
 // Looks up HKCU\Identities\`guid` "Username" (key and value names in any case) in the hive file
 // at `hivePath`, which must be a regular file of at most kMaxHiveBytes. On kFound, *name is the
 // value's text made fit to print by CleanDisplayName (store_names.h); a value that is empty
-// after that counts as no name. The hive is opened for reading only and closed again.
+// after that counts as no name. The hive is read into memory once (never mapped: another program
+// may shorten it meanwhile) and never written.
 HiveLookup ReadIdentityName(const std::string& hivePath, const std::string& guid, std::string* name,
                             std::string* error);
 

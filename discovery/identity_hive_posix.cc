@@ -23,7 +23,7 @@ std::string ErrnoText(const char* what) {
 HiveLookup ReadIdentityName(const std::string& hivePath, const std::string& guid, std::string* name,
                             std::string* error) {
   // hivex opens the file itself: look first, so that a FIFO is never opened and a huge file is
-  // never mapped.
+  // never read.
   struct stat st;
   if (lstat(hivePath.c_str(), &st) != 0) {
     *error = strerror(errno);
@@ -38,7 +38,11 @@ HiveLookup ReadIdentityName(const std::string& hivePath, const std::string& guid
     return HiveLookup::kUnreadable;
   }
   errno = 0;
-  hive_h* hive = hivex_open(hivePath.c_str(), 0);
+  // Opened for reading only, hivex maps the hive, and a file that another program shortens
+  // meanwhile would end the process with SIGBUS. Opened for writing, hivex reads the file into
+  // memory instead (with read(), O_RDONLY) and writes nothing back unless asked to commit, which
+  // this never does.
+  hive_h* hive = hivex_open(hivePath.c_str(), HIVEX_OPEN_WRITE);
   if (hive == nullptr) {
     *error = ErrnoText("not a registry hive");
     return HiveLookup::kUnreadable;

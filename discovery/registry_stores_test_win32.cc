@@ -174,5 +174,26 @@ TEST_F(RegistryStoresTest, EveryIdentityAndTheClientRouteOnceEach) {
   EXPECT_EQ(Render(found, root_), expectedFound);
 }
 
+// A Store Root naming a folder beyond ASCII, written in the ANSI code page as the client writes
+// it: the store's path comes back in UTF-8, as the command and the folder listing take paths.
+TEST_F(RegistryStoresTest, AnAnsiStoreRootComesBackInUtf8) {
+  const std::wstring name = L"Bo\u00EEte";
+  char ansi[16] = {};
+  BOOL lossy = FALSE;
+  if (WideCharToMultiByte(CP_ACP, 0, name.c_str(), -1, ansi, sizeof ansi, nullptr, &lossy) == 0 ||
+      lossy) {
+    GTEST_SKIP() << "the ANSI code page " << GetACP() << " has no \\u00EE";
+  }
+  MakeFile(tmp_.path() / name / "Inbox.dbx", 7);
+  SetText(IdentityKey(kGuidA), L"Username", L"Main Identity");
+  SetStoreRoot(ClientKeyOf(kGuidA), root_ + ansi);
+
+  FindResult result;
+  ASSERT_TRUE(FindRegistryStores(FindOptions(), &result));
+  const std::vector<std::string> expected = {"Bo\xC3\xAEte | Inbox.dbx:7 | " + std::string(kGuidA) +
+                                             " name=Main Identity from=registry"};
+  EXPECT_EQ(Render(result, root_), expected);
+}
+
 }  // namespace
 }  // namespace quillon

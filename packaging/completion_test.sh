@@ -42,22 +42,28 @@ check "quillon export " "-odd.dbx|Top.dbx|backup|mail"  # mailbox files and fold
 check "quillon export mail/" "mail/Folders.Dbx|mail/Inbox.dbx|mail/Old Mail|mail/SENT.DBX"
 check "quillon export mail/n" "mail/notes.txt"   # any file when no mailbox matches
 check "quillon export -- -" "-odd.dbx"            # after --, a word with - is a path
+check "quillon check -r m" "mail"                 # mailbox files and folders, as for export
+check "quillon check --codepage 125" "1250|1251|1252|1253|1254|1255|1256|1257|1258"
+check "quillon locate " "backup|mail"             # folders only
+check "quillon locate --hive mail/n" "mail/notes.txt"
 
-# The commands offered are the ones the help shows; the options offered after the command are
-# the long options of the help, and "--".
+# The commands offered are the ones the help shows; the options offered after each command are
+# the long options of its help, and "--".
 commands=$(complete_line "quillon " | tr '|' '\n')
 shown=$("$binary" --help | grep -oE 'quillon [a-z]+' | cut -d' ' -f2 | sort -u)
 if [ "$commands" != "$shown" ]; then
   echo "FAIL: completion offers the commands '$commands', --help shows '$shown'"
   failed=1
 fi
-offered=$(complete_line "quillon export -" | tr '|' '\n' | grep -v '^--$')
-documented=$("$binary" --help | grep -oE '(^|[^[:alnum:]-])--[[:alpha:]][[:alnum:]-]*' |
-  sed 's/^[^-]*//' | sort -u)
-if [ "$offered" != "$documented" ] || [ -z "$documented" ]; then
-  echo "FAIL: completion offers (<) and --help names (>) different long options:"
-  diff <(echo "$offered") <(echo "$documented") | grep '^[<>]' || true
-  failed=1
-fi
+for command in $commands; do
+  offered=$(complete_line "quillon $command -" | tr '|' '\n' | grep -v '^--$')
+  documented=$("$binary" "$command" --help |
+    grep -oE '(^|[^[:alnum:]-])--[[:alpha:]][[:alnum:]-]*' | sed 's/^[^-]*//' | sort -u)
+  if [ "$offered" != "$documented" ] || [ -z "$documented" ]; then
+    echo "FAIL: completion offers (<) and '$command --help' names (>) different long options:"
+    diff <(echo "$offered") <(echo "$documented") | grep '^[<>]' || true
+    failed=1
+  fi
+done
 [ "$failed" -eq 0 ] && echo "all completions as expected"
 exit "$failed"

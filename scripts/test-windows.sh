@@ -27,12 +27,12 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     # Output to a log beside the prefix, then shown: a program whose output went nowhere
     # sometimes never showed its dialog.
     log="$QUILLON_BUILD/$(basename "$t" .exe).log"
-    # The desktop program runs in code page 936. The engine and command tests make files with
-    # names of any script, which Wine can pass on to Linux only in a UTF-8 locale that is
-    # installed (zh_CN is not generated here): they run in C.UTF-8. No apostrophes in here: this
-    # is one single-quoted argument.
+    # The desktop program runs in code page 936. The engine, store finder and command tests
+    # make files with names of any script, which Wine can pass on to Linux only in a UTF-8
+    # locale that is installed (zh_CN is not generated here): they run in C.UTF-8. No
+    # apostrophes in here: this is one single-quoted argument.
     locale=zh_CN.UTF-8
-    case "$t" in engine/* | cli/*) locale=C.UTF-8 ;; esac
+    case "$t" in engine/* | cli/* | discovery/*) locale=C.UTF-8 ;; esac
     if ! LC_ALL=$locale timeout 600 wine "$QUILLON_BUILD/$t" >"$log" 2>&1; then status=1; fi
     cat "$log"
   done

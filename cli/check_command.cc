@@ -1,0 +1,502 @@
+#include "cli/check_command.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "catalogue/text.h"
+#include "cli/command_options.h"
+#include "cli/inputs.h"
+#include "cli/platform.h"
+#include "cli/store_folders.h"
+#include "cli/terminal.h"
+#include "discovery/store_names.h"
+#include "engine/file_io.h"
+#include "output/names.h"
+#include "rescue/rescue.h"
+
+namespace quillon {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+using rescue::Status;
+
+const char kCheckUsage[] =
+    "Usage: quillon check [--json] [--codepage N] [--recursive] PATH...\n"
+    "Says what each mailbox file (.dbx) is and what became of its messages, from its index and\n"
+    "its blocks, without writing anything.\n"
+    "\n"
+    "  PATH               a mailbox file, or a folder whose *.dbx files are all checked\n"
+    "  --json             one JSON object a line per mailbox instead of text\n"
+    "  --codepage N       decode folder names and subjects as Windows code page N\n"
+    "                     (default: the one under which Folders.dbx names the files on disk,\n"
+    "                     else 1252)\n"
+    "  -r, --recursive    check every store folder found in or beneath each folder PATH\n"
+    "  -h, --help         show this help and exit\n"
+    "  -V, --version      show the version and exit\n"
+    "\n"
+    "One line per mailbox: its kind, folder name and source, what its index lists, and how many\n"
+    "messages are live, orphans, damaged, headers-only, lost, fragments, deleted and\n"
+    "recoverable; then the damage found. A folder holding Folders.dbx also gets its folder\n"
+    "tree with each folder's counts, the .dbx files no folder names and the folders whose file\n"
+    "is missing. A folder holding no .dbx file names the store folders found beneath it.\n"
+    "\n"
+    "Exit status: 0 when no listed message is lost or damaged, 1 when one is, 2 when a file\n"
+    "or folder cannot be read or a folder holds no mailbox, 64 for a usage error.\n";
+
+namespace {
+
+enum : int { kJsonOption = 256, kCodePageOption };
+
+// One mailbox as `check` reports it.
+struct MailboxFacts {
+  std::string path;
+  std::string error;  // not empty: the file could not be read, and nothing else is known
+  catalogue::FileKind kind = catalogue::FileKind::kNotAMailbox;
+  std::string folder;                   // UTF-8; empty when it has none
+  std::vector<std::string> folderPath;  // from Folders.dbx; empty when no folder names the file
+  const char* source = nullptr;
+  uint32_t indexCount = 0;
+  size_t folderRecords = 0;  // Folders.dbx
+  std::array<uint64_t, rescue::kStatusCount> counts{};
+  std::vector<std::string> damage;  // the first kShownDamageJson
+  uint64_t damageCount = 0;
+
+  uint64_t Count(Status s) const { return counts[static_cast<size_t>(s)]; }
+  bool Harmed() const { return Count(Status::kLost) + Count(Status::kDamaged) > 0; }
+};
+
+std::string FileNameOf(const std::string& path) { return FromPath(ToPath(path).filename()); }
+
+// A text from the file, fit to print on one line and short enough to quote.
+std::string Quoted(const std::string& text) {
+  std::string clean = CleanDisplayName(text);
+  std::string cut(output::CutUtf8(clean, 60));
+  if (cut.size() < clean.size()) cut += "...";
+  return "\"" + cut + "\"";
+}
+
+// The damage of a mailbox in words: its damaged and lost messages first, then what the index
+// reader and the reconciliation found.
+void DescribeDamage(const rescue::MailboxRescue& rescue, uint32_t codePage, MailboxFacts* facts) {
+  const auto add = [&](std::string words) {
+    ++facts->damageCount;
+    if (facts->damage.size() < kShownDamageJson) facts->damage.push_back(std::move(words));
+  };
+  const rescue::RescuePlan& plan = rescue.plan;
+  const catalogue::Catalogue& cat = rescue.catalogue;
+  for (size_t i = 0; i < plan.messages.size(); ++i) {
+    const rescue::PlannedMessage& m = plan.messages[i];
+    if (m.status != Status::kDamaged && m.status != Status::kLost) continue;
+    if (facts->damage.size() >= kShownDamageJson) {
+      add("");  // counted only
+      continue;
+    }
+    const catalogue::MessageInfo* info =
+        m.record < cat.messages.size() ? &cat.messages[m.record] : nullptr;
+    std::string words;
+    if (m.status == Status::kDamaged) {
+      words = "damaged: message " + std::to_string(i + 1) + " at " + rescue::Hex(m.firstBlock);
+    } else {
+      words = info != nullptr ? "lost: the message of index id " + std::to_string(info->indexId)
+                              : "lost: a listed message";
+    }
+    if (info != nullptr && !info->subject.empty()) {
+      words += " " + Quoted(catalogue::DecodeHeaderText(info->subject, codePage));
+    }
+    if (m.noteCount == 0) {
+      words += ": its blocks cannot be read";
+    } else {
+      // What is missing says more than what was mended; the last note says how the chain ended.
+      const rescue::Note* notes = plan.NotesOf(m);
+      const rescue::Note* shown = &notes[m.noteCount - 1];
+      for (uint32_t k = 0; k < m.noteCount; ++k) {
+        if (notes[k].missing != 0) {
+          shown = &notes[k];
+          break;
+        }
+      }
+      words += ": " + shown->reason;
+      if (m.noteCount > 1) words += " (and " + std::to_string(m.noteCount - 1) + " more notes)";
+    }
+    add(std::move(words));
+  }
+  for (const catalogue::Damage& d : cat.damage) add(d.reason);
+  // Damage past the catalogue's kept reports is counted only.
+  facts->damageCount += cat.damageCount - std::min<uint64_t>(cat.damageCount, cat.damage.size());
+  for (const rescue::Finding& f : plan.findings) add(f.reason);
+}
+
+// Reads one mailbox: its catalogue and a scan of its blocks, reconciled; no message is read.
+MailboxFacts CheckMailbox(const std::string& path, const StoreFolders& store,
+                          uint32_t userCodePage) {
+  MailboxFacts facts;
+  facts.path = path;
+  std::string error;
+  const std::unique_ptr<InputFile> file = Utf8FileSystem()->OpenForReading(path, &error);
+  if (!file) {
+    facts.error = "cannot be opened: " + error;
+    return facts;
+  }
+  const rescue::MailboxRescue rescue = rescue::PlanRescue(file.get());
+  if (rescue.error.failure != rescue::ReadFailure::kNone) {
+    facts.error = "cannot be read: " + rescue.error.reason;
+    return facts;
+  }
+  const catalogue::Catalogue& cat = rescue.catalogue;
+  facts.kind = cat.kind;
+  facts.indexCount = cat.header.treeCounts[0];
+  facts.folderRecords = cat.folders.size();
+  facts.counts = rescue.plan.counts;
+
+  const std::string fileName = FileNameOf(path);
+  uint32_t codePage = userCodePage;
+  if (codePage == 0 && store.codePageFound) codePage = store.codePage;
+  if (codePage == 0 && cat.fileInfo.present) {
+    codePage = CodePageOfNames({cat.fileInfo.name + ".dbx"}, {fileName});
+  }
+  if (codePage == 0) codePage = catalogue::kWindows1252;
+  if (cat.kind == catalogue::FileKind::kMessages) {
+    const StoreFolder* named = store.FolderOf(fileName);
+    if (named != nullptr) {
+      facts.folderPath = named->path;
+      facts.folder = named->path.back();
+      facts.source = FolderSourceName(named->kind);
+    } else if (cat.fileInfo.present) {
+      facts.folder = CleanDisplayName(catalogue::CodePageToUtf8(cat.fileInfo.name, codePage));
+    }
+    // A folder file without a name of its own shows as the export names its folder.
+    if (facts.folder.empty()) facts.folder = output::FolderPaths().PathOf(fileName, "").back();
+    if (facts.source == nullptr && cat.fileInfo.present) {
+      facts.source = catalogue::SourceName(cat.fileInfo.source);
+    }
+  }
+  DescribeDamage(rescue, codePage, &facts);
+  return facts;
+}
+
+std::string Plural(uint64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// "50 live, 2 orphans, 3 deleted and recoverable": the statuses that have messages.
+std::string CountWords(const MailboxFacts& f) {
+  const struct {
+    Status status;
+    const char* one;
+    const char* many;
+  } kWords[] = {
+      {Status::kLive, "live", "live"},
+      {Status::kOrphan, "orphan", "orphans"},
+      {Status::kDamaged, "damaged", "damaged"},
+      {Status::kHeadersOnly, "headers-only", "headers-only"},
+      {Status::kLost, "lost", "lost"},
+      {Status::kFragment, "fragment", "fragments"},
+      {Status::kDeleted, "deleted and recoverable", "deleted and recoverable"},
+  };
+  std::string words;
+  for (const auto& w : kWords) {
+    const uint64_t n = f.Count(w.status);
+    if (n == 0) continue;
+    if (!words.empty()) words += ", ";
+    words += Plural(n, w.one, w.many);
+  }
+  return words.empty() ? "no messages" : words;
+}
+
+bool AnyMessages(const MailboxFacts& f) {
+  return std::any_of(f.counts.begin(), f.counts.end(), [](uint64_t n) { return n != 0; });
+}
+
+std::string SourceWords(const char* source) {
+  const std::string s = source;
+  if (s == "imap") return "IMAP";
+  if (s == "http") return "HTTP";
+  return s;
+}
+
+// The mailbox's line and, beneath it, its damage.
+std::string TextLines(const MailboxFacts& f) {
+  std::string line = f.path + ": ";
+  switch (f.kind) {
+    case catalogue::FileKind::kMessages:
+      line += "message folder";
+      if (!f.folder.empty()) line += " " + Quoted(f.folder);
+      if (f.source != nullptr) line += " (" + SourceWords(f.source) + ")";
+      line += ", the index lists " + std::to_string(f.indexCount) + ": " + CountWords(f);
+      break;
+    case catalogue::FileKind::kFolders:
+      line += "Folders.dbx, " + Plural(f.folderRecords, "folder", "folders");
+      break;
+    case catalogue::FileKind::kOffline:
+    case catalogue::FileKind::kPop3uidl:
+      line += f.kind == catalogue::FileKind::kOffline ? "Offline.dbx" : "Pop3uidl.dbx";
+      if (AnyMessages(f)) line += ", yet it holds " + CountWords(f);
+      break;
+    case catalogue::FileKind::kNotAMailbox:
+      line += "not a mailbox";
+      if (AnyMessages(f)) line += ", yet it holds " + CountWords(f);
+      break;
+  }
+  line += "\n";
+  const size_t shown = std::min(f.damage.size(), kShownDamage);
+  for (size_t i = 0; i < shown; ++i) line += "  " + f.damage[i] + "\n";
+  if (f.damageCount > shown) line += "  and " + std::to_string(f.damageCount - shown) + " more\n";
+  return line;
+}
+
+Json JsonOf(const MailboxFacts& f) {
+  Json j;
+  j["mailbox"] = f.path;
+  if (!f.error.empty()) {
+    j["error"] = f.error;
+    return j;
+  }
+  j["kind"] = catalogue::FileKindName(f.kind);
+  j["folder"] = f.folder.empty() ? Json() : Json(f.folder);
+  j["source"] = f.source == nullptr ? Json() : Json(f.source);
+  j["index_count"] = f.indexCount;
+  j["live"] = f.Count(Status::kLive);
+  j["orphan"] = f.Count(Status::kOrphan);
+  j["damaged"] = f.Count(Status::kDamaged);
+  j["headers_only"] = f.Count(Status::kHeadersOnly);
+  j["lost"] = f.Count(Status::kLost);
+  j["fragment"] = f.Count(Status::kFragment);
+  j["deleted"] = f.Count(Status::kDeleted);
+  j["folder_path"] = f.folderPath.empty() ? Json() : Json(f.folderPath);
+  j["damage"] = f.damage;
+  j["damage_count"] = f.damageCount;
+  return j;
+}
+
+std::string JsonLine(const Json& j) {
+  // Names from the file system need not be UTF-8: such bytes become U+FFFD, never an exception.
+  return j.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+bool IsSpecialFile(const std::string& fileName) {
+  const std::string key = output::FoldCase(fileName);
+  return key == "folders.dbx" || key == "pop3uidl.dbx" || key == "offline.dbx";
+}
+
+// "Local Folders > Inbox": names may hold '/'.
+std::string JoinNames(const std::vector<std::string>& path) {
+  std::string joined;
+  for (const std::string& name : path) joined += (joined.empty() ? "" : " > ") + name;
+  return joined;
+}
+
+// A store folder's files that no folder names, and its folders whose file is not there.
+struct StoreGaps {
+  std::vector<std::string> unnamed;
+  std::vector<const StoreFolder*> missing;
+};
+
+StoreGaps FindGaps(const StoreFolders& store, const std::vector<std::string>& fileNames) {
+  StoreGaps gaps;
+  std::map<std::string, bool> onDisk;  // folded name -> named by a folder
+  for (const std::string& name : fileNames) onDisk[output::FoldCase(name)] = false;
+  for (const StoreFolder& folder : store.folders) {
+    if (folder.fileName.empty()) continue;
+    const auto found = onDisk.find(output::FoldCase(folder.fileName));
+    if (found == onDisk.end()) {
+      gaps.missing.push_back(&folder);
+    } else {
+      found->second = true;
+    }
+  }
+  for (const std::string& name : fileNames) {
+    if (!onDisk[output::FoldCase(name)] && !IsSpecialFile(name)) gaps.unnamed.push_back(name);
+  }
+  return gaps;
+}
+
+// The folder tree of a store, each folder with its file's counts.
+std::string TreeText(const std::string& folder, const StoreFolders& store, const StoreGaps& gaps,
+                     const std::map<std::string, const MailboxFacts*>& factsByFile) {
+  std::string text = folder + ": the folders of Folders.dbx\n";
+  for (const StoreFolder& f : store.folders) {
+    text += std::string(2 * f.path.size(), ' ') + f.path.back();
+    if (!f.fileName.empty()) {
+      const auto facts = factsByFile.find(output::FoldCase(f.fileName));
+      text += " (" + CleanDisplayName(f.fileName);
+      if (facts == factsByFile.end()) {
+        text += ", missing)";
+      } else if (!facts->second->error.empty()) {
+        text += ", " + facts->second->error + ")";
+      } else {
+        text += "): " + CountWords(*facts->second);
+      }
+    }
+    text += "\n";
+  }
+  if (!gaps.unnamed.empty()) {
+    std::string names;
+    for (const std::string& n : gaps.unnamed) names += (names.empty() ? "" : ", ") + n;
+    text += "  files no folder names: " + names + "\n";
+  }
+  if (!gaps.missing.empty()) {
+    std::string names;
+    const size_t shown = std::min(gaps.missing.size(), kShownDamage);
+    for (size_t i = 0; i < shown; ++i) {
+      const StoreFolder* f = gaps.missing[i];
+      names += (names.empty() ? "" : ", ") + JoinNames(f->path) + " (" +
+               CleanDisplayName(f->fileName) + ")";
+    }
+    if (gaps.missing.size() > shown) {
+      names += ", and " + std::to_string(gaps.missing.size() - shown) + " more";
+    }
+    text += "  folders whose file is missing: " + names + "\n";
+  }
+  return text;
+}
+
+// Prints to standard output until its reader goes; the exit status says the rest.
+class Output {
+ public:
+  explicit Output(std::FILE* out) : out_(out) {}
+  void Put(const std::string& text) {
+    if (open_) open_ = WriteText(out_, text);
+  }
+
+ private:
+  std::FILE* out_;
+  bool open_ = true;
+};
+
+}  // namespace
+
+bool ParseCodePage(const char* text, uint32_t* codePage, std::string* error) {
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text, &end, 10);
+  if (text[0] < '0' || text[0] > '9' || *end != '\0' || value == 0 || value > 65535) {
+    *error = "the code page must be a number such as 1251, not '" + std::string(text) + "'";
+    return false;
+  }
+  if (!catalogue::CodePageAvailable(static_cast<uint32_t>(value))) {
+    *error = "code page " + std::to_string(value) + " is not known to this system";
+    return false;
+  }
+  *codePage = static_cast<uint32_t>(value);
+  return true;
+}
+
+ParseOutcome ParseCheckArguments(const std::vector<std::string>& args, CheckOptions* options,
+                                 std::string* error) {
+  const std::vector<OptionSpec> specs = {
+      {"json", kJsonOption, ""},
+      {"codepage", kCodePageOption, "a number"},
+      {"recursive", 'r', ""},
+  };
+  const ParseOutcome outcome = ParseCommandOptions(
+      args, specs,
+      [&](int id, const char* value, std::string* why) {
+        switch (id) {
+          case kJsonOption:
+            options->json = true;
+            return true;
+          case kCodePageOption:
+            return ParseCodePage(value, &options->codePage, why);
+          default:
+            options->recursive = true;
+            return true;
+        }
+      },
+      &options->paths, error);
+  if (outcome == ParseOutcome::kRun && options->paths.empty()) {
+    *error = "no mailbox file or folder given";
+    return ParseOutcome::kUsageError;
+  }
+  return outcome;
+}
+
+int RunCheck(const CheckOptions& options, std::FILE* out, std::FILE* err) {
+  Output print(out);
+  int status = kExitOk;
+  const auto worsen = [&](int s) { status = std::max(status, s); };
+
+  InputOptions inputOptions;
+  inputOptions.recursive = options.recursive;
+  const ExpandedInputs inputs = ExpandInputs(options.paths, inputOptions);
+  for (const UnreadableInput& u : inputs.unreadable) {
+    WriteText(err, "quillon: " + u.given + ": cannot be read: " + u.reason + "\n");
+    worsen(kExitUnreadable);
+  }
+  for (const EmptyFolder& e : inputs.emptyFolders) {
+    WriteText(err, "quillon: " + EmptyFolderWords(e) + "\n");
+    worsen(kExitUnreadable);
+  }
+  for (const FindNote& note : inputs.notes) {
+    WriteText(err, "quillon: " + note.path + ": " + note.reason + "\n");
+  }
+
+  // Folders.dbx beside the mailboxes names their folders: in the folder given, or beside each
+  // file given (read once per folder).
+  std::map<std::string, std::pair<std::vector<std::string>, StoreFolders>> besideFiles;
+  for (const InputGroup& group : inputs.groups) {
+    std::string folder = group.folder;
+    std::vector<std::string> fileNames;
+    StoreFolders store;
+    if (!folder.empty()) {
+      for (const std::string& m : group.mailboxes) fileNames.push_back(FileNameOf(m));
+      store = ReadStoreFolders(folder, fileNames, options.codePage);
+    } else {
+      folder = FromPath(ToPath(group.mailboxes[0]).parent_path());
+      if (folder.empty()) folder = ".";
+      auto known = besideFiles.find(folder);
+      if (known == besideFiles.end()) {
+        std::error_code ec;
+        std::vector<std::string> names;
+        for (fs::directory_iterator it(ToPath(folder), ec), end; !ec && it != end;
+             it.increment(ec)) {
+          names.push_back(FromPath(it->path().filename()));
+        }
+        StoreFolders beside = ReadStoreFolders(folder, names, options.codePage);
+        known = besideFiles.emplace(folder, std::make_pair(names, std::move(beside))).first;
+      }
+      fileNames = known->second.first;
+      store = known->second.second;
+    }
+    // A store's tree is shown when the folder itself was given (or found).
+    const bool showTree = store.present && !group.folder.empty();
+    const StoreGaps gaps = showTree ? FindGaps(store, fileNames) : StoreGaps();
+
+    std::vector<MailboxFacts> checked;
+    for (const std::string& path : group.mailboxes) {
+      MailboxFacts facts = CheckMailbox(path, store, options.codePage);
+      if (!facts.error.empty()) {
+        WriteText(err, "quillon: " + path + ": " + facts.error + "\n");
+        worsen(kExitUnreadable);
+      } else if (facts.Harmed()) {
+        worsen(kExitDamaged);
+      }
+      if (options.json) {
+        Json j = JsonOf(facts);
+        if (showTree && facts.kind == catalogue::FileKind::kFolders && facts.error.empty()) {
+          j["unnamed_files"] = gaps.unnamed;
+          Json missing = Json::array();
+          for (const StoreFolder* f : gaps.missing) {
+            missing.push_back({{"folder_path", f->path}, {"file", f->fileName}});
+          }
+          j["missing_files"] = missing;
+        }
+        print.Put(JsonLine(j));
+      } else if (facts.error.empty()) {
+        print.Put(TextLines(facts));
+      }
+      checked.push_back(std::move(facts));
+    }
+    if (showTree && !options.json) {
+      std::map<std::string, const MailboxFacts*> byFile;
+      for (const MailboxFacts& f : checked) byFile[output::FoldCase(FileNameOf(f.path))] = &f;
+      print.Put(TreeText(folder, store, gaps, byFile));
+    }
+  }
+  return status;
+}
+
+}  // namespace quillon

@@ -1,0 +1,154 @@
+#include "cli/inputs.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <system_error>
+
+#include "cli/platform.h"
+#include "discovery/folder_listing.h"
+#include "discovery/store_names.h"
+
+namespace quillon {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string AsciiLower(std::string s) {
+  for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return s;
+}
+
+bool IsDbxName(const std::string& name) {
+  return name.size() > 4 && AsciiLower(name.substr(name.size() - 4)) == ".dbx";
+}
+
+// The same folder reached by two paths (a link, "a/../a") is one key.
+std::string FolderKey(const std::string& path) {
+  std::error_code ec;
+  const fs::path canonical = fs::weakly_canonical(ToPath(path), ec);
+  return ec ? path : FromPath(canonical);
+}
+
+// A folder's own *.dbx entries, by name; false with the system's reason when it cannot be listed.
+// Entries are not opened: a FIFO among them is refused when the mailbox is opened.
+bool ListOwnMailboxes(const std::string& folder, std::vector<std::string>* mailboxes,
+                      std::string* reason) {
+  std::error_code ec;
+  const fs::path at = ToPath(folder);
+  std::vector<std::string> names;
+  for (fs::directory_iterator it(at, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = FromPath(it->path().filename());
+    std::error_code kindError;
+    if (IsDbxName(name) && !it->is_directory(kindError)) names.push_back(name);
+  }
+  if (ec) {
+    *reason = ErrorText(ec);
+    return false;
+  }
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) mailboxes->push_back(FromPath(at / ToPath(name)));
+  return true;
+}
+
+}  // namespace
+
+ExpandedInputs ExpandInputs(const std::vector<std::string>& paths, const InputOptions& options) {
+  ExpandedInputs result;
+  std::vector<MailStore> stores;     // the stores --recursive found, in the order of their groups
+  std::vector<size_t> storeGroups;   // the group of each
+  std::set<std::string> storesSeen;  // FolderKey of each
+  for (const std::string& path : paths) {
+    std::error_code ec;
+    // stat only: anything but a folder is left for the command to open, or to refuse.
+    if (!fs::is_directory(ToPath(path), ec)) {
+      InputGroup group;
+      group.given = path;
+      group.mailboxes.push_back(path);
+      result.groups.push_back(std::move(group));
+      continue;
+    }
+    if (!options.recursive) {
+      InputGroup group;
+      group.given = path;
+      group.folder = path;
+      std::string reason;
+      if (!ListOwnMailboxes(path, &group.mailboxes, &reason)) {
+        result.unreadable.push_back({path, reason});
+      } else if (!group.mailboxes.empty()) {
+        result.groups.push_back(std::move(group));
+      } else {
+        FindResult found = FindStores({path}, options.find);
+        result.emptyFolders.push_back({path, std::move(found.stores)});
+        result.notes.insert(result.notes.end(), found.notes.begin(), found.notes.end());
+      }
+      continue;
+    }
+    FindResult found = FindStores({path}, options.find);
+    bool any = false;
+    for (MailStore& store : found.stores) {
+      any = true;
+      if (!storesSeen.insert(FolderKey(store.path)).second) continue;
+      InputGroup group;
+      group.given = path;
+      group.folder = store.path;
+      for (const DbxFile& file : store.dbxFiles) {
+        group.mailboxes.push_back(JoinPath(store.path, file.name));
+      }
+      group.hasIdentity = store.hasIdentity;
+      group.identity = store.identity;
+      storeGroups.push_back(result.groups.size());
+      result.groups.push_back(std::move(group));
+      stores.push_back(std::move(store));
+    }
+    for (FindNote& note : found.notes) {
+      if (note.kind == NoteKind::kGivenFolderUnreadable) {
+        result.unreadable.push_back({path, note.reason});
+        any = true;
+      } else {
+        result.notes.push_back(std::move(note));
+      }
+    }
+    if (!any) result.emptyFolders.push_back({path, {}});
+  }
+  const std::vector<std::string> names = StoreFolderNames(stores);
+  for (size_t i = 0; i < names.size(); ++i)
+    result.groups[storeGroups[i]].outputSubfolder = names[i];
+  return result;
+}
+
+std::string IdentityWords(const MailStore& store) {
+  if (!store.hasIdentity) return "";
+  return store.identity.displayName.empty() ? store.identity.guid : store.identity.displayName;
+}
+
+size_t MailboxCount(const MailStore& store) {
+  size_t count = 0;
+  for (const DbxFile& file : store.dbxFiles) {
+    const std::string name = AsciiLower(file.name);
+    if (name != "folders.dbx" && name != "pop3uidl.dbx" && name != "offline.dbx") ++count;
+  }
+  return count;
+}
+
+std::string EmptyFolderWords(const EmptyFolder& folder) {
+  if (folder.storesBeneath.empty()) {
+    return folder.given + ": no .dbx files in this folder or beneath it";
+  }
+  std::string words = folder.given + ": no .dbx files in this folder; stores found beneath it: ";
+  const size_t named = std::min(folder.storesBeneath.size(), kMaxStoresNamed);
+  for (size_t i = 0; i < named; ++i) {
+    const MailStore& store = folder.storesBeneath[i];
+    if (i > 0) words += ", ";
+    words += store.path;
+    const std::string identity = IdentityWords(store);
+    if (!identity.empty()) words += " (" + identity + ")";
+  }
+  if (folder.storesBeneath.size() > named) {
+    words += ", and " + std::to_string(folder.storesBeneath.size() - named) + " more";
+  }
+  return words + "; use --recursive to take them all";
+}
+
+}  // namespace quillon

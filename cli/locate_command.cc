@@ -1,0 +1,138 @@
+#include "cli/locate_command.h"
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+
+#include "cli/command_options.h"
+#include "cli/inputs.h"
+#include "cli/terminal.h"
+#include "discovery/registry_stores.h"
+#include "discovery/store_finder.h"
+
+namespace quillon {
+
+using Json = nlohmann::ordered_json;
+
+const char kLocateUsage[] =
+    "Usage: quillon locate [--json] [--hive FILE]... [PATH...]\n"
+    "Lists the Outlook Express store folders (folders of .dbx files) in and beneath each PATH,\n"
+    "each with its identity and how many mailboxes it holds. Links beneath a PATH are not\n"
+    "followed; the search goes 12 folder levels deep.\n"
+    "\n"
+    "  PATH               a folder to search: an old disk, a copied profile, a backup\n"
+    "  --json             one JSON object a line per store instead of text\n"
+    "  --hive FILE        read identity names from FILE, a copied NTUSER.DAT (also looked for\n"
+    "                     in each profile folder found); may be given more than once\n"
+    "  -h, --help         show this help and exit\n"
+    "  -V, --version      show the version and exit\n"
+    "\n"
+    "With no PATH, on Windows: every identity's store that the current user's registry names.\n"
+    "An identity is named by its name (\"Main Identity\") when a hive gives it, else its GUID.\n"
+    "\n"
+    "Exit status: 0 when a store was found, 1 when none was, 64 for a usage error.\n";
+
+namespace {
+
+enum : int { kJsonOption = 256, kHiveOption };
+
+// "312.4 MiB".
+std::string SizeWords(uint64_t bytes) {
+  const char* units[] = {"bytes", "KiB", "MiB", "GiB", "TiB"};
+  double value = static_cast<double>(bytes);
+  size_t unit = 0;
+  while (value >= 1024 && unit + 1 < sizeof units / sizeof units[0]) {
+    value /= 1024;
+    ++unit;
+  }
+  char text[32];
+  if (unit == 0) {
+    std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
+  } else {
+    std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+  }
+  return text;
+}
+
+std::string StoreLine(const MailStore& store) {
+  std::string line = store.path + ": ";
+  if (store.hasIdentity) {
+    const StoreIdentity& id = store.identity;
+    line += "identity " + (id.displayName.empty() ? id.guid : "\"" + id.displayName + "\"");
+    if (!id.user.empty()) line += " of " + id.user;
+    line += ", ";
+  }
+  const size_t mailboxes = MailboxCount(store);
+  line += std::to_string(mailboxes) + (mailboxes == 1 ? " mailbox" : " mailboxes") + " (" +
+          SizeWords(store.totalSize) + ")";
+  if (!store.hasFoldersDbx) line += ", no Folders.dbx";
+  return line + "\n";
+}
+
+Json OrNull(const std::string& text) { return text.empty() ? Json() : Json(text); }
+
+std::string StoreJson(const MailStore& store) {
+  Json j;
+  j["store"] = store.path;
+  if (store.hasIdentity) {
+    const StoreIdentity& id = store.identity;
+    j["identity"] = {{"guid", id.guid},
+                     {"name", OrNull(id.displayName)},
+                     {"name_source", OrNull(id.nameSource)},
+                     {"user", OrNull(id.user)},
+                     {"profile", OrNull(id.profile)}};
+  } else {
+    j["identity"] = nullptr;
+  }
+  j["mailboxes"] = MailboxCount(store);
+  j["folders_dbx"] = store.hasFoldersDbx;
+  j["bytes"] = store.totalSize;
+  Json files = Json::array();
+  for (const DbxFile& file : store.dbxFiles) files.push_back(file.name);
+  j["files"] = files;
+  return j.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace
+
+ParseOutcome ParseLocateArguments(const std::vector<std::string>& args, LocateOptions* options,
+                                  std::string* error) {
+  const std::vector<OptionSpec> specs = {
+      {"json", kJsonOption, ""},
+      {"hive", kHiveOption, "a file"},
+  };
+  return ParseCommandOptions(
+      args, specs,
+      [&](int id, const char* value, std::string*) {
+        if (id == kJsonOption) {
+          options->json = true;
+        } else {
+          options->hives.push_back(value);
+        }
+        return true;
+      },
+      &options->paths, error);
+}
+
+int RunLocate(const LocateOptions& options, std::FILE* out, std::FILE* err) {
+  FindOptions find;
+  find.hives = options.hives;
+  FindResult found;
+  if (!options.paths.empty()) {
+    found = FindStores(options.paths, find);
+  } else if (!FindRegistryStores(find, &found)) {
+    WriteText(err,
+              "quillon: name a folder to search (quillon locate PATH...): there is no Windows "
+              "registry here to name the stores\nTry 'quillon --help' for more information.\n");
+    return kExitUsage;
+  }
+  for (const FindNote& note : found.notes) {
+    WriteText(err, "quillon: " + note.path + ": " + note.reason + "\n");
+  }
+  bool open = true;
+  for (const MailStore& store : found.stores) {
+    if (open) open = WriteText(out, options.json ? StoreJson(store) : StoreLine(store));
+  }
+  return found.stores.empty() ? kExitNothingFound : kExitOk;
+}
+
+}  // namespace quillon
