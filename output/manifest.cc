@@ -82,15 +82,19 @@ bool ParseFileLine(const std::string& line, ListedFile* file) {
 
 }  // namespace
 
-std::string FileLine(const MessageFacts& facts, const WrittenMessage& written) {
+namespace {
+
+// The fields `quillon list --json` and the manifest share, in their order.
+Json MessageJson(const MessageFacts& facts, uint64_t size,
+                 const std::optional<Sha256Digest>& sha256) {
   Json j;
   j["mailbox"] = facts.mailbox;
-  j["folder"] = facts.folder.empty() ? "" : facts.folder.back();
+  j["folder"] = facts.FolderName();
   j["status"] = facts.status;
   j["first_block"] = facts.firstBlock;
   j["blocks"] = facts.blocks;
-  j["size"] = written.size;
-  j["sha256"] = written.sha256 ? Json(DigestToHex(*written.sha256)) : Json(nullptr);
+  j["size"] = size;
+  j["sha256"] = sha256 ? Json(DigestToHex(*sha256)) : Json(nullptr);
   j["index_id"] = facts.indexId ? Json(*facts.indexId) : Json(nullptr);
   Json flags = Json::array();
   for (size_t i = 0; i < kFlagCount; ++i) {
@@ -103,6 +107,18 @@ std::string FileLine(const MessageFacts& facts, const WrittenMessage& written) {
   j["from"] = facts.from;
   j["to"] = facts.to;
   j["message_id"] = facts.messageId;
+  return j;
+}
+
+}  // namespace
+
+std::string MessageLine(const MessageFacts& facts, uint64_t size,
+                        const std::optional<Sha256Digest>& sha256) {
+  return Dump(MessageJson(facts, size, sha256));
+}
+
+std::string FileLine(const MessageFacts& facts, const WrittenMessage& written) {
+  Json j = MessageJson(facts, written.size, written.sha256);
   j["path"] = written.path;
   return Dump(j);
 }

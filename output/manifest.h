@@ -34,7 +34,10 @@ struct MailboxSummary {
   std::vector<std::pair<std::string, uint64_t>> notWritten;
 };
 
-// One line, without its line end.
+// One line, without its line end. MessageLine is what `quillon list --json` prints of a message:
+// the fields of FileLine but "path", `size` and `sha256` being of the message's bytes.
+std::string MessageLine(const MessageFacts& facts, uint64_t size,
+                        const std::optional<Sha256Digest>& sha256);
 std::string FileLine(const MessageFacts& facts, const WrittenMessage& written);
 std::string SummaryLine(const MailboxSummary& summary);
 
