@@ -33,31 +33,43 @@ check() {  # line, expected replies joined by |
   fi
 }
 check "quillon ex" "export"
+check "quillon l" "list"
 check "quillon -" "--help|--version"
-check "quillon export --d" "--dry-run"
+check "quillon export --dr" "--dry-run"
+check "quillon export --d" "--deleted|--desktop|--dry-run"
 check "quillon export -o " "backup|mail"         # folders only
 check "quillon export --output=" "backup|mail"
 check "quillon export -q -o mail/" "mail/Old Mail"
+check "quillon export --format " "eml|maildir|mbox"
+check "quillon export -f m" "maildir|mbox"
 check "quillon export " "-odd.dbx|Top.dbx|backup|mail"  # mailbox files and folders
 check "quillon export mail/" "mail/Folders.Dbx|mail/Inbox.dbx|mail/Old Mail|mail/SENT.DBX"
 check "quillon export mail/n" "mail/notes.txt"   # any file when no mailbox matches
 check "quillon export -- -" "-odd.dbx"            # after --, a word with - is a path
+check "quillon list --j" "--json"
+check "quillon list mail/I" "mail/Inbox.dbx"
 
-# The commands offered are the ones the help shows; the options offered after the command are
-# the long options of the help, and "--".
+# The commands offered are the ones the help shows; the options offered after each command are
+# the long options of its part of the help (from "quillon COMMAND" to the next empty line), the
+# common ones (--help, --version) and "--".
 commands=$(complete_line "quillon " | tr '|' '\n')
 shown=$("$binary" --help | grep -oE 'quillon [a-z]+' | cut -d' ' -f2 | sort -u)
 if [ "$commands" != "$shown" ]; then
   echo "FAIL: completion offers the commands '$commands', --help shows '$shown'"
   failed=1
 fi
-offered=$(complete_line "quillon export -" | tr '|' '\n' | grep -v '^--$')
-documented=$("$binary" --help | grep -oE '(^|[^[:alnum:]-])--[[:alpha:]][[:alnum:]-]*' |
-  sed 's/^[^-]*//' | sort -u)
-if [ "$offered" != "$documented" ] || [ -z "$documented" ]; then
-  echo "FAIL: completion offers (<) and --help names (>) different long options:"
-  diff <(echo "$offered") <(echo "$documented") | grep '^[<>]' || true
-  failed=1
-fi
+long_options() { grep -oE '(^|[^[:alnum:]-])--[[:alpha:]][[:alnum:]-]*' | sed 's/^[^-]*//'; }
+for command in $shown; do
+  offered=$(complete_line "quillon $command -" | tr '|' '\n' | grep -v '^--$')
+  documented=$( (
+    "$binary" --help | awk -v c="quillon $command:" 'index($0, c) == 1 { on = 1 } on && /^$/ { on = 0 } on'
+    echo "--help --version"
+  ) | long_options | sort -u)
+  if [ "$offered" != "$documented" ] || [ -z "$documented" ]; then
+    echo "FAIL: completion offers (<) and --help names (>) different long options of $command:"
+    diff <(echo "$offered") <(echo "$documented") | grep '^[<>]' || true
+    failed=1
+  fi
+done
 [ "$failed" -eq 0 ] && echo "all completions as expected"
 exit "$failed"
