@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "catalogue/catalogue.h"
+#include "cli/background_hasher.h"
 #include "cli/command_output.h"
 #include "cli/message_facts.h"
 #include "cli/platform.h"
@@ -210,6 +212,8 @@ class RescueRun {
   void Detail(Tally* tally, std::string text);
   // Lists a file in the manifest (and its copy); a failure is reported when the run ends.
   void List(const output::MessageFacts& facts, const output::WrittenMessage& written);
+  // Lists the pending files whose digest is ready; with `all`, waits for every one.
+  void ListHashed(bool all);
   void Report(const Mailbox& box, const rescue::MailboxRescue& rescue, const Tally& tally);
   std::string Display(const std::string& relative) const;
   void Reached(uint64_t end);
@@ -238,6 +242,14 @@ class RescueRun {
   std::unique_ptr<output::OutputFs> copyFs_;
   std::unique_ptr<output::ManifestWriter> copy_;  // --manifest FILE
   std::unique_ptr<output::UpdatePlanner> planner_;
+  // Files written whose digest the hasher has yet to give, in the order they were written.
+  struct Pending {
+    output::MessageFacts facts;
+    output::WrittenMessage written;
+    bool listed;  // false: the write failed, and the digest is dropped
+  };
+  std::unique_ptr<BackgroundHasher> hasher_;
+  std::deque<Pending> pending_;
   uint64_t listedFiles_ = 0;
   std::string manifestError_, copyError_;
 
@@ -377,6 +389,9 @@ bool RescueRun::StartOutput() {
   writing.exportTime = exportTime_;
   writing.reservedNames = {output::kManifestName};
   writing.keepExisting = o_.update;
+  // The digests come from the hasher's thread, or (--update) are known before writing.
+  writing.hashMessages = false;
+  if (!o_.update) hasher_ = std::make_unique<BackgroundHasher>();
   output::NameTemplate::Parse(writing.nameTemplate, &template_, &error);
   writer_ = output::MailWriter::Create(fs_.get(), writing, &error);
   if (!writer_) {  // the template was checked with the options
@@ -410,6 +425,15 @@ void RescueRun::List(const output::MessageFacts& facts, const output::WrittenMes
   }
   if (copy_ && copyError_.empty() && !copy_->AddFile(facts, written, &error)) {
     copyError_ = ReasonOf(error);
+  }
+}
+
+void RescueRun::ListHashed(bool all) {
+  while (!pending_.empty() && (all || hasher_->Ready() > 0)) {
+    Pending& p = pending_.front();
+    p.written.sha256 = hasher_->Take();
+    if (p.listed) List(p.facts, p.written);
+    pending_.pop_front();
   }
 }
 
@@ -513,6 +537,7 @@ bool RescueRun::Put(const Mailbox& box, const rescue::MailboxRescue& rescue,
         outcome = reader->Read(m, [&](const uint8_t* p, size_t n) {
           if (StopRequested() != StopCause::kNone) return false;
           if (feedPrinter) printer->Update(p, n);
+          if (hasher_) hasher_->Update(p, n);
           return sink(p, n);
         });
         if (outcome.result == ReadOutcome::kComplete) return true;
@@ -522,8 +547,14 @@ bool RescueRun::Put(const Mailbox& box, const rescue::MailboxRescue& rescue,
       fs_->Forget();
       std::string error;
       const bool rewrite = planner_ && decision.action == output::UpdateAction::kRewrite;
+      if (hasher_) hasher_->Begin();
       const bool done = rewrite ? writer_->Rewrite(decision.path, facts, source, &written, &error)
                                 : writer_->Write(facts, source, &written, &error);
+      if (hasher_) {
+        hasher_->End();
+        pending_.push_back(Pending{facts, written, done});
+        ListHashed(false);
+      }
       if (!done) {
         if (StopRequested() != StopCause::kNone) return false;
         if (outcome.result == ReadOutcome::kFailed) return failedRead();
@@ -538,7 +569,7 @@ bool RescueRun::Put(const Mailbox& box, const rescue::MailboxRescue& rescue,
                                                                       : tally->update.rewritten;
       ++n;
     }
-    List(facts, written);
+    if (!hasher_) List(facts, written);
   }
   ++tally->written;
   ++totalFiles_;
@@ -771,6 +802,7 @@ void RescueRun::ExportDeleted(Deferred& deferred) {
 
 bool RescueRun::FinishOutput() {
   if (o_.dryRun) return true;
+  if (hasher_) ListHashed(true);
   bool ok = true;
   std::string error;
   if (!writer_->Finish(&error)) {
