@@ -148,7 +148,16 @@ std::unique_ptr<ManifestWriter> ManifestWriter::Create(OutputFs* fs, const std::
 }
 
 bool ManifestWriter::Line(const std::string& line, std::string* error) {
-  return file_->Write(line.data(), line.size(), error) && file_->Write("\n", 1, error);
+  // Lines are gathered: an export of many small messages would spend a system call on each.
+  pending_ += line;
+  pending_ += '\n';
+  return pending_.size() < kPendingBytes || Flush(error);
+}
+
+bool ManifestWriter::Flush(std::string* error) {
+  const bool written = file_->Write(pending_.data(), pending_.size(), error);
+  pending_.clear();
+  return written;
 }
 
 bool ManifestWriter::AddFile(const MessageFacts& facts, const WrittenMessage& written,
@@ -165,7 +174,7 @@ bool ManifestWriter::AddLine(const std::string& line, std::string* error) {
 }
 
 bool ManifestWriter::Finish(std::string* error) {
-  return file_->Commit(path_, std::nullopt, error);
+  return Flush(error) && file_->Commit(path_, std::nullopt, error);
 }
 
 bool ReadManifest(OutputFs* fs, const std::string& path, ManifestContents* contents,

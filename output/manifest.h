@@ -56,8 +56,11 @@ class ManifestWriter {
   ManifestWriter(std::unique_ptr<NewFile> file, std::string path)
       : file_(std::move(file)), path_(std::move(path)) {}
   bool Line(const std::string& line, std::string* error);
+  bool Flush(std::string* error);
+  static constexpr size_t kPendingBytes = 64 * 1024;
   std::unique_ptr<NewFile> file_;
   std::string path_;
+  std::string pending_;  // lines not yet written
 };
 
 // A file an earlier run wrote, as its manifest lists it.
