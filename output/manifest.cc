@@ -272,8 +272,12 @@ UpdateAction DecideUpdate(const ListedFile* listed, const FileOnDisk& disk) {
   return UpdateAction::kRewrite;
 }
 
-UpdatePlanner::UpdatePlanner(OutputFs* fs, Format format, ManifestContents listed)
-    : fs_(fs), format_(format), listed_(std::move(listed)), claimed_(listed_.files.size()) {
+UpdatePlanner::UpdatePlanner(OutputFs* fs, Format format, ManifestContents listed, Looker look)
+    : fs_(fs),
+      format_(format),
+      listed_(std::move(listed)),
+      look_(std::move(look)),
+      claimed_(listed_.files.size()) {
   for (size_t i = 0; i < listed_.files.size(); ++i) {
     byContent_.emplace(std::make_pair(FolderOf(listed_.files[i].path), listed_.files[i].sha256), i);
   }
@@ -311,10 +315,15 @@ std::string UpdatePlanner::FindNow(const ListedFile& listed) {
 }
 
 FileOnDisk UpdatePlanner::Look(const std::string& path) {
+  if (look_) return look_(path);
+  return LookAt(fs_, path);
+}
+
+FileOnDisk LookAt(OutputFs* fs, const std::string& path) {
   FileOnDisk disk;
   Sha256 hash;
   std::string error;
-  disk.present = fs_->Read(
+  disk.present = fs->Read(
       path,
       [&](const uint8_t* p, size_t n) {
         disk.size += n;

@@ -6,6 +6,7 @@
 #define QUILLON_OUTPUT_MANIFEST_H_
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -100,6 +101,9 @@ struct FileOnDisk {
   std::optional<Sha256Digest> sha256;  // absent when the size already tells it changed
 };
 
+// What `path` holds now, its bytes read through `fs` and hashed.
+FileOnDisk LookAt(OutputFs* fs, const std::string& path);
+
 // The --update decision for one message: `listed` is the manifest's file of the same bytes in
 // the same folder (null when there is none), `disk` what its path holds.
 UpdateAction DecideUpdate(const ListedFile* listed, const FileOnDisk& disk);
@@ -114,7 +118,10 @@ struct UpdateCounts {
 // looks at that file on disk and decides. Each listed file answers for one message at most.
 class UpdatePlanner {
  public:
-  UpdatePlanner(OutputFs* fs, Format format, ManifestContents listed);
+  // How the present state of a file is found: by default its bytes are read through `fs` and
+  // hashed. A caller may hand in one that has read them ahead (on other threads).
+  using Looker = std::function<FileOnDisk(const std::string& path)>;
+  UpdatePlanner(OutputFs* fs, Format format, ManifestContents listed, Looker look = nullptr);
 
   struct Decision {
     UpdateAction action = UpdateAction::kWrite;
@@ -137,6 +144,7 @@ class UpdatePlanner {
   OutputFs* fs_;
   Format format_;
   ManifestContents listed_;
+  Looker look_;
   std::vector<bool> claimed_;
   std::multimap<std::pair<std::string, Sha256Digest>, size_t> byContent_;
   // Maildir: the files of a Maildir's cur/ and new/ by their unique part.
