@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "catalogue/catalogue.h"
 #include "cli/background_hasher.h"
 #include "cli/command_output.h"
+#include "cli/listed_files.h"
 #include "cli/message_facts.h"
 #include "cli/platform.h"
 #include "output/mail_time.h"
@@ -241,6 +243,7 @@ class RescueRun {
   std::unique_ptr<output::ManifestWriter> manifest_;
   std::unique_ptr<output::OutputFs> copyFs_;
   std::unique_ptr<output::ManifestWriter> copy_;  // --manifest FILE
+  std::unique_ptr<ListedFiles> listedFiles_;
   std::unique_ptr<output::UpdatePlanner> planner_;
   // Files written whose digest the hasher has yet to give, in the order they were written.
   struct Pending {
@@ -250,7 +253,7 @@ class RescueRun {
   };
   std::unique_ptr<BackgroundHasher> hasher_;
   std::deque<Pending> pending_;
-  uint64_t listedFiles_ = 0;
+  uint64_t filesListed_ = 0;
   std::string manifestError_, copyError_;
 
   bool failed_ = false;
@@ -381,7 +384,13 @@ bool RescueRun::StartOutput() {
                    ReasonOf(error));
       return false;
     }
-    planner_ = std::make_unique<output::UpdatePlanner>(fs_.get(), o_.format, std::move(listed));
+    std::set<std::string> paths;
+    for (const Mailbox& box : mailboxes_) paths.insert(box.path);
+    // The listed files are read and hashed on two threads while the mailboxes are planned.
+    listedFiles_ = std::make_unique<ListedFiles>(folder_, listed, paths, 2);
+    planner_ = std::make_unique<output::UpdatePlanner>(
+        fs_.get(), o_.format, std::move(listed),
+        [this](const std::string& path) { return listedFiles_->Look(path); });
   }
   output::WriterOptions writing;
   writing.format = o_.format;
@@ -412,7 +421,7 @@ bool RescueRun::StartOutput() {
 }
 
 void RescueRun::List(const output::MessageFacts& facts, const output::WrittenMessage& written) {
-  ++listedFiles_;
+  ++filesListed_;
   std::string error;
   // Made with the first file, so that a run that writes none leaves none, and a folder that
   // takes no file is reported once, by the message that could not be written.
@@ -504,8 +513,12 @@ bool RescueRun::Put(const Mailbox& box, const rescue::MailboxRescue& rescue,
   std::optional<rescue::MessagePrinter> printer;
   if (printLive) printer.emplace();
   uint64_t size = 0;
+  // --update: a message that a listed file holds needs only that file checked; any other is
+  // hashed first, to find a file of the same bytes or to be written.
+  std::optional<ListedFiles::Match> listed;
+  if (planner_ && !printer) listed = listedFiles_->Find(facts, m.size);
   std::optional<Sha256> hash;
-  if (planner_) hash.emplace();
+  if (planner_ && !listed) hash.emplace();
   // A first pass when the digest must be known before writing (--update), or for a dry run that
   // prints the live messages for the deleted ones.
   if (hash || (o_.dryRun && printer)) {
@@ -526,13 +539,26 @@ bool RescueRun::Put(const Mailbox& box, const rescue::MailboxRescue& rescue,
   } else {
     output::UpdatePlanner::Decision decision;
     if (planner_) {
-      decision = planner_->Decide(writer_->Locate(facts.folder).path, *facts.sha256);
+      decision = planner_->Decide(writer_->Locate(facts.folder).path,
+                                  listed ? listed->sha256 : *facts.sha256);
     }
     if (planner_ && decision.action == output::UpdateAction::kSkip) {
       written.path = decision.path;
-      written.size = size;
-      written.sha256 = facts.sha256;
+      written.size = listed ? listed->size : size;
+      written.sha256 = listed ? listed->sha256 : *facts.sha256;
     } else {
+      if (planner_ && !facts.sha256) {
+        // To be written again: its digest is of the bytes it has now.
+        Sha256 bytes;
+        outcome = reader->Read(m, [&](const uint8_t* p, size_t n) {
+          if (StopRequested() != StopCause::kNone) return false;
+          bytes.Update(p, n);
+          if (printer) printer->Update(p, n);
+          return true;
+        });
+        if (outcome.result != ReadOutcome::kComplete) return failedRead();
+        facts.sha256 = bytes.Finish();
+      }
       const output::MessageSource source = [&](const output::ChunkSink& sink, std::string* error) {
         outcome = reader->Read(m, [&](const uint8_t* p, size_t n) {
           if (StopRequested() != StopCause::kNone) return false;
@@ -843,7 +869,7 @@ bool RescueRun::FinishOutput() {
     }
     if (failure->empty() && !m->Finish(&error)) *failure = ReasonOf(error);
   };
-  if (listedFiles_ + lines.size() > 0 && (listedFiles_ > 0 || planner_)) {
+  if (filesListed_ + lines.size() > 0 && (filesListed_ > 0 || planner_)) {
     if (!manifest_ && manifestError_.empty()) {
       manifest_ = output::ManifestWriter::Create(fs_.get(), output::kManifestName, &error);
       if (!manifest_) manifestError_ = ReasonOf(error);
