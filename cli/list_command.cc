@@ -239,7 +239,7 @@ std::string ListRow(const std::string& status, const std::string& received, cons
   if (columns > 0) {
     // The last column is left free: some terminals wrap when a line fills it.
     const size_t rest = columns - 1 > fixed + 2 ? columns - 1 - fixed - 2 : 2;
-    fromColumns = std::min<size_t>(std::max<size_t>(rest / 3, 1), 30);
+    fromColumns = std::min<size_t>(std::max<size_t>(rest * 2 / 5, 1), 30);
     subjectColumns = rest - fromColumns;
   }
   std::string sizeText = FitColumns(size, kSizeColumns, false);
@@ -250,7 +250,8 @@ std::string ListRow(const std::string& status, const std::string& received, cons
                     (subjectColumns > 0 ? FitColumns(subject, subjectColumns, false)
                                         : FitColumns(subject, subject.size(), false));
   while (!row.empty() && row.back() == ' ') row.pop_back();
-  return row;
+  // Narrower than the fixed columns: what fits.
+  return columns > 0 ? FitColumns(row, columns - 1, false) : row;
 }
 
 ParseOutcome ParseListArguments(const std::vector<std::string>& args, ListOptions* options,
