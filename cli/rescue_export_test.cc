@@ -261,8 +261,10 @@ TEST_F(RescueExportTest, UpdateRewritesOnlyWhatIsNotThereWhole) {
 TEST_F(RescueExportTest, DeletedMessagesAndFragmentsGoApart) {
   Make({"--store", "store", "--seed", "7", "--messages", "150", "--manifest", "truth.jsonl"});
   const Result r = Run({"export", "-q", "--deleted", "--fragments", "--name", "{date} {subject}",
-                        "-o", "out", "store"});
+                        "--manifest", "copy/m.jsonl", "-o", "out", "store"});
   EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(test::ReadWholeFile(dir / "copy/m.jsonl"),
+            test::ReadWholeFile(dir / "out/quillon-manifest.jsonl"));
   size_t deleted = 0, files = 0;
   for (const Json& line : Manifest(dir / "out")) {
     if (line.value("summary", false)) {
