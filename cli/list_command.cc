@@ -3,6 +3,7 @@
 #include <getopt.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>

@@ -1,5 +1,6 @@
 #include "cli/message_facts.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <set>
