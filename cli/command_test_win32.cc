@@ -40,8 +40,7 @@ std::string Slurp(const fs::path& path) {
 std::string WriteMailbox(const fs::path& path, uint32_t seed) {
   MailboxBuilder mb(0x800);
   const std::string head = "Subject: " + std::to_string(seed) + "\r\n\r\n";
-  const std::string text =
-      mb.Message({0x100, 0x310}, head + FillerText(0x260 - head.size(), seed));
+  const std::string text = mb.Message({0x100, 0x310}, head + FillerText(0x260 - head.size(), seed));
   FILE* f = _wfopen(path.c_str(), L"wb");
   EXPECT_TRUE(f != nullptr &&
               std::fwrite(mb.bytes.data(), 1, mb.bytes.size(), f) == mb.bytes.size())

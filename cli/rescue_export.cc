@@ -408,10 +408,9 @@ bool RescueRun::StartOutput() {
     return false;
   }
   // A copy asked for where the manifest goes anyway is that manifest.
-  const bool copy =
-      !o_.manifestPath.empty() &&
-      fs::weakly_canonical(ToPath(o_.manifestPath), ec) !=
-          fs::weakly_canonical(ToPath(folder_) / output::kManifestName, ec);
+  const bool copy = !o_.manifestPath.empty() &&
+                    fs::weakly_canonical(ToPath(o_.manifestPath), ec) !=
+                        fs::weakly_canonical(ToPath(folder_) / output::kManifestName, ec);
   if (copy) {
     const fs::path file = fs::absolute(ToPath(o_.manifestPath), ec);
     copyFs_ = output::PlatformOutputFs(FromPath(file.parent_path()));
