@@ -5,7 +5,7 @@ On the 1 GiB folder of bench/run.py (generated once, cached), with the output on
 (/dev/shm): the floor and the pread floor (bench/floor.cc), the extraction engine (--desktop),
 the rescue engine's export as eml, as eml named from a template, as mbox and as Maildir, and
 --update over an unchanged eml output. Prints one table of medians: seconds, MB/s of mailbox,
-ratio to the floor, peak resident memory and files written, each against its goal.
+ratio to the floor and to the pread floor, peak resident memory and files written, each against its goal.
 
     bench/formats.py [--build build/native] [--cache DIR] [--size 1G] [--runs N]
 """
@@ -67,7 +67,7 @@ def main():
          ("< 1 s per GiB", lambda r: r["seconds"] < size / (1 << 30))),
     ]
     rows = []
-    floor_seconds = None
+    floor_seconds = pread_seconds = None
     for name, argv, goal in tools:
         times, peaks, files = [], [], 0
         for _ in range(args.runs):
@@ -85,8 +85,11 @@ def main():
                 sys.exit("export wrote %d messages that are not the generator's" % bad)
         seconds = statistics.median(times)
         floor_seconds = floor_seconds or seconds
+        if name == "floor, pread":
+            pread_seconds = seconds
         row = dict(name=name, seconds=seconds, mbps=size / seconds / 1e6,
-                   ratio=seconds / floor_seconds, peak=max(peaks), files=files, goal=goal)
+                   ratio=seconds / floor_seconds, pread=seconds / (pread_seconds or seconds),
+                   peak=max(peaks), files=files, goal=goal)
         rows.append(row)
         print("%-34s %6.2f s %6.0f MB/s %5.2fx %6.1f MiB %6d files"
               % (name, seconds, row["mbps"], row["ratio"], row["peak"] / MIB, files),
@@ -99,12 +102,13 @@ def main():
           % (bench.cpu_model(), os.cpu_count(), bench.memory_gib(), os.uname().release,
              size // MIB, live, args.runs))
     print()
-    print("| what | seconds | MB/s | vs floor | peak RSS | files | goal | met |")
-    print("|---|---:|---:|---:|---:|---:|---|---|")
+    print("| what | seconds | MB/s | vs floor | vs pread floor | peak RSS | files | goal | met |")
+    print("|---|---:|---:|---:|---:|---:|---:|---|---|")
     for r in rows:
         goal = r["goal"]
-        print("| %s | %.2f | %.0f | %.2fx | %.1f MiB | %d | %s | %s |"
-              % (r["name"], r["seconds"], r["mbps"], r["ratio"], r["peak"] / MIB, r["files"],
+        print("| %s | %.2f | %.0f | %.2fx | %.2fx | %.1f MiB | %d | %s | %s |"
+              % (r["name"], r["seconds"], r["mbps"], r["ratio"], r["pread"], r["peak"] / MIB,
+                 r["files"],
                  goal[0] if goal else "", ("yes" if goal[1](r) else "no") if goal else ""))
 
 
