@@ -51,15 +51,6 @@ std::optional<int64_t> Seconds(uint64_t filetime) {
   return seconds;
 }
 
-// The header block of a message's start: up to the empty line that ends it.
-std::string_view HeaderBlock(std::string_view start) {
-  const size_t crlf = start.find("\r\n\r\n");
-  const size_t lf = start.find("\n\n");
-  const size_t end = std::min(crlf == std::string_view::npos ? start.size() : crlf + 2,
-                              lf == std::string_view::npos ? start.size() : lf + 1);
-  return start.substr(0, end);
-}
-
 std::string Join(const std::string& folder, const std::string& name) {
   if (folder.empty()) return name;
   return FromPath(ToPath(folder) / ToPath(name));
@@ -130,7 +121,8 @@ output::MessageFacts FactsOf(const std::string& mailbox, const rescue::MailboxRe
   uint32_t codePage =
       userCodePage != 0 ? userCodePage : catalogue::CodePageFromMessage(messageStart);
   if (codePage == 0) codePage = fallbackCodePage != 0 ? fallbackCodePage : catalogue::kWindows1252;
-  const std::string_view header = HeaderBlock(messageStart);
+  // FindHeader reads the header block only.
+  const std::string_view header = messageStart;
 
   const std::vector<catalogue::MessageInfo>& records = rescue.catalogue.messages;
   if (message.record < records.size()) {

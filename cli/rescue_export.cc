@@ -172,13 +172,6 @@ std::string Plural(uint64_t n, const char* one, const char* many) {
 // "(not an Outlook Express mailbox file)" is said of a file without the signature.
 bool HasSignature(const catalogue::Catalogue& cat) { return cat.header.magic == 0xFE12ADCFu; }
 
-std::string HeaderBlockOf(const std::string& start) {
-  const size_t crlf = start.find("\r\n\r\n");
-  const size_t lf = start.find("\n\n");
-  return start.substr(0, std::min(crlf == std::string::npos ? start.size() : crlf + 2,
-                                  lf == std::string::npos ? start.size() : lf + 1));
-}
-
 class RescueRun {
  public:
   RescueRun(const ExportOptions& options, std::FILE* out, std::FILE* err, bool progress)
@@ -482,7 +475,7 @@ std::string RescueRun::WriteFailureWords(const output::MessageFacts& facts,
     file = *rewritePath;
   } else if (o_.format == output::Format::kEml) {
     // The name the message was to take.
-    const int64_t time = output::MessageTime(facts.received, HeaderBlockOf(start), exportTime_);
+    const int64_t time = output::MessageTime(facts.received, start, exportTime_);
     file = output::JoinPath(writer_->Locate(facts.folder).path,
                             template_.Expand(facts, time, 4) + ".eml");
   } else if (o_.format == output::Format::kMbox) {
