@@ -335,18 +335,30 @@ bool RescueRun::PlanPlaces(std::vector<std::string> paths) {
     }
     if (!flat && (box.messageFolder || !box.foldersFile)) {
       // eml files are named after the mailbox, so only the same name in one folder clashes.
-      std::string key;
-      for (const std::string& name : box.place) key += name + '\0';
-      if (o_.format == output::Format::kEml) key += FileNameKey(OutputName(path));
-      const auto [it, added] = byPlace.emplace(key, mailboxes_.size());
-      if (!added) {
+      const auto keyOf = [&](const std::vector<std::string>& place) {
+        std::string key;
+        for (const std::string& name : place) key += name + '\0';
+        if (o_.format == output::Format::kEml) key += FileNameKey(OutputName(path));
+        return key;
+      };
+      auto taken = byPlace.find(keyOf(box.place));
+      // Two folders of one store (an account's Inbox beside Local Folders' one, without
+      // --tree) are told apart by a number; two stores in one folder are refused.
+      for (uint32_t n = 2; taken != byPlace.end() && !box.place.empty() &&
+                           ParentOf(mailboxes_[taken->second].path) == ParentOf(path);
+           ++n) {
+        box.place.back() = box.folderName() + " (" + std::to_string(n) + ")";
+        taken = byPlace.find(keyOf(box.place));
+      }
+      if (taken != byPlace.end()) {
         std::string where;
         for (const std::string& name : box.place) where += (where.empty() ? "" : "/") + name;
-        print_.Error("quillon: " + mailboxes_[it->second].path + " and " + path +
+        print_.Error("quillon: " + mailboxes_[taken->second].path + " and " + path +
                      " would both write into the folder " + (where.empty() ? "." : where) + " of " +
                      o_.outputFolder);
         clash = true;
       }
+      byPlace.emplace(keyOf(box.place), mailboxes_.size());
     }
     mailboxes_.push_back(std::move(box));
   }

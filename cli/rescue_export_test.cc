@@ -289,6 +289,25 @@ TEST_F(RescueExportTest, DeletedMessagesAndFragmentsGoApart) {
   EXPECT_EQ(files, Files(dir / "out").size());
 }
 
+// Two folders of one store that would share a place are numbered; two stores are refused.
+TEST_F(RescueExportTest, FoldersOfOneNameApartAndTwoStoresRefused) {
+  Make({"--store", "a", "--seed", "8", "--messages", "60"});
+  fs::copy(dir / "a", dir / "b");
+  const Result flat = Run({"export", "-q", "-f", "mbox", "-o", "flat", "a"});
+  EXPECT_EQ(flat.status, 0) << flat.err;
+  // Local Folders' Inbox and the IMAP account's, side by side.
+  EXPECT_TRUE(fs::is_regular_file(dir / "flat" / "Inbox"));
+  EXPECT_TRUE(fs::is_regular_file(dir / "flat" / "Inbox (2)"));
+  for (const char* format : {"mbox", "maildir"}) {
+    const Result both = Run({"export", "--tree", "-f", format, "-o", "both", "a", "b"});
+    EXPECT_EQ(both.status, kExitUsage);
+    EXPECT_NE(both.err.find("would both write into the folder Local Folders/Inbox of both\n"),
+              std::string::npos)
+        << both.err;
+    EXPECT_FALSE(fs::exists(dir / "both"));
+  }
+}
+
 TEST_F(RescueExportTest, OptionsThatDoNotGoTogetherAreRefused) {
   const struct {
     std::vector<std::string> args;

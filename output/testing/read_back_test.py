@@ -12,7 +12,7 @@ their flags and subjects, and (python, dovecot) each message's bytes. Exits 77 (
 the reader is not installed or, for Dovecot, no user other than root can run it.
 
 With --command the tree is what `quillon export --format FORMAT --tree` writes of a store the
-generator (quillon-mkdbx --store) made, the originals are its eml export, and before any
+generator (quillon-mkdbx --store) made (FORMAT "mbox:flat", "maildir:flat": without --tree), the originals are its eml export, and before any
 reader runs the export's manifest must agree with `quillon list --json` and with the
 generator's manifest (every live message, its folder, flags, dates and texts), and every file
 must carry its message's time.
@@ -148,16 +148,19 @@ class CommandSample(Sample):
     generator's manifest and `quillon list --json` first."""
 
     def __init__(self, quillon, mkdbx, fmt, root):
-        self.fmt = fmt
+        # "mbox:flat": without --tree, each mailbox a file (or Maildir) of its own at the top.
+        self.fmt, _, layout = fmt.partition(":")
+        self.tree = layout != "flat"
+        fmt = self.fmt
         store = os.path.join(root, "store")
         truth_path = os.path.join(root, "store.jsonl")
         subprocess.run([mkdbx, "--store", store, "--seed", "11", "--messages", "160",
                         "--manifest", truth_path], check=True, stdout=subprocess.DEVNULL)
         self.dir = os.path.join(root, "out")
         originals = os.path.join(root, "originals")
-        for out, form in ((self.dir, fmt), (originals, "eml")):
-            result = subprocess.run([quillon, "export", "-q", "--tree", "--format", form,
-                                     "-o", out, store], stderr=subprocess.PIPE)
+        for out, form, tree in ((self.dir, fmt, self.tree), (originals, "eml", True)):
+            result = subprocess.run([quillon, "export", "-q", "--format", form, "-o", out, store]
+                                    + (["--tree"] if tree else []), stderr=subprocess.PIPE)
             check(result.returncode == 0, "quillon export --format %s: exit %d, %s"
                   % (form, result.returncode, result.stderr.decode()))
         self.files = self.manifest(self.dir)
@@ -208,7 +211,7 @@ class CommandSample(Sample):
                 plain = all(re.match(r"^[\w ]+$", n) and
                             not re.match(r"^(con|prn|aux|nul|com\d|lpt\d)$", n, re.I)
                             for n in path)
-                if plain and folded.count("/".join(path).lower()) == 1:
+                if self.tree and plain and folded.count("/".join(path).lower()) == 1:
                     check(self.folder_of(e["path"]) == self.maildir_name(path),
                           "%s in the Maildir of %r" % (e["path"], path))
                 places[tuple(path)].add(self.folder_of(e["path"]))
@@ -240,6 +243,8 @@ class CommandSample(Sample):
         return "." + ".".join(imap_utf7_encode(n.replace(".", "_")) for n in path)
 
     def empty_folder(self):
+        if not self.tree:
+            return ".Outbox" if self.fmt == "maildir" else "Outbox"
         return ".Local Folders.Outbox" if self.fmt == "maildir" else "Local Folders.sbd/Outbox"
 
     def sender(self, entry):
