@@ -472,7 +472,7 @@ int RunCheck(const CheckOptions& options, std::FILE* out, std::FILE* err) {
         WriteText(err, "quillon: " + path + ": " + facts.error + "\n");
         worsen(kExitUnreadable);
       } else if (facts.Harmed()) {
-        worsen(kExitDamaged);
+        worsen(kExitCheckDamaged);
       }
       if (options.json) {
         Json j = JsonOf(facts);

@@ -15,8 +15,8 @@
 namespace quillon {
 
 // Exit statuses of `check` besides kExitOk and kExitUsage.
-inline constexpr int kExitDamaged = 1;     // a listed message is lost or damaged
-inline constexpr int kExitUnreadable = 2;  // a file or folder could not be read, or held nothing
+inline constexpr int kExitCheckDamaged = 1;  // a listed message is lost or damaged
+inline constexpr int kExitUnreadable = 2;    // a file or folder could not be read, or held nothing
 
 struct CheckOptions {
   bool json = false;

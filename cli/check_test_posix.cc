@@ -250,7 +250,7 @@ TEST_F(CheckTest, DamageAndExitStatuses) {
   fs::copy_file(store / "Outbox.dbx", tmp_.path() / "old" / "backup" / "Outbox.dbx");
 
   const Result damaged = Quillon(tmp_.path(), {"check", "--json", "bad/Sent Items.dbx"});
-  EXPECT_EQ(damaged.status, kExitDamaged);
+  EXPECT_EQ(damaged.status, kExitCheckDamaged);
   const std::vector<Json> lines = JsonLines(damaged.out);
   ASSERT_EQ(lines.size(), 1u);
   const Json& j = lines[0];
@@ -275,7 +275,7 @@ TEST_F(CheckTest, DamageAndExitStatuses) {
     std::string err;  // what standard error begins with
   } kRuns[] = {
       {{"check", "store/Inbox.dbx", "store/Outbox.dbx"}, kExitOk, ""},
-      {{"check", "store", "bad"}, kExitDamaged, ""},
+      {{"check", "store", "bad"}, kExitCheckDamaged, ""},
       {{"check", "fifo.dbx", "store/Outbox.dbx"},
        kExitUnreadable,
        "quillon: fifo.dbx: cannot be opened: not a regular file\n"},
@@ -312,6 +312,7 @@ TEST_F(CheckTest, DamageAndExitStatuses) {
 TEST_F(CheckTest, ExportRecursiveGivesEachIdentityItsFolder) {
   const Expected expected = ExpectedFromManifest(MakeStore("store", "1252"));
   const int inbox = expected.byFile.at("Inbox.dbx")["live"];
+  const int deleted = expected.byFile.at("Inbox.dbx")["deleted"];
   const std::string guids[] = {
       "old/a/Local Settings/Application Data/Identities/" + std::string(kGuidA) +
           "/Microsoft/Outlook Express",
@@ -338,7 +339,10 @@ TEST_F(CheckTest, ExportRecursiveGivesEachIdentityItsFolder) {
   const Result r = Quillon(tmp_.path(), {"export", "--recursive", "-o", "out", "old"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
-  const std::string written = ": " + std::to_string(inbox) + " messages written\n";
+  const std::string written =
+      ": " + std::to_string(inbox) + " messages written" +
+      (deleted == 0 ? "" : "; not written: " + std::to_string(deleted) + " deleted (--deleted)") +
+      "\n";
   EXPECT_EQ(r.out, "into out/Main Identity (a)/:\n" + guids[0] + "/Inbox.dbx" + written +
                        "into out/Main Identity (b)/:\n" + guids[1] + "/Inbox.dbx" + written);
   for (const char* user : {"a", "b"}) {

@@ -19,6 +19,7 @@
 
 #include "cli/check_command.h"
 #include "cli/export_command.h"
+#include "cli/list_command.h"
 #include "cli/locate_command.h"
 #include "engine/testing/mailbox_builder.h"
 
@@ -104,13 +105,16 @@ class CliTest : public ::testing::Test {
   }
   Result Run(const std::vector<std::string>& args) { return Wait(Start(args)); }
 
-  // A mailbox of `count` two-block messages; returns their texts.
+  // A mailbox of `count` two-block messages, each beginning with a header field as mail does;
+  // returns their texts.
   std::vector<std::string> WriteMailbox(const fs::path& path, int count, uint32_t seed = 0) {
     MailboxBuilder mb(0x100 + 0x500 * size_t(count));
     std::vector<std::string> texts;
     for (int i = 0; i < count; ++i) {
       const uint32_t at = 0x100 + 0x500 * i;
-      texts.push_back(mb.Message({at, at + 0x210}, FillerText(0x250 + i % 7, seed + i)));
+      const std::string head = "Subject: " + std::to_string(seed + i) + "\r\n\r\n";
+      texts.push_back(
+          mb.Message({at, at + 0x210}, head + FillerText(0x250 + i % 7 - head.size(), seed + i)));
     }
     Spit(path, mb.bytes);
     return texts;
@@ -132,12 +136,23 @@ class CliTest : public ::testing::Test {
   }
 
   // Every file in `folder` is a whole message of `texts`, named as the export names it: no
-  // temporary file, no partial one. Returns how many there are.
+  // temporary file, no partial one; and the manifest, when there is one, lists each of them.
+  // Returns how many there are.
   size_t CheckWholeMessages(const fs::path& folder, const std::string& mailbox,
                             const std::vector<std::string>& texts) {
     size_t files = 0;
+    size_t listed = 0;
+    bool manifest = false;
     for (const auto& entry : fs::directory_iterator(folder)) {
       const std::string name = entry.path().filename().string();
+      if (name == "quillon-manifest.jsonl") {
+        manifest = true;
+        std::istringstream lines(Slurp(entry.path()));
+        for (std::string line; std::getline(lines, line);) {
+          listed += line.find("\"path\":\"" + mailbox + "-") != std::string::npos;
+        }
+        continue;
+      }
       const std::string prefix = mailbox + "-";
       size_t n = 0;
       if (name.rfind(prefix, 0) == 0 && name.size() > prefix.size() + 4 &&
@@ -150,6 +165,9 @@ class CliTest : public ::testing::Test {
       }
       ++files;
     }
+    if (manifest) {
+      EXPECT_EQ(listed, files) << "files the manifest lists";
+    }
     return files;
   }
 
@@ -157,6 +175,7 @@ class CliTest : public ::testing::Test {
   bool readOnlyMounted = false;
 };
 
+// Both engines write the same files for sound mailboxes; the rescue engine adds its manifest.
 TEST_F(CliTest, ExportsEveryMailboxOfAFolderInNameOrder) {
   fs::create_directory(dir / "mail");
   const auto sent = WriteMailbox(dir / "mail" / "Sent Items.dbx", 2, 10);
@@ -165,19 +184,24 @@ TEST_F(CliTest, ExportsEveryMailboxOfAFolderInNameOrder) {
   Spit(dir / "mail" / "Empty.dbx", MailboxBuilder(4096).bytes);
   fs::create_directory(dir / "mail" / "folder.dbx");
 
-  const Result r = Run({"export", "-o", "backup/new", "mail"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out,
-            "mail/Empty.dbx: no messages found\n"
-            "mail/INBOX.DBX: 3 messages written\n"
-            "mail/Sent Items.dbx: 2 messages written\n");
-  EXPECT_EQ(r.err, "");  // not a terminal: no progress line
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(Slurp(dir / "backup/new" / ("INBOX.DBX-" + std::to_string(i + 1) + ".eml")),
-              inbox[i]);
+  for (const bool desktop : {false, true}) {
+    SCOPED_TRACE(desktop);
+    fs::remove_all(dir / "backup");
+    const Result r = Run({"export", desktop ? "--desktop" : "-feml", "-o", "backup/new", "mail"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "mail/Empty.dbx: no messages found\n"
+              "mail/INBOX.DBX: 3 messages written\n"
+              "mail/Sent Items.dbx: 2 messages written\n");
+    EXPECT_EQ(r.err, "");  // not a terminal: no progress line
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(Slurp(dir / "backup/new" / ("INBOX.DBX-" + std::to_string(i + 1) + ".eml")),
+                inbox[i]);
+    }
+    EXPECT_EQ(Slurp(dir / "backup/new/Sent Items.dbx-2.eml"), sent[1]);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "backup/new"), {}), desktop ? 5 : 6);
+    EXPECT_EQ(fs::exists(dir / "backup/new/quillon-manifest.jsonl"), !desktop);
   }
-  EXPECT_EQ(Slurp(dir / "backup/new/Sent Items.dbx-2.eml"), sent[1]);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "backup/new"), {}), 5);
 }
 
 // Each kind of line, and the stream it reaches: results on standard output (none with -q),
@@ -290,11 +314,13 @@ TEST_F(CliTest, UsageHelpAndVersion) {
   EXPECT_NE(Run({"export", "--bogus", "x"}).err.find("unknown option '--bogus'"),
             std::string::npos);
   // Each command's help alone after it; every command's without one.
-  const std::string all = std::string(kUsage) + "\n" + kCheckUsage + "\n" + kLocateUsage;
+  const std::string all =
+      std::string(kUsage) + "\n" + kListUsage + "\n" + kCheckUsage + "\n" + kLocateUsage;
   for (const auto& [args, text] : std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{"--help"}, all},
            {{"help"}, all},
            {{"export", "--help"}, kUsage},
+           {{"list", "--help"}, kListUsage},
            {{"check", "-h", "x"}, kCheckUsage},
            {{"locate", "--help"}, kLocateUsage}}) {
     const Result help = Run(args);
@@ -321,22 +347,25 @@ TEST_F(CliTest, StopSignalsLeaveOnlyWholeMessages) {
       {SIGHUP, kExitHangUp, "quillon: hung up (SIGHUP) at Big.dbx (mailbox 1 of 2); the "},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.signal);
-    const fs::path out = dir / ("out" + std::to_string(c.signal));
-    const pid_t pid = Start({"export", "-o", out.filename().string(), "Big.dbx", "Later.dbx"});
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!fs::exists(out / "Big.dbx-10.eml") && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (const bool desktop : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << c.signal << (desktop ? " --desktop" : ""));
+      const fs::path out = dir / ("out" + std::to_string(c.signal) + (desktop ? "d" : ""));
+      const pid_t pid = Start({"export", desktop ? "--desktop" : "-feml", "-o",
+                               out.filename().string(), "Big.dbx", "Later.dbx"});
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      while (!fs::exists(out / "Big.dbx-10.eml") && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      kill(pid, c.signal);
+      const Result r = Wait(pid);
+      ASSERT_EQ(r.status, c.status) << r.out << r.err;
+      EXPECT_EQ(r.out.rfind("Big.dbx: stopped after ", 0), 0u) << r.out;
+      EXPECT_EQ(r.err.rfind(c.said, 0), 0u) << r.err;
+      EXPECT_FALSE(fs::exists(out / "Later.dbx-1.eml"));
+      const size_t files = CheckWholeMessages(out, "Big.dbx", texts);
+      EXPECT_GE(files, 10u);
+      EXPECT_LT(files, texts.size());
     }
-    kill(pid, c.signal);
-    const Result r = Wait(pid);
-    ASSERT_EQ(r.status, c.status) << r.out << r.err;
-    EXPECT_EQ(r.out.rfind("Big.dbx: stopped after ", 0), 0u) << r.out;
-    EXPECT_EQ(r.err.rfind(c.said, 0), 0u) << r.err;
-    EXPECT_FALSE(fs::exists(out / "Later.dbx-1.eml"));
-    const size_t files = CheckWholeMessages(out, "Big.dbx", texts);
-    EXPECT_GE(files, 10u);
-    EXPECT_LT(files, texts.size());
   }
 }
 

@@ -36,10 +36,11 @@ std::string Slurp(const fs::path& path) {
   return bytes;
 }
 
-// A one-message mailbox; returns the message.
+// A one-message mailbox; returns the message, which begins with a header field as mail does.
 std::string WriteMailbox(const fs::path& path, uint32_t seed) {
   MailboxBuilder mb(0x800);
-  const std::string text = mb.Message({0x100, 0x310}, FillerText(0x260, seed));
+  const std::string head = "Subject: " + std::to_string(seed) + "\r\n\r\n";
+  const std::string text = mb.Message({0x100, 0x310}, head + FillerText(0x260 - head.size(), seed));
   FILE* f = _wfopen(path.c_str(), L"wb");
   EXPECT_TRUE(f != nullptr &&
               std::fwrite(mb.bytes.data(), 1, mb.bytes.size(), f) == mb.bytes.size())
@@ -145,8 +146,10 @@ TEST_F(WindowsCommandTest, NamesInAnyScriptAndBothSeparators) {
       const size_t k = std::find(std::begin(names), std::end(names), name) - std::begin(names);
       EXPECT_EQ(Slurp(work / ToPath(c.folder) / ToPath(name + "-1.eml")), texts[k]) << name;
     }
+    // And the manifest.
     EXPECT_EQ(std::distance(fs::directory_iterator(work / ToPath(c.folder)), {}),
-              static_cast<std::ptrdiff_t>(c.written.size()));
+              static_cast<std::ptrdiff_t>(c.written.size() + 1));
+    EXPECT_TRUE(fs::exists(work / ToPath(c.folder) / "quillon-manifest.jsonl"));
   }
   // Nothing was written beside the mailboxes.
   EXPECT_EQ(std::distance(fs::directory_iterator(mail), {}), 4);

@@ -5,45 +5,68 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <system_error>
 
+#include "catalogue/text.h"
+#include "cli/command_output.h"
 #include "cli/inputs.h"
 #include "cli/platform.h"
 #include "cli/progress.h"
+#include "cli/rescue_export.h"
 #include "cli/terminal.h"
 #include "engine/mailbox_extractor.h"
+#include "output/names.h"
 
 namespace quillon {
 
 namespace fs = std::filesystem;
 
 const char kUsage[] =
-    "Usage: quillon export [-o DIR] [-q] [--dry-run] PATH...\n"
-    "Writes every message of Outlook Express mailbox files (.dbx), byte for byte, as .eml files.\n"
+    "Usage: quillon export [OPTION...] PATH...\n"
+    "Rescues the mail of Outlook Express mailbox files (.dbx): writes every message that can be\n"
+    "read, byte for byte. Each PATH is a mailbox file, or a folder whose *.dbx files are all "
+    "read.\n"
     "\n"
-    "  PATH               a mailbox file, or a folder whose *.dbx files are all exported\n"
-    "  -o, --output DIR   write the .eml files into DIR (default: the current folder;\n"
-    "                     created when missing)\n"
+    "  -o, --output DIR   write into DIR (default: the current folder; created when missing)\n"
+    "  -f, --format FMT   eml: one file per message (the default); mbox: one mboxrd file per\n"
+    "                     folder; maildir: Maildir++ folders, as Dovecot reads them\n"
+    "      --tree         mirror the folders of Folders.dbx: nested folders (eml), Thunderbird's\n"
+    "                     NAME.sbd/ (mbox), .Parent.Child (maildir)\n"
+    "      --name TEMPLATE  eml file names from {n} {mailbox} {folder} {date} {time} {from} {to}\n"
+    "                     {subject} {id} (default {mailbox}-{n}: Name.dbx-1.eml, ...)\n"
+    "      --manifest FILE  a copy of the manifest in FILE (JSON Lines: each file written,\n"
+    "                     and a summary per mailbox); DIR always gets quillon-manifest.jsonl\n"
+    "      --update       eml, maildir: write only the messages DIR does not hold whole (by\n"
+    "                     the manifest's SHA-256), rewrite changed or cut files, touch no other\n"
+    "      --deleted      also recover deleted messages, into \"Recovered deleted messages\"\n"
+    "      --fragments    also write fragments (tails of messages whose head is lost), into\n"
+    "                     \"Fragments\"\n"
+    "      --codepage N   the mailboxes' 8-bit texts are in Windows code page N (default: each\n"
+    "                     message's own charset, else 1252)\n"
     "  -q, --quiet        print nothing but errors\n"
-    "  -n, --dry-run      find the messages and report what would be written; create nothing,\n"
-    "                     but check that DIR could be created and written\n"
+    "  -n, --dry-run      report what would be written; create nothing, but check that DIR\n"
+    "                     could be created and written\n"
     "  -r, --recursive    export every store folder found in or beneath each folder PATH,\n"
     "                     each into a subfolder of DIR named after its identity\n"
+    "      --desktop      export with the engine of Quillon.exe: .eml files named as above,\n"
+    "                     with -o, -q, -n and -r only\n"
     "  -h, --help         show this help and exit\n"
     "  -V, --version      show the version and exit\n"
     "\n"
-    "Name.dbx gives Name.dbx-1.eml, Name.dbx-2.eml, ... in DIR; files of those names are\n"
-    "replaced. Two mailboxes of one name (a/Inbox.dbx, b/Inbox.dbx) would write the same files:\n"
-    "such a run is refused before anything is written; export them into different folders.\n"
-    "Each mailbox's result goes to standard output, errors to standard error. Ctrl-C, SIGTERM\n"
-    "and SIGHUP stop the export at once; every file written is whole.\n"
+    "Files of the names a message gets are replaced (but with --update). Two mailboxes that\n"
+    "would write the same files (a/Inbox.dbx, b/Inbox.dbx) are refused before anything is\n"
+    "written. Each mailbox's result goes to standard output, errors to standard error. Ctrl-C,\n"
+    "SIGTERM and SIGHUP stop at once; every file written is whole.\n"
     "\n"
-    "Exit status: 0 when every mailbox was exported or held no message, 2 when any failed,\n"
-    "64 for a usage error or a name clash, 130 when interrupted (Ctrl-C), 143 on SIGTERM,\n"
-    "129 on SIGHUP.\n";
+    "Exit status: 0 when every message the mailboxes list was written whole (or none was\n"
+    "found), 3 when all that could be read was written but mailboxes were damaged (messages\n"
+    "damaged or lost, named in the report), 2 when a mailbox or file could not be read or\n"
+    "written, 64 for a usage error or a name clash, 130 when interrupted (Ctrl-C), 143 on\n"
+    "SIGTERM, 129 on SIGHUP.\n";
 
 namespace {
 
@@ -54,6 +77,7 @@ static_assert(std::atomic<int>::is_always_lock_free &&
 
 std::atomic<int> g_stopCause{static_cast<int>(StopCause::kNone)};
 std::atomic<CMailboxExtractor*> g_runningEngine{nullptr};
+std::atomic<bool> g_stopFlag{false};
 
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
@@ -74,62 +98,6 @@ std::string RefusedOption(char* const* argv, const option* options) {
   // A short option; while it is not the last of a group such as -xq, optind has not moved on.
   return std::string("-") + static_cast<char>(optopt);
 }
-
-std::string Messages(uint32_t n) { return std::to_string(n) + (n == 1 ? " message" : " messages"); }
-
-// Result lines to standard output (none with -q, and none once its reader has gone: the export
-// goes on and its exit status tells how it went), errors to standard error.
-class Printer {
- public:
-  Printer(std::FILE* out, std::FILE* err, bool quiet) : out_(out), err_(err), quiet_(quiet) {}
-
-  void Result(const std::string& line) {
-    if (quiet_ || !outOpen_) return;
-    outOpen_ = WriteText(out_, line + "\n");
-  }
-  void Error(const std::string& line) { WriteText(err_, line + "\n"); }
-
- private:
-  std::FILE* out_;
-  std::FILE* err_;
-  bool quiet_;
-  bool outOpen_ = true;
-};
-
-// The live status line on a terminal: redrawn at most ten times a second, erased when done. It
-// is padded with spaces over the one before instead of erased with an escape sequence, which
-// every console understands.
-class ProgressLine {
- public:
-  ProgressLine(std::FILE* stream, bool enabled) : stream_(stream), enabled_(enabled) {}
-
-  bool enabled() const { return enabled_; }
-
-  void Show(const ProgressState& state, bool force) {
-    if (!enabled_) return;
-    const auto now = std::chrono::steady_clock::now();
-    if (!force && shown_ > 0 && now - last_ < std::chrono::milliseconds(100)) return;
-    last_ = now;
-    // Asked each time: the terminal may have been resized.
-    const size_t columns = TerminalColumns(stream_);
-    const std::string text = FormatProgress(state, columns > 0 ? columns : 80);
-    const size_t width = DisplayWidth(text);
-    WriteText(stream_, "\r" + text + std::string(shown_ > width ? shown_ - width : 0, ' '));
-    shown_ = std::max<size_t>(width, 1);
-  }
-
-  void Clear() {
-    if (!enabled_ || shown_ == 0) return;
-    WriteText(stream_, "\r" + std::string(shown_, ' ') + "\r");
-    shown_ = 0;
-  }
-
- private:
-  std::FILE* stream_;
-  bool enabled_;
-  size_t shown_ = 0;  // columns of the line on screen
-  std::chrono::steady_clock::time_point last_;
-};
 
 // Follows one mailbox's export for the progress line: how far the current stage has read into
 // the file (the search reads it from its start to its end, and so does the copying, since the
@@ -228,40 +196,6 @@ class CommandFileSystem final : public FileSystem {
   ProgressTracker* tracker_;
 };
 
-// The output folder as the user wrote it, ending in a separator: "ro/".
-std::string FolderForDisplay(const std::string& folder) {
-  const char last = folder.back();
-  return last == '/' || last == kPathSeparator ? folder : folder + kPathSeparator;
-}
-
-// For --dry-run: what the real run would find wrong with the output folder, in its words; empty
-// when it could create the folder (when missing) and files in it. The probe creates a temporary
-// file in the folder, or a temporary folder in its nearest existing parent, and removes it.
-std::string CheckOutputFolder(const std::string& folder) {
-  std::error_code ec;
-  fs::path at = ToPath(folder);
-  bool missing = false;
-  for (;;) {
-    const fs::file_status status = fs::status(at, ec);
-    if (fs::is_directory(status)) break;
-    if (fs::exists(status) || (ec && ec != std::errc::no_such_file_or_directory)) {
-      if (!ec) ec = std::make_error_code(std::errc::not_a_directory);
-      return "quillon: cannot create the output folder " + folder + ": " + ErrorText(ec);
-    }
-    if (!at.has_relative_path()) {  // a drive or share that is not there
-      return "quillon: cannot create the output folder " + folder + ": " +
-             ErrorText(std::make_error_code(std::errc::no_such_file_or_directory));
-    }
-    missing = true;
-    at = at.parent_path();
-    if (at.empty()) at = ".";
-  }
-  std::string reason;
-  if (ProbeCreate(at, missing, &reason)) return "";
-  return missing ? "quillon: cannot create the output folder " + folder + ": " + reason
-                 : "quillon: cannot create files in " + FolderForDisplay(folder) + ": " + reason;
-}
-
 // The line that reports a failed mailbox.
 std::string FailureLine(const std::string& path, const ExportFailure& failure, uint32_t written,
                         const std::string& folder) {
@@ -283,22 +217,6 @@ std::string FailureLine(const std::string& path, const ExportFailure& failure, u
   }
 }
 
-// Said when a stop cut the run short, and the exit status it gives.
-struct StopReport {
-  const char* what;
-  int status;
-};
-StopReport ReportOf(StopCause cause) {
-  switch (cause) {
-    case StopCause::kHangUp:
-      return {"hung up (SIGHUP)", kExitHangUp};
-    case StopCause::kTerminate:
-      return {"terminated (SIGTERM)", kExitTerminated};
-    default:
-      return {"interrupted", kExitInterrupted};
-  }
-}
-
 }  // namespace
 
 std::string CannotReadWords(const std::string& path, uint64_t offset, const std::string& reason) {
@@ -310,10 +228,25 @@ std::string CannotReadWords(const std::string& path, uint64_t offset, const std:
 void RequestStop(StopCause cause) {
   int none = static_cast<int>(StopCause::kNone);
   g_stopCause.compare_exchange_strong(none, static_cast<int>(cause));
+  g_stopFlag.store(true, std::memory_order_relaxed);
   if (CMailboxExtractor* engine = g_runningEngine.load()) engine->RequestAbort();
 }
 
 StopCause StopRequested() { return static_cast<StopCause>(g_stopCause.load()); }
+
+const std::atomic<bool>* StopFlag() { return &g_stopFlag; }
+
+bool ParseCodePage(const std::string& text, uint32_t* codePage, std::string* error) {
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || text[0] < '0' || text[0] > '9' || value == 0 ||
+      value > 65535 || !catalogue::CodePageAvailable(static_cast<uint32_t>(value))) {
+    *error = "code page '" + text + "' is not one this system can decode";
+    return false;
+  }
+  *codePage = static_cast<uint32_t>(value);
+  return true;
+}
 
 ParseOutcome ParseArguments(const std::vector<std::string>& args, ExportOptions* options,
                             std::string* error) {
@@ -334,17 +267,38 @@ ParseOutcome ParseArguments(const std::vector<std::string>& args, ExportOptions*
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
+  enum LongOnly {
+    kDesktop = 0x100,
+    kTree,
+    kName,
+    kManifest,
+    kUpdate,
+    kDeleted,
+    kFragments,
+    kCodePage,
+  };
   static const option kOptions[] = {{"output", required_argument, nullptr, 'o'},
                                     {"quiet", no_argument, nullptr, 'q'},
                                     {"dry-run", no_argument, nullptr, 'n'},
                                     {"recursive", no_argument, nullptr, 'r'},
+                                    {"format", required_argument, nullptr, 'f'},
+                                    {"tree", no_argument, nullptr, kTree},
+                                    {"name", required_argument, nullptr, kName},
+                                    {"manifest", required_argument, nullptr, kManifest},
+                                    {"update", no_argument, nullptr, kUpdate},
+                                    {"deleted", no_argument, nullptr, kDeleted},
+                                    {"fragments", no_argument, nullptr, kFragments},
+                                    {"codepage", required_argument, nullptr, kCodePage},
+                                    {"desktop", no_argument, nullptr, kDesktop},
                                     {"help", no_argument, nullptr, 'h'},
                                     {"version", no_argument, nullptr, 'V'},
                                     {nullptr, 0, nullptr, 0}};
   const int argc = static_cast<int>(words.size());
   opterr = 0;
-  optind = 0;  // a fresh scan, in glibc and in the MinGW-w64 runtime alike
-  for (int c; (c = getopt_long(argc, argv.data(), ":o:qnrhV", kOptions, nullptr)) != -1;) {
+  optind = 0;               // a fresh scan, in glibc and in the MinGW-w64 runtime alike
+  bool rescueOnly = false;  // an option the extraction engine does not have
+  for (int c; (c = getopt_long(argc, argv.data(), ":o:qnrf:hV", kOptions, nullptr)) != -1;) {
+    rescueOnly = rescueOnly || c == 'f' || (c >= kTree && c <= kCodePage);
     switch (c) {
       case 'o':
         options->outputFolder = optarg;
@@ -358,15 +312,53 @@ ParseOutcome ParseArguments(const std::vector<std::string>& args, ExportOptions*
       case 'r':
         options->recursive = true;
         break;
+      case 'f':
+        if (!output::ParseFormat(optarg, &options->format)) {
+          *error = "unknown format '" + std::string(optarg) + "' (eml, mbox or maildir)";
+          return ParseOutcome::kUsageError;
+        }
+        break;
+      case kTree:
+        options->tree = true;
+        break;
+      case kName:
+        options->nameTemplate = optarg;
+        break;
+      case kManifest:
+        options->manifestPath = optarg;
+        if (options->manifestPath.empty()) {
+          *error = "the manifest's file name must not be empty";
+          return ParseOutcome::kUsageError;
+        }
+        break;
+      case kUpdate:
+        options->update = true;
+        break;
+      case kDeleted:
+        options->deleted = true;
+        break;
+      case kFragments:
+        options->fragments = true;
+        break;
+      case kCodePage:
+        if (!ParseCodePage(optarg, &options->codePage, error)) return ParseOutcome::kUsageError;
+        break;
+      case kDesktop:
+        options->desktop = true;
+        break;
       case 'h':
         return ParseOutcome::kHelp;
       case 'V':
         return ParseOutcome::kVersion;
       case ':':
         // MinGW-w64's getopt_long also answers ':' for "--quiet=1", a value the option does not
-        // take; only -o needs one.
+        // take; only these need one.
         if (optopt == 'o') {
           *error = "option '" + RefusedOption(argv.data(), kOptions) + "' needs a folder";
+          return ParseOutcome::kUsageError;
+        }
+        if (optopt == 'f' || optopt == kName || optopt == kManifest || optopt == kCodePage) {
+          *error = "option '" + RefusedOption(argv.data(), kOptions) + "' needs a value";
           return ParseOutcome::kUsageError;
         }
         [[fallthrough]];
@@ -382,6 +374,31 @@ ParseOutcome ParseArguments(const std::vector<std::string>& args, ExportOptions*
   }
   if (options->paths.empty()) {
     *error = "no mailbox file or folder given";
+    return ParseOutcome::kUsageError;
+  }
+  if (options->desktop && rescueOnly) {
+    *error = "--desktop writes .eml files as Quillon.exe does and takes only -o, -q and --dry-run";
+    return ParseOutcome::kUsageError;
+  }
+  if (!options->nameTemplate.empty()) {
+    output::NameTemplate parsed;
+    std::string why;
+    if (options->format != output::Format::kEml) {
+      *error = "--name names .eml files; --format " +
+               std::string(output::FormatName(options->format)) + " names its own";
+      return ParseOutcome::kUsageError;
+    }
+    if (!output::NameTemplate::Parse(options->nameTemplate, &parsed, &why)) {
+      *error = "--name: " + why;
+      return ParseOutcome::kUsageError;
+    }
+  }
+  if (options->update && options->format == output::Format::kMbox) {
+    *error = "--update works on eml and maildir output; an mbox file is written whole";
+    return ParseOutcome::kUsageError;
+  }
+  if (options->update && options->dryRun) {
+    *error = "--update reads and writes the output folder; it cannot be combined with --dry-run";
     return ParseOutcome::kUsageError;
   }
   return ParseOutcome::kRun;
@@ -436,16 +453,76 @@ std::vector<NameClash> DropRepeatsAndFindClashes(std::vector<std::string>* mailb
   return clashes;
 }
 
+namespace {
+
+// How bad an export's status is, to keep the worst of several runs.
+int Severity(int status) {
+  switch (status) {
+    case kExitOk:
+      return 0;
+    case kExitDamaged:
+      return 1;
+    case kExitUsage:
+      return 2;
+    default:
+      return 3;
+  }
+}
+
+// The rescue export of every input: one run per output folder, the stores that --recursive
+// found each into their own, so each keeps its own manifest and names.
+int RunRescueExports(const ExportOptions& options, const ExpandedInputs& inputs, std::FILE* out,
+                     std::FILE* err, bool progress) {
+  Printer print(out, err, options.quiet);
+  std::vector<std::pair<std::string, std::vector<std::string>>> runs;  // subfolder, mailboxes
+  for (const InputGroup& group : inputs.groups) {
+    auto it = std::find_if(runs.begin(), runs.end(),
+                           [&](const auto& r) { return r.first == group.outputSubfolder; });
+    if (it == runs.end()) it = runs.insert(runs.end(), {group.outputSubfolder, {}});
+    it->second.insert(it->second.end(), group.mailboxes.begin(), group.mailboxes.end());
+  }
+  if (runs.size() > 1 && !options.manifestPath.empty()) {
+    print.Error(
+        "quillon: --manifest FILE takes one output folder; with --recursive each store's "
+        "manifest is quillon-manifest.jsonl in its own folder");
+    return kExitUsage;
+  }
+  for (const EmptyFolder& e : inputs.emptyFolders) print.Result(EmptyFolderWords(e));
+  for (const UnreadableInput& u : inputs.unreadable) {
+    print.Error("quillon: " + u.given + ": cannot be read: " + u.reason);
+  }
+  if (runs.empty()) runs.push_back({"", {}});  // the output folder is still made and checked
+  int worst = inputs.unreadable.empty() ? kExitOk : kExitFailed;
+  for (const auto& [subfolder, mailboxes] : runs) {
+    ExportOptions one = options;
+    one.recursive = false;
+    one.paths = mailboxes;
+    if (!subfolder.empty()) {
+      one.outputFolder = FromPath(ToPath(options.outputFolder) / ToPath(subfolder));
+      print.Result("into " + FolderForDisplay(one.outputFolder) + ":");
+    }
+    const int status = RunRescueExport(one, out, err, progress);
+    if (status == kExitInterrupted || status == kExitTerminated || status == kExitHangUp) {
+      return status;
+    }
+    if (Severity(status) > Severity(worst)) worst = status;
+  }
+  return worst;
+}
+
+}  // namespace
+
 int RunExport(const ExportOptions& options, std::FILE* out, std::FILE* err, bool progress) {
+  InputOptions inputOptions;
+  inputOptions.recursive = options.recursive;
+  const ExpandedInputs inputs = ExpandInputs(options.paths, inputOptions);
+  if (!options.desktop) return RunRescueExports(options, inputs, out, err, progress);
+
   Printer print(out, err, options.quiet);
   std::string folder = options.outputFolder;
   while (folder.size() > 1 && (folder.back() == '/' || folder.back() == kPathSeparator)) {
     folder.pop_back();
   }
-
-  InputOptions inputOptions;
-  inputOptions.recursive = options.recursive;
-  const ExpandedInputs inputs = ExpandInputs(options.paths, inputOptions);
   // Mailboxes clash only within one output folder: each store of --recursive has its own.
   std::map<std::string, std::vector<std::string>> bySubfolder;
   for (const InputGroup& group : inputs.groups) {

@@ -2,16 +2,22 @@
 #ifndef QUILLON_CLI_EXPORT_COMMAND_H_
 #define QUILLON_CLI_EXPORT_COMMAND_H_
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "output/folder_tree.h"
+
 namespace quillon {
 
 // Exit statuses, as scripts expect of Unix tools: a stop by a signal gives 128 + its number.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 2;         // some mailbox could not be exported
+inline constexpr int kExitFailed = 2;  // some mailbox could not be exported
+// Everything readable was written, but mailboxes were damaged: messages they list are damaged
+// or lost (the rescue engine's export only).
+inline constexpr int kExitDamaged = 3;
 inline constexpr int kExitUsage = 64;         // EX_USAGE; also a run refused before it began
 inline constexpr int kExitHangUp = 129;       // SIGHUP (on Windows: the console was closed)
 inline constexpr int kExitInterrupted = 130;  // SIGINT, Ctrl-C
@@ -22,6 +28,16 @@ struct ExportOptions {
   bool quiet = false;
   bool dryRun = false;
   bool recursive = false;  // every store in or beneath a folder, each into a subfolder of its own
+  // The extraction engine, as Quillon.exe exports: .eml files only, none of the options below.
+  bool desktop = false;
+  output::Format format = output::Format::kEml;
+  bool tree = false;         // mirror the folders of Folders.dbx
+  std::string nameTemplate;  // eml names; empty: "{mailbox}-{n}"
+  std::string manifestPath;  // a copy of the manifest there too
+  bool update = false;       // eml and maildir: write only what is not there whole
+  bool deleted = false;      // recovered deleted messages too, apart from the live ones
+  bool fragments = false;    // fragments too, apart from the messages
+  uint32_t codePage = 0;     // of the mailboxes' 8-bit texts; 0: each message's own, else 1252
   std::vector<std::string> paths;
 };
 
@@ -30,6 +46,9 @@ enum class ParseOutcome { kRun, kHelp, kVersion, kUsageError };
 // Parses the arguments after the program name. On kUsageError, *error says what was wrong.
 ParseOutcome ParseArguments(const std::vector<std::string>& args, ExportOptions* options,
                             std::string* error);
+
+// --codepage's value: a Windows code page this system can decode. False with *error otherwise.
+bool ParseCodePage(const std::string& text, uint32_t* codePage, std::string* error);
 
 // The mailbox files that `paths` name: a file as given, a folder as its *.dbx files (the
 // extension in any case), sorted by name. A folder without any gives *emptyFolders an entry.
@@ -53,6 +72,8 @@ enum class StopCause { kNone, kInterrupt, kHangUp, kTerminate };
 // export to stop at once. The export then removes the message it was writing.
 void RequestStop(StopCause cause);
 StopCause StopRequested();
+// True once a stop was requested: for the rescue engine's readers, which poll it.
+const std::atomic<bool>* StopFlag();
 
 // What follows "PATH: failed after N messages: " when the engine could not read the mailbox:
 // "cannot read Inbox.dbx at offset 0x1A2B00: Input/output error"; and when the mailbox shrank
@@ -60,8 +81,9 @@ StopCause StopRequested();
 std::string CannotReadWords(const std::string& path, uint64_t offset, const std::string& reason);
 inline constexpr char kChangedWords[] = "changed while it was being exported";
 
-// Runs the export and returns the exit status. Each mailbox's result goes to `out`, errors to
-// `err`; the progress line, when `progress` is set, to `err` (a terminal).
+// Runs the export with the extraction engine (--desktop) and returns the exit status. Each
+// mailbox's result goes to `out`, errors to `err`; the progress line, when `progress` is set, to
+// `err` (a terminal).
 int RunExport(const ExportOptions& options, std::FILE* out, std::FILE* err, bool progress);
 
 extern const char kUsage[];

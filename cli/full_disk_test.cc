@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -41,16 +42,23 @@ class FullDiskTest : public ::testing::Test {
   void TearDown() override {
     if (mounted_) umount(disk_.c_str());
   }
-  // Every file left in the folder is a whole message, numbered as exported.
-  size_t CheckFilesLeft(const fs::path& folder) {
+  // Every file left in the folder is a whole message: numbered as the extraction engine numbers
+  // them, or (`anyNumber`) one of the sample's. The rescue engine takes the sample's few
+  // messages too short to begin with a header field for fragments, so its numbers run apart.
+  size_t CheckFilesLeft(const fs::path& folder, bool anyNumber = false) {
     size_t count = 0;
     for (const fs::directory_entry& e : fs::directory_iterator(folder)) {
       const std::string name = e.path().filename().string();
+      if (name == "quillon-manifest.jsonl") continue;
       const size_t n = std::stoul(name.substr(name.rfind('-') + 1));
       EXPECT_TRUE(n >= 1 && n <= box_.messages.size()) << name;
-      if (n >= 1 && n <= box_.messages.size()) {
-        EXPECT_EQ(test::ReadWholeFile(e.path()), box_.messages[n - 1].second)
+      const std::string text = test::ReadWholeFile(e.path());
+      if (anyNumber) {
+        EXPECT_TRUE(std::any_of(box_.messages.begin(), box_.messages.end(),
+                                [&](const auto& m) { return m.second == text; }))
             << name << " is incomplete";
+      } else if (n >= 1 && n <= box_.messages.size()) {
+        EXPECT_EQ(text, box_.messages[n - 1].second) << name << " is incomplete";
       }
       ++count;
     }
@@ -82,23 +90,37 @@ TEST_F(FullDiskTest, TheEngineStopsAndLeavesOnlyWholeMessages) {
   EXPECT_EQ(sink.calls, left + 1);  // it stopped at the message that did not fit
 }
 
+// Both engines name the file that did not fit. The rescue engine's manifest may not fit either:
+// that is said too, and the old manifest (none here) stays.
 TEST_F(FullDiskTest, TheCommandSaysSoAndExitsTwo) {
-  const fs::path out = disk_ / "cmd";
-  const std::string command = std::string(QUILLON_BINARY) + " export -q -o " + out.string() + " " +
-                              mailbox_.string() + " 2>&1";
-  FILE* p = popen(command.c_str(), "r");
-  ASSERT_NE(p, nullptr);
-  std::string said;
-  char buf[512];
-  while (fgets(buf, sizeof buf, p)) said += buf;
-  const int status = pclose(p);
-  ASSERT_TRUE(WIFEXITED(status)) << said;
-  EXPECT_EQ(WEXITSTATUS(status), 2) << said;
-  const size_t left = CheckFilesLeft(out);
-  const std::string failing = (out / ("Big.dbx-" + std::to_string(left + 1) + ".eml")).string();
-  EXPECT_EQ(said, mailbox_.string() + ": failed after " + std::to_string(left) +
-                      (left == 1 ? " message" : " messages") + ": cannot write " + failing + ": " +
-                      std::strerror(ENOSPC) + "\n");
+  for (const bool desktop : {true, false}) {
+    SCOPED_TRACE(desktop);
+    const fs::path out = disk_ / (desktop ? "desktop" : "rescue");
+    const std::string command = std::string(QUILLON_BINARY) + " export -q " +
+                                (desktop ? "--desktop" : "--format eml") + " -o " + out.string() +
+                                " " + mailbox_.string() + " 2>&1";
+    FILE* p = popen(command.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string said;
+    char buf[512];
+    while (fgets(buf, sizeof buf, p)) said += buf;
+    const int status = pclose(p);
+    ASSERT_TRUE(WIFEXITED(status)) << said;
+    EXPECT_EQ(WEXITSTATUS(status), 2) << said;
+    const size_t left = CheckFilesLeft(out, !desktop);
+    const std::string failing = (out / ("Big.dbx-" + std::to_string(left + 1) + ".eml")).string();
+    std::string expected = mailbox_.string() + ": failed after " + std::to_string(left) +
+                           (left == 1 ? " message" : " messages") + ": cannot write " + failing +
+                           ": " + std::strerror(ENOSPC) + "\n";
+    if (!desktop && said.size() > expected.size()) {
+      expected += "quillon: cannot write the manifest " +
+                  (out / "quillon-manifest.jsonl").string() + ": " + std::strerror(ENOSPC) + "\n";
+      EXPECT_FALSE(fs::exists(out / "quillon-manifest.jsonl"));
+    }
+    EXPECT_EQ(said, expected);
+    // Room for the next: the files of this one go.
+    fs::remove_all(out);
+  }
 }
 
 }  // namespace

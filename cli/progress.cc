@@ -84,6 +84,29 @@ size_t DisplayWidth(const std::string& utf8) {
   return width;
 }
 
+std::string FitColumns(const std::string& utf8, size_t columns, bool pad) {
+  const std::string shown = Printable(utf8);
+  size_t width = DisplayWidth(shown);
+  std::string out;
+  if (width <= columns) {
+    out = shown;
+  } else if (columns > 0) {
+    // Whole characters while one column is left for the ellipsis.
+    width = 0;
+    for (const Character& c : Decode(shown)) {
+      if (width + Columns(c.code) > columns - 1) break;
+      out += shown.substr(c.begin, c.length);
+      width += Columns(c.code);
+    }
+    out += "\xE2\x80\xA6";  // U+2026, one column
+    ++width;
+  } else {
+    width = 0;
+  }
+  if (pad && width < columns) out.append(columns - width, ' ');
+  return out;
+}
+
 std::string HumanSize(uint64_t bytes) {
   const char* units[] = {"bytes", "KiB", "MiB", "GiB", "TiB"};
   double value = static_cast<double>(bytes);

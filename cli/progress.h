@@ -29,6 +29,10 @@ std::string FormatProgress(const ProgressState& state, size_t columns);
 // character (and per byte of invalid UTF-8).
 size_t DisplayWidth(const std::string& utf8);
 
+// `utf8` in exactly `columns` display columns when `pad`, else at most that many: control
+// characters shown as '?', cut on a character boundary with "…" at the end when it is longer.
+std::string FitColumns(const std::string& utf8, size_t columns, bool pad);
+
 // "512 bytes", "1.5 KiB", "2.0 GiB".
 std::string HumanSize(uint64_t bytes);
 

@@ -5,6 +5,7 @@
 
 #include "cli/check_command.h"
 #include "cli/export_command.h"
+#include "cli/list_command.h"
 #include "cli/locate_command.h"
 #include "cli/platform.h"
 #include "cli/terminal.h"
@@ -47,14 +48,22 @@ int main(int argc, char** argv) {
   }
 
   quillon::InstallStopHandlers();
+  if (!args.empty() && args[0] == "list") {
+    quillon::ListOptions options;
+    const quillon::ParseOutcome parsed = quillon::ParseListArguments(args, &options, &error);
+    if (parsed != quillon::ParseOutcome::kRun) return Finish(parsed, quillon::kListUsage, error);
+    const size_t columns = quillon::IsTerminal(stdout) ? quillon::TerminalColumns(stdout) : 0;
+    return quillon::RunList(options, stdout, stderr, columns);
+  }
   quillon::ExportOptions options;
   const quillon::ParseOutcome parsed = quillon::ParseArguments(args, &options, &error);
   if (parsed != quillon::ParseOutcome::kRun) {
     // "quillon export --help" shows the export's help, "quillon --help" every command's.
     const bool exportOnly = !args.empty() && args[0] == "export";
-    const std::string usage = exportOnly ? std::string(quillon::kUsage)
-                                         : std::string(quillon::kUsage) + "\n" +
-                                               quillon::kCheckUsage + "\n" + quillon::kLocateUsage;
+    const std::string usage = exportOnly
+                                  ? std::string(quillon::kUsage)
+                                  : std::string(quillon::kUsage) + "\n" + quillon::kListUsage +
+                                        "\n" + quillon::kCheckUsage + "\n" + quillon::kLocateUsage;
     return Finish(parsed, usage, error);
   }
   const bool progress = !options.quiet && quillon::IsTerminal(stderr);

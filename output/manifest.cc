@@ -82,15 +82,19 @@ bool ParseFileLine(const std::string& line, ListedFile* file) {
 
 }  // namespace
 
-std::string FileLine(const MessageFacts& facts, const WrittenMessage& written) {
+namespace {
+
+// The fields `quillon list --json` and the manifest share, in their order.
+Json MessageJson(const MessageFacts& facts, uint64_t size,
+                 const std::optional<Sha256Digest>& sha256) {
   Json j;
   j["mailbox"] = facts.mailbox;
-  j["folder"] = facts.folder.empty() ? "" : facts.folder.back();
+  j["folder"] = facts.FolderName();
   j["status"] = facts.status;
   j["first_block"] = facts.firstBlock;
   j["blocks"] = facts.blocks;
-  j["size"] = written.size;
-  j["sha256"] = written.sha256 ? Json(DigestToHex(*written.sha256)) : Json(nullptr);
+  j["size"] = size;
+  j["sha256"] = sha256 ? Json(DigestToHex(*sha256)) : Json(nullptr);
   j["index_id"] = facts.indexId ? Json(*facts.indexId) : Json(nullptr);
   Json flags = Json::array();
   for (size_t i = 0; i < kFlagCount; ++i) {
@@ -103,6 +107,18 @@ std::string FileLine(const MessageFacts& facts, const WrittenMessage& written) {
   j["from"] = facts.from;
   j["to"] = facts.to;
   j["message_id"] = facts.messageId;
+  return j;
+}
+
+}  // namespace
+
+std::string MessageLine(const MessageFacts& facts, uint64_t size,
+                        const std::optional<Sha256Digest>& sha256) {
+  return Dump(MessageJson(facts, size, sha256));
+}
+
+std::string FileLine(const MessageFacts& facts, const WrittenMessage& written) {
+  Json j = MessageJson(facts, written.size, written.sha256);
   j["path"] = written.path;
   return Dump(j);
 }
@@ -132,7 +148,16 @@ std::unique_ptr<ManifestWriter> ManifestWriter::Create(OutputFs* fs, const std::
 }
 
 bool ManifestWriter::Line(const std::string& line, std::string* error) {
-  return file_->Write(line.data(), line.size(), error) && file_->Write("\n", 1, error);
+  // Lines are gathered: an export of many small messages would spend a system call on each.
+  pending_ += line;
+  pending_ += '\n';
+  return pending_.size() < kPendingBytes || Flush(error);
+}
+
+bool ManifestWriter::Flush(std::string* error) {
+  const bool written = file_->Write(pending_.data(), pending_.size(), error);
+  pending_.clear();
+  return written;
 }
 
 bool ManifestWriter::AddFile(const MessageFacts& facts, const WrittenMessage& written,
@@ -149,7 +174,7 @@ bool ManifestWriter::AddLine(const std::string& line, std::string* error) {
 }
 
 bool ManifestWriter::Finish(std::string* error) {
-  return file_->Commit(path_, std::nullopt, error);
+  return Flush(error) && file_->Commit(path_, std::nullopt, error);
 }
 
 bool ReadManifest(OutputFs* fs, const std::string& path, ManifestContents* contents,
@@ -247,8 +272,12 @@ UpdateAction DecideUpdate(const ListedFile* listed, const FileOnDisk& disk) {
   return UpdateAction::kRewrite;
 }
 
-UpdatePlanner::UpdatePlanner(OutputFs* fs, Format format, ManifestContents listed)
-    : fs_(fs), format_(format), listed_(std::move(listed)), claimed_(listed_.files.size()) {
+UpdatePlanner::UpdatePlanner(OutputFs* fs, Format format, ManifestContents listed, Looker look)
+    : fs_(fs),
+      format_(format),
+      listed_(std::move(listed)),
+      look_(std::move(look)),
+      claimed_(listed_.files.size()) {
   for (size_t i = 0; i < listed_.files.size(); ++i) {
     byContent_.emplace(std::make_pair(FolderOf(listed_.files[i].path), listed_.files[i].sha256), i);
   }
@@ -286,10 +315,15 @@ std::string UpdatePlanner::FindNow(const ListedFile& listed) {
 }
 
 FileOnDisk UpdatePlanner::Look(const std::string& path) {
+  if (look_) return look_(path);
+  return LookAt(fs_, path);
+}
+
+FileOnDisk LookAt(OutputFs* fs, const std::string& path) {
   FileOnDisk disk;
   Sha256 hash;
   std::string error;
-  disk.present = fs_->Read(
+  disk.present = fs->Read(
       path,
       [&](const uint8_t* p, size_t n) {
         disk.size += n;

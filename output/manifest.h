@@ -6,6 +6,7 @@
 #define QUILLON_OUTPUT_MANIFEST_H_
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -34,7 +35,10 @@ struct MailboxSummary {
   std::vector<std::pair<std::string, uint64_t>> notWritten;
 };
 
-// One line, without its line end.
+// One line, without its line end. MessageLine is what `quillon list --json` prints of a message:
+// the fields of FileLine but "path", `size` and `sha256` being of the message's bytes.
+std::string MessageLine(const MessageFacts& facts, uint64_t size,
+                        const std::optional<Sha256Digest>& sha256);
 std::string FileLine(const MessageFacts& facts, const WrittenMessage& written);
 std::string SummaryLine(const MailboxSummary& summary);
 
@@ -53,8 +57,11 @@ class ManifestWriter {
   ManifestWriter(std::unique_ptr<NewFile> file, std::string path)
       : file_(std::move(file)), path_(std::move(path)) {}
   bool Line(const std::string& line, std::string* error);
+  bool Flush(std::string* error);
+  static constexpr size_t kPendingBytes = 64 * 1024;
   std::unique_ptr<NewFile> file_;
   std::string path_;
+  std::string pending_;  // lines not yet written
 };
 
 // A file an earlier run wrote, as its manifest lists it.
@@ -94,6 +101,9 @@ struct FileOnDisk {
   std::optional<Sha256Digest> sha256;  // absent when the size already tells it changed
 };
 
+// What `path` holds now, its bytes read through `fs` and hashed.
+FileOnDisk LookAt(OutputFs* fs, const std::string& path);
+
 // The --update decision for one message: `listed` is the manifest's file of the same bytes in
 // the same folder (null when there is none), `disk` what its path holds.
 UpdateAction DecideUpdate(const ListedFile* listed, const FileOnDisk& disk);
@@ -108,7 +118,10 @@ struct UpdateCounts {
 // looks at that file on disk and decides. Each listed file answers for one message at most.
 class UpdatePlanner {
  public:
-  UpdatePlanner(OutputFs* fs, Format format, ManifestContents listed);
+  // How the present state of a file is found: by default its bytes are read through `fs` and
+  // hashed. A caller may hand in one that has read them ahead (on other threads).
+  using Looker = std::function<FileOnDisk(const std::string& path)>;
+  UpdatePlanner(OutputFs* fs, Format format, ManifestContents listed, Looker look = nullptr);
 
   struct Decision {
     UpdateAction action = UpdateAction::kWrite;
@@ -131,6 +144,7 @@ class UpdatePlanner {
   OutputFs* fs_;
   Format format_;
   ManifestContents listed_;
+  Looker look_;
   std::vector<bool> claimed_;
   std::multimap<std::pair<std::string, Sha256Digest>, size_t> byContent_;
   // Maildir: the files of a Maildir's cur/ and new/ by their unique part.

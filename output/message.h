@@ -34,6 +34,9 @@ struct MessageFacts {
   // Where the message belongs in the folder tree, outermost first, as UTF-8 names ("Local
   // Folders", "Inbox"); empty for the output folder itself.
   std::vector<std::string> folder;
+  // The name of the folder the message was found in, as Outlook Express showed it, when it is not
+  // the last of `folder` (a flat export, or recovered mail kept apart from the folder's own).
+  std::string folderName;
   uint32_t number = 0;              // n: its place among the mailbox's exported messages, from 1
   std::optional<uint32_t> indexId;  // the index record's id
   uint32_t flags = 0;               // MessageFlag bits
@@ -50,6 +53,12 @@ struct MessageFacts {
   // The digest of the message's bytes when the caller knows it already (--update needs it
   // before writing); otherwise the writer computes it when asked to.
   std::optional<Sha256Digest> sha256;
+
+  // `folderName`, else the last of `folder`: the manifest's "folder" and the template's {folder}.
+  const std::string& FolderName() const {
+    static const std::string kNone;
+    return !folderName.empty() ? folderName : folder.empty() ? kNone : folder.back();
+  }
 };
 
 // Receives a message's bytes in order, a chunk at a time; returns false to stop.

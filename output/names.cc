@@ -328,7 +328,7 @@ std::string NameTemplate::Expand(const MessageFacts& facts, int64_t time, size_t
         name += BaseName(facts.mailbox);
         break;
       case Field::kFolder:
-        if (!facts.folder.empty()) name += facts.folder.back();
+        name += facts.FolderName();
         break;
       case Field::kDate:
         std::snprintf(stamp, sizeof stamp, "%04lld-%02d-%02d", static_cast<long long>(c.year),

@@ -33,11 +33,15 @@ check() {  # line, expected replies joined by |
   fi
 }
 check "quillon ex" "export"
+check "quillon l" "list|locate"
 check "quillon -" "--help|--version"
-check "quillon export --d" "--dry-run"
+check "quillon export --dr" "--dry-run"
+check "quillon export --d" "--deleted|--desktop|--dry-run"
 check "quillon export -o " "backup|mail"         # folders only
 check "quillon export --output=" "backup|mail"
 check "quillon export -q -o mail/" "mail/Old Mail"
+check "quillon export --format " "eml|maildir|mbox"
+check "quillon export -f m" "maildir|mbox"
 check "quillon export " "-odd.dbx|Top.dbx|backup|mail"  # mailbox files and folders
 check "quillon export mail/" "mail/Folders.Dbx|mail/Inbox.dbx|mail/Old Mail|mail/SENT.DBX"
 check "quillon export mail/n" "mail/notes.txt"   # any file when no mailbox matches
@@ -46,6 +50,8 @@ check "quillon check -r m" "mail"                 # mailbox files and folders, a
 check "quillon check --codepage 125" "1250|1251|1252|1253|1254|1255|1256|1257|1258"
 check "quillon locate " "backup|mail"             # folders only
 check "quillon locate --hive mail/n" "mail/notes.txt"
+check "quillon list --j" "--json"
+check "quillon list mail/I" "mail/Inbox.dbx"
 
 # The commands offered are the ones the help shows; the options offered after each command are
 # the long options of its help, and "--".

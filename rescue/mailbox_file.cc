@@ -87,6 +87,11 @@ const uint8_t* MailboxFile::View(uint64_t offset, uint32_t length, Window window
       return b.bytes.get() + (offset - b.start);
     }
   }
+  // A view behind the forward window goes to the other: the blocks of neighbouring messages
+  // interleave, and pulling the forward window back would read again all that lies ahead.
+  if (window == kAhead && windows_[kAhead].valid != 0 && offset < windows_[kAhead].start) {
+    window = kAside;
+  }
   Buffer& b = windows_[window];
   // No larger than the file: a small file costs small windows.
   const size_t capacity = std::min<size_t>(window == kAhead ? aheadSize_ : aheadSize_ / 8, size_);

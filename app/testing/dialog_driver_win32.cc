@@ -323,7 +323,7 @@ int RunProgram(const std::string& command, DWORD limitMs) {
 
 int ReferenceExport(const std::vector<std::string>& mailboxes, const std::string& outputFolder) {
   std::string command =
-      "\"" + BuildFolder() + "\\cli\\quillon.exe\" export -q -o \"" + outputFolder + "\"";
+      "\"" + BuildFolder() + "\\cli\\quillon.exe\" export --desktop -q -o \"" + outputFolder + "\"";
   for (const std::string& mailbox : mailboxes) command += " \"" + mailbox + "\"";
   return RunProgram(command);
 }

@@ -165,7 +165,8 @@ std::string ProgramFolder();
 std::string BuildFolder();
 // Runs `command` (a full command line) and waits for it; its exit code, or -1.
 int RunProgram(const std::string& command, DWORD limitMs = 120000);
-// What `quillon export` writes for `mailboxes` into `outputFolder`; its exit code.
+// What `quillon export --desktop` (the desktop program's engine) writes for `mailboxes` into
+// `outputFolder`; its exit code.
 int ReferenceExport(const std::vector<std::string>& mailboxes, const std::string& outputFolder);
 
 // Another program's dialog: the one visible top-level dialog of `processId`, or null.

@@ -1,0 +1,67 @@
+// SHA-256 of each message written, computed on a thread of its own so that hashing runs beside
+// the reading and writing instead of after it: on a large export it is a third of the work.
+#ifndef QUILLON_CLI_BACKGROUND_HASHER_H_
+#define QUILLON_CLI_BACKGROUND_HASHER_H_
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "hash/digest.h"
+
+namespace quillon {
+
+// Messages are hashed in the order they are begun; their digests come back in that order. One
+// thread feeds it (Begin, Update, End, Take...); memory is a few pieces of kPieceBytes, and a
+// feeder that gets ahead waits for a piece to come free.
+class BackgroundHasher {
+ public:
+  static constexpr size_t kPieceBytes = size_t{256} << 10;
+  static constexpr size_t kPieces = 6;
+
+  BackgroundHasher();
+  ~BackgroundHasher();
+  BackgroundHasher(const BackgroundHasher&) = delete;
+  BackgroundHasher& operator=(const BackgroundHasher&) = delete;
+
+  // The bytes of one message, in order, between Begin and End.
+  void Begin();
+  void Update(const uint8_t* bytes, size_t size);
+  void End();
+
+  // How many ended messages have their digest ready, without waiting.
+  size_t Ready();
+  // The digest of the oldest ended message not yet taken; waits for it. At least one message
+  // must have ended and not been taken.
+  Sha256Digest Take();
+
+ private:
+  struct Piece {
+    std::unique_ptr<uint8_t[]> bytes;
+    size_t size = 0;
+    bool first = false;  // the first of its message
+    bool last = false;   // the last of its message
+  };
+  void Submit(bool last);
+  void Work();
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Piece> free_;        // pieces to fill
+  std::deque<Piece> queued_;       // filled, in order
+  std::deque<Sha256Digest> done_;  // digests of ended messages, in order
+  bool stopping_ = false;
+
+  Piece current_;  // the feeder's piece
+  bool begun_ = false;
+  std::thread worker_;
+};
+
+}  // namespace quillon
+
+#endif  // QUILLON_CLI_BACKGROUND_HASHER_H_

@@ -1,0 +1,76 @@
+#include "cli/command_output.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "cli/platform.h"
+#include "engine/file_io.h"
+
+namespace quillon {
+
+namespace fs = std::filesystem;
+
+std::string Messages(uint64_t n) { return std::to_string(n) + (n == 1 ? " message" : " messages"); }
+
+void ProgressLine::Show(const ProgressState& state, bool force) {
+  if (!enabled_) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (!force && shown_ > 0 && now - last_ < std::chrono::milliseconds(100)) return;
+  last_ = now;
+  // Asked each time: the terminal may have been resized.
+  const size_t columns = TerminalColumns(stream_);
+  const std::string text = FormatProgress(state, columns > 0 ? columns : 80);
+  const size_t width = DisplayWidth(text);
+  WriteText(stream_, "\r" + text + std::string(shown_ > width ? shown_ - width : 0, ' '));
+  shown_ = std::max<size_t>(width, 1);
+}
+
+void ProgressLine::Clear() {
+  if (!enabled_ || shown_ == 0) return;
+  WriteText(stream_, "\r" + std::string(shown_, ' ') + "\r");
+  shown_ = 0;
+}
+
+std::string FolderForDisplay(const std::string& folder) {
+  const char last = folder.back();
+  return last == '/' || last == kPathSeparator ? folder : folder + kPathSeparator;
+}
+
+std::string CheckOutputFolder(const std::string& folder) {
+  std::error_code ec;
+  fs::path at = ToPath(folder);
+  bool missing = false;
+  for (;;) {
+    const fs::file_status status = fs::status(at, ec);
+    if (fs::is_directory(status)) break;
+    if (fs::exists(status) || (ec && ec != std::errc::no_such_file_or_directory)) {
+      if (!ec) ec = std::make_error_code(std::errc::not_a_directory);
+      return "quillon: cannot create the output folder " + folder + ": " + ErrorText(ec);
+    }
+    if (!at.has_relative_path()) {  // a drive or share that is not there
+      return "quillon: cannot create the output folder " + folder + ": " +
+             ErrorText(std::make_error_code(std::errc::no_such_file_or_directory));
+    }
+    missing = true;
+    at = at.parent_path();
+    if (at.empty()) at = ".";
+  }
+  std::string reason;
+  if (ProbeCreate(at, missing, &reason)) return "";
+  return missing ? "quillon: cannot create the output folder " + folder + ": " + reason
+                 : "quillon: cannot create files in " + FolderForDisplay(folder) + ": " + reason;
+}
+
+StopReport ReportOf(StopCause cause) {
+  switch (cause) {
+    case StopCause::kHangUp:
+      return {"hung up (SIGHUP)", kExitHangUp};
+    case StopCause::kTerminate:
+      return {"terminated (SIGTERM)", kExitTerminated};
+    default:
+      return {"interrupted", kExitInterrupted};
+  }
+}
+
+}  // namespace quillon

@@ -1,0 +1,74 @@
+// What every subcommand of `quillon` shares on its way to the user: result lines and errors, the
+// live progress line on a terminal, the words for a stop and for the output folder.
+#ifndef QUILLON_CLI_COMMAND_OUTPUT_H_
+#define QUILLON_CLI_COMMAND_OUTPUT_H_
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "cli/export_command.h"
+#include "cli/progress.h"
+#include "cli/terminal.h"
+
+namespace quillon {
+
+// "1 message", "2 messages".
+std::string Messages(uint64_t n);
+
+// Result lines to standard output (none with -q, and none once its reader has gone: the command
+// goes on and its exit status tells how it went), errors to standard error.
+class Printer {
+ public:
+  Printer(std::FILE* out, std::FILE* err, bool quiet) : out_(out), err_(err), quiet_(quiet) {}
+
+  void Result(const std::string& line) {
+    if (quiet_ || !outOpen_) return;
+    outOpen_ = WriteText(out_, line + "\n");
+  }
+  void Error(const std::string& line) { WriteText(err_, line + "\n"); }
+
+ private:
+  std::FILE* out_;
+  std::FILE* err_;
+  bool quiet_;
+  bool outOpen_ = true;
+};
+
+// The live status line on a terminal: redrawn at most ten times a second, erased when done. It
+// is padded with spaces over the one before instead of erased with an escape sequence, which
+// every console understands.
+class ProgressLine {
+ public:
+  ProgressLine(std::FILE* stream, bool enabled) : stream_(stream), enabled_(enabled) {}
+
+  bool enabled() const { return enabled_; }
+  void Show(const ProgressState& state, bool force);
+  void Clear();
+
+ private:
+  std::FILE* stream_;
+  bool enabled_;
+  size_t shown_ = 0;  // columns of the line on screen
+  std::chrono::steady_clock::time_point last_;
+};
+
+// The output folder as the user wrote it, ending in a separator: "ro/".
+std::string FolderForDisplay(const std::string& folder);
+
+// For --dry-run: what the real run would find wrong with the output folder, in its words; empty
+// when it could create the folder (when missing) and files in it. The probe creates a temporary
+// file in the folder, or a temporary folder in its nearest existing parent, and removes it.
+std::string CheckOutputFolder(const std::string& folder);
+
+// Said when a stop cut the run short, and the exit status it gives.
+struct StopReport {
+  const char* what;
+  int status;
+};
+StopReport ReportOf(StopCause cause);
+
+}  // namespace quillon
+
+#endif  // QUILLON_CLI_COMMAND_OUTPUT_H_

@@ -1,0 +1,1015 @@
+#include "cli/rescue_export.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "catalogue/catalogue.h"
+#include "cli/background_hasher.h"
+#include "cli/command_output.h"
+#include "cli/listed_files.h"
+#include "cli/message_facts.h"
+#include "cli/platform.h"
+#include "output/mail_time.h"
+#include "output/mail_writer.h"
+#include "output/manifest.h"
+#include "output/names.h"
+#include "output/output_fs.h"
+
+namespace quillon {
+
+namespace fs = std::filesystem;
+using rescue::PlannedMessage;
+using rescue::ReadOutcome;
+using rescue::Status;
+
+namespace {
+
+// The reasons the manifest's summary gives for messages found but not written.
+constexpr char kHeadersOnly[] = "headers-only";
+constexpr char kLost[] = "lost";
+constexpr char kDeletedNotAsked[] = "deleted-not-asked";
+constexpr char kDeletedAlsoLive[] = "deleted-also-live";
+constexpr char kFragmentNotAsked[] = "fragment-not-asked";
+constexpr char kFailed[] = "failed";
+constexpr char kStopped[] = "stopped";
+// Damaged and lost messages named under a mailbox's result line, at most.
+constexpr size_t kMaxDetails = 10;
+
+// The reason in an output-folder error ("out/x.tmp: No space left on device"): the system's
+// words follow the path.
+std::string ReasonOf(const std::string& error) {
+  const size_t colon = error.rfind(": ");
+  return colon == std::string::npos ? error : error.substr(colon + 2);
+}
+
+// The system's output folder, remembering the last failure: whether a folder or file could not
+// be made or a file not written, where and why, for the result line's words.
+class RecordingFs final : public output::OutputFs {
+ public:
+  enum class Op { kNone, kCreate, kWrite };
+  struct Failure {
+    Op op = Op::kNone;
+    std::string path;  // relative to the output folder
+    std::string reason;
+  };
+
+  explicit RecordingFs(std::unique_ptr<output::OutputFs> fs) : fs_(std::move(fs)) {}
+  const Failure& failure() const { return failure_; }
+  void Forget() { failure_ = Failure(); }
+
+  bool MakeFolders(const std::string& folder, std::string* error) override {
+    return fs_->MakeFolders(folder, error) || Record(Op::kCreate, folder, *error);
+  }
+  std::unique_ptr<output::NewFile> CreateTemporary(const std::string& path,
+                                                   std::string* error) override {
+    std::unique_ptr<output::NewFile> file = fs_->CreateTemporary(path, error);
+    if (!file) return Record(Op::kCreate, path, *error), nullptr;
+    return std::make_unique<NewFile>(std::move(file), this, path);
+  }
+  std::unique_ptr<output::AppendFile> OpenForAppend(const std::string& path,
+                                                    std::string* error) override {
+    std::unique_ptr<output::AppendFile> file = fs_->OpenForAppend(path, error);
+    if (!file) return Record(Op::kCreate, path, *error), nullptr;
+    return std::make_unique<AppendFile>(std::move(file), this, path);
+  }
+  bool List(const std::string& folder, std::vector<output::FolderEntry>* entries,
+            std::string* error) override {
+    return fs_->List(folder, entries, error);
+  }
+  bool Read(const std::string& path, const output::ChunkSink& sink, std::string* error) override {
+    return fs_->Read(path, sink, error);
+  }
+
+ private:
+  bool Record(Op op, const std::string& path, const std::string& error) {
+    failure_ = Failure{op, path, ReasonOf(error)};
+    return false;
+  }
+  class NewFile final : public output::NewFile {
+   public:
+    NewFile(std::unique_ptr<output::NewFile> file, RecordingFs* owner, std::string path)
+        : file_(std::move(file)), owner_(owner), path_(std::move(path)) {}
+    bool Write(const void* data, size_t size, std::string* error) override {
+      return file_->Write(data, size, error) || owner_->Record(Op::kWrite, path_, *error);
+    }
+    bool Commit(const std::string& finalPath, std::optional<int64_t> modified,
+                std::string* error) override {
+      return file_->Commit(finalPath, modified, error) ||
+             owner_->Record(Op::kWrite, finalPath, *error);
+    }
+
+   private:
+    std::unique_ptr<output::NewFile> file_;
+    RecordingFs* owner_;
+    std::string path_;
+  };
+  class AppendFile final : public output::AppendFile {
+   public:
+    AppendFile(std::unique_ptr<output::AppendFile> file, RecordingFs* owner, std::string path)
+        : file_(std::move(file)), owner_(owner), path_(std::move(path)) {}
+    bool Write(const void* data, size_t size, std::string* error) override {
+      return file_->Write(data, size, error) || owner_->Record(Op::kWrite, path_, *error);
+    }
+    bool Close(std::string* error) override {
+      return file_->Close(error) || owner_->Record(Op::kWrite, path_, *error);
+    }
+
+   private:
+    std::unique_ptr<output::AppendFile> file_;
+    RecordingFs* owner_;
+    std::string path_;
+  };
+
+  std::unique_ptr<output::OutputFs> fs_;
+  Failure failure_;
+};
+
+// A mailbox of the run, and where its messages go.
+struct Mailbox {
+  std::string path;                // as the user gave it (or its folder and name)
+  std::vector<std::string> shown;  // its folder path as Outlook Express showed it
+  std::vector<std::string> place;  // where its messages go: `shown` with --tree
+  bool messageFolder = false;      // a message folder (not Folders.dbx, Offline.dbx...)
+  bool foldersFile = false;        // the store's Folders.dbx
+  std::string folderName() const { return shown.empty() ? std::string() : shown.back(); }
+};
+
+// What became of one mailbox's messages.
+struct Tally {
+  std::array<uint64_t, rescue::kStatusCount> counts{};  // found, by status
+  uint64_t written = 0;  // messages written (skipped ones under --update included)
+  uint64_t damaged = 0;  // of them
+  uint64_t fragments = 0;
+  uint64_t deletedWritten = 0;
+  uint64_t deletedCopies = 0;
+  uint64_t bytes = 0;  // of the messages, for --dry-run
+  output::UpdateCounts update;
+  std::vector<std::string> details;  // damaged and lost messages, named
+  uint64_t moreDetails = 0;
+  bool failed = false;
+  bool stopped = false;
+};
+
+// A deleted message's facts that ExamineDeleted needs kept until every live message was seen.
+struct Deferred {
+  size_t mailbox;
+  rescue::MailboxRescue rescue;
+};
+
+std::string Plural(uint64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// "(not an Outlook Express mailbox file)" is said of a file without the signature.
+bool HasSignature(const catalogue::Catalogue& cat) { return cat.header.magic == 0xFE12ADCFu; }
+
+class RescueRun {
+ public:
+  RescueRun(const ExportOptions& options, std::FILE* out, std::FILE* err, bool progress)
+      : o_(options),
+        print_(out, err, options.quiet),
+        line_(err, progress),
+        stores_(options.codePage) {
+    folder_ = options.outputFolder;
+    while (folder_.size() > 1 && (folder_.back() == '/' || folder_.back() == kPathSeparator)) {
+      folder_.pop_back();
+    }
+    exportTime_ = std::chrono::duration_cast<std::chrono::seconds>(
+                      std::chrono::system_clock::now().time_since_epoch())
+                      .count();
+    progressState_.dryRun = options.dryRun;
+  }
+
+  int Run();
+
+ private:
+  bool PlanPlaces(std::vector<std::string> paths);
+  bool StartOutput();
+  void ExportMailbox(size_t index);
+  void ExportDeleted(Deferred& deferred);
+  bool FinishOutput();
+  // Writes (or counts) one message into `folder`. False when the mailbox must stop: *words says
+  // why ("" when a stop was asked for).
+  bool Put(const Mailbox& box, const rescue::MailboxRescue& rescue, rescue::MessageReader* reader,
+           const PlannedMessage& m, uint32_t number, std::vector<std::string> folder,
+           bool printLive, Tally* tally, std::string* words);
+  std::string WriteFailureWords(const output::MessageFacts& facts, const std::string& start,
+                                const std::string* rewritePath);
+  void Detail(Tally* tally, std::string text);
+  // Lists a file in the manifest (and its copy); a failure is reported when the run ends.
+  void List(const output::MessageFacts& facts, const output::WrittenMessage& written);
+  // Lists the pending files whose digest is ready; with `all`, waits for every one.
+  void ListHashed(bool all);
+  void Report(const Mailbox& box, const rescue::MailboxRescue& rescue, const Tally& tally);
+  std::string Display(const std::string& relative) const;
+  void Reached(uint64_t end);
+  void Begin(size_t index, const std::string& path);
+
+  const ExportOptions& o_;
+  Printer print_;
+  ProgressLine line_;
+  ProgressState progressState_;
+  uint64_t reached_ = 0;
+  StoreFolders stores_;
+  std::string folder_;  // the output folder without trailing separators
+  int64_t exportTime_ = 0;
+
+  std::vector<Mailbox> mailboxes_;
+  std::vector<std::string> emptyFolders_;
+  std::vector<output::MailboxSummary> summaries_;
+  std::vector<Tally> tallies_;
+  std::vector<Deferred> deferred_;
+  rescue::LiveMessageSet live_;
+
+  std::unique_ptr<RecordingFs> fs_;
+  std::unique_ptr<output::MailWriter> writer_;
+  output::NameTemplate template_;
+  std::unique_ptr<output::ManifestWriter> manifest_;
+  std::unique_ptr<output::OutputFs> copyFs_;
+  std::unique_ptr<output::ManifestWriter> copy_;  // --manifest FILE
+  std::unique_ptr<ListedFiles> listedFiles_;
+  std::unique_ptr<output::UpdatePlanner> planner_;
+  // Files written whose digest the hasher has yet to give, in the order they were written.
+  struct Pending {
+    output::MessageFacts facts;
+    output::WrittenMessage written;
+    bool listed;  // false: the write failed, and the digest is dropped
+  };
+  std::unique_ptr<BackgroundHasher> hasher_;
+  std::deque<Pending> pending_;
+  uint64_t filesListed_ = 0;
+  std::string manifestError_, copyError_;
+
+  bool failed_ = false;
+  bool damaged_ = false;
+  uint64_t totalFiles_ = 0;
+  size_t stoppedAt_ = SIZE_MAX;
+};
+
+std::string RescueRun::Display(const std::string& relative) const {
+  std::string shown = relative;
+  for (char& c : shown) {
+    if (c == '/') c = kPathSeparator;
+  }
+  return folder_ + kPathSeparator + shown;
+}
+
+void RescueRun::Begin(size_t index, const std::string& path) {
+  std::error_code ec;
+  const uint64_t size = fs::file_size(ToPath(path), ec);
+  progressState_.mailbox = index + 1;
+  progressState_.mailboxes = mailboxes_.size();
+  progressState_.path = path;
+  progressState_.size = ec ? 0 : size;
+  progressState_.writing = false;
+  progressState_.percent = 0;
+  progressState_.written = 0;
+  reached_ = 0;
+  line_.Show(progressState_, true);
+}
+
+void RescueRun::Reached(uint64_t end) {
+  if (!line_.enabled() || end <= reached_) return;
+  reached_ = end;
+  const uint64_t size = progressState_.size;
+  progressState_.percent =
+      size == 0 ? 100 : static_cast<unsigned>(std::min<uint64_t>(end, size) * 100 / size);
+  line_.Show(progressState_, false);
+}
+
+// Each mailbox's folder, and a refusal when two mailboxes of the run would write the same files.
+bool RescueRun::PlanPlaces(std::vector<std::string> paths) {
+  const bool flat = o_.format == output::Format::kEml && !o_.tree;
+  if (flat) {
+    // Everything goes into the output folder, named after the mailbox: as the desktop engine.
+    const std::vector<NameClash> clashes = DropRepeatsAndFindClashes(&paths);
+    for (const NameClash& c : clashes) {
+      print_.Error("quillon: " + c.first + " and " + c.second + " would both write " +
+                   OutputName(c.second) + "-1.eml, -2.eml, ... into " + o_.outputFolder);
+    }
+    if (!clashes.empty()) return false;
+  } else {
+    // The same file named twice is exported once.
+    std::vector<std::string> kept;
+    for (const std::string& p : paths) {
+      bool repeat = false;
+      for (const std::string& k : kept) {
+        std::error_code ec;
+        repeat =
+            repeat || (OutputName(k) == OutputName(p) && fs::equivalent(ToPath(k), ToPath(p), ec));
+      }
+      if (!repeat) kept.push_back(p);
+    }
+    paths = std::move(kept);
+  }
+  std::map<std::string, size_t> byPlace;
+  bool clash = false;
+  for (const std::string& path : paths) {
+    Mailbox box;
+    box.path = path;
+    std::string ownName, error;
+    // Flat eml needs no folder before the export: the mailbox is read then, not twice.
+    std::unique_ptr<InputFile> file = flat ? nullptr : OpenMailbox(path, nullptr, &error);
+    if (file) {
+      catalogue::CatalogueOptions headerOnly;
+      headerOnly.readRecords = false;
+      const catalogue::Catalogue cat = catalogue::ReadCatalogue(file.get(), nullptr, headerOnly);
+      ownName = cat.fileInfo.name;
+      box.messageFolder = cat.kind == catalogue::FileKind::kMessages;
+      box.foldersFile = cat.kind == catalogue::FileKind::kFolders;
+    }
+    if (!flat) box.shown = stores_.PathOf(path, ownName);
+    if (o_.tree) {
+      box.place = box.shown;
+    } else if (o_.format != output::Format::kEml) {
+      box.place = {box.folderName()};  // one mbox file or Maildir per mailbox, side by side
+    }
+    if (!flat && (box.messageFolder || !box.foldersFile)) {
+      // eml files are named after the mailbox, so only the same name in one folder clashes.
+      const auto keyOf = [&](const std::vector<std::string>& place) {
+        std::string key;
+        for (const std::string& name : place) key += name + '\0';
+        if (o_.format == output::Format::kEml) key += FileNameKey(OutputName(path));
+        return key;
+      };
+      auto taken = byPlace.find(keyOf(box.place));
+      // Two folders of one store (an account's Inbox beside Local Folders' one, without
+      // --tree) are told apart by a number; two stores in one folder are refused.
+      for (uint32_t n = 2; taken != byPlace.end() && !box.place.empty() &&
+                           ParentOf(mailboxes_[taken->second].path) == ParentOf(path);
+           ++n) {
+        box.place.back() = box.folderName() + " (" + std::to_string(n) + ")";
+        taken = byPlace.find(keyOf(box.place));
+      }
+      if (taken != byPlace.end()) {
+        std::string where;
+        for (const std::string& name : box.place) where += (where.empty() ? "" : "/") + name;
+        print_.Error("quillon: " + mailboxes_[taken->second].path + " and " + path +
+                     " would both write into the folder " + (where.empty() ? "." : where) + " of " +
+                     o_.outputFolder);
+        clash = true;
+      }
+      byPlace.emplace(keyOf(box.place), mailboxes_.size());
+    }
+    mailboxes_.push_back(std::move(box));
+  }
+  return !clash;
+}
+
+bool RescueRun::StartOutput() {
+  if (o_.dryRun) {
+    const std::string problem = CheckOutputFolder(folder_);
+    if (!problem.empty()) {
+      print_.Error(problem);
+      return false;
+    }
+    return true;
+  }
+  std::error_code ec;
+  fs::create_directories(ToPath(folder_), ec);
+  if (ec) {
+    print_.Error("quillon: cannot create the output folder " + folder_ + ": " + ErrorText(ec));
+    return false;
+  }
+  fs_ = std::make_unique<RecordingFs>(output::PlatformOutputFs(folder_));
+  std::string error;
+  if (o_.update) {
+    output::ManifestContents listed;
+    if (!output::ReadManifest(fs_.get(), output::kManifestName, &listed, &error)) {
+      print_.Error("quillon: cannot read the manifest " + Display(output::kManifestName) + ": " +
+                   ReasonOf(error));
+      return false;
+    }
+    std::set<std::string> paths;
+    for (const Mailbox& box : mailboxes_) paths.insert(box.path);
+    // The listed files are read and hashed on two threads while the mailboxes are planned.
+    listedFiles_ = std::make_unique<ListedFiles>(folder_, listed, paths, 2);
+    planner_ = std::make_unique<output::UpdatePlanner>(
+        fs_.get(), o_.format, std::move(listed),
+        [this](const std::string& path) { return listedFiles_->Look(path); });
+  }
+  output::WriterOptions writing;
+  writing.format = o_.format;
+  if (!o_.nameTemplate.empty()) writing.nameTemplate = o_.nameTemplate;
+  writing.exportTime = exportTime_;
+  writing.reservedNames = {output::kManifestName};
+  writing.keepExisting = o_.update;
+  // The digests come from the hasher's thread, or (--update) are known before writing.
+  writing.hashMessages = false;
+  if (!o_.update) hasher_ = std::make_unique<BackgroundHasher>();
+  output::NameTemplate::Parse(writing.nameTemplate, &template_, &error);
+  writer_ = output::MailWriter::Create(fs_.get(), writing, &error);
+  if (!writer_) {  // the template was checked with the options
+    print_.Error("quillon: " + error);
+    return false;
+  }
+  // A copy asked for where the manifest goes anyway is that manifest.
+  const bool copy = !o_.manifestPath.empty() &&
+                    fs::weakly_canonical(ToPath(o_.manifestPath), ec) !=
+                        fs::weakly_canonical(ToPath(folder_) / output::kManifestName, ec);
+  if (copy) {
+    const fs::path file = fs::absolute(ToPath(o_.manifestPath), ec);
+    copyFs_ = output::PlatformOutputFs(FromPath(file.parent_path()));
+    copy_ = output::ManifestWriter::Create(copyFs_.get(), FromPath(file.filename()), &error);
+    if (!copy_) {
+      print_.Error("quillon: cannot create the manifest " + o_.manifestPath + ": " +
+                   ReasonOf(error));
+      return false;
+    }
+  }
+  return true;
+}
+
+void RescueRun::List(const output::MessageFacts& facts, const output::WrittenMessage& written) {
+  ++filesListed_;
+  std::string error;
+  // Made with the first file, so that a run that writes none leaves none, and a folder that
+  // takes no file is reported once, by the message that could not be written.
+  if (!manifest_ && manifestError_.empty()) {
+    manifest_ = output::ManifestWriter::Create(fs_.get(), output::kManifestName, &error);
+    if (!manifest_) manifestError_ = ReasonOf(error);
+  }
+  if (manifest_ && manifestError_.empty() && !manifest_->AddFile(facts, written, &error)) {
+    manifestError_ = ReasonOf(error);
+  }
+  if (copy_ && copyError_.empty() && !copy_->AddFile(facts, written, &error)) {
+    copyError_ = ReasonOf(error);
+  }
+}
+
+void RescueRun::ListHashed(bool all) {
+  while (!pending_.empty() && (all || hasher_->Ready() > 0)) {
+    Pending& p = pending_.front();
+    p.written.sha256 = hasher_->Take();
+    if (p.listed) List(p.facts, p.written);
+    pending_.pop_front();
+  }
+}
+
+void RescueRun::Detail(Tally* tally, std::string text) {
+  if (tally->details.size() < kMaxDetails) {
+    tally->details.push_back(std::move(text));
+  } else {
+    ++tally->moreDetails;
+  }
+}
+
+// The notes of a message in words: the first, and how many more.
+std::string NotesOf(const rescue::RescuePlan& plan, const PlannedMessage& m) {
+  if (m.noteCount == 0) return "its chain breaks";
+  std::string words = plan.NotesOf(m)[0].reason;
+  if (m.noteCount > 1) words += " (and " + Plural(m.noteCount - 1, "more note", "more notes") + ")";
+  return words;
+}
+
+std::string RescueRun::WriteFailureWords(const output::MessageFacts& facts,
+                                         const std::string& start, const std::string* rewritePath) {
+  const RecordingFs::Failure& f = fs_->failure();
+  if (f.op == RecordingFs::Op::kCreate) {
+    // Every file of the folder would fail alike: the folder is what failed.
+    const size_t slash = f.path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "" : f.path.substr(0, slash);
+    return "cannot create files in " +
+           (dir.empty() ? FolderForDisplay(o_.outputFolder) : FolderForDisplay(Display(dir))) +
+           ": " + f.reason;
+  }
+  std::string file;
+  if (rewritePath != nullptr) {
+    file = *rewritePath;
+  } else if (o_.format == output::Format::kEml) {
+    // The name the message was to take.
+    const int64_t time = output::MessageTime(facts.received, start, exportTime_);
+    file = output::JoinPath(writer_->Locate(facts.folder).path,
+                            template_.Expand(facts, time, 4) + ".eml");
+  } else if (o_.format == output::Format::kMbox) {
+    file = writer_->Locate(facts.folder).path;
+  } else {
+    file = f.path;
+  }
+  return "cannot write " + Display(file) + ": " + (f.reason.empty() ? "failed" : f.reason);
+}
+
+bool RescueRun::Put(const Mailbox& box, const rescue::MailboxRescue& rescue,
+                    rescue::MessageReader* reader, const PlannedMessage& m, uint32_t number,
+                    std::vector<std::string> folder, bool printLive, Tally* tally,
+                    std::string* words) {
+  words->clear();
+  std::string start;
+  ReadOutcome outcome;
+  const auto failedRead = [&] {
+    if (StopRequested() == StopCause::kNone && outcome.result == ReadOutcome::kFailed &&
+        outcome.error.failure != rescue::ReadFailure::kAborted) {
+      *words = ReadFailureWords(box.path, outcome.error);
+    }
+    return false;
+  };
+  if (!ReadMessageStart(reader, m, &start, &outcome)) return failedRead();
+  output::MessageFacts facts =
+      FactsOf(box.path, rescue, m, number, start, o_.codePage, stores_.CodePageOf(box.path));
+  facts.folder = std::move(folder);
+  if (facts.folder.empty() || facts.folder.back() != box.folderName()) {
+    facts.folderName = box.folderName();
+  }
+  std::optional<rescue::MessagePrinter> printer;
+  if (printLive) printer.emplace();
+  uint64_t size = 0;
+  // --update: a message that a listed file holds needs only that file checked; any other is
+  // hashed first, to find a file of the same bytes or to be written.
+  std::optional<ListedFiles::Match> listed;
+  if (planner_ && !printer) listed = listedFiles_->Find(facts, m.size);
+  std::optional<Sha256> hash;
+  if (planner_ && !listed) hash.emplace();
+  // A first pass when the digest must be known before writing (--update), or for a dry run that
+  // prints the live messages for the deleted ones.
+  if (hash || (o_.dryRun && printer)) {
+    outcome = reader->Read(m, [&](const uint8_t* p, size_t n) {
+      if (StopRequested() != StopCause::kNone) return false;
+      size += n;
+      if (hash) hash->Update(p, n);
+      if (printer) printer->Update(p, n);
+      return true;
+    });
+    if (outcome.result != ReadOutcome::kComplete) return failedRead();
+    if (hash) facts.sha256 = hash->Finish();
+  }
+  const bool feedPrinter = printer && !hash && !o_.dryRun;
+  output::WrittenMessage written;
+  if (o_.dryRun) {
+    written.size = size != 0 ? size : m.size;
+  } else {
+    output::UpdatePlanner::Decision decision;
+    if (planner_) {
+      decision = planner_->Decide(writer_->Locate(facts.folder).path,
+                                  listed ? listed->sha256 : *facts.sha256);
+    }
+    if (planner_ && decision.action == output::UpdateAction::kSkip) {
+      written.path = decision.path;
+      written.size = listed ? listed->size : size;
+      written.sha256 = listed ? listed->sha256 : *facts.sha256;
+    } else {
+      if (planner_ && !facts.sha256) {
+        // To be written again: its digest is of the bytes it has now.
+        Sha256 bytes;
+        outcome = reader->Read(m, [&](const uint8_t* p, size_t n) {
+          if (StopRequested() != StopCause::kNone) return false;
+          bytes.Update(p, n);
+          if (printer) printer->Update(p, n);
+          return true;
+        });
+        if (outcome.result != ReadOutcome::kComplete) return failedRead();
+        facts.sha256 = bytes.Finish();
+      }
+      const output::MessageSource source = [&](const output::ChunkSink& sink, std::string* error) {
+        outcome = reader->Read(m, [&](const uint8_t* p, size_t n) {
+          if (StopRequested() != StopCause::kNone) return false;
+          if (feedPrinter) printer->Update(p, n);
+          if (hasher_) hasher_->Update(p, n);
+          return sink(p, n);
+        });
+        if (outcome.result == ReadOutcome::kComplete) return true;
+        *error = "the message could not be read";
+        return false;
+      };
+      fs_->Forget();
+      std::string error;
+      const bool rewrite = planner_ && decision.action == output::UpdateAction::kRewrite;
+      if (hasher_) hasher_->Begin();
+      const bool done = rewrite ? writer_->Rewrite(decision.path, facts, source, &written, &error)
+                                : writer_->Write(facts, source, &written, &error);
+      if (hasher_) {
+        hasher_->End();
+        pending_.push_back(Pending{facts, written, done});
+        ListHashed(false);
+      }
+      if (!done) {
+        if (StopRequested() != StopCause::kNone) return false;
+        if (outcome.result == ReadOutcome::kFailed) return failedRead();
+        *words = WriteFailureWords(facts, start, rewrite ? &decision.path : nullptr);
+        return false;
+      }
+    }
+    if (planner_) {
+      planner_->Count(decision.action);
+      uint64_t& n = decision.action == output::UpdateAction::kSkip    ? tally->update.skipped
+                    : decision.action == output::UpdateAction::kWrite ? tally->update.written
+                                                                      : tally->update.rewritten;
+      ++n;
+    }
+    if (!hasher_) List(facts, written);
+  }
+  ++tally->written;
+  ++totalFiles_;
+  tally->bytes += written.size;
+  if (m.status == Status::kDamaged) {
+    ++tally->damaged;
+    Detail(tally, (o_.dryRun ? box.path + " #" + std::to_string(number) : Display(written.path)) +
+                      ": damaged: " + NotesOf(rescue.plan, m));
+  }
+  if (printer) live_.Add(printer->Finish(), o_.dryRun ? box.path : written.path);
+  progressState_.written = static_cast<uint32_t>(tally->written);
+  line_.Show(progressState_, false);
+  return true;
+}
+
+void RescueRun::ExportMailbox(size_t index) {
+  Mailbox& box = mailboxes_[index];
+  Tally& tally = tallies_[index];
+  Begin(index, box.path);
+  std::string error;
+  std::unique_ptr<InputFile> file = OpenMailbox(
+      box.path, [this](uint64_t end) { Reached(end); }, &error);
+  if (!file) {
+    line_.Clear();
+    failed_ = tally.failed = true;
+    print_.Error(box.path + ": cannot be opened: " + error);
+    return;
+  }
+  rescue::RescueOptions options;
+  options.deleted = o_.deleted;
+  options.fragments = o_.fragments;
+  options.abort = StopFlag();
+  rescue::MailboxRescue rescue = rescue::PlanRescue(file.get(), options);
+  output::MailboxSummary& summary = summaries_[index];
+  summary.mailbox = box.path;
+  summary.listed = rescue.catalogue.messages.size();
+  for (uint64_t count : rescue.plan.counts) summary.found += count;
+  tally.counts = rescue.plan.counts;
+  if (rescue.error.failure != rescue::ReadFailure::kNone) {
+    line_.Clear();
+    if (rescue.error.failure == rescue::ReadFailure::kAborted) {
+      tally.stopped = true;
+      print_.Result(box.path + ": stopped after 0 messages");
+      return;
+    }
+    failed_ = tally.failed = true;
+    print_.Error(box.path +
+                 ": failed after 0 messages: " + ReadFailureWords(box.path, rescue.error));
+    return;
+  }
+  if (o_.format == output::Format::kEml && !o_.tree) {
+    box.shown = stores_.PathOf(box.path, rescue.catalogue.fileInfo.name);
+    box.messageFolder = rescue.catalogue.kind == catalogue::FileKind::kMessages;
+  }
+  if (box.messageFolder && writer_) writer_->AddFolder(box.place, &error);
+
+  const rescue::RescuePlan& plan = rescue.plan;
+  progressState_.writing = true;
+  reached_ = 0;
+  rescue::MessageReader reader(file.get(), plan, StopFlag());
+  // With --deleted, every live message of the run is printed, for the deleted copies of it.
+  const bool printLive = o_.deleted;
+  uint32_t fragment = 0;
+  std::string words;
+  bool ended = false;
+  for (size_t i = 0; i < plan.messages.size() && !ended; ++i) {
+    const PlannedMessage& m = plan.messages[i];
+    if (StopRequested() != StopCause::kNone) break;
+    bool ok = true;
+    switch (m.status) {
+      case Status::kLive:
+      case Status::kOrphan:
+      case Status::kDamaged:
+        ok = Put(box, rescue, &reader, m, static_cast<uint32_t>(i + 1), box.place,
+                 printLive && m.status == Status::kLive, &tally, &words);
+        break;
+      case Status::kFragment: {
+        std::vector<std::string> folder = box.place;
+        folder.push_back(kFragmentFolder);
+        ok = Put(box, rescue, &reader, m, ++fragment, std::move(folder), false, &tally, &words);
+        if (ok) {
+          --tally.written;
+          ++tally.fragments;
+        }
+        break;
+      }
+      case Status::kLost: {
+        const catalogue::MessageInfo* info = m.record < rescue.catalogue.messages.size()
+                                                 ? &rescue.catalogue.messages[m.record]
+                                                 : nullptr;
+        const output::MessageFacts facts =
+            FactsOf(box.path, rescue, m, 0, "", o_.codePage, stores_.CodePageOf(box.path));
+        Detail(&tally, box.path + ": lost: " +
+                           (info ? "index id " + std::to_string(info->indexId) + ", " : "") + "\"" +
+                           facts.subject + "\": " + NotesOf(plan, m));
+        break;
+      }
+      default:
+        break;
+    }
+    ended = !ok;
+  }
+  line_.Clear();
+  if (StopRequested() != StopCause::kNone || (ended && words.empty())) {
+    tally.stopped = true;
+    print_.Result(box.path + ": stopped after " + Messages(tally.written));
+    return;
+  }
+  if (ended) {
+    failed_ = tally.failed = true;
+    print_.Error(box.path + ": failed after " + Messages(tally.written) + ": " + words);
+    return;
+  }
+  Report(box, rescue, tally);
+  if (o_.deleted && plan.Count(Status::kDeleted) > 0) {
+    deferred_.push_back(Deferred{index, std::move(rescue)});
+  }
+}
+
+void RescueRun::Report(const Mailbox& box, const rescue::MailboxRescue& rescue,
+                       const Tally& tally) {
+  const rescue::RescuePlan& plan = rescue.plan;
+  const bool damaged = plan.Count(Status::kDamaged) + plan.Count(Status::kLost) > 0;
+  damaged_ = damaged_ || damaged;
+  std::vector<std::string> notWritten;
+  const auto add = [&](uint64_t n, const std::string& what) {
+    if (n > 0) notWritten.push_back(std::to_string(n) + " " + what);
+  };
+  add(plan.Count(Status::kHeadersOnly), "headers-only");
+  add(plan.Count(Status::kLost), "lost");
+  if (!o_.deleted) add(plan.Count(Status::kDeleted), "deleted (--deleted)");
+  if (!o_.fragments) {
+    add(plan.Count(Status::kFragment),
+        plan.Count(Status::kFragment) == 1 ? "fragment (--fragments)" : "fragments (--fragments)");
+  }
+  bool foundAny = false;
+  for (uint64_t count : plan.counts) foundAny = foundAny || count > 0;
+  std::string line;
+  if (!foundAny) {
+    line = box.path + (HasSignature(rescue.catalogue)
+                           ? ": no messages found"
+                           : ": no messages found (not an Outlook Express mailbox file)");
+  } else {
+    const std::string verb = o_.dryRun ? " would be written" : " written";
+    line = box.path + ": " + Messages(tally.written);
+    if (planner_) {
+      line += ": " + std::to_string(tally.update.skipped) + " already there, " +
+              std::to_string(tally.update.written) + " written, " +
+              std::to_string(tally.update.rewritten) + " rewritten";
+    } else {
+      line += verb;
+    }
+    if (tally.damaged > 0) line += " (" + std::to_string(tally.damaged) + " damaged)";
+    if (o_.dryRun) line += " (" + std::to_string(tally.bytes) + " bytes)";
+    if (tally.fragments > 0) line += ", " + Plural(tally.fragments, "fragment", "fragments") + verb;
+    if (!notWritten.empty()) {
+      line += "; not written:";
+      for (size_t k = 0; k < notWritten.size(); ++k) line += (k ? ", " : " ") + notWritten[k];
+    }
+  }
+  print_.Result(line);
+  for (const std::string& d : tally.details) print_.Result("  " + d);
+  if (tally.moreDetails > 0) {
+    print_.Result("  and " + std::to_string(tally.moreDetails) +
+                  " more damaged or lost (the manifest lists every file written)");
+  }
+}
+
+void RescueRun::ExportDeleted(Deferred& deferred) {
+  const Mailbox& box = mailboxes_[deferred.mailbox];
+  Tally& tally = tallies_[deferred.mailbox];
+  Begin(deferred.mailbox, box.path);
+  std::string error;
+  std::unique_ptr<InputFile> file = OpenMailbox(
+      box.path, [this](uint64_t end) { Reached(end); }, &error);
+  if (!file) {
+    line_.Clear();
+    failed_ = tally.failed = true;
+    print_.Error(box.path + ": cannot be opened: " + error);
+    return;
+  }
+  ReadOutcome examined;
+  deferred.rescue.plan = rescue::ExamineDeleted(file.get(), std::move(deferred.rescue.plan), live_,
+                                                &examined, StopFlag());
+  const rescue::RescuePlan& plan = deferred.rescue.plan;
+  std::string words;
+  bool ended = examined.result != ReadOutcome::kComplete;
+  if (ended && examined.result == ReadOutcome::kFailed &&
+      examined.error.failure != rescue::ReadFailure::kAborted) {
+    words = ReadFailureWords(box.path, examined.error);
+  }
+  progressState_.writing = true;
+  reached_ = 0;
+  rescue::MessageReader reader(file.get(), plan, StopFlag());
+  std::vector<std::string> folder = box.place;
+  folder.push_back(kDeletedFolder);
+  uint32_t number = 0;
+  const uint64_t before = tally.written;
+  for (size_t i = 0; i < plan.messages.size() && !ended; ++i) {
+    const PlannedMessage& m = plan.messages[i];
+    if (m.status != Status::kDeleted) continue;
+    ++number;
+    if (StopRequested() != StopCause::kNone) break;
+    if (m.liveCopy != rescue::kNoRecord) {
+      ++tally.deletedCopies;
+      continue;
+    }
+    ended = !Put(box, deferred.rescue, &reader, m, number, folder, false, &tally, &words);
+    if (!ended) ++tally.deletedWritten;
+  }
+  tally.written = before;
+  line_.Clear();
+  const std::string what = Plural(tally.deletedWritten, "deleted message", "deleted messages");
+  if (StopRequested() != StopCause::kNone || (ended && words.empty())) {
+    tally.stopped = true;
+    print_.Result(box.path + ": stopped after " + what);
+  } else if (ended) {
+    failed_ = tally.failed = true;
+    print_.Error(box.path + ": failed after " + what + ": " + words);
+  } else {
+    std::string line = box.path + ": " + what + (o_.dryRun ? " would be written" : " written") +
+                       " (into " + kDeletedFolder + ")";
+    if (tally.deletedCopies > 0) {
+      line += "; not written: " + std::to_string(tally.deletedCopies) +
+              " deleted here but live elsewhere in this run";
+    }
+    print_.Result(line);
+  }
+}
+
+bool RescueRun::FinishOutput() {
+  if (o_.dryRun) return true;
+  if (hasher_) ListHashed(true);
+  bool ok = true;
+  std::string error;
+  if (!writer_->Finish(&error)) {
+    print_.Error("quillon: cannot write " + Display(fs_->failure().path) + ": " +
+                 fs_->failure().reason);
+    ok = false;
+  }
+  // Every summary, and the files of earlier runs that this run left alone, for the next
+  // --update; the lines go to the manifest and its copy alike.
+  std::vector<std::string> lines;
+  if (planner_) {
+    for (const output::ListedFile* f : planner_->Unclaimed()) lines.push_back(f->line);
+  }
+  for (size_t i = 0; i < summaries_.size(); ++i) {
+    output::MailboxSummary& s = summaries_[i];
+    if (s.mailbox.empty()) continue;  // not begun, or not opened
+    const Tally& t = tallies_[i];
+    const auto count = [&](Status status) { return t.counts[static_cast<size_t>(status)]; };
+    s.written = t.written + t.fragments + t.deletedWritten;
+    uint64_t accounted = s.written;
+    const auto reason = [&](const char* why, uint64_t n) {
+      if (n == 0) return;
+      s.notWritten.emplace_back(why, n);
+      accounted += n;
+    };
+    reason(kHeadersOnly, count(Status::kHeadersOnly));
+    reason(kLost, count(Status::kLost));
+    reason(o_.deleted ? kDeletedAlsoLive : kDeletedNotAsked,
+           o_.deleted ? t.deletedCopies : count(Status::kDeleted));
+    if (!o_.fragments) reason(kFragmentNotAsked, count(Status::kFragment));
+    // What a failure or a stop left unwritten.
+    reason(t.stopped ? kStopped : kFailed, s.found > accounted ? s.found - accounted : 0);
+    lines.push_back(output::SummaryLine(s));
+  }
+  const auto finish = [&](output::ManifestWriter* m, std::string* failure) {
+    for (const std::string& line : lines) {
+      if (failure->empty() && !m->AddLine(line, &error)) *failure = ReasonOf(error);
+    }
+    if (failure->empty() && !m->Finish(&error)) *failure = ReasonOf(error);
+  };
+  if (filesListed_ + lines.size() > 0 && (filesListed_ > 0 || planner_)) {
+    if (!manifest_ && manifestError_.empty()) {
+      manifest_ = output::ManifestWriter::Create(fs_.get(), output::kManifestName, &error);
+      if (!manifest_) manifestError_ = ReasonOf(error);
+    }
+    if (manifest_) finish(manifest_.get(), &manifestError_);
+  }
+  if (!manifestError_.empty()) {
+    print_.Error("quillon: cannot write the manifest " + Display(output::kManifestName) + ": " +
+                 manifestError_);
+    ok = false;
+  }
+  if (copy_) {
+    finish(copy_.get(), &copyError_);
+    if (!copyError_.empty()) {
+      print_.Error("quillon: cannot write the manifest " + o_.manifestPath + ": " + copyError_);
+      ok = false;
+    }
+  }
+  return ok;
+}
+
+int RescueRun::Run() {
+  std::vector<std::string> paths = ListMailboxes(o_.paths, &emptyFolders_);
+  if (!PlanPlaces(std::move(paths))) {
+    print_.Error(
+        "quillon: nothing was written; export mailboxes of the same name into different "
+        "folders, one run each (-o DIR)");
+    return kExitUsage;
+  }
+  if (!StartOutput()) return kExitFailed;
+  for (const std::string& f : emptyFolders_) print_.Result(f + ": no .dbx files in this folder");
+  summaries_.resize(mailboxes_.size());
+  tallies_.resize(mailboxes_.size());
+  if (o_.tree && writer_) {
+    // A store given whole shows every folder of its Folders.dbx, those without mail too.
+    for (const Mailbox& box : mailboxes_) {
+      if (!box.foldersFile) continue;
+      std::string error;
+      for (const std::vector<std::string>& f : stores_.AllFolders(box.path)) {
+        if (!writer_->AddFolder(f, &error)) {
+          print_.Error("quillon: cannot create files in " + FolderForDisplay(o_.outputFolder) +
+                       ": " + fs_->failure().reason);
+          return kExitFailed;
+        }
+      }
+    }
+  }
+  for (size_t i = 0; i < mailboxes_.size(); ++i) {
+    if (StopRequested() != StopCause::kNone) {
+      stoppedAt_ = i;
+      break;
+    }
+    ExportMailbox(i);
+    if (tallies_[i].stopped) {
+      stoppedAt_ = i;
+      break;
+    }
+  }
+  for (Deferred& d : deferred_) {
+    if (StopRequested() != StopCause::kNone) break;
+    ExportDeleted(d);
+    if (tallies_[d.mailbox].stopped) {
+      stoppedAt_ = d.mailbox;
+      break;
+    }
+  }
+  if (!FinishOutput()) failed_ = true;
+  const StopCause cause = StopRequested();
+  if (cause != StopCause::kNone) {
+    const StopReport report = ReportOf(cause);
+    const std::string where = stoppedAt_ < mailboxes_.size()
+                                  ? " at " + mailboxes_[stoppedAt_].path + " (mailbox " +
+                                        std::to_string(stoppedAt_ + 1) + " of " +
+                                        std::to_string(mailboxes_.size()) + ")"
+                                  : "";
+    print_.Error(std::string("quillon: ") + report.what + where + "; the " +
+                 std::to_string(totalFiles_) + " files written so far are whole");
+    return report.status;
+  }
+  if (failed_) return kExitFailed;
+  return damaged_ ? kExitDamaged : kExitOk;
+}
+
+}  // namespace
+
+std::unique_ptr<InputFile> OpenMailbox(const std::string& path,
+                                       std::function<void(uint64_t)> onRead, std::string* error) {
+  std::unique_ptr<InputFile> file = Utf8FileSystem()->OpenForReading(path, error);
+  if (!file || !onRead) return file;
+  class Watched final : public InputFile {
+   public:
+    Watched(std::unique_ptr<InputFile> f, std::function<void(uint64_t)> on)
+        : file_(std::move(f)), on_(std::move(on)) {}
+    uint64_t Size() override { return file_->Size(); }
+    bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got,
+                std::string* error) override {
+      const bool read = file_->ReadAt(offset, buffer, size, got, error);
+      on_(offset + *got);
+      return read;
+    }
+
+   private:
+    std::unique_ptr<InputFile> file_;
+    std::function<void(uint64_t)> on_;
+  };
+  return std::make_unique<Watched>(std::move(file), std::move(onRead));
+}
+
+std::string ReadFailureWords(const std::string& path, const rescue::ReadError& error) {
+  if (error.failure == rescue::ReadFailure::kChanged) return kChangedWords;
+  return CannotReadWords(path, error.offset, error.reason);
+}
+
+bool ReadMessageStart(rescue::MessageReader* reader, const PlannedMessage& message,
+                      std::string* start, ReadOutcome* outcome) {
+  start->clear();
+  *outcome = reader->Read(message, [&](const uint8_t* p, size_t n) {
+    const size_t take = std::min(n, kStartBytes - start->size());
+    const size_t from = start->size() < 3 ? 0 : start->size() - 3;
+    start->append(reinterpret_cast<const char*>(p), take);
+    // The header block is all the facts need.
+    const bool headerEnded = start->find("\n\n", from) != std::string::npos ||
+                             start->find("\r\n\r\n", from) != std::string::npos;
+    return start->size() < kStartBytes && !headerEnded;
+  });
+  return outcome->result != ReadOutcome::kFailed;
+}
+
+int RunRescueExport(const ExportOptions& options, std::FILE* out, std::FILE* err, bool progress) {
+  RescueRun run(options, out, err, progress);
+  return run.Run();
+}
+
+}  // namespace quillon
