@@ -318,12 +318,9 @@ TEST(IdentityHiveTest, ShortenedHives) {
   const struct {
     size_t cut;
     HiveLookup result;
-  } kCuts[] = {{0, HiveLookup::kUnreadable},
-               {0x200, HiveLookup::kUnreadable},
-               {0x1000, HiveLookup::kUnreadable},
-               {0x1800, HiveLookup::kUnreadable},
-               {0x2000, HiveLookup::kNoName},
-               {whole.size() - 1, HiveLookup::kUnreadable}};
+  } kCuts[] = {{0, HiveLookup::kUnreadable},      {0x200, HiveLookup::kUnreadable},
+               {0x1000, HiveLookup::kUnreadable}, {0x1800, HiveLookup::kUnreadable},
+               {0x2000, HiveLookup::kNoName},     {whole.size() - 1, HiveLookup::kUnreadable}};
   for (const auto& c : kCuts) {
     SCOPED_TRACE(c.cut);
     ASSERT_TRUE(test::WriteWholeFile(path, whole.substr(0, c.cut)));
