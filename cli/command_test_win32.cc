@@ -184,9 +184,9 @@ TEST_F(WindowsCommandTest, StoresFoundUnderNamesInAnyScript) {
 
   const Result checked = Run({"check", "-r", given}, tmp_.path());
   EXPECT_EQ(checked.status, 0u) << checked.err;
-  // The builder's files carry the magic but no class word, and a message of filler text.
+  // The builder's files carry the magic but no class word, and one message that no index lists.
   const std::string says =
-      ": not a mailbox, yet it holds 1 fragment\n"
+      ": not a mailbox, yet it holds 1 orphan\n"
       "  the file class 0x0 is none of a mailbox's\n";
   EXPECT_EQ(checked.out, store + "\\Входящие.dbx" + says + store + "\\收件箱.dbx" + says);
   EXPECT_EQ(checked.err, "");
