@@ -387,13 +387,13 @@ bool ParseCodePage(const char* text, uint32_t* codePage, std::string* error) {
 
 ParseOutcome ParseCheckArguments(const std::vector<std::string>& args, CheckOptions* options,
                                  std::string* error) {
-  const std::vector<OptionSpec> specs = {
+  const std::vector<OptionDef> defs = {
       {"json", kJsonOption, ""},
       {"codepage", kCodePageOption, "a number"},
       {"recursive", 'r', ""},
   };
   const ParseOutcome outcome = ParseCommandOptions(
-      args, specs,
+      args, defs,
       [&](int id, const char* value, std::string* why) {
         switch (id) {
           case kJsonOption:

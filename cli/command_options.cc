@@ -26,15 +26,15 @@ std::string RefusedOption(char* const* argv, const std::vector<option>& options)
 }  // namespace
 
 ParseOutcome ParseCommandOptions(const std::vector<std::string>& args,
-                                 const std::vector<OptionSpec>& specs, const OptionHandler& handle,
+                                 const std::vector<OptionDef>& defs, const OptionHandler& handle,
                                  std::vector<std::string>* operands, std::string* error) {
   std::vector<option> options;
   std::string shortOptions = ":hV";  // ':' first: a missing value is told apart
-  for (const OptionSpec& spec : specs) {
-    const bool value = spec.needs != nullptr && spec.needs[0] != '\0';
-    options.push_back({spec.name, value ? required_argument : no_argument, nullptr, spec.id});
-    if (spec.id < 256) {
-      shortOptions += static_cast<char>(spec.id);
+  for (const OptionDef& def : defs) {
+    const bool value = def.needs != nullptr && def.needs[0] != '\0';
+    options.push_back({def.name, value ? required_argument : no_argument, nullptr, def.id});
+    if (def.id < 256) {
+      shortOptions += static_cast<char>(def.id);
       if (value) shortOptions += ':';
     }
   }
@@ -57,15 +57,15 @@ ParseOutcome ParseCommandOptions(const std::vector<std::string>& args,
     if (c == ':') {
       // MinGW-w64's getopt_long also answers ':' for "--json=1", a value the option does not
       // take: only an option that takes a value can be missing one.
-      for (const OptionSpec& spec : specs) {
-        if (spec.id == optopt && spec.needs != nullptr && spec.needs[0] != '\0') {
-          *error = "option '" + RefusedOption(argv.data(), options) + "' needs " + spec.needs;
+      for (const OptionDef& def : defs) {
+        if (def.id == optopt && def.needs != nullptr && def.needs[0] != '\0') {
+          *error = "option '" + RefusedOption(argv.data(), options) + "' needs " + def.needs;
           return ParseOutcome::kUsageError;
         }
       }
     }
     bool known = false;
-    for (const OptionSpec& spec : specs) known = known || spec.id == c;
+    for (const OptionDef& def : defs) known = known || def.id == c;
     if (!known) {
       *error = "unknown option '" + RefusedOption(argv.data(), options) + "'";
       return ParseOutcome::kUsageError;

@@ -11,7 +11,7 @@
 
 namespace quillon {
 
-struct OptionSpec {
+struct OptionDef {
   const char* name;  // the long name, without "--"
   int id;            // a short option's letter, or a number above 255 for a long option only
   // Empty when the option takes no value; otherwise what the error says it needs ("a number").
@@ -26,7 +26,7 @@ using OptionHandler = std::function<bool(int id, const char* value, std::string*
 // `handle`, each operand into *operands. On kUsageError *error says what was wrong, in the words
 // `export` uses ("unknown option '--bogus'", "option '--codepage' needs a number").
 ParseOutcome ParseCommandOptions(const std::vector<std::string>& args,
-                                 const std::vector<OptionSpec>& specs, const OptionHandler& handle,
+                                 const std::vector<OptionDef>& defs, const OptionHandler& handle,
                                  std::vector<std::string>* operands, std::string* error);
 
 }  // namespace quillon

@@ -1,7 +1,5 @@
 #include "cli/list_command.h"
 
-#include <getopt.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +7,7 @@
 #include <optional>
 
 #include "catalogue/text.h"
+#include "cli/command_options.h"
 #include "cli/command_output.h"
 #include "cli/inputs.h"
 #include "cli/message_facts.h"
@@ -282,59 +281,36 @@ std::string ListRow(const std::string& status, const std::string& received, cons
 
 ParseOutcome ParseListArguments(const std::vector<std::string>& args, ListOptions* options,
                                 std::string* error) {
-  std::vector<std::string> words(args);
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
   enum { kJson = 0x100, kDeleted, kFragments, kCodePage };
-  static const option kOptions[] = {{"json", no_argument, nullptr, kJson},
-                                    {"deleted", no_argument, nullptr, kDeleted},
-                                    {"fragments", no_argument, nullptr, kFragments},
-                                    {"codepage", required_argument, nullptr, kCodePage},
-                                    {"help", no_argument, nullptr, 'h'},
-                                    {"version", no_argument, nullptr, 'V'},
-                                    {nullptr, 0, nullptr, 0}};
-  const int argc = static_cast<int>(words.size());
-  opterr = 0;
-  optind = 0;
-  for (int c; (c = getopt_long(argc, argv.data(), ":hV", kOptions, nullptr)) != -1;) {
-    switch (c) {
-      case kJson:
-        options->json = true;
-        break;
-      case kDeleted:
-        options->deleted = true;
-        break;
-      case kFragments:
-        options->fragments = true;
-        break;
-      case kCodePage:
-        if (!ParseCodePage(optarg, &options->codePage, error)) return ParseOutcome::kUsageError;
-        break;
-      case 'h':
-        return ParseOutcome::kHelp;
-      case 'V':
-        return ParseOutcome::kVersion;
-      case ':':
-        if (optopt == kCodePage) {
-          *error = "option '--codepage' needs a value";
-          return ParseOutcome::kUsageError;
+  const std::vector<OptionDef> defs = {
+      {"json", kJson, ""},
+      {"deleted", kDeleted, ""},
+      {"fragments", kFragments, ""},
+      {"codepage", kCodePage, "a value"},
+  };
+  const ParseOutcome outcome = ParseCommandOptions(
+      args, defs,
+      [&](int id, const char* value, std::string* why) {
+        switch (id) {
+          case kJson:
+            options->json = true;
+            return true;
+          case kDeleted:
+            options->deleted = true;
+            return true;
+          case kFragments:
+            options->fragments = true;
+            return true;
+          default:  // export's words for a code page it refuses
+            return ParseCodePage(std::string(value), &options->codePage, why);
         }
-        [[fallthrough]];
-      default: {
-        const std::string word = argv[optind - 1];
-        *error = "unknown option '" +
-                 (word.compare(0, 2, "--") == 0 ? word : std::string("-") + char(optopt)) + "'";
-        return ParseOutcome::kUsageError;
-      }
-    }
-  }
-  options->paths.assign(argv.begin() + optind, argv.begin() + argc);
-  if (options->paths.empty()) {
+      },
+      &options->paths, error);
+  if (outcome == ParseOutcome::kRun && options->paths.empty()) {
     *error = "no mailbox file or folder given";
     return ParseOutcome::kUsageError;
   }
-  return ParseOutcome::kRun;
+  return outcome;
 }
 
 int RunList(const ListOptions& options, std::FILE* out, std::FILE* err, size_t columns) {

@@ -96,12 +96,12 @@ std::string StoreJson(const MailStore& store) {
 
 ParseOutcome ParseLocateArguments(const std::vector<std::string>& args, LocateOptions* options,
                                   std::string* error) {
-  const std::vector<OptionSpec> specs = {
+  const std::vector<OptionDef> defs = {
       {"json", kJsonOption, ""},
       {"hive", kHiveOption, "a file"},
   };
   return ParseCommandOptions(
-      args, specs,
+      args, defs,
       [&](int id, const char* value, std::string*) {
         if (id == kJsonOption) {
           options->json = true;
