@@ -370,21 +370,6 @@ class Output {
 
 }  // namespace
 
-bool ParseCodePage(const char* text, uint32_t* codePage, std::string* error) {
-  char* end = nullptr;
-  const unsigned long value = std::strtoul(text, &end, 10);
-  if (text[0] < '0' || text[0] > '9' || *end != '\0' || value == 0 || value > 65535) {
-    *error = "the code page must be a number such as 1251, not '" + std::string(text) + "'";
-    return false;
-  }
-  if (!catalogue::CodePageAvailable(static_cast<uint32_t>(value))) {
-    *error = "code page " + std::to_string(value) + " is not known to this system";
-    return false;
-  }
-  *codePage = static_cast<uint32_t>(value);
-  return true;
-}
-
 ParseOutcome ParseCheckArguments(const std::vector<std::string>& args, CheckOptions* options,
                                  std::string* error) {
   const std::vector<OptionDef> defs = {

@@ -39,9 +39,6 @@ inline constexpr size_t kShownDamageJson = 100;
 
 extern const char kCheckUsage[];
 
-// Parses the code page of --codepage: a number this system can decode. Shared with `export`.
-bool ParseCodePage(const char* text, uint32_t* codePage, std::string* error);
-
 }  // namespace quillon
 
 #endif  // QUILLON_CLI_CHECK_COMMAND_H_

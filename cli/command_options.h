@@ -29,6 +29,10 @@ ParseOutcome ParseCommandOptions(const std::vector<std::string>& args,
                                  const std::vector<OptionDef>& defs, const OptionHandler& handle,
                                  std::vector<std::string>* operands, std::string* error);
 
+// --codepage's value, for every subcommand that takes it: a Windows code page number that this
+// system can decode. False, with *error saying which of the two it is not.
+bool ParseCodePage(const std::string& text, uint32_t* codePage, std::string* error);
+
 }  // namespace quillon
 
 #endif  // QUILLON_CLI_COMMAND_OPTIONS_H_

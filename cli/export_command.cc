@@ -1,7 +1,5 @@
 #include "cli/export_command.h"
 
-#include <getopt.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -12,6 +10,7 @@
 #include <system_error>
 
 #include "catalogue/text.h"
+#include "cli/command_options.h"
 #include "cli/command_output.h"
 #include "cli/inputs.h"
 #include "cli/platform.h"
@@ -82,21 +81,6 @@ std::atomic<bool> g_stopFlag{false};
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
   return s;
-}
-
-// The option getopt_long just refused, as it was typed: a long one whole, a short one as "-c".
-std::string RefusedOption(char* const* argv, const option* options) {
-  const std::string word = argv[optind - 1];
-  if (word.size() > 2 && word.compare(0, 2, "--") == 0) {
-    if (optopt == 0) return word;  // no such long option
-    // A long option that takes no value was given one, or one that needs a value got none.
-    const std::string name = word.substr(2, word.find('=') - 2);
-    for (const option* o = options; o->name != nullptr; ++o) {
-      if (o->val == optopt && std::string(o->name).compare(0, name.size(), name) == 0) return word;
-    }
-  }
-  // A short option; while it is not the last of a group such as -xq, optind has not moved on.
-  return std::string("-") + static_cast<char>(optopt);
 }
 
 // Follows one mailbox's export for the progress line: how far the current stage has read into
@@ -236,18 +220,6 @@ StopCause StopRequested() { return static_cast<StopCause>(g_stopCause.load()); }
 
 const std::atomic<bool>* StopFlag() { return &g_stopFlag; }
 
-bool ParseCodePage(const std::string& text, uint32_t* codePage, std::string* error) {
-  char* end = nullptr;
-  const unsigned long value = std::strtoul(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || text[0] < '0' || text[0] > '9' || value == 0 ||
-      value > 65535 || !catalogue::CodePageAvailable(static_cast<uint32_t>(value))) {
-    *error = "code page '" + text + "' is not one this system can decode";
-    return false;
-  }
-  *codePage = static_cast<uint32_t>(value);
-  return true;
-}
-
 ParseOutcome ParseArguments(const std::vector<std::string>& args, ExportOptions* options,
                             std::string* error) {
   if (args.empty()) {
@@ -261,12 +233,6 @@ ParseOutcome ParseArguments(const std::vector<std::string>& args, ExportOptions*
     *error = "unknown command '" + command + "'";
     return ParseOutcome::kUsageError;
   }
-  // getopt_long over "export" and what follows, which it takes for the program's name. It moves
-  // the paths behind the options, so the two may mix, and "--" ends the options.
-  std::vector<std::string> words(args);
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
   enum LongOnly {
     kDesktop = 0x100,
     kTree,
@@ -277,97 +243,66 @@ ParseOutcome ParseArguments(const std::vector<std::string>& args, ExportOptions*
     kFragments,
     kCodePage,
   };
-  static const option kOptions[] = {{"output", required_argument, nullptr, 'o'},
-                                    {"quiet", no_argument, nullptr, 'q'},
-                                    {"dry-run", no_argument, nullptr, 'n'},
-                                    {"recursive", no_argument, nullptr, 'r'},
-                                    {"format", required_argument, nullptr, 'f'},
-                                    {"tree", no_argument, nullptr, kTree},
-                                    {"name", required_argument, nullptr, kName},
-                                    {"manifest", required_argument, nullptr, kManifest},
-                                    {"update", no_argument, nullptr, kUpdate},
-                                    {"deleted", no_argument, nullptr, kDeleted},
-                                    {"fragments", no_argument, nullptr, kFragments},
-                                    {"codepage", required_argument, nullptr, kCodePage},
-                                    {"desktop", no_argument, nullptr, kDesktop},
-                                    {"help", no_argument, nullptr, 'h'},
-                                    {"version", no_argument, nullptr, 'V'},
-                                    {nullptr, 0, nullptr, 0}};
-  const int argc = static_cast<int>(words.size());
-  opterr = 0;
-  optind = 0;               // a fresh scan, in glibc and in the MinGW-w64 runtime alike
+  const std::vector<OptionDef> defs = {
+      {"output", 'o', "a folder"},   {"quiet", 'q', ""},
+      {"dry-run", 'n', ""},          {"recursive", 'r', ""},
+      {"format", 'f', "a value"},    {"tree", kTree, ""},
+      {"name", kName, "a value"},    {"manifest", kManifest, "a value"},
+      {"update", kUpdate, ""},       {"deleted", kDeleted, ""},
+      {"fragments", kFragments, ""}, {"codepage", kCodePage, "a value"},
+      {"desktop", kDesktop, ""},
+  };
   bool rescueOnly = false;  // an option the extraction engine does not have
-  for (int c; (c = getopt_long(argc, argv.data(), ":o:qnrf:hV", kOptions, nullptr)) != -1;) {
-    rescueOnly = rescueOnly || c == 'f' || (c >= kTree && c <= kCodePage);
-    switch (c) {
-      case 'o':
-        options->outputFolder = optarg;
-        break;
-      case 'q':
-        options->quiet = true;
-        break;
-      case 'n':
-        options->dryRun = true;
-        break;
-      case 'r':
-        options->recursive = true;
-        break;
-      case 'f':
-        if (!output::ParseFormat(optarg, &options->format)) {
-          *error = "unknown format '" + std::string(optarg) + "' (eml, mbox or maildir)";
-          return ParseOutcome::kUsageError;
+  const ParseOutcome outcome = ParseCommandOptions(
+      args, defs,
+      [&](int id, const char* value, std::string* why) {
+        rescueOnly = rescueOnly || id == 'f' || (id >= kTree && id <= kCodePage);
+        switch (id) {
+          case 'o':
+            options->outputFolder = value;
+            return true;
+          case 'q':
+            options->quiet = true;
+            return true;
+          case 'n':
+            options->dryRun = true;
+            return true;
+          case 'r':
+            options->recursive = true;
+            return true;
+          case 'f':
+            if (output::ParseFormat(value, &options->format)) return true;
+            *why = "unknown format '" + std::string(value) + "' (eml, mbox or maildir)";
+            return false;
+          case kTree:
+            options->tree = true;
+            return true;
+          case kName:
+            options->nameTemplate = value;
+            return true;
+          case kManifest:
+            options->manifestPath = value;
+            if (!options->manifestPath.empty()) return true;
+            *why = "the manifest's file name must not be empty";
+            return false;
+          case kUpdate:
+            options->update = true;
+            return true;
+          case kDeleted:
+            options->deleted = true;
+            return true;
+          case kFragments:
+            options->fragments = true;
+            return true;
+          case kCodePage:
+            return ParseCodePage(value, &options->codePage, why);
+          default:  // kDesktop
+            options->desktop = true;
+            return true;
         }
-        break;
-      case kTree:
-        options->tree = true;
-        break;
-      case kName:
-        options->nameTemplate = optarg;
-        break;
-      case kManifest:
-        options->manifestPath = optarg;
-        if (options->manifestPath.empty()) {
-          *error = "the manifest's file name must not be empty";
-          return ParseOutcome::kUsageError;
-        }
-        break;
-      case kUpdate:
-        options->update = true;
-        break;
-      case kDeleted:
-        options->deleted = true;
-        break;
-      case kFragments:
-        options->fragments = true;
-        break;
-      case kCodePage:
-        if (!ParseCodePage(optarg, &options->codePage, error)) return ParseOutcome::kUsageError;
-        break;
-      case kDesktop:
-        options->desktop = true;
-        break;
-      case 'h':
-        return ParseOutcome::kHelp;
-      case 'V':
-        return ParseOutcome::kVersion;
-      case ':':
-        // MinGW-w64's getopt_long also answers ':' for "--quiet=1", a value the option does not
-        // take; only these need one.
-        if (optopt == 'o') {
-          *error = "option '" + RefusedOption(argv.data(), kOptions) + "' needs a folder";
-          return ParseOutcome::kUsageError;
-        }
-        if (optopt == 'f' || optopt == kName || optopt == kManifest || optopt == kCodePage) {
-          *error = "option '" + RefusedOption(argv.data(), kOptions) + "' needs a value";
-          return ParseOutcome::kUsageError;
-        }
-        [[fallthrough]];
-      default:
-        *error = "unknown option '" + RefusedOption(argv.data(), kOptions) + "'";
-        return ParseOutcome::kUsageError;
-    }
-  }
-  options->paths.assign(argv.begin() + optind, argv.begin() + argc);
+      },
+      &options->paths, error);
+  if (outcome != ParseOutcome::kRun) return outcome;
   if (options->outputFolder.empty()) {
     *error = "the output folder must not be empty";
     return ParseOutcome::kUsageError;

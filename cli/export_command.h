@@ -47,9 +47,6 @@ enum class ParseOutcome { kRun, kHelp, kVersion, kUsageError };
 ParseOutcome ParseArguments(const std::vector<std::string>& args, ExportOptions* options,
                             std::string* error);
 
-// --codepage's value: a Windows code page this system can decode. False with *error otherwise.
-bool ParseCodePage(const std::string& text, uint32_t* codePage, std::string* error);
-
 // The mailbox files that `paths` name: a file as given, a folder as its *.dbx files (the
 // extension in any case), sorted by name. A folder without any gives *emptyFolders an entry.
 // Paths are UTF-8; listing a folder opens none of its files.

@@ -302,7 +302,7 @@ ParseOutcome ParseListArguments(const std::vector<std::string>& args, ListOption
             options->fragments = true;
             return true;
           default:  // export's words for a code page it refuses
-            return ParseCodePage(std::string(value), &options->codePage, why);
+            return ParseCodePage(value, &options->codePage, why);
         }
       },
       &options->paths, error);

@@ -323,8 +323,7 @@ TEST_F(RescueExportTest, OptionsThatDoNotGoTogetherAreRefused) {
        "--name names .eml files; --format maildir names its own"},
       {{"export", "--name", "a/{n}", "x"}, "--name: "},
       {{"export", "-f", "mh", "x"}, "unknown format 'mh' (eml, mbox or maildir)"},
-      {{"export", "--codepage", "99999", "x"},
-       "code page '99999' is not one this system can decode"},
+      {{"export", "--codepage", "99999", "x"}, "code page 99999 is not known to this system"},
       {{"list", "--json"}, "no mailbox file or folder given"},
       {{"list", "-o", "x", "y"}, "unknown option '-o'"},
   };
