@@ -11,9 +11,9 @@
 
 #include "cli/export_command.h"
 #include "cli/platform.h"
-#include "cli/windows_text.h"
 #include "engine/testing/mailbox_builder.h"
 #include "test_support/test_support.h"
+#include "win32/wide_text.h"
 
 namespace quillon {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "cli/export_command.h"
 #include "cli/platform.h"
-#include "cli/windows_text.h"
+#include "win32/wide_text.h"
 
 namespace quillon {
 

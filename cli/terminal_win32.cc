@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/terminal.h"
+#include "win32/wide_text.h"
 
 namespace quillon {
 
@@ -37,10 +38,7 @@ bool WriteText(std::FILE* stream, const std::string& text) {
   // A console shows characters, not bytes in its code page: hand it UTF-16.
   std::fflush(stream);
   if (text.empty()) return true;
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+  const std::wstring wide = WideFromUtf8(text);
   DWORD done = 0;
   return WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &done, nullptr) != 0;
 }

@@ -7,6 +7,7 @@
 #include "discovery/registry_stores.h"
 #include "discovery/store_locator.h"
 #include "discovery/store_names.h"
+#include "win32/wide_text.h"
 
 namespace quillon {
 
@@ -30,20 +31,6 @@ std::string FolderKey(const std::string& folder) {
 
 bool SameGuid(const std::string& a, const std::string& b) { return FolderKey(a) == FolderKey(b); }
 
-// The store roots are read in the ANSI code page, as the desktop program reads them; the finder
-// takes UTF-8.
-std::string Utf8FromAnsi(const std::string& ansi) {
-  if (ansi.empty()) return ansi;
-  const int n =
-      MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), n);
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, utf8.data(), bytes, nullptr, nullptr);
-  return utf8;
-}
-
 }  // namespace
 
 bool FindRegistryStores(const FindOptions& options, FindResult* result) {
@@ -58,13 +45,13 @@ bool FindRegistryStores(const FindOptions& options, FindResult* result) {
           {"HKEY_CURRENT_USER\\Identities\\" + id, "no usable Store Root", NoteKind::kNoStoreRoot});
       continue;
     }
-    route.folder = Utf8FromAnsi(route.folder);
+    route.folder = Utf8FromCodePage(CP_ACP, route.folder);
     ReadIdentityUsername(id, &route.username);
     routes.push_back(std::move(route));
   }
   Route client;
   if (ReadClientStoreRoot(client.folder) && !client.folder.empty()) {
-    client.folder = Utf8FromAnsi(client.folder);
+    client.folder = Utf8FromCodePage(CP_ACP, client.folder);
     routes.push_back(client);
   }
 

@@ -2,6 +2,7 @@
 
 #include "discovery/store_locator.h"
 #include "discovery/store_root_text.h"
+#include "win32/wide_text.h"
 
 namespace quillon {
 
@@ -96,11 +97,8 @@ bool ReadIdentityUsername(const std::string& id, std::string* name) {
   if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || text[0] == 0) {
     return false;
   }
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 1) return false;
-  std::string utf8(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, &utf8[0], bytes, nullptr, nullptr);
-  utf8.pop_back();  // the terminator
+  std::string utf8 = Utf8FromWide(text);
+  if (utf8.empty()) return false;
   *name = std::move(utf8);
   return true;
 }

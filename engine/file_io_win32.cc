@@ -6,6 +6,7 @@
 #include <random>
 
 #include "engine/file_io.h"
+#include "win32/wide_text.h"
 
 namespace quillon {
 
@@ -29,24 +30,6 @@ std::string NarrowErrorText(DWORD code) {
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
   std::string result = n ? std::string(text, n) : "error " + std::to_string(code);
-  if (text) LocalFree(text);
-  return TrimmedMessage(result);
-}
-
-std::string Utf8(const wchar_t* wide, int size) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide, size, nullptr, 0, nullptr, nullptr);
-  std::string out(n > 0 ? n : 0, '\0');
-  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, wide, size, &out[0], n, nullptr, nullptr);
-  return out;
-}
-
-// The same words in UTF-8.
-std::string Utf8ErrorText(DWORD code) {
-  wchar_t* text = nullptr;
-  const DWORD n = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string result = n ? Utf8(text, static_cast<int>(n)) : "error " + std::to_string(code);
   if (text) LocalFree(text);
   return TrimmedMessage(result);
 }
@@ -78,14 +61,10 @@ struct WidePaths {
   static bool Convert(const std::string& path, Path* out, std::string* error) {
     out->clear();
     if (path.empty()) return true;
-    const int size = static_cast<int>(path.size());
-    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), size, nullptr, 0);
-    if (n <= 0) {
+    if (!StrictWideFromUtf8(path, out)) {
       *error = "the path is not valid UTF-8";
       return false;
     }
-    out->resize(static_cast<size_t>(n));
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), size, &(*out)[0], n);
     for (wchar_t& c : *out) {
       if (c == L'/') c = L'\\';
     }
@@ -111,7 +90,7 @@ struct WidePaths {
     return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING);
   }
   static BOOL Delete(const Path& p) { return DeleteFileW(p.c_str()); }
-  static std::string ErrorText(DWORD code) { return Utf8ErrorText(code); }
+  static std::string ErrorText(DWORD code) { return SystemErrorText(code); }
 };
 
 template <typename Paths>

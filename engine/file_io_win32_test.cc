@@ -8,19 +8,12 @@
 #include "engine/mailbox_extractor.h"
 #include "engine/testing/mailbox_builder.h"
 #include "test_support/test_support.h"
+#include "win32/wide_text.h"
 
 namespace quillon {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::wstring Wide(const std::string& utf8) {
-  std::wstring wide(utf8.size(), L'\0');
-  wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(),
-                                                      static_cast<int>(utf8.size()), &wide[0],
-                                                      static_cast<int>(wide.size()))));
-  return wide;
-}
 
 // Every folder of an absolute path, made with the wide functions and the prefix that lifts the
 // length limit, which take only backslashes.
@@ -28,7 +21,7 @@ bool MakeFolders(std::string path) {
   for (char& c : path) c = c == '/' ? '\\' : c;
   for (size_t at = 3;; ++at) {
     at = path.find('\\', at);
-    const std::wstring folder = L"\\\\?\\" + Wide(path.substr(0, at));
+    const std::wstring folder = L"\\\\?\\" + WideFromUtf8(path.substr(0, at));
     if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
       return false;
     }

@@ -1,26 +1,13 @@
 #include <windows.h>
 
 #include "gen/system_file.h"
+#include "win32/wide_text.h"
 
 namespace quillon::gen {
 namespace {
 
-std::wstring Widen(const std::string& utf8) {
-  if (utf8.empty()) return std::wstring();
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
-  return wide;
-}
-
 std::string Describe(const std::string& path, const char* what, DWORD code) {
-  char text[512];
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                           code, 0, text, sizeof text, nullptr);
-  while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.')) --n;
-  std::string reason = n > 0 ? std::string(text, n) : "error " + std::to_string(code);
-  return path + ": " + what + ": " + reason;
+  return path + ": " + what + ": " + SystemErrorText(code);
 }
 
 HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
@@ -28,7 +15,7 @@ HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 }  // namespace
 
 std::unique_ptr<SystemFile> SystemFile::Create(const std::string& path, std::string* error) {
-  HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+  HANDLE h = CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     *error = Describe(path, "cannot create", GetLastError());
@@ -73,7 +60,7 @@ bool SystemFile::Close(std::string* error) {
 }
 
 bool MakeFolder(const std::string& path, std::string* error) {
-  const std::wstring wide = Widen(path);
+  const std::wstring wide = WideFromUtf8(path);
   if (CreateDirectoryW(wide.c_str(), nullptr)) return true;
   const DWORD code = GetLastError();
   const DWORD attributes = GetFileAttributesW(wide.c_str());

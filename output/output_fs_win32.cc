@@ -6,43 +6,16 @@
 #include <vector>
 
 #include "output/output_fs.h"
+#include "win32/wide_text.h"
 
 namespace quillon::output {
 namespace {
 
-std::wstring Wide(const std::string& utf8) {
-  if (utf8.empty()) return std::wstring();
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
-  return wide;
-}
-
-std::string Utf8(const std::wstring& wide) {
-  if (wide.empty()) return std::string();
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
-                                    0, nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n,
-                      nullptr, nullptr);
-  return utf8;
-}
-
 // The system's own words for a Win32 error code, after the path it concerns.
 std::string ErrorText(const std::wstring& path, DWORD code) {
-  wchar_t* text = nullptr;
-  const DWORD n = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring words = n ? std::wstring(text, n) : L"error " + std::to_wstring(code);
-  if (text) LocalFree(text);
-  while (!words.empty() && (words.back() == L'\n' || words.back() == L'\r' ||
-                            words.back() == L' ' || words.back() == L'.')) {
-    words.pop_back();
-  }
-  std::wstring shown = path.compare(0, 4, L"\\\\?\\") == 0 ? path.substr(4) : path;
-  return Utf8(shown) + ": " + Utf8(words);
+  const std::wstring_view shown =
+      path.compare(0, 4, L"\\\\?\\") == 0 ? std::wstring_view(path).substr(4) : path;
+  return Utf8FromWide(shown) + ": " + SystemErrorText(code);
 }
 
 bool WriteAll(HANDLE h, const void* data, size_t size, const std::wstring& path,
@@ -137,7 +110,7 @@ class Win32AppendFile final : public AppendFile {
 class Win32OutputFs final : public OutputFs {
  public:
   explicit Win32OutputFs(const std::string& root) {
-    std::wstring wide = Wide(root.empty() ? "." : root);
+    std::wstring wide = WideFromUtf8(root.empty() ? "." : root);
     for (wchar_t& c : wide) {
       if (c == L'/') c = L'\\';
     }
@@ -217,7 +190,8 @@ class Win32OutputFs final : public OutputFs {
     do {
       const std::wstring name = data.cFileName;
       if (name == L"." || name == L"..") continue;
-      entries->push_back({Utf8(name), (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+      entries->push_back(
+          {Utf8FromWide(name), (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
     } while (FindNextFileW(find, &data));
     FindClose(find);
     return true;
@@ -254,7 +228,7 @@ class Win32OutputFs final : public OutputFs {
  private:
   std::wstring Full(const std::string& path) const {
     if (path.empty()) return root_;
-    std::wstring wide = Wide(path);
+    std::wstring wide = WideFromUtf8(path);
     for (wchar_t& c : wide) {
       if (c == L'/') c = L'\\';
     }
@@ -277,7 +251,7 @@ std::string PlatformHostName() {
   wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
   DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
   if (!GetComputerNameW(name, &size)) return "localhost";
-  return Utf8(std::wstring(name, size));
+  return Utf8FromWide(std::wstring_view(name, size));
 }
 
 }  // namespace quillon::output
