@@ -301,7 +301,7 @@ ParseOutcome ParseListArguments(const std::vector<std::string>& args, ListOption
           case kFragments:
             options->fragments = true;
             return true;
-          default:  // export's words for a code page it refuses
+          default:  // kCodePage
             return ParseCodePage(value, &options->codePage, why);
         }
       },
