@@ -319,9 +319,11 @@ def main():
     finally:
         if thunderbird:
             thunderbird.kill()
-        if len(sys.argv) == 5 and sys.argv[3] == "--keep":
-            shutil.copytree(root, sys.argv[4], symlinks=True, dirs_exist_ok=True)
-        shutil.rmtree(root, ignore_errors=True)
+        try:
+            if len(sys.argv) == 5 and sys.argv[3] == "--keep":
+                shutil.copytree(root, sys.argv[4], symlinks=True, dirs_exist_ok=True)
+        finally:
+            shutil.rmtree(root, ignore_errors=True)
     return 0
 
 
