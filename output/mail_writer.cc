@@ -110,10 +110,11 @@ std::string SenderOf(const MessageFacts& facts, std::string_view header) {
   return "MAILER-DAEMON";
 }
 
-// Status: R read, O seen before (not new); X-Status: A answered, F flagged, T draft. Dovecot,
-// mutt and Python's mailbox read X-Status "D" as deleted, so a draft is "T", as Dovecot writes.
+// Status: RO read; an unread message gets none, since Thunderbird reads "O" alone as read.
+// X-Status: A answered, F flagged, T draft. Dovecot, mutt and Python's mailbox read X-Status "D"
+// as deleted, so a draft is "T", as Dovecot writes.
 std::string StatusLines(uint32_t flags, const char* eol) {
-  std::string lines = std::string("Status: ") + (flags & kFlagRead ? "RO" : "O") + eol;
+  std::string lines = flags & kFlagRead ? std::string("Status: RO") + eol : std::string();
   std::string x;
   if (flags & kFlagAnswered) x += 'A';
   if (flags & kFlagFlagged) x += 'F';

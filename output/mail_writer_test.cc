@@ -80,13 +80,13 @@ TEST(MailWriter, FlagsBecomeMaildirNamesAndMboxHeaders) {
     const char* maildirInfo;
     const char* mboxStatus;
   } kCases[] = {
-      {0, "2,", "Status: O\r\n"},
+      {0, "2,", ""},
       {kFlagRead, "2,S", "Status: RO\r\n"},
       {kFlagRead | kFlagAnswered | kFlagFlagged | kFlagDraft | kFlagForwarded, "2,DFPRS",
        "Status: RO\r\nX-Status: AFT\r\n"},
-      {kFlagForwarded, "2,P", "Status: O\r\n"},
-      {kFlagFlagged | kFlagAnswered, "2,FR", "Status: O\r\nX-Status: AF\r\n"},
-      {kFlagAttachment | kFlagNews, "2,", "Status: O\r\n"},
+      {kFlagForwarded, "2,P", ""},
+      {kFlagFlagged | kFlagAnswered, "2,FR", "X-Status: AF\r\n"},
+      {kFlagAttachment | kFlagNews, "2,", ""},
   };
   const std::string message = "Subject: s\r\n\r\nb\r\n";
   for (const auto& c : kCases) {
@@ -121,10 +121,10 @@ TEST(MailWriter, MboxIsThunderbirdsLayoutAtAnyChunkSize) {
       "From sender@example.org Sat Sep 10 22:58:32 2016\n"
       "From: x@y\r\nSubject: one\r\nStatus: RO\r\n\r\n>From here on\r\n>>From quoted\r\n\n"
       "From ann@example.org Mon Jan  3 10:00:00 2005\n"
-      ">From bogus line\nFrom: Ann <ann@example.org>\nStatus: U\nStatus: O\nX-Status: F\n\n"
+      ">From bogus line\nFrom: Ann <ann@example.org>\nStatus: U\nX-Status: F\n\n"
       "no end\n\n"
       "From MAILER-DAEMON Tue Nov 14 22:13:20 2023\n"
-      "Subject: only headers\r\nStatus: O\r\n\n";
+      "Subject: only headers\r\n\n";
   for (size_t chunk : {size_t{1}, size_t{5}, size_t{4096}}) {
     MemOutputFs fs;
     std::string error;
@@ -178,9 +178,8 @@ TEST(MailWriter, LeavesNothingHalfWritten) {
   EXPECT_FALSE(writer->Write(Facts(1, {"A"}), Source("Subject: s\r\n\r\nline\r\nmore", 20, 20),
                              &written, &error));
   ASSERT_TRUE(writer->Finish(&error));
-  EXPECT_EQ(
-      fs.Find("A")->bytes,
-      "From MAILER-DAEMON Tue Nov 14 22:13:20 2023\nSubject: s\r\nStatus: O\r\n\r\nline\r\n\n");
+  EXPECT_EQ(fs.Find("A")->bytes,
+            "From MAILER-DAEMON Tue Nov 14 22:13:20 2023\nSubject: s\r\n\r\nline\r\n\n");
 }
 
 TEST(MailWriter, NoMessageReplacesAnotherWhateverTheCase) {

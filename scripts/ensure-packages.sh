@@ -12,6 +12,9 @@ NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libssl-dev scdoc mando
 # The mail programs that the output tests read the written mbox and Maildir folders back with:
 # Dovecot's doveadm, mutt (run in a terminal that tmux provides) and Python's mailbox module.
 MAIL_READER_PACKAGES=(dovecot-core mutt tmux python3)
+# Thunderbird, which its read-back test starts headless; the largest download of the mail
+# readers (about 150 MB with its libraries on a fresh Debian 12).
+THUNDERBIRD_PACKAGES=(thunderbird)
 # Making the Debian package: dpkg-shlibdeps (dpkg-dev), which needs file, finds its dependencies.
 DEB_PACKAGE_PACKAGES=(dpkg-dev file)
 # The test command's source format check.

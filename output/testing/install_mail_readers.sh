@@ -5,7 +5,7 @@
 set -uo pipefail
 source "$(dirname "$0")/../../scripts/ensure-packages.sh"
 if [ "$(id -u)" -eq 0 ] || sudo -n true 2>/dev/null; then
-  ensure_packages "${MAIL_READER_PACKAGES[@]}" || exit 1
+  ensure_packages "${MAIL_READER_PACKAGES[@]}" "${THUNDERBIRD_PACKAGES[@]}" || exit 1
 else
   echo "not root and no password-less sudo: the read-back tests use what is installed"
 fi
