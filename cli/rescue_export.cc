@@ -383,16 +383,20 @@ bool RescueRun::StartOutput() {
   fs_ = std::make_unique<RecordingFs>(output::PlatformOutputFs(folder_));
   std::string error;
   if (o_.update) {
+    std::set<std::string> paths;
+    for (const Mailbox& box : mailboxes_) paths.insert(box.path);
+    listedFiles_ = std::make_unique<ListedFiles>(folder_, paths);
     output::ManifestContents listed;
-    if (!output::ReadManifest(fs_.get(), output::kManifestName, &listed, &error)) {
+    if (!output::ReadManifest(fs_.get(), output::kManifestName, &listed, &error,
+                              [this](const output::ListedFile& f, const std::string& line) {
+                                listedFiles_->Add(f, line);
+                              })) {
       print_.Error("quillon: cannot read the manifest " + Display(output::kManifestName) + ": " +
                    ReasonOf(error));
       return false;
     }
-    std::set<std::string> paths;
-    for (const Mailbox& box : mailboxes_) paths.insert(box.path);
     // The listed files are read and hashed on two threads while the mailboxes are planned.
-    listedFiles_ = std::make_unique<ListedFiles>(folder_, listed, paths, 2);
+    listedFiles_->Start(2);
     planner_ = std::make_unique<output::UpdatePlanner>(
         fs_.get(), o_.format, std::move(listed),
         [this](const std::string& path) { return listedFiles_->Look(path); });
@@ -845,11 +849,15 @@ bool RescueRun::FinishOutput() {
                  fs_->failure().reason);
     ok = false;
   }
-  // Every summary, and the files of earlier runs that this run left alone, for the next
+  // The files of earlier runs that this run left alone, read again from the old manifest (not
+  // yet replaced; the mailboxes' plans are gone by now), and every summary, for the next
   // --update; the lines go to the manifest and its copy alike.
   std::vector<std::string> lines;
-  if (planner_) {
-    for (const output::ListedFile* f : planner_->Unclaimed()) lines.push_back(f->line);
+  std::string carryError;
+  if (planner_ && !output::ReadListedLines(
+                      fs_.get(), output::kManifestName, planner_->Unclaimed(),
+                      [&](const std::string& line) { lines.push_back(line); }, &carryError)) {
+    manifestError_ = "cannot read the last run's: " + ReasonOf(carryError);
   }
   for (size_t i = 0; i < summaries_.size(); ++i) {
     output::MailboxSummary& s = summaries_[i];
