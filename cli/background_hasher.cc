@@ -31,6 +31,8 @@ void BackgroundHasher::Begin() {
   current_.size = 0;
   current_.first = true;
   current_.last = false;
+  passed_ = 0;
+  refused_ = false;
   begun_ = true;
 }
 
@@ -45,6 +47,7 @@ void BackgroundHasher::Submit(bool last) {
   free_.pop_back();
   current_.size = 0;
   current_.first = false;
+  passed_ = 0;
 }
 
 void BackgroundHasher::Update(const uint8_t* bytes, size_t size) {
@@ -56,6 +59,29 @@ void BackgroundHasher::Update(const uint8_t* bytes, size_t size) {
     bytes += take;
     size -= take;
   }
+}
+
+bool BackgroundHasher::Pass(const PieceSink& sink) {
+  if (!refused_ && current_.size > passed_) {
+    refused_ = !sink(current_.bytes.get() + passed_, current_.size - passed_);
+  }
+  passed_ = current_.size;
+  return !refused_;
+}
+
+bool BackgroundHasher::Gather(const uint8_t* bytes, size_t size, const PieceSink& sink) {
+  while (size > 0) {
+    if (current_.size == kPieceBytes) {
+      Pass(sink);
+      Submit(false);
+    }
+    const size_t take = std::min(size, kPieceBytes - current_.size);
+    std::memcpy(current_.bytes.get() + current_.size, bytes, take);
+    current_.size += take;
+    bytes += take;
+    size -= take;
+  }
+  return !refused_;
 }
 
 void BackgroundHasher::End() {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -34,6 +35,14 @@ class BackgroundHasher {
   void Update(const uint8_t* bytes, size_t size);
   void End();
 
+  // Update for a caller that writes the bytes too: they are handed to `sink` from the piece
+  // they were copied into, a piece at a time as it fills (Pass gives the rest before End), so
+  // the writer sees a few large pieces instead of every small chunk, and nothing is copied
+  // twice. False once the sink refused; it is not called again for this message.
+  using PieceSink = std::function<bool(const uint8_t* bytes, size_t size)>;
+  bool Gather(const uint8_t* bytes, size_t size, const PieceSink& sink);
+  bool Pass(const PieceSink& sink);
+
   // How many ended messages have their digest ready, without waiting.
   size_t Ready();
   // The digest of the oldest ended message not yet taken; waits for it. At least one message
@@ -57,7 +66,9 @@ class BackgroundHasher {
   std::deque<Sha256Digest> done_;  // digests of ended messages, in order
   bool stopping_ = false;
 
-  Piece current_;  // the feeder's piece
+  Piece current_;         // the feeder's piece
+  size_t passed_ = 0;     // bytes of current_ handed to the sink
+  bool refused_ = false;  // the sink answered false
   bool begun_ = false;
   std::thread worker_;
 };
