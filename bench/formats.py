@@ -7,7 +7,9 @@ the rescue engine's export as eml, as eml named from a template, as mbox and as 
 --update over an unchanged eml output. Prints one table of medians: seconds, MB/s of mailbox,
 ratio to the floor and to the pread floor, peak resident memory and files written, each against its goal.
 
-    bench/formats.py [--build build/native] [--cache DIR] [--size 1G] [--runs N]
+    bench/formats.py [--build build/native] [--cache DIR] [--size 1G] [--runs N] [--only WORDS]
+
+--only mbox,update times the floors and only the rows whose name holds one of the words.
 """
 import argparse
 import os
@@ -30,6 +32,7 @@ def main():
     ap.add_argument("--cache", default="/var/tmp/quillon-bench")
     ap.add_argument("--size", default="1G")
     ap.add_argument("--runs", type=int, default=3)
+    ap.add_argument("--only", default="", help="comma-separated words: the rows to time")
     args = ap.parse_args()
 
     build = os.path.abspath(args.build)
@@ -66,6 +69,10 @@ def main():
         ("export --update (unchanged)", updated,
          ("< 1 s per GiB", lambda r: r["seconds"] < size / (1 << 30))),
     ]
+    words = [w for w in args.only.split(",") if w]
+    if words:
+        tools = [t for t in tools
+                 if t[0].startswith("floor") or any(w in t[0] for w in words)]
     rows = []
     floor_seconds = pread_seconds = None
     for name, argv, goal in tools:

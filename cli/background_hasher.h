@@ -7,8 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -18,7 +20,9 @@ namespace quillon {
 
 // Messages are hashed in the order they are begun; their digests come back in that order. One
 // thread feeds it (Begin, Update, End, Take...); memory is a few pieces of kPieceBytes, and a
-// feeder that gets ahead waits for a piece to come free.
+// feeder that gets ahead waits for a piece to come free. A message begun while every piece is
+// taken is hashed on the feeder's thread instead, as it is fed: the hashing thread is behind,
+// and the feeder would only wait for it.
 class BackgroundHasher {
  public:
   static constexpr size_t kPieceBytes = size_t{256} << 10;
@@ -34,6 +38,14 @@ class BackgroundHasher {
   void Update(const uint8_t* bytes, size_t size);
   void End();
 
+  // Update for a caller that writes the bytes too: they are handed to `sink` from the piece
+  // they were copied into, a piece at a time as it fills (Pass gives the rest before End), so
+  // the writer sees a few large pieces instead of every small chunk, and nothing is copied
+  // twice. False once the sink refused; it is not called again for this message.
+  using PieceSink = std::function<bool(const uint8_t* bytes, size_t size)>;
+  bool Gather(const uint8_t* bytes, size_t size, const PieceSink& sink);
+  bool Pass(const PieceSink& sink);
+
   // How many ended messages have their digest ready, without waiting.
   size_t Ready();
   // The digest of the oldest ended message not yet taken; waits for it. At least one message
@@ -44,20 +56,27 @@ class BackgroundHasher {
   struct Piece {
     std::unique_ptr<uint8_t[]> bytes;
     size_t size = 0;
-    bool first = false;  // the first of its message
-    bool last = false;   // the last of its message
+    uint64_t message = 0;  // its message's number, in the order begun
+    bool first = false;    // the first of its message
+    bool last = false;     // the last of its message
   };
   void Submit(bool last);
   void Work();
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::vector<Piece> free_;        // pieces to fill
-  std::deque<Piece> queued_;       // filled, in order
-  std::deque<Sha256Digest> done_;  // digests of ended messages, in order
+  std::vector<Piece> free_;   // pieces to fill
+  std::deque<Piece> queued_;  // filled, in order
+  // The digests of the messages begun and not yet taken, in order; empty until hashed.
+  std::deque<std::optional<Sha256Digest>> done_;
+  uint64_t firstNotTaken_ = 0;  // the number of done_.front()
+  uint64_t begunCount_ = 0;
   bool stopping_ = false;
 
-  Piece current_;  // the feeder's piece
+  Piece current_;               // the feeder's piece
+  std::optional<Sha256> here_;  // the message hashed on the feeder's thread, if it is
+  size_t passed_ = 0;           // bytes of current_ handed to the sink
+  bool refused_ = false;        // the sink answered false
   bool begun_ = false;
   std::thread worker_;
 };

@@ -1,5 +1,6 @@
 #include "cli/listed_files.h"
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include "output/output_fs.h"
@@ -14,29 +15,52 @@ std::string MessageIdentity(const std::string& mailbox, const std::string& statu
          (indexId ? std::to_string(*indexId) : "-") + '\0' + messageId;
 }
 
-ListedFiles::ListedFiles(const std::string& root, const output::ManifestContents& listed,
-                         const std::set<std::string>& mailboxes, size_t threads)
-    : root_(root) {
-  for (const output::ListedFile& f : listed.files) {
-    // The manifest's lines were read once already; a line that no longer parses, or lacks a
-    // field, matches no message and is left to the digest.
-    const nlohmann::json j = nlohmann::json::parse(f.line, nullptr, false);
-    if (!j.is_object()) continue;
-    try {
-      const std::string mailbox = j.at("mailbox").get<std::string>();
-      if (mailboxes.count(mailbox) == 0) continue;
-      const nlohmann::json& id = j.at("index_id");
-      const std::optional<uint32_t> indexId =
-          id.is_number_unsigned() ? std::optional<uint32_t>(id.get<uint32_t>()) : std::nullopt;
-      byIdentity_.emplace(
-          MessageIdentity(mailbox, j.at("status").get<std::string>(),
-                          j.at("first_block").get<uint64_t>(), j.at("blocks").get<uint64_t>(),
-                          f.size, indexId, j.at("message_id").get<std::string>()),
-          Match{f.sha256, f.size});
-      if (entries_.emplace(f.path, Entry()).second) order_.push_back(f.path);
-    } catch (const nlohmann::json::exception&) {
-      continue;
-    }
+namespace {
+
+Sha256Digest KeyOf(const std::string& identity) {
+  return ComputeSha256(identity.data(), identity.size());
+}
+
+bool KeyLess(const std::pair<Sha256Digest, ListedFiles::Match>& a,
+             const std::pair<Sha256Digest, ListedFiles::Match>& b) {
+  return a.first < b.first;
+}
+
+}  // namespace
+
+ListedFiles::ListedFiles(const std::string& root, const std::set<std::string>& mailboxes)
+    : root_(root), mailboxes_(mailboxes) {}
+
+void ListedFiles::Add(const output::ListedFile& f, const std::string& line) {
+  // A line that lacks a field matches no message and is left to the digest.
+  const nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
+  if (!j.is_object()) return;
+  try {
+    const std::string mailbox = j.at("mailbox").get<std::string>();
+    if (mailboxes_.count(mailbox) == 0) return;
+    const nlohmann::json& id = j.at("index_id");
+    const std::optional<uint32_t> indexId =
+        id.is_number_unsigned() ? std::optional<uint32_t>(id.get<uint32_t>()) : std::nullopt;
+    // The key is held as its digest: a few dozen bytes a file instead of the whole identity.
+    byIdentity_.emplace_back(
+        KeyOf(MessageIdentity(mailbox, j.at("status").get<std::string>(),
+                              j.at("first_block").get<uint64_t>(), j.at("blocks").get<uint64_t>(),
+                              f.size, indexId, j.at("message_id").get<std::string>())),
+        Match{f.sha256, f.size});
+    order_.push_back(f.path);
+  } catch (const nlohmann::json::exception&) {
+  }
+}
+
+void ListedFiles::Start(size_t threads) {
+  std::stable_sort(byIdentity_.begin(), byIdentity_.end(), KeyLess);
+  byIdentity_.shrink_to_fit();
+  order_.shrink_to_fit();
+  entries_.resize(order_.size());
+  byPath_.reserve(order_.size());
+  for (size_t i = 0; i < order_.size(); ++i) {
+    // A path listed twice is read once, for its first line.
+    if (!byPath_.emplace(order_[i], i).second) entries_[i].state = State::kDone;
   }
   for (size_t i = 0; i < threads && !order_.empty(); ++i) threads_.emplace_back([this] { Work(); });
 }
@@ -48,10 +72,12 @@ ListedFiles::~ListedFiles() {
 
 std::optional<ListedFiles::Match> ListedFiles::Find(const output::MessageFacts& facts,
                                                     uint64_t size) const {
-  const auto found =
-      byIdentity_.find(MessageIdentity(facts.mailbox, facts.status, facts.firstBlock, facts.blocks,
-                                       size, facts.indexId, facts.messageId));
-  if (found == byIdentity_.end()) return std::nullopt;
+  const std::pair<Sha256Digest, Match> key{
+      KeyOf(MessageIdentity(facts.mailbox, facts.status, facts.firstBlock, facts.blocks, size,
+                            facts.indexId, facts.messageId)),
+      Match{}};
+  const auto found = std::lower_bound(byIdentity_.begin(), byIdentity_.end(), key, KeyLess);
+  if (found == byIdentity_.end() || found->first != key.first) return std::nullopt;
   return found->second;
 }
 
@@ -60,20 +86,19 @@ void ListedFiles::Work() {
   // one each costs nothing and keeps it so.
   const std::unique_ptr<output::OutputFs> fs = output::PlatformOutputFs(root_);
   for (;;) {
-    std::string path;
+    size_t i;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      while (next_ < order_.size() && entries_[order_[next_]].state != State::kWaiting) ++next_;
+      while (next_ < order_.size() && entries_[next_].state != State::kWaiting) ++next_;
       if (next_ == order_.size() || stopping_) return;
-      path = order_[next_++];
-      entries_[path].state = State::kReading;
+      i = next_++;
+      entries_[i].state = State::kReading;
     }
-    output::FileOnDisk disk = output::LookAt(fs.get(), path);
+    output::FileOnDisk disk = output::LookAt(fs.get(), order_[i]);
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      Entry& e = entries_[path];
-      e.disk = std::move(disk);
-      e.state = State::kDone;
+      entries_[i].disk = std::move(disk);
+      entries_[i].state = State::kDone;
     }
     done_.notify_all();
   }
@@ -81,9 +106,9 @@ void ListedFiles::Work() {
 
 output::FileOnDisk ListedFiles::Look(const std::string& path) {
   std::unique_lock<std::mutex> lock(mutex_);
-  const auto found = entries_.find(path);
-  if (found != entries_.end()) {
-    Entry& e = found->second;
+  const auto found = byPath_.find(path);
+  if (found != byPath_.end()) {
+    Entry& e = entries_[found->second];
     if (e.state == State::kWaiting) {
       e.state = State::kReading;  // read here, now: the threads have not come to it
     } else {
@@ -94,9 +119,9 @@ output::FileOnDisk ListedFiles::Look(const std::string& path) {
   lock.unlock();
   const std::unique_ptr<output::OutputFs> fs = output::PlatformOutputFs(root_);
   output::FileOnDisk disk = output::LookAt(fs.get(), path);
-  if (found != entries_.end()) {
+  if (found != byPath_.end()) {
     lock.lock();
-    found->second.state = State::kDone;
+    entries_[found->second].state = State::kDone;
   }
   return disk;
 }

@@ -9,12 +9,14 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "hash/digest.h"
@@ -25,13 +27,18 @@ namespace quillon {
 
 class ListedFiles {
  public:
-  // `root` is the output folder; `listed` what ReadManifest gave; `mailboxes` the paths of this
-  // run's mailboxes, whose listed files are read ahead by `threads` threads (0: none).
-  ListedFiles(const std::string& root, const output::ManifestContents& listed,
-              const std::set<std::string>& mailboxes, size_t threads);
+  // `root` is the output folder; `mailboxes` the paths of this run's mailboxes, whose listed
+  // files are read ahead once Start is called.
+  ListedFiles(const std::string& root, const std::set<std::string>& mailboxes);
   ~ListedFiles();
   ListedFiles(const ListedFiles&) = delete;
   ListedFiles& operator=(const ListedFiles&) = delete;
+
+  // A file of the manifest with its line, as ReadManifest reads them (its ListedLineObserver):
+  // only the line's identity of the message is kept, as a digest, not the line.
+  void Add(const output::ListedFile& file, const std::string& line);
+  // Starts `threads` threads (0: none) reading and hashing the files added.
+  void Start(size_t threads);
 
   struct Match {
     Sha256Digest sha256;
@@ -54,9 +61,12 @@ class ListedFiles {
   void Work();
 
   std::string root_;
-  std::map<std::string, Match> byIdentity_;
+  std::set<std::string> mailboxes_;
+  // By the digest of MessageIdentity; the first of equal keys is the manifest's first.
+  std::vector<std::pair<Sha256Digest, Match>> byIdentity_;
   std::vector<std::string> order_;  // listed paths of this run's mailboxes, in manifest order
-  std::map<std::string, Entry> entries_;
+  std::vector<Entry> entries_;      // order_'s, by position
+  std::unordered_map<std::string_view, size_t> byPath_;  // into order_, the first of a path
   size_t next_ = 0;
   std::mutex mutex_;
   std::condition_variable done_;

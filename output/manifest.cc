@@ -76,7 +76,6 @@ bool ParseFileLine(const std::string& line, ListedFile* file) {
   }
   file->path = path->get<std::string>();
   file->size = size->get<uint64_t>();
-  file->line = line;
   return PathStaysInside(file->path) && FromHex(sha->get<std::string>(), &file->sha256);
 }
 
@@ -177,30 +176,28 @@ bool ManifestWriter::Finish(std::string* error) {
   return Flush(error) && file_->Commit(path_, std::nullopt, error);
 }
 
-bool ReadManifest(OutputFs* fs, const std::string& path, ManifestContents* contents,
-                  std::string* error) {
-  *contents = ManifestContents();
+namespace {
+
+// Reads the manifest at `path` line by line: `take(line, number, overlong)` for each line (an
+// overlong one empty), numbered from 0. *exists says whether there is a manifest at all.
+bool ForEachLine(OutputFs* fs, const std::string& path, bool* exists,
+                 const std::function<void(const std::string&, uint64_t, bool)>& take,
+                 std::string* error) {
+  *exists = false;
   const size_t slash = path.rfind('/');
   std::vector<FolderEntry> entries;
   if (!fs->List(slash == std::string::npos ? "" : path.substr(0, slash), &entries, error)) {
     return false;
   }
   const std::string name(BaseName(path));
-  bool exists = false;
-  for (const FolderEntry& e : entries) exists = exists || (e.name == name && !e.isFolder);
-  if (!exists) return true;
+  for (const FolderEntry& e : entries) *exists = *exists || (e.name == name && !e.isFolder);
+  if (!*exists) return true;
 
   std::string line;
   bool overlong = false;
-  const auto take = [&] {
-    if (!line.empty() || overlong) {
-      ListedFile file;
-      if (!overlong && ParseFileLine(line, &file)) {
-        contents->files.push_back(std::move(file));
-      } else if (overlong || line.find("\"summary\"") == std::string::npos) {
-        ++contents->ignoredLines;
-      }
-    }
+  uint64_t number = 0;
+  const auto end = [&] {
+    take(line, number++, overlong);
     line.clear();
     overlong = false;
   };
@@ -210,24 +207,67 @@ bool ReadManifest(OutputFs* fs, const std::string& path, ManifestContents* conte
         const char* s = reinterpret_cast<const char*>(p);
         for (size_t i = 0; i < n;) {
           const void* nl = std::memchr(s + i, '\n', n - i);
-          const size_t end =
+          const size_t stop =
               nl == nullptr ? n : static_cast<size_t>(static_cast<const char*>(nl) - s);
-          if (line.size() + (end - i) > kMaxLine) {
+          if (line.size() + (stop - i) > kMaxLine) {
             overlong = true;
             line.clear();
           } else if (!overlong) {
-            line.append(s + i, end - i);
+            line.append(s + i, stop - i);
           }
           if (nl == nullptr) break;
-          take();
-          i = end + 1;
+          end();
+          i = stop + 1;
         }
         return true;
       },
       error);
   if (!read) return false;
-  take();
+  if (!line.empty() || overlong) end();
   return true;
+}
+
+}  // namespace
+
+bool ReadManifest(OutputFs* fs, const std::string& path, ManifestContents* contents,
+                  std::string* error, const ListedLineObserver& observe) {
+  *contents = ManifestContents();
+  bool exists = false;
+  return ForEachLine(
+      fs, path, &exists,
+      [&](const std::string& line, uint64_t number, bool overlong) {
+        if (line.empty() && !overlong) return;
+        ListedFile file;
+        if (!overlong && ParseFileLine(line, &file)) {
+          file.line = number;
+          if (observe) observe(file, line);
+          contents->files.push_back(std::move(file));
+        } else if (overlong || line.find("\"summary\"") == std::string::npos) {
+          ++contents->ignoredLines;
+        }
+      },
+      error);
+}
+
+bool ReadListedLines(OutputFs* fs, const std::string& path,
+                     const std::vector<const ListedFile*>& files,
+                     const std::function<void(const std::string& line)>& sink, std::string* error) {
+  if (files.empty()) return true;
+  size_t next = 0;
+  bool exists = false;
+  return ForEachLine(
+      fs, path, &exists,
+      [&](const std::string& line, uint64_t number, bool overlong) {
+        while (next < files.size() && files[next]->line < number) ++next;
+        if (next == files.size() || files[next]->line != number || overlong) return;
+        const ListedFile& wanted = *files[next++];
+        ListedFile now;
+        if (ParseFileLine(line, &now) && now.path == wanted.path && now.size == wanted.size &&
+            now.sha256 == wanted.sha256) {
+          sink(line);
+        }
+      },
+      error);
 }
 
 bool PathStaysInside(const std::string& path) {

@@ -69,7 +69,9 @@ struct ListedFile {
   std::string path;
   uint64_t size = 0;
   Sha256Digest sha256{};
-  std::string line;  // the manifest's line, to carry over
+  // Which line of the manifest lists it (counted from 0), to carry the line over: the lines
+  // themselves are read again then (ReadListedLines), not held through the run.
+  uint64_t line = 0;
 };
 
 struct ManifestContents {
@@ -79,10 +81,22 @@ struct ManifestContents {
   uint64_t ignoredLines = 0;
 };
 
+// Sees each listed file with its line, as the manifest is read, for a caller that needs more
+// of the line than ListedFile keeps.
+using ListedLineObserver = std::function<void(const ListedFile& file, const std::string& line)>;
+
 // Reads the manifest at `path`. A missing manifest is an empty one; false (with *error) when it
 // exists and cannot be read.
 bool ReadManifest(OutputFs* fs, const std::string& path, ManifestContents* contents,
-                  std::string* error);
+                  std::string* error, const ListedLineObserver& observe = nullptr);
+
+// Reads the lines of `files` again from the manifest at `path` that ReadManifest read them from,
+// in line order (`files` ascending by line), and hands each to `sink`. A line that no longer
+// lists the same path, size and SHA-256 (the manifest was changed since) is left out. False (with
+// *error) when the manifest cannot be read.
+bool ReadListedLines(OutputFs* fs, const std::string& path,
+                     const std::vector<const ListedFile*>& files,
+                     const std::function<void(const std::string& line)>& sink, std::string* error);
 
 // True for a relative path that stays inside the output folder.
 bool PathStaysInside(const std::string& path);

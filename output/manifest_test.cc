@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "output/testing/mem_output_fs.h"
 
 namespace quillon::output {
@@ -94,6 +96,7 @@ UpdateCounts Export(MemOutputFs* fs, Format format, const std::vector<std::strin
   auto writer = MailWriter::Create(fs, options, &error);
   auto manifest = ManifestWriter::Create(fs, kManifestName, &error);
   uint32_t n = 0;
+  std::vector<const ListedFile*> kept;  // skipped: their lines are carried over
   for (const std::string& bytes : messages) {
     MessageFacts facts;
     facts.mailbox = "Inbox.dbx";
@@ -109,7 +112,7 @@ UpdateCounts Export(MemOutputFs* fs, Format format, const std::vector<std::strin
     planner.Count(d.action);
     WrittenMessage written;
     if (d.action == UpdateAction::kSkip) {
-      EXPECT_TRUE(manifest->AddLine(d.listed->line, &error));
+      kept.push_back(d.listed);
       continue;
     }
     const bool ok = d.action == UpdateAction::kRewrite
@@ -118,7 +121,12 @@ UpdateCounts Export(MemOutputFs* fs, Format format, const std::vector<std::strin
     EXPECT_TRUE(ok) << error;
     EXPECT_TRUE(manifest->AddFile(facts, written, &error));
   }
-  for (const ListedFile* file : planner.Unclaimed()) manifest->AddLine(file->line, &error);
+  for (const ListedFile* file : planner.Unclaimed()) kept.push_back(file);
+  std::sort(kept.begin(), kept.end(),
+            [](const ListedFile* a, const ListedFile* b) { return a->line < b->line; });
+  EXPECT_TRUE(ReadListedLines(
+      fs, kManifestName, kept,
+      [&](const std::string& line) { EXPECT_TRUE(manifest->AddLine(line, &error)); }, &error));
   EXPECT_TRUE(writer->Finish(&error) && manifest->Finish(&error)) << error;
   return planner.counts();
 }
@@ -178,6 +186,40 @@ TEST(Manifest, UpdateWritesOnlyWhatIsNotThereWhole) {
     for (const ListedFile& file : listed.files) EXPECT_NE(file.path, mine);
     // The removed file is back, and the new message's file is added.
     EXPECT_EQ(after.size(), before.size() + 2);
+  }
+}
+
+// The lines carried over are read again at the end: as they were, and only while they still list
+// the same file.
+TEST(Manifest, ListedLinesAreReadAgainOnlyWhileUnchanged) {
+  const std::string a = R"({"path":"a.eml","size":1,"sha256":")" + std::string(64, 'a') + R"("})";
+  const std::string b = R"({"path":"b.eml","size":2,"sha256":")" + std::string(64, 'b') + R"("})";
+  const std::string c = R"({"path":"c.eml","size":3,"sha256":")" + std::string(64, 'c') + R"("})";
+  MemOutputFs fs;
+  fs.Put(kManifestName, a + "\nnot json\n\n" + b + "\n{\"summary\":true}\n" + c);
+  ManifestContents listed;
+  std::vector<std::string> seen;  // what the observer saw
+  std::string error;
+  ASSERT_TRUE(ReadManifest(
+      &fs, kManifestName, &listed, &error,
+      [&](const ListedFile& f, const std::string& line) { seen.push_back(f.path + " " + line); }));
+  EXPECT_EQ(seen, (std::vector<std::string>{"a.eml " + a, "b.eml " + b, "c.eml " + c}));
+  ASSERT_EQ(listed.files.size(), 3u);
+  EXPECT_EQ(listed.ignoredLines, 1u);
+  EXPECT_EQ(listed.files[1].line, 3u);
+  const std::vector<const ListedFile*> all = {&listed.files[0], &listed.files[1], &listed.files[2]};
+  for (const auto& [manifest, expected] : std::vector<std::pair<std::string, std::string>>{
+           {a + "\nnot json\n\n" + b + "\n{\"summary\":true}\n" + c, a + b + c},
+           // b's size changed, c's line moved: neither is carried over as it now reads.
+           {a + "\nnot json\n\n" + b.substr(0, b.find("2")) + "5" + b.substr(b.find("2") + 1) +
+                "\n" + c,
+            a},
+       }) {
+    fs.Put(kManifestName, manifest);
+    std::string lines;
+    ASSERT_TRUE(ReadListedLines(
+        &fs, kManifestName, all, [&](const std::string& line) { lines += line; }, &error));
+    EXPECT_EQ(lines, expected);
   }
 }
 

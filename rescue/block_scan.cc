@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "engine/block_format.h"
 #include "engine/block_reader.h"
@@ -157,6 +158,69 @@ void Probe(MailboxFile& file, std::vector<uint32_t> wanted, BlockScan* scan) {
 
 }  // namespace
 
+namespace {
+
+// Where a pass over a range of positions ended.
+struct RangeEnd {
+  uint32_t noRoom = 0;  // the position whose entry found no room; 0 when every one did
+  bool failed = false;  // a read failed: the file's error says why
+};
+
+// Notes the self-naming words at the 4-aligned positions from `at` up to `to` (exclusive), in
+// windows of `windowSize` bytes read from `at` on (those of a pass from 0 are the whole-file
+// pass's windows). Each entry goes to put(entry), which answers false when it has no room.
+// An entry depends only on the file's bytes at and after its position, so passes over
+// neighbouring ranges together note what one pass over both would.
+template <typename Put>
+RangeEnd ScanRange(MailboxFile& file, uint64_t at, uint64_t to, uint8_t* window, size_t windowSize,
+                   Put put) {
+  RangeEnd result;
+  const uint64_t fileSize = file.size();
+  while (at + 4 <= fileSize && at < to) {
+    const size_t length = static_cast<size_t>(std::min<uint64_t>(windowSize, fileSize - at));
+    if (!file.Read(at, window, length)) {
+      result.failed = true;
+      return result;
+    }
+    const uint64_t end = at + length;
+    const bool last = end == fileSize;
+    // Positions whose header and signs this window holds whole; at the end of the file, every
+    // position with its word.
+    const uint64_t margin = last ? 4 : kHeaderSize + kSignBytes;
+    if (end < at + margin) break;
+    const uint32_t lastPos = static_cast<uint32_t>(end - margin);
+    const uint32_t stop = static_cast<uint32_t>(std::min<uint64_t>(lastPos, to - 4));
+    for (uint32_t q = static_cast<uint32_t>(at);;) {
+      q = BlockReader::FindSelfWord(window, at, q, stop);
+      if (q > stop) break;
+      ScanEntry e{q, 0, 0, 0};
+      if (uint64_t{q} + kHeaderSize <= end) {
+        const BlockHeader h = DecodeBlockHeader(window + (q - at));
+        e = ScanEntry{q | ScanEntry::kReadable, h.blockSize, h.dataLength, h.nextOffset};
+        const uint8_t* data = window + (q - at) + kHeaderSize;
+        const size_t held = static_cast<size_t>(std::min<uint64_t>(kSignBytes, end - q - 16));
+        const bool begins =
+            e.deletedPattern()
+                ? DeletedBeginsLikeHeader(data, held)
+                : BeginsLikeHeaderField(
+                      data, e.consistent() ? std::min<size_t>(held, e.dataLength) : held);
+        if (begins) e.tagged |= ScanEntry::kBeginsLikeHeader;
+      }
+      if (!put(e)) {
+        result.noRoom = q;
+        return result;
+      }
+      if (q >= stop) break;
+      q += 4;
+    }
+    if (last) break;
+    at = uint64_t{lastPos} + 4;
+  }
+  return result;
+}
+
+}  // namespace
+
 BlockScan ScanBlocks(InputFile* input, const std::vector<uint32_t>& wanted,
                      const ScanOptions& options) {
   MailboxFile file(input, options.abort);
@@ -166,57 +230,83 @@ BlockScan ScanBlocks(InputFile* input, const std::vector<uint32_t>& wanted,
       uint64_t{scan.fileSize} / std::max<uint32_t>(options.bytesPerEntry, 1) + options.minEntries;
   // Room up front for as many entries as a mailbox of this size holds (its blocks and a few
   // records and nodes), so a real file's array never moves and never holds two copies at once.
-  scan.entries.reserve(static_cast<size_t>(std::min<uint64_t>(cap, scan.fileSize / 0x200 + 1024)));
+  const size_t room = static_cast<size_t>(std::min<uint64_t>(cap, scan.fileSize / 0x200 + 1024));
+  scan.entries.reserve(room);
 
   // The pieces overlap by a header and its signs.
   const size_t windowSize = std::min<size_t>(
       std::max<size_t>(options.windowBytes, 4 * (kHeaderSize + kSignBytes)) & ~size_t{3},
       scan.fileSize);
   std::unique_ptr<uint8_t[]> window(new uint8_t[windowSize]);  // not zeroed: reads fill it
+  // Where the whole-file pass resumes: after a second thread's half, or from the start.
+  uint64_t from = 0;
+  // Where each window of the whole-file pass starts: a multiple of this.
+  const size_t step = windowSize - (kHeaderSize + kSignBytes) + 4;
+  if (options.threads >= 2 && scan.fileSize >= options.parallelBytes &&
+      scan.fileSize >= 4 * windowSize) {
+    // Two halves at once, split where a window of the whole-file pass starts, so that each
+    // reads the very windows that pass reads (and fails where it would). Each goes into its own
+    // part of the array: the first half's entries from the start, the second's from where the
+    // first half's can no longer reach (one entry per 0x200 bytes and a margin), moved down
+    // beside them afterwards. A half that runs out of room is taken up again by the whole-file
+    // pass below, which then notes and caps as it would have alone.
+    const uint32_t mid = static_cast<uint32_t>(scan.fileSize / 2 / step * step);
+    const size_t second = std::min<size_t>(room, mid / 0x200 + 512);
+    scan.entries.resize(room);
+    ScanEntry* entries = scan.entries.data();
+    size_t firstCount = 0, secondCount = 0;
+    RangeEnd secondEnd;
+    {
+      MailboxFile other(input, options.abort, scan.fileSize);
+      std::unique_ptr<uint8_t[]> otherWindow(new uint8_t[windowSize]);
+      std::thread helper([&] {
+        secondEnd = ScanRange(other, mid, scan.fileSize, otherWindow.get(), windowSize,
+                              [&](const ScanEntry& e) {
+                                if (second + secondCount == room) return false;
+                                entries[second + secondCount++] = e;
+                                return true;
+                              });
+      });
+      const RangeEnd firstEnd =
+          ScanRange(file, 0, mid, window.get(), windowSize, [&](const ScanEntry& e) {
+            if (firstCount == second) return false;
+            entries[firstCount++] = e;
+            return true;
+          });
+      helper.join();
+      if (firstEnd.failed) {
+        scan.entries.clear();
+        Fail(file, &scan);
+        return scan;
+      }
+      if (firstEnd.noRoom != 0) {
+        from = firstEnd.noRoom;
+        secondCount = 0;
+      } else if (secondEnd.failed) {
+        scan.entries.clear();
+        Fail(other, &scan);
+        return scan;
+      } else {
+        from = secondEnd.noRoom != 0 ? secondEnd.noRoom : uint64_t{scan.fileSize};
+      }
+    }
+    std::memmove(entries + firstCount, entries + second, secondCount * sizeof(ScanEntry));
+    scan.entries.resize(firstCount + secondCount);
+  }
+  const RangeEnd end =
+      ScanRange(file, from, scan.fileSize, window.get(), windowSize, [&](const ScanEntry& e) {
+        if (scan.entries.size() == cap) return false;
+        scan.entries.push_back(e);
+        return true;
+      });
+  if (end.failed) {
+    Fail(file, &scan);
+    return scan;
+  }
+  scan.cappedAt = end.noRoom;
   CapacityTally capacities;
-  for (uint64_t at = 0; at + 4 <= scan.fileSize;) {
-    const size_t length = static_cast<size_t>(std::min<uint64_t>(windowSize, scan.fileSize - at));
-    if (!file.Read(at, window.get(), length)) {
-      Fail(file, &scan);
-      return scan;
-    }
-    const uint64_t end = at + length;
-    const bool last = end == scan.fileSize;
-    // Positions whose header and signs this window holds whole; at the end of the file, every
-    // position with its word.
-    const uint64_t margin = last ? 4 : kHeaderSize + kSignBytes;
-    if (end < at + margin) break;
-    const uint32_t lastPos = static_cast<uint32_t>(end - margin);
-    const uint8_t* bytes = window.get();
-    for (uint32_t q = static_cast<uint32_t>(at);;) {
-      q = BlockReader::FindSelfWord(bytes, at, q, lastPos);
-      if (q > lastPos) break;
-      if (scan.entries.size() == cap) {
-        scan.cappedAt = q;
-        break;
-      }
-      ScanEntry e{q, 0, 0, 0};
-      if (uint64_t{q} + kHeaderSize <= end) {
-        const BlockHeader h = DecodeBlockHeader(bytes + (q - at));
-        e = ScanEntry{q | ScanEntry::kReadable, h.blockSize, h.dataLength, h.nextOffset};
-        const uint8_t* data = bytes + (q - at) + kHeaderSize;
-        const size_t held = static_cast<size_t>(std::min<uint64_t>(kSignBytes, end - q - 16));
-        bool begins;
-        if (e.deletedPattern()) {
-          begins = DeletedBeginsLikeHeader(data, held);
-        } else {
-          if (e.consistent()) capacities.Add(h.blockSize);
-          begins = BeginsLikeHeaderField(
-              data, e.consistent() ? std::min<size_t>(held, h.dataLength) : held);
-        }
-        if (begins) e.tagged |= ScanEntry::kBeginsLikeHeader;
-      }
-      scan.entries.push_back(e);
-      if (q >= lastPos) break;
-      q += 4;
-    }
-    if (scan.cappedAt != 0 || last) break;
-    at = uint64_t{lastPos} + 4;
+  for (const ScanEntry& e : scan.entries) {
+    if (e.readable() && !e.deletedPattern() && e.consistent()) capacities.Add(e.blockSize);
   }
   window.reset();
   scan.blockCapacity = capacities.Commonest();

@@ -73,6 +73,10 @@ struct ScanOptions {
   uint32_t maxProbes = 1u << 16;
   // The file is read in pieces of this size.
   size_t windowBytes = size_t{256} << 10;
+  // With 2 or more, a file of parallelBytes or more is read in two halves at once, the second on
+  // a thread of its own: the file's ReadAt must then be safe to call from two threads.
+  unsigned threads = 1;
+  uint64_t parallelBytes = uint64_t{64} << 20;
   const std::atomic<bool>* abort = nullptr;
 };
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <new>
+#include <utility>
 #include <vector>
 
 namespace quillon::rescue {
@@ -36,6 +37,16 @@ struct LargeAllocator {
     } else {
       ::operator delete(p);
     }
+  }
+  // An element made without a value is left as it is, not zeroed: an array sized up front to be
+  // written over (the scan's two halves) touches no page it does not fill.
+  template <typename U>
+  void construct(U* p) {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
   }
   template <typename U>
   bool operator==(const LargeAllocator<U>&) const {
