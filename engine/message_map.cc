@@ -15,9 +15,11 @@ size_t MessageMap::Find(uint32_t key) const {
 void MessageMap::Store(BlockList& list, uint32_t joinKey) {
   if (IsEmpty(list)) return;
   uint64_t blocks = list.count;
+  uint32_t bytes = list.bytes;
   const size_t found = joinKey != 0 ? Find(joinKey) : entries_.size();
   if (found != entries_.size()) {
     blocks += entries_[found].blocks;
+    bytes = Sum(bytes, entries_[found].bytes);
     entries_[found].blocks = 0;
     --live_;
   }
@@ -29,14 +31,14 @@ void MessageMap::Store(BlockList& list, uint32_t joinKey) {
                    entries_.end());
   }
   entries_.push_back(
-      Entry{list.first, static_cast<uint32_t>(std::min<uint64_t>(blocks, kMaxBlocks))});
+      Entry{list.first, static_cast<uint32_t>(std::min<uint64_t>(blocks, kMaxBlocks)), bytes});
   sortedEntries_ = entries_.size();
   ++live_;
   list = BlockList{};
 }
 
-void MessageMap::AddSingle(uint32_t offset) {
-  entries_.push_back(Entry{offset, 1});
+void MessageMap::AddSingle(uint32_t offset, uint32_t bytes) {
+  entries_.push_back(Entry{offset, 1, bytes});
   ++live_;
 }
 

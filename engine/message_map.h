@@ -3,7 +3,8 @@
 // each block's nextOffset naming the next, as the walk that found it followed them; the copy
 // follows the same links. Joining a stored message behind a new walk only adds its count, since
 // the walk's last block links to the joined message's first. So a message costs 8 bytes, however
-// many blocks it has and however often it was joined.
+// many blocks it has and however often it was joined. A dry run's count of its bytes, when the
+// walks could tell it, costs 4 bytes more.
 #ifndef QUILLON_ENGINE_MESSAGE_MAP_H_
 #define QUILLON_ENGINE_MESSAGE_MAP_H_
 
@@ -15,10 +16,15 @@ namespace quillon {
 
 class MessageMap {
  public:
-  // A walk under construction: its first block and how many blocks it has.
+  // A count of bytes that is not known: the dry run follows the chain to count them.
+  static constexpr uint32_t kUncounted = 0xFFFFFFFFu;
+
+  // A walk under construction: its first block, how many blocks it has and the bytes their data
+  // holds (kUncounted when a block's were not known).
   struct BlockList {
     uint32_t first = 0;
     uint32_t count = 0;
+    uint32_t bytes = 0;
   };
 
   // Reserves room for about `messages` messages.
@@ -30,6 +36,8 @@ class MessageMap {
     if (list.count == 0) list.first = offset;
     if (list.count != kMaxBlocks) ++list.count;
   }
+  // Adds the bytes that the list's last block contributes, or kUncounted.
+  void AddBytes(BlockList& list, uint32_t bytes) const { list.bytes = Sum(list.bytes, bytes); }
   bool IsEmpty(const BlockList& list) const { return list.count == 0; }
   // Forgets the list.
   void Discard(BlockList& list) { list = BlockList{}; }
@@ -41,9 +49,9 @@ class MessageMap {
   // moves forward); an empty list stores nothing.
   void Store(BlockList& list, uint32_t joinKey);
 
-  // Adds a one-block message keyed by its own offset, in any order; keys must not be present.
-  // Call FinishSingles before iterating.
-  void AddSingle(uint32_t offset);
+  // Adds a one-block message keyed by its own offset, holding `bytes` (or kUncounted), in any
+  // order; keys must not be present. Call FinishSingles before iterating.
+  void AddSingle(uint32_t offset, uint32_t bytes = kUncounted);
   void FinishSingles();
 
   bool Contains(uint32_t key) const;
@@ -59,6 +67,8 @@ class MessageMap {
   uint32_t EntryKey(size_t i) const { return entries_[i].key; }
   // How many blocks the chain from the key holds.
   uint32_t EntryBlocks(size_t i) const { return entries_[i].blocks; }
+  // The bytes of its blocks' data, summed by the walks that found it, or kUncounted.
+  uint32_t EntryBytes(size_t i) const { return entries_[i].bytes; }
   // The blocks of the message keyed by `key` (0 when absent).
   uint32_t Blocks(uint32_t key) const;
 
@@ -68,7 +78,14 @@ class MessageMap {
   struct Entry {
     uint32_t key;
     uint32_t blocks;  // 0 once the entry was joined into another message
+    uint32_t bytes;
   };
+  // a + b, kUncounted when either is or the sum does not fit.
+  static uint32_t Sum(uint32_t a, uint32_t b) {
+    const uint64_t sum = uint64_t{a} + b;
+    return a == kUncounted || b == kUncounted || sum >= kUncounted ? kUncounted
+                                                                   : static_cast<uint32_t>(sum);
+  }
   // Index of the live entry with `key`, or entries_.size().
   size_t Find(uint32_t key) const;
 
