@@ -105,7 +105,9 @@ class CMailboxExtractor {
   // For a dry run: the export creates no file and reads no message's data. It names each message
   // to the sink as usual and counts the bytes the copy would write from the headers of its blocks
   // alone (a data area that the system cannot read goes unnoticed), so counting costs a read of
-  // each block's header, however much the messages would hold.
+  // each block's header, however much the messages would hold; none at all for a message whose
+  // walk read its headers itself (a file read without the index), when no length in them could
+  // end the copy early.
   void CountOnly(bool on) { m_bCountOnly = on; }
 
   // For benchmarks and tests: reads every mailbox through `source` (not owned; null goes back to
