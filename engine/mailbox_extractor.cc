@@ -236,7 +236,7 @@ uint32_t CMailboxExtractor::CollectSingleBlockMessages() {
   for (uint32_t p = 4; m_blocks->FindBlock(p, &p, &facts); p += 4) {
     if (facts.nextOffset == 0 && facts.usableLengths && !m_visited.Contains(p) &&
         !m_chainEnds.Contains(p)) {
-      m_messages.AddSingle(p, CountedBytes(p, facts));
+      m_messages.AddSingle(p);
       ++added;
     }
   }
