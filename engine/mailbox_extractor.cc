@@ -267,9 +267,10 @@ bool CMailboxExtractor::CopyMessage(size_t entry, OutputFile* out, const std::st
   const uint32_t blocks = m_messages.EntryBlocks(entry);
   // Counting only: the walks summed the blocks' lengths as this loop would, when they knew them
   // all and no length could end the message early.
-  const uint32_t counted = m_messages.EntryBytes(entry);
-  if (!out && counted != MessageMap::kUncounted &&
-      uint64_t{counted} + m_maxCountedLength <= m_nFileSize) {
+  const uint32_t counted = !out && blocks >= MessageMap::kMinCountedBlocks
+                               ? m_messages.EntryBytes(entry)
+                               : MessageMap::kUncounted;
+  if (counted != MessageMap::kUncounted && uint64_t{counted} + m_maxCountedLength <= m_nFileSize) {
     m_bytesWritten += counted;
     return true;
   }
