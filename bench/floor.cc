@@ -7,9 +7,19 @@
 // and each message is read and written in pieces of that size.
 //
 //   quillon-bench-floor [--pread] MAILBOX MANIFEST OUTDIR
+//
+// The floor of a walk through blocks linked at random across a file too large to index
+// (bench/hostile.py's random-chain): --random-reads times 16-byte and 4 KiB positioned reads at
+// random offsets of a cached FILE, which a reader within bounded memory pays once a hop, and
+// --mapped-walk follows every chain of FILE through a mapping of all of it with a bit per 4 bytes
+// for "visited", the least a walk can cost with memory unbounded.
+//
+//   quillon-bench-floor --random-reads FILE [READS]
+//   quillon-bench-floor --mapped-walk FILE
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,14 +32,124 @@
 #include <string>
 #include <vector>
 
+namespace {
+
+double Seconds(clockid_t clock) {
+  timespec t;
+  clock_gettime(clock, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+// Wall-clock time, and the CPU time of this process: on a machine that others load, the CPU time
+// still says what the work costs.
+double Now() { return Seconds(CLOCK_MONOTONIC); }
+double Cpu() { return Seconds(CLOCK_PROCESS_CPUTIME_ID); }
+
+uint32_t Load32(const unsigned char* bytes) {
+  uint32_t word;
+  std::memcpy(&word, bytes, 4);
+  return word;
+}
+
+int RandomReads(const char* path, uint64_t reads) {
+  const int fd = open(path, O_RDONLY);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0 || st.st_size < (8 << 10)) {
+    std::fprintf(stderr, "%s: cannot be read, or smaller than 8 KiB\n", path);
+    return 2;
+  }
+  const uint64_t size = static_cast<uint64_t>(st.st_size);
+  std::vector<unsigned char> buffer(4096);
+  // Into the page cache first: the walk's reads are of a cached file.
+  for (off_t at = 0; pread(fd, buffer.data(), buffer.size(), at) > 0;) at += 4096;
+  uint64_t state = 1, sum = 0;
+  std::printf("positioned reads at random offsets of %s (%llu MiB, cached)\n", path,
+              static_cast<unsigned long long>(size >> 20));
+  double perRead[2] = {}, cpuPerRead[2] = {};
+  const size_t sizes[2] = {16, 4096};
+  for (int k = 0; k < 2; ++k) {
+    const double start = Now(), cpuStart = Cpu();
+    for (uint64_t i = 0; i < reads; ++i) {
+      state = state * 6364136223846793005u + 1442695040888963407u;
+      const off_t at = static_cast<off_t>(((state >> 16) % (size - sizes[k])) & ~uint64_t{15});
+      if (pread(fd, buffer.data(), sizes[k], at) != static_cast<ssize_t>(sizes[k])) {
+        std::perror(path);
+        return 2;
+      }
+      sum += buffer[0];
+    }
+    perRead[k] = (Now() - start) / static_cast<double>(reads);
+    cpuPerRead[k] = (Cpu() - cpuStart) / static_cast<double>(reads);
+    std::printf("%5zu bytes: %7.0f ns a read, %7.0f ns of CPU (%llu reads)\n", sizes[k],
+                perRead[k] * 1e9, cpuPerRead[k] * 1e9, static_cast<unsigned long long>(reads));
+  }
+  // random-chain at 1 GiB: 32-byte blocks from 0x100 on, one hop each.
+  const double hops = static_cast<double>(((uint64_t{1} << 30) - 0x100) / 32);
+  std::printf(
+      "a walk within bounded memory, one 16-byte read a hop: %.2f M hops/s, %.0f s "
+      "(%.0f s of CPU) for the %.1f M blocks of 1 GiB of 32-byte blocks (checksum %llu)\n",
+      1e-6 / perRead[0], hops * perRead[0], hops * cpuPerRead[0], hops * 1e-6,
+      static_cast<unsigned long long>(sum & 1));
+  return 0;
+}
+
+int MappedWalk(const char* path) {
+  const int fd = open(path, O_RDONLY);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0 || st.st_size < 16) {
+    std::fprintf(stderr, "%s: cannot be read, or smaller than 16 bytes\n", path);
+    return 2;
+  }
+  const uint64_t size = std::min<uint64_t>(static_cast<uint64_t>(st.st_size), uint64_t{1} << 31);
+  const auto* map =
+      static_cast<const unsigned char*>(mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0));
+  if (map == MAP_FAILED) {
+    std::perror("mmap");
+    return 2;
+  }
+  uint64_t sum = 0;
+  for (uint64_t i = 0; i < size; i += 4096) sum += map[i];  // into memory first
+  std::vector<uint64_t> visited(size / 4 / 64 + 1, 0);
+  const auto self = [&](uint64_t q) {
+    return q + 16 <= size && q % 4 == 0 && Load32(map + q) == q;
+  };
+  uint64_t hops = 0;
+  const double start = Now(), cpuStart = Cpu();
+  // From every self-naming word in file order, follow the links to a visited block or a word
+  // that does not name itself.
+  for (uint64_t p = 4; p + 16 <= size; p += 4) {
+    for (uint64_t q = p; self(q) && !(visited[q / 256] >> (q / 4 % 64) & 1); ++hops) {
+      visited[q / 256] |= uint64_t{1} << (q / 4 % 64);
+      q = Load32(map + q + 12);
+    }
+  }
+  const double seconds = Now() - start, cpu = Cpu() - cpuStart;
+  std::printf(
+      "walk of %s through a mapping of all of it: %llu hops in %.2f s (%.2f s of CPU), "
+      "%.0f ns a hop (checksum %llu)\n",
+      path, static_cast<unsigned long long>(hops), seconds, cpu,
+      hops ? seconds * 1e9 / static_cast<double>(hops) : 0.0,
+      static_cast<unsigned long long>(sum & 1));
+  return 0;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "--random-reads") == 0) {
+    return RandomReads(argv[2], argc == 4 ? std::strtoull(argv[3], nullptr, 10) : 2000000);
+  }
+  if (argc == 3 && std::strcmp(argv[1], "--mapped-walk") == 0) return MappedWalk(argv[2]);
   const bool usePread = argc == 5 && std::strcmp(argv[1], "--pread") == 0;
   if (usePread) {
     --argc;
     ++argv;
   }
   if (argc != 4) {
-    std::fprintf(stderr, "usage: %s [--pread] MAILBOX MANIFEST OUTDIR\n", argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s [--pread] MAILBOX MANIFEST OUTDIR\n"
+                 "       %s --random-reads FILE [READS]\n"
+                 "       %s --mapped-walk FILE\n",
+                 argv[0], argv[0], argv[0]);
     return 64;
   }
   const int fd = open(argv[1], O_RDONLY);

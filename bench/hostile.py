@@ -4,12 +4,16 @@
 Builds each input of `quillon-bench-hostile --list` (links that alternate between two distant
 self-naming words, dense one-byte messages, every word self-naming, maximal chains in file order
 and in random order, join storms, many chains sharing one large last block, chains of blocks at odd
-offsets, huge block sizes), runs the command once on each with a warm page cache, and prints the
-seconds and the peak resident memory it measured against the limits: 10 s for 1 GiB (pro rata for
-other sizes) and 64 MiB plus 32 bytes per message found.
+offsets, huge block sizes), runs the command once on each with a warm page cache, with each engine
+(the rescue engine of `export`, and Quillon.exe's of `export --desktop`), and prints the seconds
+and the peak resident memory it measured against the limits: 10 s for 1 GiB (pro rata for other
+sizes) and 64 MiB plus 32 bytes per message found.
 
     bench/hostile.py [--build build/native] [--size 1G] [--dir /var/tmp/quillon-hostile]
-                     [--kinds a,b,...]
+                     [--kinds a,b,...] [--engines rescue,desktop] [--timeout S]
+
+A run still going after --timeout seconds (600 by default: enough for random-chain at 1 GiB, whose
+floor on a machine where a positioned read costs 2 us is over a minute) is ended and shown so.
 """
 import argparse
 import os
@@ -69,7 +73,9 @@ def main():
     parser.add_argument("--size", default="1G")
     parser.add_argument("--dir", default="/var/tmp/quillon-hostile")
     parser.add_argument("--kinds", default="", help="comma-separated; default all")
-    parser.add_argument("--timeout", type=float, default=300, help="seconds before a run is ended")
+    parser.add_argument("--engines", default="rescue,desktop",
+                        help="comma-separated: rescue (export), desktop (export --desktop)")
+    parser.add_argument("--timeout", type=float, default=600, help="seconds before a run is ended")
     args = parser.parse_args()
 
     size = parse_size(args.size)
@@ -85,28 +91,32 @@ def main():
     print("quillon export --dry-run on %d MiB inputs; limits: %.1f s, 64 MiB + 32 bytes a message"
           % (size // MIB, time_limit))
     print()
-    print("| input | messages | seconds | limit | peak RSS | limit | within |")
-    print("|---|---:|---:|---:|---:|---:|---|")
+    engines = [e for e in args.engines.split(",") if e]
+    print("| input | engine | messages | seconds | limit | peak RSS | limit | within |")
+    print("|---|---|---:|---:|---:|---:|---:|---|")
     failed = False
     for kind in kinds:
         path = os.path.join(args.dir, "%s-%s.dbx" % (kind, args.size))
         if not os.path.exists(path) or os.path.getsize(path) != size:
             subprocess.run([generator, kind, str(size), path], check=True)
-        warm(path)
-        seconds, peak, status, out = measure(
-            [quillon, "export", "--dry-run", "-o", os.path.join(args.dir, "out"), path],
-            args.timeout)
-        found = re.search(r"(\d+) messages? would be written", out)
-        messages = int(found.group(1)) if found else 0
-        memory_limit = 64 * MIB + 32 * messages
-        within = seconds <= time_limit and peak <= memory_limit and status in (0, 2)
-        failed |= not within
-        verdict = ("yes" if within else "NO, ended after %d s" % args.timeout if status is None
-                   else "NO (exit %d)" % status if status not in (0, 2) else "NO")
-        print("| %s | %s | %.2f | %.1f | %.1f MiB | %.1f MiB | %s |"
-              % (kind, messages if status is not None else "?", seconds, time_limit, peak / MIB,
-                 memory_limit / MIB, verdict))
-        sys.stdout.flush()
+        for engine in engines:
+            warm(path)
+            flags = ["--desktop"] if engine == "desktop" else []
+            seconds, peak, status, out = measure(
+                [quillon, "export", "--dry-run"] + flags +
+                ["-o", os.path.join(args.dir, "out"), path], args.timeout)
+            found = re.search(r"(\d+) messages? would be written", out)
+            messages = int(found.group(1)) if found else 0
+            memory_limit = 64 * MIB + 32 * messages
+            within = seconds <= time_limit and peak <= memory_limit and status in (0, 2)
+            failed |= not within
+            verdict = ("yes" if within else "NO, ended after %d s" % args.timeout
+                       if status is None else "NO (exit %d)" % status if status not in (0, 2)
+                       else "NO")
+            print("| %s | %s | %s | %.2f | %.1f | %.1f MiB | %.1f MiB | %s |"
+                  % (kind, engine, messages if status is not None else "?", seconds, time_limit,
+                     peak / MIB, memory_limit / MIB, verdict))
+            sys.stdout.flush()
     return 1 if failed else 0
 
 

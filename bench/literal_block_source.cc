@@ -44,7 +44,9 @@ bool LiteralBlockSource::ReadFacts(uint32_t offset, BlockFacts* facts) {
   if (!bytes) return false;
   const BlockHeader h = DecodeBlockHeader(bytes);
   *facts = BlockFacts{h.blockSize, h.nextOffset, h.selfOffset == offset,
-                      h.dataLength <= h.blockSize && h.dataLength != 0 && h.blockSize != 0};
+                      h.dataLength <= h.blockSize && h.dataLength != 0 && h.blockSize != 0,
+                      // As the reference, a dry run counts by reading every block again.
+                      false, 0};
   return true;
 }
 

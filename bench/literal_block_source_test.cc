@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 
+#include "bench/hostile_inputs.h"
 #include "engine/block_sources.h"
 #include "engine/mailbox_extractor.h"
 #include "engine/testing/mailbox_builder.h"
@@ -138,6 +140,49 @@ TEST(LiteralReadsTest, EverySourceAnswersEveryQuestionAlike) {
       ASSERT_EQ(b.blockSize, a.blockSize);
       ASSERT_EQ(b.nextOffset, a.nextOffset);
       ASSERT_EQ(b.usableLengths, a.usableLengths);
+    }
+  }
+}
+
+TEST(LiteralReadsTest, HostileInputsComeOutAlikeThroughTheIndexAndTheWindows) {
+  // Small enough to index, each input is read once through the index and once through the read
+  // windows alone, as a file too dense to index is: the same names, the same bytes, and a dry run
+  // that counts what the export writes.
+  struct Run {
+    int result;
+    std::vector<std::string> names;
+    std::map<std::string, std::string> files;
+    uint64_t bytes;
+  };
+  const auto run = [](const std::string& mailbox, bool windows, bool countOnly) {
+    MemFileSystem files;
+    files.Put("/mail/Box.dbx", mailbox);
+    RecordingSink sink;
+    WindowedBlockSource windowed;
+    CMailboxExtractor engine(&files);
+    engine.m_pSink = &sink;
+    if (windows) engine.UseBlockSource(&windowed);
+    engine.CountOnly(countOnly);
+    Run r{engine.ExportMailbox("/mail/Box.dbx", "/out"), sink.names, files.FilesUnder("/out/"),
+          engine.BytesWritten()};
+    return r;
+  };
+  for (const HostileInput& kind : HostileInputs()) {
+    SCOPED_TRACE(kind.name);
+    const std::string mailbox = BuildHostileInput(kind.name, size_t{64} << 10);
+    const Run indexed = run(mailbox, false, false);
+    for (const bool countOnly : {false, true}) {
+      SCOPED_TRACE(countOnly ? "counting" : "writing");
+      for (const bool windows : {false, true}) {
+        if (!windows && !countOnly) continue;
+        const Run other = run(mailbox, windows, countOnly);
+        EXPECT_EQ(other.result, indexed.result);
+        EXPECT_EQ(other.names, indexed.names);
+        EXPECT_EQ(other.bytes, indexed.bytes);
+        if (!countOnly) {
+          EXPECT_TRUE(other.files == indexed.files);
+        }
+      }
     }
   }
 }

@@ -20,6 +20,8 @@ void BlockReader::Attach(InputFile* file) {
     b.valid = 0;
     b.endsFile = false;
   }
+  linkMisses_ = pageFills_ = pageHits_ = 0;
+  linkProbes_ = false;
 }
 
 void BlockReader::Release() {
@@ -83,6 +85,12 @@ BlockReader::Buffer* BlockReader::Choose(uint32_t offset, uint32_t size, Window 
       return &buffers_[kAside];
     }
   }
+  if (window == kLink && size <= kLinkProbeSize && ProbeLinkMiss()) {
+    *capacity = kLinkProbeSize;
+    *margin = 0;
+    return &buffers_[kProbe];
+  }
+  ++pageFills_;
   size_t oldest = 0;
   for (size_t i = 1; i < kPages; ++i) {
     if (pageUse_[i] < pageUse_[oldest]) oldest = i;
@@ -93,13 +101,26 @@ BlockReader::Buffer* BlockReader::Choose(uint32_t offset, uint32_t size, Window 
   return &buffers_[kFirstPage + oldest];
 }
 
+bool BlockReader::ProbeLinkMiss() {
+  if (++linkMisses_ == kLinkEpoch) {
+    // A page read costs about half again a header's read: pages pay when each serves a read or
+    // so besides the one that filled it.
+    linkProbes_ = 2 * pageHits_ < pageFills_;
+    linkMisses_ = pageFills_ = pageHits_ = 0;
+  }
+  return linkProbes_ && linkMisses_ % kLinkSample != 0;
+}
+
 const uint8_t* BlockReader::Peek(uint32_t offset, uint32_t size, Window window) {
   if (offset >= kReadableLimit) return nullptr;
   for (size_t i = 0; i < kFirstPage + kPages; ++i) {
     Buffer& b = buffers_[i];
     if (Holds(b, offset, size)) {
       ++b.hits;
-      if (i >= kFirstPage) pageUse_[i - kFirstPage] = ++uses_;
+      if (i >= kFirstPage) {
+        pageUse_[i - kFirstPage] = ++uses_;
+        ++pageHits_;
+      }
       return b.bytes.data() + (offset - b.start);
     }
   }

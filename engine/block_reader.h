@@ -26,7 +26,10 @@ class BlockReader {
   // sweep's window (the scan window) on. A later block moves a window only when the window it
   // replaces has served kEarned reads; otherwise, or far from the sweep, it is read on its own
   // (into a page, or just its bytes aside). So blocks that hop about the file cost a small read
-  // each, never a window each.
+  // each, never a window each. Link pages that stop paying (blocks linked at random across a file
+  // too dense to index) give way to reads of just a header: every kLinkEpoch misses the pages'
+  // hits decide, and while they are off one miss in kLinkSample still fills a page, so a walk that
+  // becomes local again brings them back.
   enum Window { kScan, kLink, kCopy, kCopyNext };
 
   static constexpr size_t kScanWindowSize = size_t{256} << 10;
@@ -35,6 +38,10 @@ class BlockReader {
   static constexpr size_t kCopyWindowSize = size_t{2} << 20;
   static constexpr size_t kAsideWindowSize = size_t{256} << 10;
   static constexpr uint32_t kEarned = 512;
+  static constexpr uint32_t kLinkEpoch = 1024;
+  static constexpr uint32_t kLinkSample = 16;
+  // What a link miss reads while the pages are off: a block header.
+  static constexpr size_t kLinkProbeSize = 16;
 
   BlockReader();
 
@@ -96,11 +103,17 @@ class BlockReader {
   InputFile* file_ = nullptr;
   const std::atomic<bool>* abort_ = nullptr;
 
-  // The scan window (the copy's sweep too), the window aside, the pages.
-  static constexpr size_t kSweep = 0, kAside = 1, kFirstPage = 2;
+  // Counts a link miss; true when it should read just the header rather than fill a page.
+  bool ProbeLinkMiss();
+
+  // The scan window (the copy's sweep too), the window aside, a header's bytes, the pages.
+  static constexpr size_t kSweep = 0, kAside = 1, kProbe = 2, kFirstPage = 3;
   Buffer buffers_[kFirstPage + kPages];
   uint64_t pageUse_[kPages] = {};  // when each page last served a read, for replacing the oldest
   uint64_t uses_ = 0;
+  // This epoch's link misses, the pages they filled and the reads pages served.
+  uint32_t linkMisses_ = 0, pageFills_ = 0, pageHits_ = 0;
+  bool linkProbes_ = false;  // link misses read just the header
 };
 
 }  // namespace quillon

@@ -44,6 +44,51 @@ TEST(BlockReaderTest, WindowedReadsGiveWhatSingleReadsGive) {
   }
 }
 
+TEST(BlockReaderTest, LinksAtRandomReadJustTheHeaderAndGiveWhatSingleReadsGive) {
+  // Links that hop about a file far larger than the pages: the pages stop paying, and a miss
+  // reads just a header, up to the file's last bytes; then links that stay near one another
+  // bring the pages back.
+  const std::string file = FillerText((8u << 20) + 7, 5);
+  MemFileSystem files;
+  files.Put("f", file);
+  size_t headerReads = 0, pageReads = 0;
+  files.onRead = [&](uint64_t, size_t size) {
+    headerReads += size == BlockReader::kLinkProbeSize;
+    pageReads += size == BlockReader::kPageSize;
+  };
+  std::string error;
+  auto in = files.OpenForReading("f", &error);
+  BlockReader reader;
+  reader.Attach(in.get());
+  uint32_t x = 7;
+  for (const bool local : {false, true}) {
+    headerReads = pageReads = 0;
+    for (uint32_t i = 0; i < 8 * BlockReader::kLinkEpoch; ++i) {
+      x = x * 1103515245u + 12345u;
+      uint32_t offset = local ? (x % 4096) * 16 : x % static_cast<uint32_t>(file.size() + 32);
+      if (i % 50 == 0) offset = static_cast<uint32_t>(file.size()) - x % 20;
+      const uint32_t size = i % 2 ? 4 : 16;
+      std::string want;
+      const bool ok = Expected(file, offset, size, &want);
+      const uint8_t* got = reader.Peek(offset, size, BlockReader::kLink);
+      ASSERT_EQ(got != nullptr, ok) << offset << "+" << size;
+      if (ok) {
+        ASSERT_EQ(std::string(reinterpret_cast<const char*>(got), size), want);
+      }
+    }
+    if (local) {
+      // Until the epoch begun at random ends and the next finds the pages paying again.
+      EXPECT_LE(headerReads, 2 * BlockReader::kLinkEpoch);
+      EXPECT_GT(pageReads, 0u);
+    } else {
+      // Pages for the first epoch; then only the samples.
+      EXPECT_LE(pageReads,
+                BlockReader::kLinkEpoch + 8 * BlockReader::kLinkEpoch / BlockReader::kLinkSample);
+      EXPECT_GT(headerReads, 6 * BlockReader::kLinkEpoch);
+    }
+  }
+}
+
 TEST(BlockReaderTest, FindSelfOffsetAgreesWithAPlainScan) {
   // Self-referencing words at random places, some off the search's step, some at window ends.
   MailboxBuilder mb(3 * BlockReader::kScanWindowSize + 777);

@@ -18,6 +18,10 @@ struct BlockFacts {
   uint32_t nextOffset;
   bool selfReferencing;  // the first word holds the offset
   bool usableLengths;    // 0 < dataLength <= blockSize, blockSize != 0
+  // The header's data length, when the source read the header itself (an index keeps no lengths):
+  // then a dry run can count a walked message without reading its blocks again.
+  bool dataLengthKnown;
+  uint32_t dataLength;
 };
 
 class BlockSource {

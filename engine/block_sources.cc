@@ -22,7 +22,8 @@ bool WindowedBlockSource::ReadFacts(uint32_t offset, BlockFacts* facts) {
   const uint8_t* bytes = reader_.Peek(offset, kBlockHeaderSize, BlockReader::kLink);
   if (!bytes) return false;
   const BlockHeader h = DecodeBlockHeader(bytes);
-  *facts = BlockFacts{h.blockSize, h.nextOffset, h.selfOffset == offset, HasUsableLengths(h)};
+  *facts = BlockFacts{h.blockSize,         h.nextOffset, h.selfOffset == offset,
+                      HasUsableLengths(h), true,         h.dataLength};
   return true;
 }
 
@@ -56,7 +57,8 @@ bool IndexedBlockSource::FindBlock(uint32_t from, uint32_t* found, BlockFacts* f
   const BlockIndex::Entry* e = index_.FirstFrom(from);
   if (e == nullptr || !(e->tagged & BlockIndex::kHeaderReadable)) return false;
   *found = BlockIndex::OffsetOf(*e);
-  *facts = BlockFacts{e->blockSize, e->next, true, (e->tagged & BlockIndex::kUsableLengths) != 0};
+  *facts = BlockFacts{e->blockSize, e->next, true, (e->tagged & BlockIndex::kUsableLengths) != 0,
+                      false,        0};
   return true;
 }
 
@@ -65,12 +67,13 @@ bool IndexedBlockSource::ReadFacts(uint32_t offset, BlockFacts* facts) {
   if (offset >= kReadableLimit) return false;
   if (const BlockIndex::Entry* e = index_.Find(offset)) {
     if (!(e->tagged & BlockIndex::kHeaderReadable)) return false;
-    *facts = BlockFacts{e->blockSize, e->next, true, (e->tagged & BlockIndex::kUsableLengths) != 0};
+    *facts = BlockFacts{e->blockSize, e->next, true, (e->tagged & BlockIndex::kUsableLengths) != 0,
+                        false,        0};
     return true;
   }
   // Not a block of its own; only whether its header can be read matters.
   if (uint64_t{offset} + kBlockHeaderSize > index_.FileEnd()) return false;
-  *facts = BlockFacts{0, 0, false, false};
+  *facts = BlockFacts{0, 0, false, false, false, 0};
   return true;
 }
 

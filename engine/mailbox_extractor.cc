@@ -43,6 +43,8 @@ void CMailboxExtractor::ForgetWalkedBlocks() {
     set->Clear();
     set->UseIndex(nullptr);
   }
+  m_successorNotBlock.Clear();
+  m_successorNotesWhole = true;
 }
 
 void CMailboxExtractor::CloseBlockSource() {
@@ -54,6 +56,14 @@ void CMailboxExtractor::CloseBlockSource() {
 
 bool CMailboxExtractor::IsChainStart(uint32_t p, const BlockFacts& facts, bool skipVisited,
                                      uint32_t* next) {
+  // A walked block: its walk read the successor and found it naming itself, unless noted
+  // otherwise, so the test below would skip the block whole. On a file too dense to index, that
+  // read is a system call per block.
+  if (skipVisited && facts.selfReferencing && m_successorNotesWhole && m_visited.Contains(p) &&
+      !m_successorNotBlock.Contains(p)) {
+    *next = quillon::PositionAfterBlock(p, facts.blockSize);
+    return false;
+  }
   // No block at p: move on by one word.
   if (!facts.selfReferencing || !m_blocks->IsSelfReferencing(facts.nextOffset)) {
     *next = p + 4;
@@ -65,6 +75,25 @@ bool CMailboxExtractor::IsChainStart(uint32_t p, const BlockFacts& facts, bool s
     return false;
   }
   return true;
+}
+
+void CMailboxExtractor::NoteSuccessorNotBlock(uint32_t p) {
+  if (m_successorNotesWhole && !m_successorNotBlock.Insert(p)) {
+    m_successorNotesWhole = false;
+    m_successorNotBlock.Clear();
+  }
+}
+
+uint32_t CMailboxExtractor::CountedBytes(uint32_t offset, const BlockFacts& facts) {
+  // A length beyond the block's size ends the message's copy: the copy counts that one.
+  if (!facts.dataLengthKnown || facts.dataLength > facts.blockSize) return MessageMap::kUncounted;
+  m_maxCountedLength = std::max(m_maxCountedLength, facts.dataLength);
+  const uint64_t dataAt = uint64_t{offset} + quillon::kBlockHeaderSize;
+  if (facts.dataLength == 0 || dataAt >= quillon::kReadableLimit ||
+      dataAt + facts.dataLength > m_nFileSize) {
+    return 0;
+  }
+  return facts.dataLength;
 }
 
 bool CMailboxExtractor::ReadFailed() {
@@ -96,6 +125,7 @@ int CMailboxExtractor::OpenMailbox(const char* mailboxPath, const char* backupFo
     return quillon::kExportError;
   }
   m_nPos = 0;
+  m_maxCountedLength = 0;
   m_nFileSize = quillon::CappedSize(m_hFile->Size());
   m_input.Attach(m_hFile.get(), m_nFileSize);
   uint8_t head[4];
@@ -129,6 +159,8 @@ void CMailboxExtractor::CollectMessages() {
   for (;;) {
     // Walk the chain that starts at cur, whose facts are h.
     MessageMap::BlockList list = m_messages.BeginList();
+    bool walked = false;  // whether a block was passed through, at `previous`
+    uint32_t previous = 0;
     for (;;) {
       if (AbortRequested()) {
         m_messages.Discard(list);
@@ -136,10 +168,15 @@ void CMailboxExtractor::CollectMessages() {
       }
       if (h.nextOffset == 0 || !h.selfReferencing) {
         m_messages.Append(list, cur);  // the message's last block
+        m_messages.AddBytes(list, CountedBytes(cur, h));
         // Left out of the visited set so that other walks may end here too; the pass for
         // one-block messages must still know it belongs to a message. Only a block that names
         // itself can be taken for one.
-        if (h.selfReferencing) m_chainEnds.Insert(cur);
+        if (h.selfReferencing) {
+          m_chainEnds.Insert(cur);
+        } else if (walked) {
+          NoteSuccessorNotBlock(previous);
+        }
         StoreChain(list, 0);
         break;
       }
@@ -149,9 +186,13 @@ void CMailboxExtractor::CollectMessages() {
         break;
       }
       m_messages.Append(list, cur);
+      m_messages.AddBytes(list, CountedBytes(cur, h));
+      walked = true;
+      previous = cur;
       cur = h.nextOffset;
       if (!m_blocks->ReadFacts(cur, &h)) {
         // A link into nothing: drop the walk; its blocks stay visited.
+        NoteSuccessorNotBlock(previous);
         m_messages.Discard(list);
         break;
       }
@@ -190,16 +231,14 @@ uint32_t CMailboxExtractor::CollectSingleBlockMessages() {
   // A chain's last block is the one block of each walk that is not in the visited set: with the
   // chain ends, the two hold every block of every message found so far.
   uint32_t added = 0;
-  const auto consider = [&](uint32_t offset) {
-    if (!m_visited.Contains(offset) && !m_chainEnds.Contains(offset)) {
-      m_messages.AddSingle(offset);
-      ++added;
-    }
-  };
   // Every block at a 4-aligned offset from 4 on whose header can be read.
   BlockFacts facts;
   for (uint32_t p = 4; m_blocks->FindBlock(p, &p, &facts); p += 4) {
-    if (facts.nextOffset == 0 && facts.usableLengths) consider(p);
+    if (facts.nextOffset == 0 && facts.usableLengths && !m_visited.Contains(p) &&
+        !m_chainEnds.Contains(p)) {
+      m_messages.AddSingle(p);
+      ++added;
+    }
   }
   m_messages.FinishSingles();
   // Writing needs only the message map. The sets of blocks may refer to the index: they go first.
@@ -226,6 +265,15 @@ bool CMailboxExtractor::CopyMessage(size_t entry, OutputFile* out, const std::st
   // The message's blocks are the chain from its key, followed as the walk that found it did.
   uint32_t offset = m_messages.EntryKey(entry);
   const uint32_t blocks = m_messages.EntryBlocks(entry);
+  // Counting only: the walks summed the blocks' lengths as this loop would, when they knew them
+  // all and no length could end the message early.
+  const uint32_t counted = !out && blocks >= MessageMap::kMinCountedBlocks
+                               ? m_messages.EntryBytes(entry)
+                               : MessageMap::kUncounted;
+  if (counted != MessageMap::kUncounted && uint64_t{counted} + m_maxCountedLength <= m_nFileSize) {
+    m_bytesWritten += counted;
+    return true;
+  }
   // What the message holds so far: never more than the mailbox file, however its blocks overlap.
   uint64_t copied = 0;
   for (uint32_t k = 0; k < blocks; ++k) {

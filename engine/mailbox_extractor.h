@@ -16,6 +16,7 @@
 #include "engine/extract_sink.h"
 #include "engine/file_io.h"
 #include "engine/message_map.h"
+#include "engine/offset_set.h"
 #include "engine/visited_set.h"
 
 // What went wrong when ExportMailbox returned kExportError; kept until the next ExportMailbox.
@@ -104,7 +105,9 @@ class CMailboxExtractor {
   // For a dry run: the export creates no file and reads no message's data. It names each message
   // to the sink as usual and counts the bytes the copy would write from the headers of its blocks
   // alone (a data area that the system cannot read goes unnoticed), so counting costs a read of
-  // each block's header, however much the messages would hold.
+  // each block's header, however much the messages would hold; none at all for a message whose
+  // walk read its headers itself (a file read without the index), when no length in them could
+  // end the copy early.
   void CountOnly(bool on) { m_bCountOnly = on; }
 
   // For benchmarks and tests: reads every mailbox through `source` (not owned; null goes back to
@@ -131,6 +134,11 @@ class CMailboxExtractor {
   // The chain-start test on the facts of the header at p: true when p is a chain start;
   // otherwise *next is where the search goes on.
   bool IsChainStart(uint32_t p, const quillon::BlockFacts& facts, bool skipVisited, uint32_t* next);
+  // A walk passed through `p` and found its successor naming no block, or none to read.
+  void NoteSuccessorNotBlock(uint32_t p);
+  // What the block at `offset` adds to a dry run's count, as the copy counts it, or
+  // MessageMap::kUncounted when its facts do not tell.
+  uint32_t CountedBytes(uint32_t offset, const quillon::BlockFacts& facts);
 
   // True, with m_failure set, when a read of the mailbox failed or found it shrunk.
   bool ReadFailed();
@@ -148,6 +156,16 @@ class CMailboxExtractor {
   // The last block of every walk that ended on a block naming itself, which the walk did not
   // visit: the pass for one-block messages skips them.
   quillon::VisitedSet m_chainEnds;
+  // Walked blocks whose successor does not name itself: for every other walked block the search
+  // knows the successor test's answer without reading the successor again. Few in any file (one
+  // per walk at most); past the cap the search reads again, as it would without them.
+  static constexpr size_t kMaxSuccessorNotes = size_t{1} << 18;
+  quillon::SparseOffsetSet m_successorNotBlock{kMaxSuccessorNotes};
+  bool m_successorNotesWhole = true;  // false once the cap was reached
+  // The largest data length of a block counted by the walks: a count from them is the copy's
+  // when it leaves room for this much in the file (the copy ends a message at a length that would
+  // take it past the file's size).
+  uint32_t m_maxCountedLength = 0;
 
  public:
   IExtractSink* m_pSink = nullptr;  // not owned; set by the owner before the first export

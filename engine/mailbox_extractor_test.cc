@@ -147,6 +147,31 @@ TEST_F(ExtractorTest, AChainLinkingPastTheEndIsDropped) {
   }
 }
 
+TEST_F(ExtractorTest, TheSearchStepsIntoAWalkedBlockWhoseSuccessorIsNoBlock) {
+  // The search skips a walked block whole without reading its successor again, since its walk
+  // found that naming itself; not so where the walk ended on a word naming no block, or linked
+  // past what can be read: there it moves on by a word and finds the chain inside the block.
+  const struct {
+    uint32_t successor;
+    Blocks keys;
+  } cases[] = {{0x3000, {0x100, 0x300}}, {0x80000000u, {0x300}}};
+  for (const auto& c : cases) {
+    for (const bool windows : {false, true}) {
+      SCOPED_TRACE(std::to_string(c.successor) + (windows ? " windows" : " index"));
+      MailboxBuilder mb(0x4000);
+      mb.Block(0x100, 0x100, 0x20, 0x20, 0x200);
+      mb.Block(0x200, 0x200, 0x400, 0x20, c.successor);
+      mb.Message({0x300, 0x1000}, FillerText(0x300, 5));
+      WindowedBlockSource windowed;
+      engine.UseBlockSource(windows ? &windowed : nullptr);
+      ASSERT_EQ(Collect(mb.bytes), 0);
+      EXPECT_EQ(Keys(), c.keys);
+      engine.Reset();
+      engine.UseBlockSource(nullptr);
+    }
+  }
+}
+
 TEST_F(ExtractorTest, WalkedBlocksAreNotStartsAgainUnlessTheFileBeginsWithZeros) {
   MailboxBuilder mb(0x1000);
   const std::string text = mb.Message({0x100, 0x400, 0x700}, FillerText(0x450, 4));

@@ -15,9 +15,13 @@ size_t MessageMap::Find(uint32_t key) const {
 void MessageMap::Store(BlockList& list, uint32_t joinKey) {
   if (IsEmpty(list)) return;
   uint64_t blocks = list.count;
+  uint32_t bytes = list.bytes;
   const size_t found = joinKey != 0 ? Find(joinKey) : entries_.size();
   if (found != entries_.size()) {
     blocks += entries_[found].blocks;
+    const size_t c = FindCounted(joinKey);
+    bytes = Sum(bytes, c != counted_.size() ? counted_[c].bytes : kUncounted);
+    if (c != counted_.size()) counted_[c].bytes = kJoined;
     entries_[found].blocks = 0;
     --live_;
   }
@@ -27,9 +31,14 @@ void MessageMap::Store(BlockList& list, uint32_t joinKey) {
     entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
                                   [](const Entry& e) { return e.blocks == 0; }),
                    entries_.end());
+    counted_.erase(std::remove_if(counted_.begin(), counted_.end(),
+                                  [](const Counted& c) { return c.bytes == kJoined; }),
+                   counted_.end());
   }
   entries_.push_back(
       Entry{list.first, static_cast<uint32_t>(std::min<uint64_t>(blocks, kMaxBlocks))});
+  if (blocks >= kMinCountedBlocks && bytes != kUncounted)
+    counted_.push_back(Counted{list.first, bytes});
   sortedEntries_ = entries_.size();
   ++live_;
   list = BlockList{};
@@ -50,6 +59,19 @@ void MessageMap::FinishSingles() {
   sortedEntries_ = entries_.size();
 }
 
+size_t MessageMap::FindCounted(uint32_t key) const {
+  const auto it = std::lower_bound(counted_.begin(), counted_.end(), key,
+                                   [](const Counted& c, uint32_t k) { return c.key < k; });
+  return it != counted_.end() && it->key == key && it->bytes != kJoined
+             ? static_cast<size_t>(it - counted_.begin())
+             : counted_.size();
+}
+
+uint32_t MessageMap::EntryBytes(size_t i) const {
+  const size_t c = FindCounted(entries_[i].key);
+  return c != counted_.size() ? counted_[c].bytes : kUncounted;
+}
+
 bool MessageMap::Contains(uint32_t key) const { return Find(key) != entries_.size(); }
 
 uint32_t MessageMap::Blocks(uint32_t key) const {
@@ -59,6 +81,7 @@ uint32_t MessageMap::Blocks(uint32_t key) const {
 
 void MessageMap::Clear() {
   std::vector<Entry>().swap(entries_);
+  std::vector<Counted>().swap(counted_);
   sortedEntries_ = 0;
   live_ = 0;
 }

@@ -37,4 +37,44 @@ void OffsetSet::Clear() {
   count_ = 0;
 }
 
+bool SparseOffsetSet::Contains(uint32_t offset) const {
+  if (count_ == 0 || offset == kEmpty) return false;
+  const size_t mask = slots_.size() - 1;
+  for (size_t i = Home(offset);; i = (i + 1) & mask) {
+    if (slots_[i] == offset) return true;
+    if (slots_[i] == kEmpty) return false;
+  }
+}
+
+bool SparseOffsetSet::Insert(uint32_t offset) {
+  if (Contains(offset)) return true;
+  if (count_ >= maxSize_ || offset == kEmpty) return false;
+  if (2 * (count_ + 1) > slots_.size()) {
+    // Twice the room: every offset goes to its new home.
+    std::vector<uint32_t> old;
+    old.swap(slots_);
+    bits_ = old.empty() ? 4 : bits_ + 1;
+    slots_.assign(size_t{1} << bits_, kEmpty);
+    for (uint32_t o : old) {
+      if (o != kEmpty) Place(o);
+    }
+  }
+  Place(offset);
+  ++count_;
+  return true;
+}
+
+void SparseOffsetSet::Place(uint32_t offset) {
+  const size_t mask = slots_.size() - 1;
+  size_t i = Home(offset);
+  while (slots_[i] != kEmpty) i = (i + 1) & mask;
+  slots_[i] = offset;
+}
+
+void SparseOffsetSet::Clear() {
+  std::vector<uint32_t>().swap(slots_);
+  bits_ = 0;
+  count_ = 0;
+}
+
 }  // namespace quillon

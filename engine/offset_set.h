@@ -33,6 +33,35 @@ class OffsetSet {
   size_t count_ = 0;
 };
 
+// A few offsets below 2^31 scattered anywhere, in a hash table of 4 bytes a slot, at most half
+// full: where OffsetSet would spend a piece of 8 KiB on each. It holds at most the number of
+// offsets it was made for, so its memory stays bounded whatever the file holds.
+class SparseOffsetSet {
+ public:
+  explicit SparseOffsetSet(size_t maxSize) : maxSize_(maxSize) {}
+
+  bool Contains(uint32_t offset) const;
+  // Adds `offset` (below 2^31). False, leaving the set unchanged, when the offset is new and the
+  // set already holds its maximum.
+  bool Insert(uint32_t offset);
+  size_t size() const { return count_; }
+  // Empties the set and gives its memory back.
+  void Clear();
+
+ private:
+  static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+  size_t Home(uint32_t offset) const {
+    return static_cast<size_t>((offset * 0x9E3779B1u) >> (32 - bits_));
+  }
+  // Puts a new offset into a free slot; the table has room.
+  void Place(uint32_t offset);
+
+  size_t maxSize_;
+  std::vector<uint32_t> slots_;  // 2^bits_ of them, kEmpty where free
+  unsigned bits_ = 0;
+  size_t count_ = 0;
+};
+
 }  // namespace quillon
 
 #endif  // QUILLON_ENGINE_OFFSET_SET_H_
