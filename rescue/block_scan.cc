@@ -229,8 +229,10 @@ BlockScan ScanBlocks(InputFile* input, const std::vector<uint32_t>& wanted,
   const uint64_t cap =
       uint64_t{scan.fileSize} / std::max<uint32_t>(options.bytesPerEntry, 1) + options.minEntries;
   // Room up front for as many entries as a mailbox of this size holds (its blocks and a few
-  // records and nodes), so a real file's array never moves and never holds two copies at once.
-  const size_t room = static_cast<size_t>(std::min<uint64_t>(cap, scan.fileSize / 0x200 + 1024));
+  // records and nodes), so a real file's array never moves and never holds two copies at once;
+  // with the usual options that is the cap itself, so neither does a file that reaches it.
+  const size_t room =
+      static_cast<size_t>(std::min<uint64_t>(cap, scan.fileSize / 0x200 + options.minEntries));
   scan.entries.reserve(room);
 
   // The pieces overlap by a header and its signs.
