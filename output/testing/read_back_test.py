@@ -466,11 +466,16 @@ def read_with_mutt(sample, root):
                 'set index_format="IDX[%%s]"\n'
                 "set sort=mailbox-order\nset help=no\nset header_cache=\"\"\n"
                 "set mbox_type=mbox\nset check_new=no\nset folder=\"%s\"\n" % root)
-    socket = "quillon-test-%d" % os.getpid()
     env = dict(os.environ, HOME=root, TERM="xterm", LC_ALL="C.UTF-8")
+    sockets = []
     try:
         for folder, entries in sample.folders.items():
             path = os.path.join(sample.dir, folder)
+            # A tmux server of its own for each folder: the last session's server shuts down
+            # after kill-session, and a new session on its socket can meet it still going
+            # ("server exited unexpectedly").
+            socket = "quillon-test-%d-%d" % (os.getpid(), len(sockets))
+            sockets.append(socket)
             subprocess.run(["tmux", "-L", socket, "new-session", "-d", "-x", "200", "-y", "50",
                             "-s", "m", "mutt -n -R -F '%s' -f '%s'" % (rc, path)],
                            env=env, check=True)
@@ -501,7 +506,9 @@ def read_with_mutt(sample, root):
                 subjects, want = sorted(subjects), sorted(want)
             check(subjects == want, "mutt's subjects in %r: %r" % (folder, subjects))
     finally:
-        subprocess.run(["tmux", "-L", socket, "kill-server"], env=env, stderr=subprocess.DEVNULL)
+        for socket in sockets:
+            subprocess.run(["tmux", "-L", socket, "kill-server"], env=env,
+                           stderr=subprocess.DEVNULL)
 
 
 def main():
