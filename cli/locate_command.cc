@@ -5,6 +5,7 @@
 
 #include "cli/command_options.h"
 #include "cli/inputs.h"
+#include "cli/progress.h"
 #include "cli/terminal.h"
 #include "discovery/registry_stores.h"
 #include "discovery/store_finder.h"
@@ -35,24 +36,6 @@ namespace {
 
 enum : int { kJsonOption = 256, kHiveOption };
 
-// "312.4 MiB".
-std::string SizeWords(uint64_t bytes) {
-  const char* units[] = {"bytes", "KiB", "MiB", "GiB", "TiB"};
-  double value = static_cast<double>(bytes);
-  size_t unit = 0;
-  while (value >= 1024 && unit + 1 < sizeof units / sizeof units[0]) {
-    value /= 1024;
-    ++unit;
-  }
-  char text[32];
-  if (unit == 0) {
-    std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
-  } else {
-    std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
-  }
-  return text;
-}
-
 std::string StoreLine(const MailStore& store) {
   std::string line = store.path + ": ";
   if (store.hasIdentity) {
@@ -63,7 +46,7 @@ std::string StoreLine(const MailStore& store) {
   }
   const size_t mailboxes = MailboxCount(store);
   line += std::to_string(mailboxes) + (mailboxes == 1 ? " mailbox" : " mailboxes") + " (" +
-          SizeWords(store.totalSize) + ")";
+          HumanSize(store.totalSize) + ")";
   if (!store.hasFoldersDbx) line += ", no Folders.dbx";
   return line + "\n";
 }

@@ -214,6 +214,9 @@ class RescueRun {
   std::string Display(const std::string& relative) const;
   void Reached(uint64_t end);
   void Begin(size_t index, const std::string& path);
+  // Begins mailbox `index` and opens it for reading; null, with the failure reported, when it
+  // cannot be opened.
+  std::unique_ptr<InputFile> Open(size_t index, Tally* tally);
 
   const ExportOptions& o_;
   Printer print_;
@@ -630,19 +633,25 @@ bool RescueRun::Put(const Mailbox& box, const rescue::MailboxRescue& rescue,
   return true;
 }
 
+std::unique_ptr<InputFile> RescueRun::Open(size_t index, Tally* tally) {
+  const std::string& path = mailboxes_[index].path;
+  Begin(index, path);
+  std::string error;
+  std::unique_ptr<InputFile> file = OpenMailbox(
+      path, [this](uint64_t end) { Reached(end); }, &error);
+  if (!file) {
+    line_.Clear();
+    failed_ = tally->failed = true;
+    print_.Error(path + ": cannot be opened: " + error);
+  }
+  return file;
+}
+
 void RescueRun::ExportMailbox(size_t index) {
   Mailbox& box = mailboxes_[index];
   Tally& tally = tallies_[index];
-  Begin(index, box.path);
-  std::string error;
-  std::unique_ptr<InputFile> file = OpenMailbox(
-      box.path, [this](uint64_t end) { Reached(end); }, &error);
-  if (!file) {
-    line_.Clear();
-    failed_ = tally.failed = true;
-    print_.Error(box.path + ": cannot be opened: " + error);
-    return;
-  }
+  std::unique_ptr<InputFile> file = Open(index, &tally);
+  if (!file) return;
   rescue::RescueOptions options;
   options.deleted = o_.deleted;
   options.fragments = o_.fragments;
@@ -672,6 +681,7 @@ void RescueRun::ExportMailbox(size_t index) {
     box.shown = stores_.PathOf(box.path, rescue.catalogue.fileInfo.name);
     box.messageFolder = rescue.catalogue.kind == catalogue::FileKind::kMessages;
   }
+  std::string error;
   if (box.messageFolder && writer_) writer_->AddFolder(box.place, &error);
 
   const rescue::RescuePlan& plan = rescue.plan;
@@ -789,16 +799,8 @@ void RescueRun::Report(const Mailbox& box, const rescue::MailboxRescue& rescue,
 void RescueRun::ExportDeleted(Deferred& deferred) {
   const Mailbox& box = mailboxes_[deferred.mailbox];
   Tally& tally = tallies_[deferred.mailbox];
-  Begin(deferred.mailbox, box.path);
-  std::string error;
-  std::unique_ptr<InputFile> file = OpenMailbox(
-      box.path, [this](uint64_t end) { Reached(end); }, &error);
-  if (!file) {
-    line_.Clear();
-    failed_ = tally.failed = true;
-    print_.Error(box.path + ": cannot be opened: " + error);
-    return;
-  }
+  std::unique_ptr<InputFile> file = Open(deferred.mailbox, &tally);
+  if (!file) return;
   ReadOutcome examined;
   deferred.rescue.plan = rescue::ExamineDeleted(file.get(), std::move(deferred.rescue.plan), live_,
                                                 &examined, StopFlag());
