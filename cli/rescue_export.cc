@@ -102,6 +102,9 @@ class RecordingFs final : public output::OutputFs {
     bool Write(const void* data, size_t size, std::string* error) override {
       return file_->Write(data, size, error) || owner_->Record(Op::kWrite, path_, *error);
     }
+    bool WriteSpans(const output::ByteSpan* spans, size_t count, std::string* error) override {
+      return file_->WriteSpans(spans, count, error) || owner_->Record(Op::kWrite, path_, *error);
+    }
     bool Commit(const std::string& finalPath, std::optional<int64_t> modified,
                 std::string* error) override {
       return file_->Commit(finalPath, modified, error) ||
@@ -119,6 +122,9 @@ class RecordingFs final : public output::OutputFs {
         : file_(std::move(file)), owner_(owner), path_(std::move(path)) {}
     bool Write(const void* data, size_t size, std::string* error) override {
       return file_->Write(data, size, error) || owner_->Record(Op::kWrite, path_, *error);
+    }
+    bool WriteSpans(const output::ByteSpan* spans, size_t count, std::string* error) override {
+      return file_->WriteSpans(spans, count, error) || owner_->Record(Op::kWrite, path_, *error);
     }
     bool Close(std::string* error) override {
       return file_->Close(error) || owner_->Record(Op::kWrite, path_, *error);

@@ -17,11 +17,25 @@
 namespace quillon::output {
 
 // Bytes going into a file.
+// Bytes somewhere in memory, to be written in turn with others.
+struct ByteSpan {
+  const void* data;
+  size_t size;
+};
+
 class ByteOut {
  public:
   virtual ~ByteOut() = default;
   // Writes all `size` bytes; false (with *error) when they could not all be written.
   virtual bool Write(const void* data, size_t size, std::string* error) = 0;
+  // Writes the spans one after another, as Write would each. A file may take them in one call
+  // of the system's, so that the bytes need not first be copied together.
+  virtual bool WriteSpans(const ByteSpan* spans, size_t count, std::string* error) {
+    for (size_t i = 0; i < count; ++i) {
+      if (!Write(spans[i].data, spans[i].size, error)) return false;
+    }
+    return true;
+  }
 };
 
 // A file that appears under its final name whole or not at all: its bytes go to a temporary

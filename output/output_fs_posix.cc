@@ -2,10 +2,13 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "output/output_fs.h"
@@ -31,6 +34,36 @@ bool WriteAll(int fd, const void* data, size_t size, const std::string& path, st
   return true;
 }
 
+// writev, as many spans a call as the system takes, until every byte is written.
+bool WriteAllSpans(int fd, const ByteSpan* spans, size_t count, const std::string& path,
+                   std::string* error) {
+  std::vector<iovec> vectors;
+  vectors.reserve(std::min<size_t>(count, IOV_MAX));
+  for (size_t i = 0; i < count;) {
+    vectors.clear();
+    for (; i < count && vectors.size() < IOV_MAX; ++i) {
+      if (spans[i].size > 0) vectors.push_back({const_cast<void*>(spans[i].data), spans[i].size});
+    }
+    for (size_t at = 0; at < vectors.size();) {  // the first vector not yet written whole
+      const ssize_t n = writev(fd, vectors.data() + at, static_cast<int>(vectors.size() - at));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        *error = ErrorText(path, n < 0 ? errno : ENOSPC);
+        return false;
+      }
+      for (size_t left = static_cast<size_t>(n); left > 0;) {
+        iovec& v = vectors[at];
+        const size_t done = std::min(left, v.iov_len);
+        v.iov_base = static_cast<char*>(v.iov_base) + done;
+        v.iov_len -= done;
+        left -= done;
+        if (v.iov_len == 0) ++at;
+      }
+    }
+  }
+  return true;
+}
+
 class PosixNewFile final : public NewFile {
  public:
   PosixNewFile(int fd, std::string temporary, std::string root)
@@ -42,6 +75,9 @@ class PosixNewFile final : public NewFile {
 
   bool Write(const void* data, size_t size, std::string* error) override {
     return WriteAll(fd_, data, size, temporary_, error);
+  }
+  bool WriteSpans(const ByteSpan* spans, size_t count, std::string* error) override {
+    return WriteAllSpans(fd_, spans, count, temporary_, error);
   }
 
   bool Commit(const std::string& finalPath, std::optional<int64_t> modified,
@@ -83,6 +119,9 @@ class PosixAppendFile final : public AppendFile {
   }
   bool Write(const void* data, size_t size, std::string* error) override {
     return WriteAll(fd_, data, size, path_, error);
+  }
+  bool WriteSpans(const ByteSpan* spans, size_t count, std::string* error) override {
+    return WriteAllSpans(fd_, spans, count, path_, error);
   }
   bool Close(std::string* error) override {
     const int fd = fd_;

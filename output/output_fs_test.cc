@@ -73,12 +73,26 @@ TEST(PlatformOutputFs, WritesWholeFilesAppendsAndLists) {
   mbox = out->OpenForAppend("Local Folders/box", &error);
   ASSERT_TRUE(mbox && mbox->Write("two\n", 4, &error) && mbox->Close(&error)) << error;
   EXPECT_EQ(ReadAll(out.get(), "Local Folders/box"), "one\ntwo\n");
+  // Spans in one call: more than one system call takes, empty ones among them.
+  std::vector<std::string> pieces;
+  std::vector<ByteSpan> spans;
+  std::string joined;
+  for (int i = 0; i < 3000; ++i) pieces.push_back(i % 7 == 0 ? "" : std::to_string(i) + ",");
+  for (const std::string& piece : pieces) {
+    spans.push_back({piece.data(), piece.size()});
+    joined += piece;
+  }
+  mbox = out->OpenForAppend("Local Folders/spans", &error);
+  ASSERT_TRUE(mbox && mbox->WriteSpans(spans.data(), spans.size(), &error) && mbox->Close(&error))
+      << error;
+  EXPECT_EQ(ReadAll(out.get(), "Local Folders/spans"), joined);
 
   ASSERT_TRUE(out->List("Local Folders", &entries, &error));
   std::map<std::string, bool> listed;
   for (const FolderEntry& e : entries) listed[e.name] = e.isFolder;
-  EXPECT_EQ(listed, (std::map<std::string, bool>{{"Caf\xC3\xA9 \xE6\x94\xB6\xE4\xBB\xB6", true},
-                                                 {"box", false}}));
+  EXPECT_EQ(listed,
+            (std::map<std::string, bool>{
+                {"Caf\xC3\xA9 \xE6\x94\xB6\xE4\xBB\xB6", true}, {"box", false}, {"spans", false}}));
   ASSERT_TRUE(out->List(folder, &entries, &error));
   EXPECT_EQ(entries.size(), 2u);
   ASSERT_TRUE(out->List("missing", &entries, &error));
