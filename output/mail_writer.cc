@@ -14,6 +14,8 @@ constexpr size_t kFileHeaderCap = 64 * 1024;
 // An mbox message's header block is held until its end, where Status: goes; a longer one is
 // written as it comes, without Status:/X-Status: (docs/output.md).
 constexpr size_t kMboxHeaderCap = 256 * 1024;
+// Chunks of a message this large are written without being copied into the mbox's buffer.
+constexpr size_t kMboxLendMin = 32 * 1024;
 
 // The head of a message as its bytes pass: up to the empty line that ends its header block, or
 // up to a cap.
@@ -429,7 +431,12 @@ bool MailWriter::WriteMbox(const MessageFacts& facts, const MessageSource& sourc
           n -= took;
           if (header.done()) start();
         }
-        if (n > 0) quoter_.Feed(p, n, &buffer_);
+        if (n > 0) {
+          // A large chunk goes out from where it lies, in the write that follows at once (its
+          // bytes are the source's only until this call returns); a small one is copied.
+          quoter_.Feed(p, n, &buffer_, n >= kMboxLendMin);
+          if (buffer_.holdsLent()) buffer_.Flush();
+        }
         return !buffer_.failed();
       },
       &sourceError);

@@ -14,22 +14,35 @@
 namespace quillon::output {
 
 // Collects bytes and hands them to its target in large writes. After a failed write it drops
-// everything and keeps the first error.
+// everything and keeps the first error. Large pieces the caller keeps still until the next Flush
+// are lent rather than copied: they go out in the same write as the copied bytes around them.
 class WriteBuffer {
  public:
+  // Lent pieces smaller than this are copied: a span a piece costs more than copying a few KiB.
+  static constexpr size_t kLendMin = 4096;
+
   explicit WriteBuffer(size_t capacity = 256 * 1024) : buffer_(capacity) {}
 
   // Points the buffer at a new target (flush the old one first); clears the error.
   void Reset(ByteOut* target) {
     target_ = target;
     used_ = 0;
+    spans_.clear();
+    copying_ = false;
     failed_ = false;
     error_.clear();
   }
 
   void Write(const void* data, size_t size) {
     if (size <= buffer_.size() - used_) {
+      if (size == 0) return;
       std::memcpy(buffer_.data() + used_, data, size);
+      if (copying_) {
+        spans_.back().size += size;
+      } else {
+        spans_.push_back({buffer_.data() + used_, size});
+        copying_ = true;
+      }
       used_ += size;
     } else {
       WriteLarge(data, size);
@@ -37,6 +50,11 @@ class WriteBuffer {
   }
   void Put(char c) { Write(&c, 1); }
   void Write(const std::string& s) { Write(s.data(), s.size()); }
+  // Like Write, but the bytes are only referred to: they must stay as they are until the next
+  // Flush.
+  void Lend(const void* data, size_t size);
+  // True when lent bytes wait for a Flush.
+  bool holdsLent() const { return lent_; }
 
   // Writes what is held. False when anything failed since Reset.
   bool Flush();
@@ -44,9 +62,14 @@ class WriteBuffer {
   const std::string& error() const { return error_; }
 
  private:
+  static constexpr size_t kMaxSpans = 64;
   void WriteLarge(const void* data, size_t size);
   std::vector<char> buffer_;
   size_t used_ = 0;
+  // What Flush writes, in order: runs of buffer_ and lent pieces.
+  std::vector<ByteSpan> spans_;
+  bool copying_ = false;  // spans_.back() is the run of buffer_ that ends at used_
+  bool lent_ = false;
   ByteOut* target_ = nullptr;
   bool failed_ = false;
   std::string error_;
@@ -65,7 +88,9 @@ class FromQuoter {
     empty_ = true;
   }
 
-  void Feed(const uint8_t* data, size_t size, WriteBuffer* out);
+  // With `lend`, the bytes of `data` that pass unchanged are lent to `out` (WriteBuffer::Lend)
+  // rather than copied.
+  void Feed(const uint8_t* data, size_t size, WriteBuffer* out, bool lend = false);
   // The message has ended: gives what is held back.
   void Finish(WriteBuffer* out);
 
