@@ -26,7 +26,7 @@ namespace quillon {
 class BackgroundHasher {
  public:
   static constexpr size_t kPieceBytes = size_t{256} << 10;
-  static constexpr size_t kPieces = 6;
+  static constexpr size_t kPieces = 16;
 
   BackgroundHasher();
   ~BackgroundHasher();
