@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <vector>
+
 namespace quillon::output {
 namespace {
 
@@ -23,7 +26,9 @@ std::string Quote(const std::string& message, size_t chunk, size_t capacity) {
   quoter.Reset();
   const auto* p = reinterpret_cast<const uint8_t*>(message.data());
   for (size_t at = 0; at < message.size(); at += chunk) {
-    quoter.Feed(p + at, std::min(chunk, message.size() - at), &buffer);
+    // Each chunk on its own, as a reader's buffer holds it: nothing of the next lies beyond.
+    const std::vector<uint8_t> piece(p + at, p + std::min(at + chunk, message.size()));
+    quoter.Feed(piece.data(), piece.size(), &buffer);
   }
   quoter.Finish(&buffer);
   EXPECT_TRUE(buffer.Flush());
@@ -53,6 +58,70 @@ TEST(FromQuoter, QuotesEveryFromLineAtEveryChunkBoundary) {
         EXPECT_EQ(Quote(c.message, chunk, capacity), c.quoted)
             << "message '" << c.message << "' chunk " << chunk << " buffer " << capacity;
       }
+    }
+  }
+}
+
+// What mboxrd asks, a line at a time.
+std::string QuoteByLines(const std::string& message) {
+  std::string quoted;
+  for (size_t at = 0; at < message.size();) {
+    const size_t end = std::min(message.find('\n', at), message.size() - 1) + 1;
+    const size_t text = message.find_first_not_of('>', at);
+    if (text != std::string::npos && text < end && message.compare(text, 5, "From ") == 0 &&
+        text + 5 <= end) {
+      quoted += '>';
+    }
+    quoted.append(message, at, end - at);
+    at = end;
+  }
+  return quoted;
+}
+
+// Long messages, whose runs are lent rather than copied, against the rule applied line by line:
+// lines that need quoting and lines that nearly do, at every distance from the chunk and
+// buffer ends and from each other.
+TEST(FromQuoter, LongMessagesLentOrCopiedInChunksOfAnySize) {
+  const char* kLines[] = {"From a@b Sat Jan  3 01:05:34 1996",
+                          ">From b",
+                          ">>>From c",
+                          "From",
+                          "Fro",
+                          ">F",
+                          "F",
+                          "",
+                          ">",
+                          "xFrom d",
+                          "\r",
+                          "From \r"};
+  std::mt19937 random(7);
+  for (int round = 0; round < 40; ++round) {
+    std::string message;
+    while (message.size() < 40000) {
+      const size_t filler = random() % 300;
+      message.append(filler, static_cast<char>('a' + filler % 26));
+      message += '\n';
+      message += kLines[random() % std::size(kLines)];
+      message += random() % 2 ? "\n" : "\r\n";
+    }
+    if (round % 2) message.resize(message.size() - 1 - random() % 40);
+    const std::string expected = QuoteByLines(message);
+    const size_t chunk = std::vector<size_t>{1, 63, 4096, 5000, 40000}[round % 5] + random() % 64;
+    for (bool lend : {false, true}) {
+      StringOut out;
+      WriteBuffer buffer(round % 3 == 0 ? 4096 : 256 * 1024);
+      buffer.Reset(&out);
+      FromQuoter quoter;
+      quoter.Reset();
+      const auto* p = reinterpret_cast<const uint8_t*>(message.data());
+      for (size_t at = 0; at < message.size(); at += chunk) {
+        const std::vector<uint8_t> piece(p + at, p + std::min(at + chunk, message.size()));
+        quoter.Feed(piece.data(), piece.size(), &buffer, lend);
+        if (buffer.holdsLent()) buffer.Flush();
+      }
+      quoter.Finish(&buffer);
+      ASSERT_TRUE(buffer.Flush());
+      ASSERT_EQ(out.bytes, expected) << "round " << round << " chunk " << chunk << " lend " << lend;
     }
   }
 }
