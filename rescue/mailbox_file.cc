@@ -92,16 +92,32 @@ const uint8_t* MailboxFile::View(uint64_t offset, uint32_t length, Window window
   if (window == kAhead && windows_[kAhead].valid != 0 && offset < windows_[kAhead].start) {
     window = kAside;
   }
+  // No larger than the file: a small file costs small windows. Both buffers are as large as the
+  // forward window, since they change places.
+  const size_t room = std::min<size_t>(aheadSize_, size_);
   Buffer& b = windows_[window];
-  // No larger than the file: a small file costs small windows.
-  const size_t capacity = std::min<size_t>(window == kAhead ? aheadSize_ : aheadSize_ / 8, size_);
-  if (b.capacity < capacity) {
-    b.bytes.reset(new uint8_t[capacity]);
-    b.capacity = capacity;
+  if (b.capacity < room) {
+    b.bytes.reset(new uint8_t[room]);
+    b.capacity = room;
   }
-  // Keep a little of what lies before in view: the blocks of neighbouring messages interleave,
-  // and a message that began before a long one ended lies a little behind.
-  const uint64_t back = std::min<uint64_t>(offset, window == kAhead ? capacity / 8 : capacity / 2);
+  uint64_t back;
+  if (window == kAhead) {
+    // Moving forward, the present window becomes the one behind: a message that began before a
+    // long one ended lies a little behind, and is then read from memory. Only a little of what
+    // lies before is read again, for views that reach across the two.
+    if (b.valid != 0) {
+      Buffer& behind = windows_[kAside];
+      if (behind.capacity < room) {
+        behind.bytes.reset(new uint8_t[room]);
+        behind.capacity = room;
+      }
+      std::swap(b, behind);
+    }
+    back = std::min<uint64_t>(offset, room / 32);
+  } else {
+    back = std::min<uint64_t>(offset, aheadSize_ / 16);
+  }
+  const size_t capacity = window == kAhead ? room : std::min<size_t>(aheadSize_ / 8, room);
   const uint64_t start = offset - std::min<uint64_t>(back, capacity - length);
   const size_t want = static_cast<size_t>(std::min<uint64_t>(capacity, size_ - start));
   b.valid = 0;
