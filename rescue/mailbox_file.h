@@ -59,7 +59,7 @@ class MailboxFile {
   // file's shape, not an error) or on a failure. `length` is at most viewMax(); the bytes stay
   // valid until the next call.
   enum Window { kAhead = 0, kAside = 1 };
-  static constexpr size_t kAheadSize = size_t{2} << 20;
+  static constexpr size_t kAheadSize = size_t{1} << 20;
   const uint8_t* View(uint64_t offset, uint32_t length, Window window = kAhead);
   // The forward window's size, kAheadSize unless set (a read for a view behind it reads an
   // eighth of that); no window is larger than the file. For callers that read small files many times over.
