@@ -2,13 +2,13 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <limits.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <iterator>
 #include <vector>
 
 #include "output/output_fs.h"
@@ -34,18 +34,17 @@ bool WriteAll(int fd, const void* data, size_t size, const std::string& path, st
   return true;
 }
 
-// writev, as many spans a call as the system takes, until every byte is written.
+// writev, a few dozen spans a call, until every byte is written.
 bool WriteAllSpans(int fd, const ByteSpan* spans, size_t count, const std::string& path,
                    std::string* error) {
-  std::vector<iovec> vectors;
-  vectors.reserve(std::min<size_t>(count, IOV_MAX));
+  iovec vectors[64];  // fewer than any system's IOV_MAX
   for (size_t i = 0; i < count;) {
-    vectors.clear();
-    for (; i < count && vectors.size() < IOV_MAX; ++i) {
-      if (spans[i].size > 0) vectors.push_back({const_cast<void*>(spans[i].data), spans[i].size});
+    size_t filled = 0;
+    for (; i < count && filled < std::size(vectors); ++i) {
+      if (spans[i].size > 0) vectors[filled++] = {const_cast<void*>(spans[i].data), spans[i].size};
     }
-    for (size_t at = 0; at < vectors.size();) {  // the first vector not yet written whole
-      const ssize_t n = writev(fd, vectors.data() + at, static_cast<int>(vectors.size() - at));
+    for (size_t at = 0; at < filled;) {  // the first vector not yet written whole
+      const ssize_t n = writev(fd, vectors + at, static_cast<int>(filled - at));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
         *error = ErrorText(path, n < 0 ? errno : ENOSPC);
