@@ -42,8 +42,9 @@ void BackgroundHasher::Begin() {
   current_.last = false;
 }
 
-void BackgroundHasher::Submit(bool last) {
+void BackgroundHasher::Submit(bool last, Then then) {
   current_.last = last;
+  current_.then = std::move(then);
   const uint64_t message = current_.message;
   std::unique_lock<std::mutex> lock(mutex_);
   queued_.push_back(std::move(current_));
@@ -102,17 +103,18 @@ bool BackgroundHasher::Gather(const uint8_t* bytes, size_t size, const PieceSink
   return !refused_;
 }
 
-void BackgroundHasher::End() {
+void BackgroundHasher::End(Then then) {
   if (!begun_) return;
   begun_ = false;
   if (here_) {
     const Sha256Digest digest = here_->Finish();
     here_.reset();
+    if (then) then(digest);
     std::lock_guard<std::mutex> lock(mutex_);
     done_[begunCount_ - 1 - firstNotTaken_] = digest;
     return;
   }
-  Submit(true);
+  Submit(true, std::move(then));
 }
 
 size_t BackgroundHasher::Ready() {
@@ -145,7 +147,11 @@ void BackgroundHasher::Work() {
     if (piece.first) hash.emplace();
     hash->Update(piece.bytes.get(), piece.size);
     std::optional<Sha256Digest> digest;
-    if (piece.last) digest = hash->Finish();
+    if (piece.last) {
+      digest = hash->Finish();
+      if (piece.then) piece.then(*digest);
+      piece.then = nullptr;
+    }
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (digest) done_[piece.message - firstNotTaken_] = *digest;

@@ -33,10 +33,14 @@ class BackgroundHasher {
   BackgroundHasher(const BackgroundHasher&) = delete;
   BackgroundHasher& operator=(const BackgroundHasher&) = delete;
 
-  // The bytes of one message, in order, between Begin and End.
+  // The bytes of one message, in order, between Begin and End. `then`, when given, is called
+  // with the message's digest as soon as it is known, on the hashing thread (or on the caller's,
+  // for a message hashed there), before Take gives that digest: work that needs the digest can
+  // be done there rather than on the feeding thread.
+  using Then = std::function<void(const Sha256Digest& digest)>;
   void Begin();
   void Update(const uint8_t* bytes, size_t size);
-  void End();
+  void End(Then then = {});
 
   // Update for a caller that writes the bytes too: they are handed to `sink` from the piece
   // they were copied into, a piece at a time as it fills (Pass gives the rest before End), so
@@ -59,8 +63,9 @@ class BackgroundHasher {
     uint64_t message = 0;  // its message's number, in the order begun
     bool first = false;    // the first of its message
     bool last = false;     // the last of its message
+    Then then;             // the last piece's: End's `then`
   };
-  void Submit(bool last);
+  void Submit(bool last, Then then = {});
   void Work();
 
   std::mutex mutex_;

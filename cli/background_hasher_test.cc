@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,8 +12,9 @@ namespace quillon {
 namespace {
 
 // Messages of every size around a piece's, fed in the reader's 512-byte chunks faster than
-// they hash (so some are hashed on the feeding thread): each digest comes back in order, and
-// the writer gets every byte once, in order, in pieces.
+// they hash (so some are hashed on the feeding thread): each digest comes back in order, End's
+// `then` has had it before Take gives it, and the writer gets every byte once, in order, in
+// pieces.
 TEST(BackgroundHasherTest, DigestsComeBackInOrderAndTheWriterGetsEveryByte) {
   constexpr size_t kPiece = BackgroundHasher::kPieceBytes;
   const size_t sizes[] = {0,    1,          511, kPiece - 1, kPiece, kPiece + 1, 7 * kPiece + 3,
@@ -28,6 +30,12 @@ TEST(BackgroundHasherTest, DigestsComeBackInOrderAndTheWriterGetsEveryByte) {
   }
   BackgroundHasher hasher;
   std::vector<Sha256Digest> digests;
+  std::vector<std::optional<Sha256Digest>> told(messages.size());
+  const auto take = [&] {
+    digests.push_back(hasher.Take());
+    const size_t i = digests.size() - 1;
+    EXPECT_EQ(told[i], digests[i]) << i;
+  };
   size_t largest = 0;  // of the pieces the writer got
   for (const std::string& m : messages) {
     std::string written;
@@ -42,11 +50,12 @@ TEST(BackgroundHasherTest, DigestsComeBackInOrderAndTheWriterGetsEveryByte) {
       ASSERT_TRUE(hasher.Gather(bytes + at, std::min<size_t>(512, m.size() - at), sink));
     }
     ASSERT_TRUE(hasher.Pass(sink));
-    hasher.End();
+    std::optional<Sha256Digest>& slot = told[&m - messages.data()];
+    hasher.End([&slot](const Sha256Digest& digest) { slot = digest; });
     EXPECT_EQ(written, m);
-    while (hasher.Ready() > 0) digests.push_back(hasher.Take());
+    while (hasher.Ready() > 0) take();
   }
-  while (digests.size() < messages.size()) digests.push_back(hasher.Take());
+  while (digests.size() < messages.size()) take();
   for (size_t i = 0; i < messages.size(); ++i) {
     EXPECT_EQ(digests[i], ComputeSha256(messages[i].data(), messages[i].size())) << i;
   }

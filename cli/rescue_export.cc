@@ -213,7 +213,9 @@ class RescueRun {
                                 const std::string* rewritePath);
   void Detail(Tally* tally, std::string text);
   // Lists a file in the manifest (and its copy); a failure is reported when the run ends.
-  void List(const output::MessageFacts& facts, const output::WrittenMessage& written);
+  // `line`, when given, is the file's manifest line, made already.
+  void List(const output::MessageFacts& facts, const output::WrittenMessage& written,
+            const std::string* line = nullptr);
   // Lists the pending files whose digest is ready; with `all`, waits for every one.
   void ListHashed(bool all);
   void Report(const Mailbox& box, const rescue::MailboxRescue& rescue, const Tally& tally);
@@ -253,6 +255,9 @@ class RescueRun {
     output::MessageFacts facts;
     output::WrittenMessage written;
     bool listed;  // false: the write failed, and the digest is dropped
+    // Its manifest line (output::FileLine), made once the digest is known. Elements of a deque
+    // stay where they are while others are added at the back.
+    std::string line;
   };
   std::unique_ptr<BackgroundHasher> hasher_;
   std::deque<Pending> pending_;
@@ -443,7 +448,8 @@ bool RescueRun::StartOutput() {
   return true;
 }
 
-void RescueRun::List(const output::MessageFacts& facts, const output::WrittenMessage& written) {
+void RescueRun::List(const output::MessageFacts& facts, const output::WrittenMessage& written,
+                     const std::string* line) {
   ++filesListed_;
   std::string error;
   // Made with the first file, so that a run that writes none leaves none, and a folder that
@@ -452,10 +458,12 @@ void RescueRun::List(const output::MessageFacts& facts, const output::WrittenMes
     manifest_ = output::ManifestWriter::Create(fs_.get(), output::kManifestName, &error);
     if (!manifest_) manifestError_ = ReasonOf(error);
   }
-  if (manifest_ && manifestError_.empty() && !manifest_->AddFile(facts, written, &error)) {
+  const std::string made = line ? std::string() : output::FileLine(facts, written);
+  const std::string& text = line ? *line : made;
+  if (manifest_ && manifestError_.empty() && !manifest_->AddLine(text, &error)) {
     manifestError_ = ReasonOf(error);
   }
-  if (copy_ && copyError_.empty() && !copy_->AddFile(facts, written, &error)) {
+  if (copy_ && copyError_.empty() && !copy_->AddLine(text, &error)) {
     copyError_ = ReasonOf(error);
   }
 }
@@ -464,7 +472,7 @@ void RescueRun::ListHashed(bool all) {
   while (!pending_.empty() && (all || hasher_->Ready() > 0)) {
     Pending& p = pending_.front();
     p.written.sha256 = hasher_->Take();
-    if (p.listed) List(p.facts, p.written);
+    if (p.listed) List(p.facts, p.written, &p.line);
     pending_.pop_front();
   }
 }
@@ -605,8 +613,13 @@ bool RescueRun::Put(const Mailbox& box, const rescue::MailboxRescue& rescue,
       const bool done = rewrite ? writer_->Rewrite(decision.path, facts, source, &written, &error)
                                 : writer_->Write(facts, source, &written, &error);
       if (hasher_) {
-        hasher_->End();
-        pending_.push_back(Pending{facts, written, done});
+        // The manifest line is made on the hashing thread, which has time to spare.
+        Pending& p = pending_.emplace_back(Pending{facts, written, done, {}});
+        hasher_->End([&p](const Sha256Digest& digest) {
+          output::WrittenMessage hashed = p.written;
+          hashed.sha256 = digest;
+          p.line = output::FileLine(p.facts, hashed);
+        });
         ListHashed(false);
       }
       if (!done) {
