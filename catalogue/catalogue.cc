@@ -1,5 +1,6 @@
 #include "catalogue/catalogue.h"
 
+#include <algorithm>
 #include <cstring>
 #include <unordered_set>
 
@@ -147,6 +148,9 @@ Catalogue ReadCatalogue(InputFile* file, DamageReporter* reporter,
     }
     uint64_t recordBytesLeft = reader.size();
     if (options.readRecords && cat.kind == FileKind::kMessages) {
+      // Room for every record the tree lists, up to a bound (a damaged tree may list many that
+      // are none): growing the array copies it, and each copy touches fresh memory.
+      cat.messages.reserve(std::min<size_t>(cat.trees[0].values.size(), size_t{1} << 16));
       for (uint32_t offset : cat.trees[0].values) {
         MessageInfo info;
         if (ReadMessageInfo(reader, offset, &recordBytesLeft, &info)) {
