@@ -29,6 +29,7 @@ class WriteBuffer {
     used_ = 0;
     spans_.clear();
     copying_ = false;
+    lent_ = false;
     failed_ = false;
     error_.clear();
   }
