@@ -55,14 +55,16 @@ class MailboxFile {
 
   // The `length` bytes at `offset`, through one of two read windows: kAhead follows a reader that
   // moves forward through the file, kAside serves short jumps back without losing the forward
-  // window. When the forward window moves on, what it held becomes the window behind. Null when the range does not lie within size() (failure() stays kNone: that is the
-  // file's shape, not an error) or on a failure. `length` is at most viewMax(); the bytes stay
-  // valid until the next call.
+  // window. When the forward window moves on, what it held becomes the window behind. Null when the
+  // range does not lie within size() (failure() stays kNone: that is the file's shape, not an
+  // error) or on a failure. `length` is at most viewMax(); the bytes stay valid until the next
+  // call.
   enum Window { kAhead = 0, kAside = 1 };
   static constexpr size_t kAheadSize = size_t{1} << 20;
   const uint8_t* View(uint64_t offset, uint32_t length, Window window = kAhead);
   // The forward window's size, kAheadSize unless set (a read for a view behind it reads an
-  // eighth of that); no window is larger than the file. For callers that read small files many times over.
+  // eighth of that); no window is larger than the file. For callers that read small files many
+  // times over.
   void SetWindowSize(size_t ahead);
   uint32_t viewMax() const { return static_cast<uint32_t>(aheadSize_ / 8); }
   // Frees the windows' memory.
