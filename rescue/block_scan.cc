@@ -1,6 +1,7 @@
 #include "rescue/block_scan.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -161,6 +162,11 @@ void Probe(MailboxFile& file, std::vector<uint32_t> wanted, BlockScan* scan) {
 namespace {
 
 // Where a pass over a range of positions ended.
+// The whole-file pass read at once in at most this many segments, each with room for this many
+// entries beyond one per 0x200 bytes.
+constexpr uint64_t kMaxSegments = 8;
+constexpr size_t kSegmentMargin = 256;
+
 struct RangeEnd {
   uint32_t noRoom = 0;  // the position whose entry found no room; 0 when every one did
   bool failed = false;  // a read failed: the file's error says why
@@ -221,8 +227,7 @@ RangeEnd ScanRange(MailboxFile& file, uint64_t at, uint64_t to, uint8_t* window,
 
 }  // namespace
 
-BlockScan ScanBlocks(InputFile* input, const std::vector<uint32_t>& wanted,
-                     const ScanOptions& options) {
+BlockScan ScanPass(InputFile* input, const ScanOptions& options) {
   MailboxFile file(input, options.abort);
   BlockScan scan;
   scan.fileSize = file.size();
@@ -240,69 +245,98 @@ BlockScan ScanBlocks(InputFile* input, const std::vector<uint32_t>& wanted,
       std::max<size_t>(options.windowBytes, 4 * (kHeaderSize + kSignBytes)) & ~size_t{3},
       scan.fileSize);
   std::unique_ptr<uint8_t[]> window(new uint8_t[windowSize]);  // not zeroed: reads fill it
-  // Where the whole-file pass resumes: after a second thread's half, or from the start.
+  // Where the whole-file pass resumes: after the segments read at once, or from the start.
   uint64_t from = 0;
   // Where each window of the whole-file pass starts: a multiple of this.
   const size_t step = windowSize - (kHeaderSize + kSignBytes) + 4;
-  if (options.threads >= 2 && scan.fileSize >= options.parallelBytes &&
-      scan.fileSize >= 4 * windowSize) {
-    // Two halves at once, split where a window of the whole-file pass starts, so that each
-    // reads the very windows that pass reads (and fails where it would). Each goes into its own
-    // part of the array: the first half's entries from the start, the second's from where the
-    // first half's can no longer reach (one entry per 0x200 bytes and a margin), moved down
-    // beside them afterwards. A half that runs out of room is taken up again by the whole-file
-    // pass below, which then notes and caps as it would have alone.
-    const uint32_t mid = static_cast<uint32_t>(scan.fileSize / 2 / step * step);
-    const size_t second = std::min<size_t>(room, mid / 0x200 + 512);
+  // The whole-file pass below goes through a file of its own when the segments came first: a
+  // thread's file fails every read after its first failure.
+  std::unique_ptr<MailboxFile> rest;
+  const uint64_t steps = scan.fileSize / step;
+  if (options.threads >= 2 && scan.fileSize >= options.parallelBytes && steps >= 8) {
+    // Segments taken in turn by two threads, each split where a window of the whole-file pass
+    // starts, so that each reads the very windows that pass reads (and fails where it would).
+    // Each goes into its own part of the array, room for one entry per 0x200 bytes and a
+    // margin, moved down beside the others afterwards. The first segment in the file's order
+    // that failed, ran out of room or was never read ends what is kept of them; the whole-file
+    // pass takes up from there, and then notes, caps and fails as it would have alone.
+    const size_t count = static_cast<size_t>(std::min<uint64_t>(steps / 4, kMaxSegments));
+    std::vector<uint32_t> bounds(count + 1);
+    std::vector<size_t> regions(count + 1);
+    for (size_t i = 0; i < count; ++i) {
+      bounds[i] = static_cast<uint32_t>(steps * i / count * step);
+      regions[i] = std::min<size_t>(room, bounds[i] / 0x200 + kSegmentMargin * i);
+    }
+    bounds[count] = scan.fileSize;
+    regions[count] = room;
     scan.entries.resize(room);
     ScanEntry* entries = scan.entries.data();
-    size_t firstCount = 0, secondCount = 0;
-    RangeEnd secondEnd;
+    struct Segment {
+      size_t count = 0;
+      RangeEnd end;
+      bool done = false;
+      ReadError error;
+    };
+    std::vector<Segment> segments(count);
+    std::atomic<size_t> next{0};
+    const auto work = [&](MailboxFile& reader, uint8_t* buffer) {
+      for (size_t i; (i = next.fetch_add(1)) < count;) {
+        Segment& segment = segments[i];
+        segment.end = ScanRange(reader, bounds[i], bounds[i + 1], buffer, windowSize,
+                                [&](const ScanEntry& e) {
+                                  if (regions[i] + segment.count == regions[i + 1]) return false;
+                                  entries[regions[i] + segment.count++] = e;
+                                  return true;
+                                });
+        segment.done = true;
+        if (segment.end.failed) {
+          segment.error = reader.error();
+          return;
+        }
+      }
+    };
     {
       MailboxFile other(input, options.abort, scan.fileSize);
       std::unique_ptr<uint8_t[]> otherWindow(new uint8_t[windowSize]);
-      std::thread helper([&] {
-        secondEnd = ScanRange(other, mid, scan.fileSize, otherWindow.get(), windowSize,
-                              [&](const ScanEntry& e) {
-                                if (second + secondCount == room) return false;
-                                entries[second + secondCount++] = e;
-                                return true;
-                              });
-      });
-      const RangeEnd firstEnd =
-          ScanRange(file, 0, mid, window.get(), windowSize, [&](const ScanEntry& e) {
-            if (firstCount == second) return false;
-            entries[firstCount++] = e;
-            return true;
-          });
+      std::thread helper([&] { work(other, otherWindow.get()); });
+      if (options.beside) options.beside();
+      work(file, window.get());
       helper.join();
-      if (firstEnd.failed) {
+    }
+    size_t kept = 0;
+    from = scan.fileSize;
+    for (size_t i = 0; i < count; ++i) {
+      const Segment& segment = segments[i];
+      if (!segment.done) {
+        from = bounds[i];
+        break;
+      }
+      if (segment.end.failed) {
         scan.entries.clear();
-        Fail(file, &scan);
+        scan.error = segment.error;
         return scan;
       }
-      if (firstEnd.noRoom != 0) {
-        from = firstEnd.noRoom;
-        secondCount = 0;
-      } else if (secondEnd.failed) {
-        scan.entries.clear();
-        Fail(other, &scan);
-        return scan;
-      } else {
-        from = secondEnd.noRoom != 0 ? secondEnd.noRoom : uint64_t{scan.fileSize};
+      std::memmove(entries + kept, entries + regions[i], segment.count * sizeof(ScanEntry));
+      kept += segment.count;
+      if (segment.end.noRoom != 0) {
+        from = segment.end.noRoom;
+        break;
       }
     }
-    std::memmove(entries + firstCount, entries + second, secondCount * sizeof(ScanEntry));
-    scan.entries.resize(firstCount + secondCount);
+    scan.entries.resize(kept);
+    rest = std::make_unique<MailboxFile>(input, options.abort, scan.fileSize);
+  } else if (options.beside) {
+    options.beside();
   }
+  MailboxFile& reader = rest ? *rest : file;
   const RangeEnd end =
-      ScanRange(file, from, scan.fileSize, window.get(), windowSize, [&](const ScanEntry& e) {
+      ScanRange(reader, from, scan.fileSize, window.get(), windowSize, [&](const ScanEntry& e) {
         if (scan.entries.size() == cap) return false;
         scan.entries.push_back(e);
         return true;
       });
   if (end.failed) {
-    Fail(file, &scan);
+    Fail(reader, &scan);
     return scan;
   }
   scan.cappedAt = end.noRoom;
@@ -313,7 +347,13 @@ BlockScan ScanBlocks(InputFile* input, const std::vector<uint32_t>& wanted,
   window.reset();
   scan.blockCapacity = capacities.Commonest();
   BuildBuckets(&scan);
+  return scan;
+}
 
+void ProbeScanned(InputFile* input, const std::vector<uint32_t>& wanted, const ScanOptions& options,
+                  BlockScan* scanned) {
+  BlockScan& scan = *scanned;
+  MailboxFile file(input, options.abort, scan.fileSize);
   // Offsets that should hold a block but hold no self-naming word: the listed first blocks, and
   // the targets of links from headers that look like a block's.
   std::vector<uint32_t> probes;
@@ -341,6 +381,12 @@ BlockScan ScanBlocks(InputFile* input, const std::vector<uint32_t>& wanted,
   }
   file.SetWindowSize(options.windowBytes);
   Probe(file, std::move(probes), &scan);
+}
+
+BlockScan ScanBlocks(InputFile* input, const std::vector<uint32_t>& wanted,
+                     const ScanOptions& options) {
+  BlockScan scan = ScanPass(input, options);
+  if (scan.error.failure == ReadFailure::kNone) ProbeScanned(input, wanted, options, &scan);
   return scan;
 }
 

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -73,10 +74,14 @@ struct ScanOptions {
   uint32_t maxProbes = 1u << 16;
   // The file is read in pieces of this size.
   size_t windowBytes = size_t{256} << 10;
-  // With 2 or more, a file of parallelBytes or more is read in two halves at once, the second on
-  // a thread of its own: the file's ReadAt must then be safe to call from two threads.
+  // With 2 or more, a file of parallelBytes or more is read by two threads at once, each taking
+  // the next of up to 8 segments in turn: the file's ReadAt must then be safe to call from two
+  // threads.
   unsigned threads = 1;
   uint64_t parallelBytes = uint64_t{64} << 20;
+  // Work of the caller's (ScanPass runs it once, on the calling thread): with two threads, while
+  // the other one starts on the segments, so that it costs the scan little time.
+  std::function<void()> beside;
   const std::atomic<bool>* abort = nullptr;
 };
 
@@ -116,6 +121,11 @@ struct BlockScan {
 // the file holds.
 BlockScan ScanBlocks(InputFile* file, const std::vector<uint32_t>& wanted,
                      const ScanOptions& options = {});
+// ScanBlocks in two steps, for a caller that learns `wanted` while the pass runs (in
+// ScanOptions::beside): the pass, then, when it did not fail, the probes.
+BlockScan ScanPass(InputFile* file, const ScanOptions& options);
+void ProbeScanned(InputFile* file, const std::vector<uint32_t>& wanted, const ScanOptions& options,
+                  BlockScan* scan);
 
 // The signs, on a block's data: `bytes` holds its first `size` bytes (what the header says it
 // holds, or less when the file ends). A message begins with a header field: a name of printable

@@ -1,10 +1,12 @@
-// The scan read in two halves at once notes, caps and fails exactly as one pass does.
+// The scan read by two threads at once notes, caps and fails exactly as one pass does.
 #include "rescue/block_scan.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <string_view>
+#include <thread>
 
 #include "rescue/testing/damage_cases.h"
 
@@ -50,7 +52,10 @@ std::string Describe(const BlockScan& s) {
   return out;
 }
 
-TEST(BlockScanTest, TwoHalvesAtOnceNoteWhatOnePassNotes) {
+// Read by two threads taking segments in turn, while the caller's work beside the scan runs
+// quickly or holds the calling thread back (so that the other thread takes segments out of the
+// file's order), the scan notes, caps and fails as one pass does.
+TEST(BlockScanTest, SegmentsReadAtOnceNoteWhatOnePassNotes) {
   test::SeedRng rng(20261209);
   const testing::Folder folder = testing::MakeFolder(7, 60, true, 6);
   struct Case {
@@ -84,7 +89,15 @@ TEST(BlockScanTest, TwoHalvesAtOnceNoteWhatOnePassNotes) {
     const std::string alone = Describe(one);
     options.threads = 2;
     options.parallelBytes = 0;
-    EXPECT_EQ(Describe(ScanBlocks(&file, {}, options)), alone);
+    for (int pause : {0, 3}) {
+      int besides = 0;
+      options.beside = [&] {
+        ++besides;
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+      };
+      EXPECT_EQ(Describe(ScanBlocks(&file, {}, options)), alone) << "pause " << pause;
+      EXPECT_EQ(besides, 1);
+    }
   }
 }
 

@@ -15,11 +15,18 @@ catalogue::Catalogue ReadCatalogueBuffered(InputFile* file, catalogue::DamageRep
 MailboxRescue PlanRescue(InputFile* file, const RescueOptions& options,
                          catalogue::DamageReporter* reporter, const ScanOptions& scanOptions) {
   MailboxRescue rescue;
-  rescue.catalogue = ReadCatalogueBuffered(file, reporter, &rescue.error, options.abort);
-  if (rescue.error.failure != ReadFailure::kNone) return rescue;
   ScanOptions scanning = scanOptions;
   if (scanning.abort == nullptr) scanning.abort = options.abort;
-  BlockScan scan = ScanBlocks(file, ListedFirstBlocks(rescue.catalogue), scanning);
+  // The scan needs the catalogue only for its probes: the catalogue is read while the scan's
+  // other thread begins (when it has one).
+  scanning.beside = [&] {
+    rescue.catalogue = ReadCatalogueBuffered(file, reporter, &rescue.error, options.abort);
+  };
+  BlockScan scan = ScanPass(file, scanning);
+  if (rescue.error.failure != ReadFailure::kNone) return rescue;
+  if (scan.error.failure == ReadFailure::kNone) {
+    ProbeScanned(file, ListedFirstBlocks(rescue.catalogue), scanning, &scan);
+  }
   if (scan.error.failure != ReadFailure::kNone) {
     rescue.error = std::move(scan.error);
     return rescue;
