@@ -299,7 +299,12 @@ BlockScan ScanPass(InputFile* input, const ScanOptions& options) {
       MailboxFile other(input, options.abort, scan.fileSize);
       std::unique_ptr<uint8_t[]> otherWindow(new uint8_t[windowSize]);
       std::thread helper([&] { work(other, otherWindow.get()); });
-      if (options.beside) options.beside();
+      if (options.beside && !options.beside()) {
+        next = count;  // no segment more
+        helper.join();
+        scan.entries.clear();
+        return scan;
+      }
       work(file, window.get());
       helper.join();
     }
@@ -325,8 +330,8 @@ BlockScan ScanPass(InputFile* input, const ScanOptions& options) {
     }
     scan.entries.resize(kept);
     rest = std::make_unique<MailboxFile>(input, options.abort, scan.fileSize);
-  } else if (options.beside) {
-    options.beside();
+  } else if (options.beside && !options.beside()) {
+    return scan;
   }
   MailboxFile& reader = rest ? *rest : file;
   const RangeEnd end =

@@ -79,9 +79,10 @@ struct ScanOptions {
   // threads.
   unsigned threads = 1;
   uint64_t parallelBytes = uint64_t{64} << 20;
-  // Work of the caller's (ScanPass runs it once, on the calling thread): with two threads, while
-  // the other one starts on the segments, so that it costs the scan little time.
-  std::function<void()> beside;
+  // Work of the caller's, which ScanPass runs once, on the calling thread: with two threads,
+  // while the other one starts on the segments, so that it costs the scan little time. When it
+  // returns false the scan is no longer wanted: ScanPass then stops and returns no entries.
+  std::function<bool()> beside;
   const std::atomic<bool>* abort = nullptr;
 };
 

@@ -94,6 +94,7 @@ TEST(BlockScanTest, SegmentsReadAtOnceNoteWhatOnePassNotes) {
       options.beside = [&] {
         ++besides;
         std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+        return true;
       };
       EXPECT_EQ(Describe(ScanBlocks(&file, {}, options)), alone) << "pause " << pause;
       EXPECT_EQ(besides, 1);

@@ -21,6 +21,7 @@ MailboxRescue PlanRescue(InputFile* file, const RescueOptions& options,
   // other thread begins (when it has one).
   scanning.beside = [&] {
     rescue.catalogue = ReadCatalogueBuffered(file, reporter, &rescue.error, options.abort);
+    return rescue.error.failure == ReadFailure::kNone;
   };
   BlockScan scan = ScanPass(file, scanning);
   if (rescue.error.failure != ReadFailure::kNone) return rescue;
