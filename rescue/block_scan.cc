@@ -252,8 +252,11 @@ BlockScan ScanPass(InputFile* input, const ScanOptions& options) {
   // The whole-file pass below goes through a file of its own when the segments came first: a
   // thread's file fails every read after its first failure.
   std::unique_ptr<MailboxFile> rest;
-  const uint64_t steps = scan.fileSize / step;
-  if (options.threads >= 2 && scan.fileSize >= options.parallelBytes && steps >= 8) {
+  // A file of fewer than eight windows is read in one pass (in a file smaller than a window the
+  // step may be nothing at all).
+  if (options.threads >= 2 && scan.fileSize >= options.parallelBytes &&
+      scan.fileSize >= 8 * windowSize) {
+    const uint64_t steps = scan.fileSize / step;
     // Segments taken in turn by two threads, each split where a window of the whole-file pass
     // starts, so that each reads the very windows that pass reads (and fails where it would).
     // Each goes into its own part of the array, room for one entry per 0x200 bytes and a
