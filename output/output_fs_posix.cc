@@ -18,23 +18,8 @@ namespace {
 
 std::string ErrorText(const std::string& path, int error) { return path + ": " + strerror(error); }
 
-bool WriteAll(int fd, const void* data, size_t size, const std::string& path, std::string* error) {
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t n = write(fd, p, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      // write() returning 0 for a non-empty request means nothing more will fit.
-      *error = ErrorText(path, n < 0 ? errno : ENOSPC);
-      return false;
-    }
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// writev, a few dozen spans a call, until every byte is written.
+// writev, a few dozen spans a call, until every byte is written. A call that writes nothing of a
+// non-empty request means nothing more will fit.
 bool WriteAllSpans(int fd, const ByteSpan* spans, size_t count, const std::string& path,
                    std::string* error) {
   iovec vectors[64];  // fewer than any system's IOV_MAX
@@ -61,6 +46,11 @@ bool WriteAllSpans(int fd, const ByteSpan* spans, size_t count, const std::strin
     }
   }
   return true;
+}
+
+bool WriteAll(int fd, const void* data, size_t size, const std::string& path, std::string* error) {
+  const ByteSpan span{data, size};
+  return WriteAllSpans(fd, &span, 1, path, error);
 }
 
 class PosixNewFile final : public NewFile {

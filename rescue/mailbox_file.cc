@@ -95,27 +95,20 @@ const uint8_t* MailboxFile::View(uint64_t offset, uint32_t length, Window window
   // No larger than the file: a small file costs small windows. Both buffers are as large as the
   // forward window, since they change places.
   const size_t room = std::min<size_t>(aheadSize_, size_);
-  Buffer& b = windows_[window];
-  if (b.capacity < room) {
-    b.bytes.reset(new uint8_t[room]);
-    b.capacity = room;
+  for (Buffer& w : windows_) {
+    if (w.capacity >= room) continue;
+    w.bytes.reset(new uint8_t[room]);
+    w.capacity = room;
+    w.valid = 0;
   }
-  uint64_t back;
+  Buffer& b = windows_[window];
+  uint64_t back = std::min<uint64_t>(offset, aheadSize_ / 16);
   if (window == kAhead) {
     // Moving forward, the present window becomes the one behind: a message that began before a
     // long one ended lies a little behind, and is then read from memory. Only a little of what
     // lies before is read again, for views that reach across the two.
-    if (b.valid != 0) {
-      Buffer& behind = windows_[kAside];
-      if (behind.capacity < room) {
-        behind.bytes.reset(new uint8_t[room]);
-        behind.capacity = room;
-      }
-      std::swap(b, behind);
-    }
+    if (b.valid != 0) std::swap(b, windows_[kAside]);
     back = std::min<uint64_t>(offset, room / 32);
-  } else {
-    back = std::min<uint64_t>(offset, aheadSize_ / 16);
   }
   const size_t capacity = window == kAhead ? room : std::min<size_t>(aheadSize_ / 8, room);
   const uint64_t start = offset - std::min<uint64_t>(back, capacity - length);
