@@ -10,6 +10,7 @@
 
 #include "catalogue/text.h"
 #include "cli/command_options.h"
+#include "cli/command_output.h"
 #include "cli/inputs.h"
 #include "cli/platform.h"
 #include "cli/store_folders.h"
@@ -220,7 +221,7 @@ std::string SourceWords(const char* source) {
 }
 
 // The mailbox's line and, beneath it, its damage.
-std::string TextLines(const MailboxFacts& f) {
+std::vector<std::string> TextLines(const MailboxFacts& f) {
   std::string line = f.path + ": ";
   switch (f.kind) {
     case catalogue::FileKind::kMessages:
@@ -242,11 +243,13 @@ std::string TextLines(const MailboxFacts& f) {
       if (AnyMessages(f)) line += ", yet it holds " + CountWords(f);
       break;
   }
-  line += "\n";
+  std::vector<std::string> lines{line};
   const size_t shown = std::min(f.damage.size(), kShownDamage);
-  for (size_t i = 0; i < shown; ++i) line += "  " + f.damage[i] + "\n";
-  if (f.damageCount > shown) line += "  and " + std::to_string(f.damageCount - shown) + " more\n";
-  return line;
+  for (size_t i = 0; i < shown; ++i) lines.push_back("  " + f.damage[i]);
+  if (f.damageCount > shown) {
+    lines.push_back("  and " + std::to_string(f.damageCount - shown) + " more");
+  }
+  return lines;
 }
 
 Json JsonOf(const MailboxFacts& f) {
@@ -316,11 +319,12 @@ StoreGaps FindGaps(const StoreFolders& store, const std::vector<std::string>& fi
 }
 
 // The folder tree of a store, each folder with its file's counts.
-std::string TreeText(const std::string& folder, const StoreFolders& store, const StoreGaps& gaps,
-                     const std::map<std::string, const MailboxFacts*>& factsByFile) {
-  std::string text = folder + ": the folders of Folders.dbx\n";
+std::vector<std::string> TreeText(const std::string& folder, const StoreFolders& store,
+                                  const StoreGaps& gaps,
+                                  const std::map<std::string, const MailboxFacts*>& factsByFile) {
+  std::vector<std::string> lines{folder + ": the folders of Folders.dbx"};
   for (const StoreFolder& f : store.folders) {
-    text += std::string(2 * f.path.size(), ' ') + f.path.back();
+    std::string text = std::string(2 * f.path.size(), ' ') + f.path.back();
     if (!f.fileName.empty()) {
       const auto facts = factsByFile.find(output::FoldCase(f.fileName));
       text += " (" + CleanDisplayName(f.fileName);
@@ -332,12 +336,12 @@ std::string TreeText(const std::string& folder, const StoreFolders& store, const
         text += "): " + CountWords(*facts->second);
       }
     }
-    text += "\n";
+    lines.push_back(std::move(text));
   }
   if (!gaps.unnamed.empty()) {
     std::string names;
     for (const std::string& n : gaps.unnamed) names += (names.empty() ? "" : ", ") + n;
-    text += "  files no folder names: " + names + "\n";
+    lines.push_back("  files no folder names: " + names);
   }
   if (!gaps.missing.empty()) {
     std::string names;
@@ -350,17 +354,23 @@ std::string TreeText(const std::string& folder, const StoreFolders& store, const
     if (gaps.missing.size() > shown) {
       names += ", and " + std::to_string(gaps.missing.size() - shown) + " more";
     }
-    text += "  folders whose file is missing: " + names + "\n";
+    lines.push_back("  folders whose file is missing: " + names);
   }
-  return text;
+  return lines;
 }
 
-// Prints to standard output until its reader goes; the exit status says the rest.
+// Prints lines to standard output until its reader goes; the exit status says the rest.
 class Output {
  public:
   explicit Output(std::FILE* out) : out_(out) {}
-  void Put(const std::string& text) {
-    if (open_) open_ = WriteText(out_, text);
+  void Put(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) {
+      if (open_) open_ = WriteLine(out_, line);
+    }
+  }
+  // A JSON line (ending in a line feed), whose writer escaped its control characters already.
+  void PutJson(const std::string& line) {
+    if (open_) open_ = WriteText(out_, line);
   }
 
  private:
@@ -408,15 +418,15 @@ int RunCheck(const CheckOptions& options, std::FILE* out, std::FILE* err) {
   inputOptions.recursive = options.recursive;
   const ExpandedInputs inputs = ExpandInputs(options.paths, inputOptions);
   for (const UnreadableInput& u : inputs.unreadable) {
-    WriteText(err, "quillon: " + u.given + ": cannot be read: " + u.reason + "\n");
+    WriteLine(err, "quillon: " + u.given + ": cannot be read: " + u.reason);
     worsen(kExitUnreadable);
   }
   for (const EmptyFolder& e : inputs.emptyFolders) {
-    WriteText(err, "quillon: " + EmptyFolderWords(e) + "\n");
+    WriteLine(err, "quillon: " + EmptyFolderWords(e));
     worsen(kExitUnreadable);
   }
   for (const FindNote& note : inputs.notes) {
-    WriteText(err, "quillon: " + note.path + ": " + note.reason + "\n");
+    WriteLine(err, "quillon: " + note.path + ": " + note.reason);
   }
 
   // Folders.dbx beside the mailboxes names their folders: in the folder given, or beside each
@@ -454,7 +464,7 @@ int RunCheck(const CheckOptions& options, std::FILE* out, std::FILE* err) {
     for (const std::string& path : group.mailboxes) {
       MailboxFacts facts = CheckMailbox(path, store, options.codePage);
       if (!facts.error.empty()) {
-        WriteText(err, "quillon: " + path + ": " + facts.error + "\n");
+        WriteLine(err, "quillon: " + path + ": " + facts.error);
         worsen(kExitUnreadable);
       } else if (facts.Harmed()) {
         worsen(kExitCheckDamaged);
@@ -469,7 +479,7 @@ int RunCheck(const CheckOptions& options, std::FILE* out, std::FILE* err) {
           }
           j["missing_files"] = missing;
         }
-        print.Put(JsonLine(j));
+        print.PutJson(JsonLine(j));
       } else if (facts.error.empty()) {
         print.Put(TextLines(facts));
       }

@@ -218,7 +218,7 @@ TEST_F(CliTest, EachLineReachesItsStream) {
   Spit(dir / "blocker", "x");
   const std::string readOnly = MakeReadOnlyFolder();
   const std::string written = "Inbox.dbx: 1 message written\n";
-  const std::string missing = "missing.dbx: cannot be opened: No such file or directory\n";
+  const std::string missing = "quillon: missing.dbx: cannot be opened: No such file or directory\n";
   const std::string clash =
       "quillon: Inbox.dbx and a/Inbox.dbx would both write Inbox.dbx-1.eml, -2.eml, ... into "
       "out\n"
@@ -246,8 +246,8 @@ TEST_F(CliTest, EachLineReachesItsStream) {
       {{"export", "-o", "out", "pipes", "/dev/null", "Inbox.dbx"},
        kExitFailed,
        written,
-       "pipes/x.dbx: cannot be opened: not a regular file\n"
-       "/dev/null: cannot be opened: not a regular file\n"},
+       "quillon: pipes/x.dbx: cannot be opened: not a regular file\n"
+       "quillon: /dev/null: cannot be opened: not a regular file\n"},
       {{"export", "-o", "out", "Inbox.dbx", "a/Inbox.dbx"}, kExitUsage, "", clash},
       {{"export", "-q", "-n", "-o", "out", "Inbox.dbx", "a"}, kExitUsage, "", clash},
       {{"export", "-o", "blocker/sub", "Inbox.dbx"}, kExitFailed, "", blocked},
@@ -259,7 +259,8 @@ TEST_F(CliTest, EachLineReachesItsStream) {
       {{"export", "-o", "ro", "Inbox.dbx"},
        kExitFailed,
        "",
-       "Inbox.dbx: failed after 0 messages: cannot create files in ro/: " + readOnly + "\n"},
+       "quillon: Inbox.dbx: failed after 0 messages: cannot create files in ro/: " + readOnly +
+           "\n"},
       {{"export", "-q", "-n", "-o", "ro/", "Inbox.dbx"},
        kExitFailed,
        "",
@@ -290,6 +291,41 @@ TEST_F(CliTest, EachLineReachesItsStream) {
     if (c.status == kExitUsage) {
       EXPECT_FALSE(fs::exists(dir / "out"));  // refused before anything was written
     }
+  }
+}
+
+// A path or a subject holding ESC, CR or LF reaches no terminal as it is, in any command's
+// lines, results and errors alike: each such character shows as '?', so no line breaks and
+// nothing acts on the terminal.
+TEST_F(CliTest, ControlCharactersReachNoTerminal) {
+  const std::string folder = "a\x1b[31mb\rc\nd";
+  const std::string shown = "a?[31mb?c?d";
+  fs::create_directory(dir / folder);
+  MailboxBuilder mb(0x800);
+  mb.Message({0x100}, "Subject: red\x1b[31m\r\n\r\nbody\r\n");
+  Spit(dir / folder / "In\x1b[2Jbox.dbx", mb.bytes);
+  const struct {
+    std::vector<std::string> args;
+    std::string said;  // on standard output or standard error
+  } cases[] = {
+      {{"export", "-o", "out", folder}, shown + "/In?[2Jbox.dbx: 1 message written"},
+      {{"export", "--desktop", "-o", "out2", folder}, shown + "/In?[2Jbox.dbx: 1 message"},
+      {{"export", "-o", "out3", folder + "/missing\r.dbx"},
+       "quillon: " + shown + "/missing?.dbx: cannot be opened"},
+      {{"check", folder}, shown + "/In?[2Jbox.dbx: not a mailbox, yet it holds 1 orphan"},
+      {{"list", folder}, "red?[31m"},
+      {{"locate", "."}, "./" + shown + ": 1 mailbox"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    const Result r = Run(c.args);
+    for (const std::string* text : {&r.out, &r.err}) {
+      for (const char ch : *text) {
+        EXPECT_FALSE(static_cast<unsigned char>(ch) < 0x20 && ch != '\n')
+            << "control character " << int(ch) << " in " << *text;
+      }
+    }
+    EXPECT_NE((r.out + r.err).find(c.said), std::string::npos) << r.out << r.err;
   }
 }
 

@@ -5,11 +5,20 @@
 #include <system_error>
 
 #include "cli/platform.h"
+#include "discovery/store_names.h"
 #include "engine/file_io.h"
 
 namespace quillon {
 
 namespace fs = std::filesystem;
+
+bool WriteLine(std::FILE* stream, const std::string& line) {
+  return WriteText(stream, PrintableText(line) + "\n");
+}
+
+std::string ErrorLine(const std::string& line) {
+  return line.rfind(kErrorPrefix, 0) == 0 ? line : kErrorPrefix + line;
+}
 
 std::string Messages(uint64_t n) { return std::to_string(n) + (n == 1 ? " message" : " messages"); }
 

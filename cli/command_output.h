@@ -17,6 +17,16 @@ namespace quillon {
 // "1 message", "2 messages".
 std::string Messages(uint64_t n);
 
+// Writes `line` and a line feed, the line made printable first (PrintableText): every line the
+// commands print goes through here, so that no path or mail text can act on the terminal.
+bool WriteLine(std::FILE* stream, const std::string& line);
+
+// Every error line starts so.
+inline constexpr char kErrorPrefix[] = "quillon: ";
+
+// `line` as an error line: kErrorPrefix first, added when the caller did not.
+std::string ErrorLine(const std::string& line);
+
 // Result lines to standard output (none with -q, and none once its reader has gone: the command
 // goes on and its exit status tells how it went), errors to standard error.
 class Printer {
@@ -25,9 +35,14 @@ class Printer {
 
   void Result(const std::string& line) {
     if (quiet_ || !outOpen_) return;
+    outOpen_ = WriteLine(out_, line);
+  }
+  // A line of JSON, whose writer escaped its control characters already: kept byte for byte.
+  void Json(const std::string& line) {
+    if (quiet_ || !outOpen_) return;
     outOpen_ = WriteText(out_, line + "\n");
   }
-  void Error(const std::string& line) { WriteText(err_, line + "\n"); }
+  void Error(const std::string& line) { WriteLine(err_, ErrorLine(line)); }
 
  private:
   std::FILE* out_;

@@ -109,9 +109,9 @@ TEST_F(FullDiskTest, TheCommandSaysSoAndExitsTwo) {
     EXPECT_EQ(WEXITSTATUS(status), 2) << said;
     const size_t left = CheckFilesLeft(out, !desktop);
     const std::string failing = (out / ("Big.dbx-" + std::to_string(left + 1) + ".eml")).string();
-    std::string expected = mailbox_.string() + ": failed after " + std::to_string(left) +
-                           (left == 1 ? " message" : " messages") + ": cannot write " + failing +
-                           ": " + std::strerror(ENOSPC) + "\n";
+    std::string expected = "quillon: " + mailbox_.string() + ": failed after " +
+                           std::to_string(left) + (left == 1 ? " message" : " messages") +
+                           ": cannot write " + failing + ": " + std::strerror(ENOSPC) + "\n";
     if (!desktop && said.size() > expected.size()) {
       expected += "quillon: cannot write the manifest " +
                   (out / "quillon-manifest.jsonl").string() + ": " + std::strerror(ENOSPC) + "\n";

@@ -122,7 +122,7 @@ bool Lister::Show(const std::string& path, const rescue::MailboxRescue& rescue,
     if (printLive) live_.Add(printer.Finish(), path + " #" + std::to_string(number));
   }
   if (o_.json) {
-    print_.Result(output::MessageLine(facts, size, sha256));
+    print_.Json(output::MessageLine(facts, size, sha256));
   } else {
     print_.Result(ListRow(Label(status), Received(facts.received),
                           m.blocks > 0 ? ShortSize(size) : "-", facts.from, facts.subject,

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/command_options.h"
+#include "cli/command_output.h"
 #include "cli/inputs.h"
 #include "cli/progress.h"
 #include "cli/terminal.h"
@@ -48,7 +49,7 @@ std::string StoreLine(const MailStore& store) {
   line += std::to_string(mailboxes) + (mailboxes == 1 ? " mailbox" : " mailboxes") + " (" +
           HumanSize(store.totalSize) + ")";
   if (!store.hasFoldersDbx) line += ", no Folders.dbx";
-  return line + "\n";
+  return line;
 }
 
 Json OrNull(const std::string& text) { return text.empty() ? Json() : Json(text); }
@@ -109,11 +110,12 @@ int RunLocate(const LocateOptions& options, std::FILE* out, std::FILE* err) {
     return kExitUsage;
   }
   for (const FindNote& note : found.notes) {
-    WriteText(err, "quillon: " + note.path + ": " + note.reason + "\n");
+    WriteLine(err, "quillon: " + note.path + ": " + note.reason);
   }
   bool open = true;
   for (const MailStore& store : found.stores) {
-    if (open) open = WriteText(out, options.json ? StoreJson(store) : StoreLine(store));
+    if (!open) break;
+    open = options.json ? WriteText(out, StoreJson(store)) : WriteLine(out, StoreLine(store));
   }
   return found.stores.empty() ? kExitNothingFound : kExitOk;
 }

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "discovery/store_names.h"
+
 namespace quillon {
 
 namespace {
@@ -54,16 +56,6 @@ bool IsWide(uint32_t c) {
 
 size_t Columns(uint32_t c) { return IsWide(c) ? 2 : 1; }
 
-// C0 and C1 control characters (a terminal acts on them) and bytes that are not UTF-8 as '?'.
-std::string Printable(const std::string& s) {
-  std::string shown;
-  for (const Character& c : Decode(s)) {
-    const bool control = c.code < 0x20 || (c.code >= 0x7F && c.code < 0xA0) || c.code == 0xFFFD;
-    shown += control ? std::string("?") : s.substr(c.begin, c.length);
-  }
-  return shown;
-}
-
 // The longest end of `s`, in whole characters, that takes at most `columns`.
 std::string Tail(const std::string& s, size_t columns) {
   const std::vector<Character> chars = Decode(s);
@@ -85,7 +77,7 @@ size_t DisplayWidth(const std::string& utf8) {
 }
 
 std::string FitColumns(const std::string& utf8, size_t columns, bool pad) {
-  const std::string shown = Printable(utf8);
+  const std::string shown = PrintableText(utf8);
   size_t width = DisplayWidth(shown);
   std::string out;
   if (width <= columns) {
@@ -135,7 +127,7 @@ std::string FormatProgress(const ProgressState& state, size_t columns) {
   }
   if (head.size() > limit) return head.substr(0, limit);  // the head is ASCII
 
-  const std::string path = Printable(state.path);
+  const std::string path = PrintableText(state.path);
   const size_t room = limit - head.size();
   const std::string withSize = "  " + path + " (" + HumanSize(state.size) + ")";
   if (DisplayWidth(withSize) <= room) return head + withSize;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/check_command.h"
+#include "cli/command_output.h"
 #include "cli/export_command.h"
 #include "cli/list_command.h"
 #include "cli/locate_command.h"
@@ -22,8 +23,8 @@ int Finish(quillon::ParseOutcome outcome, const std::string& usage, const std::s
       quillon::WriteText(stdout, std::string("quillon ") + QUILLON_VERSION + "\n");
       return quillon::kExitOk;
     default:
-      quillon::WriteText(stderr,
-                         "quillon: " + error + "\nTry 'quillon --help' for more information.\n");
+      quillon::WriteLine(stderr, quillon::ErrorLine(error));
+      quillon::WriteText(stderr, "Try 'quillon --help' for more information.\n");
       return quillon::kExitUsage;
   }
 }

@@ -112,8 +112,10 @@ std::string LastComponent(const std::string& path) {
 
 }  // namespace
 
+std::string PrintableText(const std::string& text) { return MapCharacters(text, '?', IsControl); }
+
 std::string CleanDisplayName(const std::string& text) {
-  std::string clean = MapCharacters(text, '?', IsControl);
+  std::string clean = PrintableText(text);
   CutToBytes(&clean, kMaxDisplayNameBytes);
   return clean;
 }

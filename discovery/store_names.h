@@ -18,9 +18,13 @@ inline constexpr size_t kMaxDisplayNameBytes = 256;
 // output path, and the message files beneath it need the rest of Windows' 260 characters.
 inline constexpr size_t kMaxStoreFolderNameBytes = 100;
 
-// `text` made fit to print: every byte that does not start a well-formed UTF-8 character, and
-// every control character (C0, DEL, C1), becomes '?'; the result is cut to kMaxDisplayNameBytes
-// on a character boundary.
+// `text` made fit to show on a terminal as it is: every byte that does not start a well-formed
+// UTF-8 character, and every control character (C0, DEL, C1), becomes '?', so that no file name or
+// mail text can move the cursor, change the colours or break the line it is shown on. A path
+// shown so still finds its file as a shell pattern.
+std::string PrintableText(const std::string& text);
+
+// PrintableText(text) cut to kMaxDisplayNameBytes on a character boundary.
 std::string CleanDisplayName(const std::string& text);
 
 // `text` (UTF-8) as one folder name that Windows and POSIX file systems both take, at most
