@@ -13,6 +13,13 @@ constexpr size_t kMaxLevels = 64;
 // A walk up that has not come back by then is taken for no loop (its paths are cut anyway).
 constexpr size_t kMaxWalk = 1024;
 
+// True for a name with nothing to see: empty, or spaces and other white space only. Such a folder
+// is given a name by its id, as one without a name is; made safe, a blank name would be "_", and
+// a second one numbered " (2)" would lose its leading blanks and show only "(2)".
+bool Blank(const std::string& name) {
+  return name.find_first_not_of(" \t\r\n\v\f") == std::string::npos;
+}
+
 std::string WithoutDbx(const std::string& fileName) {
   const std::string name(BaseName(fileName));
   if (name.size() > 4 && FoldCase(name.substr(name.size() - 4)) == ".dbx") {
@@ -74,7 +81,7 @@ FolderPaths PlanFolderPaths(const std::vector<FolderRecord>& records) {
     std::map<std::string, uint32_t> used;
     for (size_t c : children[node]) {
       std::string name =
-          records[c].name.empty() ? "Folder " + std::to_string(records[c].id) : records[c].name;
+          Blank(records[c].name) ? "Folder " + std::to_string(records[c].id) : records[c].name;
       const uint32_t n = ++used[name];
       if (n > 1) name += " (" + std::to_string(n) + ")";
       std::vector<std::string> path = above;

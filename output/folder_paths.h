@@ -35,7 +35,8 @@ struct FolderPaths {
 
 // The root record (parent 0xFFFFFFFF) is the tree's top and no level of the paths. A record whose
 // parent is missing, or whose parents loop, goes to the top; paths are cut at 64 levels; a record
-// whose id was seen before is dropped; siblings of one name are numbered " (2)"...
+// whose id was seen before is dropped; siblings of one name are numbered " (2)"...; a folder whose
+// name is empty or blank is "Folder <id>".
 FolderPaths PlanFolderPaths(const std::vector<FolderRecord>& records);
 
 }  // namespace quillon::output

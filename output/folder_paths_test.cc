@@ -22,6 +22,9 @@ TEST(FolderPaths, MirrorsFoldersDbxAndSurvivesItsDamage) {
       {40, 1, "Work", ""},
       {41, 1, "Work", "Work2.dbx"},  // siblings of one name
       {42, 1, "", ""},
+      // Nothing to see, twice: named as the one without a name, not "_" and "(2)".
+      {44, 1, "   ", "Blank.dbx"},
+      {45, 1, "   ", ""},
       {43, 41, "Deeper", "Deeper.dbx"},
   };
   const FolderPaths paths = PlanFolderPaths(records);
@@ -35,6 +38,8 @@ TEST(FolderPaths, MirrorsFoldersDbxAndSurvivesItsDamage) {
                                               {"Local Folders", "Work"},
                                               {"Local Folders", "Work (2)"},
                                               {"Local Folders", "Folder 42"},
+                                              {"Local Folders", "Folder 44"},
+                                              {"Local Folders", "Folder 45"},
                                               {"Hotmail", "Inbox"},
                                               {"Local Folders", "Work (2)", "Deeper"}}));
   const struct {
