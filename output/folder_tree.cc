@@ -66,8 +66,10 @@ size_t FolderTree::Child(size_t parent, const std::string& name) {
       break;
     case Format::kMbox: {
       const std::string dir = parent == 0 ? "" : above.path + ".sbd";
-      // Thunderbird keeps a folder's subfolders in "X.sbd" and its summary in "X.msf".
-      node.place.path = JoinPath(dir, NamesIn(dir).Claim(SafeName(name), "", {".sbd", ".msf"}));
+      // Thunderbird keeps a folder's subfolders in "X.sbd" and its summary in "X.msf"; Dovecot
+      // locks "X" with "X.lock". Each must be free, and fit beside the name.
+      node.place.path =
+          JoinPath(dir, NamesIn(dir).Claim(SafeName(name), "", {".sbd", ".msf", ".lock"}));
       break;
     }
     case Format::kMaildir: {
@@ -106,7 +108,11 @@ std::string FolderTree::MaildirName(size_t parent, const std::string& name, size
     size_t budget = std::min(level.size(), room);
     while (budget > 1 && ToModifiedUtf7(CutUtf8(level, budget)).size() > room) --budget;
     *attachedTo = at;
-    const std::string claimed = nodes_[at].childNames.Claim(CutUtf8(level, budget), "");
+    std::string fitted(CutUtf8(level, budget));
+    // Dovecot refuses a mailbox whose name begins with '~' ("Begins with '~'"); only a name at
+    // the top begins the whole name.
+    if (at == 0 && fitted[0] == '~') fitted[0] = '_';
+    const std::string claimed = nodes_[at].childNames.Claim(fitted, "");
     return prefix + "." + ToModifiedUtf7(claimed);
   }
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 namespace quillon::output {
 namespace {
 
@@ -41,6 +43,14 @@ TEST(FolderTree, PlacesEachFolderOncePerFormat) {
        "R&D_\xC3\x89t\xC3\xA9",
        ".R&-D_&AMk-t&AOk-"},
       {{"CON"}, "CON_", "CON_", ".CON_"},
+      // Dovecot refuses a Maildir++ folder that begins with '~', and takes "X.lock" for the lock
+      // of the mbox "X".
+      {{"~Archive"}, "~Archive", "~Archive", "._Archive"},
+      {{"~Archive", "~2004"}, "~Archive/~2004", "~Archive.sbd/~2004", "._Archive.~2004"},
+      {{"Local Folders.lock"},
+       "Local Folders.lock",
+       "Local Folders.lock (2)",
+       ".Local Folders_lock"},
       // A top-level Inbox is INBOX, the Maildir++ root, for Dovecot; its children follow it.
       {{"Inbox"}, "Inbox", "Inbox", ""},
       {{"Inbox", "Sub"}, "Inbox/Sub", "Inbox.sbd/Sub", ".INBOX.Sub"},
@@ -72,6 +82,14 @@ TEST(FolderTree, BoundsDepthAndLength) {
   const std::string& path = eml.Locate(deep).path;
   EXPECT_EQ(std::count(path.begin(), path.end(), '/'), static_cast<long>(kMaxFolderDepth - 1));
   EXPECT_EQ(path.substr(path.rfind('/')), "/d39");
+
+  // A long mbox name leaves room for the names beside it: a 252-byte folder and its subfolder
+  // ("File name too long" for "NAME.sbd" when the name took 252).
+  FolderTree mbox(Format::kMbox);
+  const std::string mboxName(252, 'm');
+  const std::string sub = mbox.Locate({mboxName, "Sub"}).path;
+  EXPECT_EQ(sub, std::string(250, 'm') + ".sbd/Sub");
+  EXPECT_EQ(mbox.Locate({mboxName}).path.size() + std::strlen(".lock"), kMaxNameBytes);
 
   // Maildir++ keeps every level in one name: each level is cut so the name stays within 255
   // bytes, and a level with no room left goes up to where there is room.

@@ -245,7 +245,10 @@ bool NameSet::Free(const std::string& name, const std::vector<std::string>& also
 
 std::string NameSet::Claim(std::string_view stem, std::string_view extension,
                            const std::vector<std::string>& alsoTaken) {
-  const size_t budget = kMaxNameBytes - extension.size();
+  // Room for the longest of the names taken beside it, so that each of them fits too.
+  size_t besides = 0;
+  for (const std::string& suffix : alsoTaken) besides = std::max(besides, suffix.size());
+  const size_t budget = kMaxNameBytes - extension.size() - besides;
   std::string name = CutName(stem, budget) + std::string(extension);
   const std::string key = FoldCase(stem);
   if (!Free(name, alsoTaken)) {

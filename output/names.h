@@ -45,7 +45,8 @@ std::string ToModifiedUtf7(std::string_view utf8);
 // The names taken in one folder, compared case-insensitively. Claim gives a free name made of
 // `stem` and `extension`, numbering the stem " (2)", " (3)"... when needed, and cutting it so
 // that the whole stays within kMaxNameBytes. `alsoTaken` are suffixes that must be free beside
-// the name and are taken with it (Thunderbird's "X.sbd" and "X.msf" beside the mbox "X").
+// the name and are taken with it (Thunderbird's "X.sbd" and "X.msf", Dovecot's "X.lock" beside the
+// mbox "X"); the name is cut so that each of them fits in kMaxNameBytes too.
 class NameSet {
  public:
   void Take(std::string_view name) { taken_.insert(FoldCase(name)); }
