@@ -48,6 +48,8 @@ std::string HeaderText(std::string_view header, const char* name, uint32_t codeP
 std::optional<int64_t> Seconds(uint64_t filetime) {
   int64_t seconds = 0;
   if (!catalogue::FiletimeToUnixSeconds(filetime, &seconds)) return std::nullopt;
+  // A time no format can show is none, so the Date: header stands in for it everywhere alike.
+  if (!output::ShowableTime(seconds)) return std::nullopt;
   return seconds;
 }
 

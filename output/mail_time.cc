@@ -271,11 +271,14 @@ std::string Iso8601Utc(int64_t t) {
   return text;
 }
 
+bool ShowableTime(int64_t t) { return t >= kFirstSecond && t <= kLastSecond; }
+
 int64_t MessageTime(const std::optional<int64_t>& received, std::string_view headerBlock,
                     int64_t exportTime) {
-  if (received) return *received;
+  if (received && ShowableTime(*received)) return *received;
   if (const std::optional<std::string> date = FindHeader(headerBlock, "Date")) {
-    if (const std::optional<int64_t> t = ParseMailDate(*date)) return *t;
+    const std::optional<int64_t> t = ParseMailDate(*date);
+    if (t && ShowableTime(*t)) return *t;
   }
   return exportTime;
 }

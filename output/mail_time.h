@@ -33,8 +33,13 @@ std::string AsctimeUtc(int64_t unixSeconds);
 // "1970-01-01T00:00:00Z"; empty outside the years 0000-9999.
 std::string Iso8601Utc(int64_t unixSeconds);
 
+// True for a time that every format can show: within the years 0000-9999, the four digits of the
+// From line's year and of ISO 8601's. One rule for the rest: a time outside them (an index's
+// FILETIME in the year 30459) is no time, for MessageTime and for whoever fills in MessageFacts.
+bool ShowableTime(int64_t unixSeconds);
+
 // The time a message's file carries: the index's received time, else its Date: header (from
-// `headerBlock`), else `exportTime`.
+// `headerBlock`), else `exportTime`; a time that is not ShowableTime is passed over.
 int64_t MessageTime(const std::optional<int64_t>& received, std::string_view headerBlock,
                     int64_t exportTime);
 

@@ -57,6 +57,12 @@ TEST(MailTime, TakesReceivedElseDateElseExportTime) {
   EXPECT_EQ(MessageTime(int64_t{7}, header, 9), 7);
   EXPECT_EQ(MessageTime(std::nullopt, header, 9), 1104746400);
   EXPECT_EQ(MessageTime(std::nullopt, "Date: garbage\r\n\r\n", 9), 9);
+  // A time past the year 9999 (an index's FILETIME can reach 30828) is none, as is one before
+  // the year 0: the From line, {date} and the manifest could not all show it alike.
+  EXPECT_EQ(MessageTime(int64_t{900000000000}, header, 9), 1104746400);
+  EXPECT_EQ(MessageTime(int64_t{-70000000000}, "", 9), 9);
+  EXPECT_TRUE(ShowableTime(253402300799));  // 9999-12-31T23:59:59Z
+  EXPECT_FALSE(ShowableTime(253402300800));
   // A Date: below the header block is body text.
   EXPECT_EQ(MessageTime(std::nullopt, "From: a\r\n\r\nDate: 3 Jan 2005 10:00:00\r\n", 9), 9);
   EXPECT_EQ(FindHeader("date: x\r\n\ty\r\n", "Date"), "x\ty");
