@@ -70,12 +70,14 @@ class HeaderCapture {
   size_t end_ = std::string::npos;
 };
 
-// An address the From line can carry: one word, no control characters.
+// An address the From line can carry: one word of printable ASCII. Readers take the From line
+// for ASCII (Python's mailbox decodes it so and fails on anything else), so an address with an
+// 8-bit byte or a control character is not used.
 bool UsableAddress(const std::string& address) {
   if (address.empty() || address.size() > 512) return false;
   for (char c : address) {
     const auto b = static_cast<unsigned char>(c);
-    if (b <= 0x20 || b == 0x7F) return false;
+    if (b <= 0x20 || b >= 0x7F) return false;
   }
   return true;
 }
@@ -353,7 +355,8 @@ bool MailWriter::WriteFile(const std::string* rewritePath, const MessageFacts& f
 
   std::optional<Sha256> hash;
   if (!facts.sha256 && options_.hashMessages) hash.emplace();
-  HeaderCapture header(facts.received ? 0 : kFileHeaderCap);
+  // The Date: header is read only when the index gives no time that can be used.
+  HeaderCapture header(facts.received && ShowableTime(*facts.received) ? 0 : kFileHeaderCap);
   uint64_t size = 0;
   std::string sourceError;
   const bool complete = source(
@@ -420,6 +423,12 @@ bool MailWriter::WriteMbox(const MessageFacts& facts, const MessageSource& sourc
     }
     started = true;
   };
+  // A message must end its last line for the next From line to begin one. A last line that
+  // ends in a lone CR gets only the LF that makes CR LF of it: another CR LF would leave a CR
+  // alone on a line of its own.
+  const auto endLastLine = [&] {
+    if (!quoter_.AtLineStart()) buffer_.Write(quoter_.EndsInCr() ? "\n" : header.LineEnd());
+  };
   std::string sourceError;
   const bool complete = source(
       [&](const uint8_t* p, size_t n) {
@@ -447,12 +456,11 @@ bool MailWriter::WriteMbox(const MessageFacts& facts, const MessageSource& sourc
     quoter_.Feed(reinterpret_cast<const uint8_t*>(header.bytes().data()), header.bytes().size(),
                  &buffer_);
     quoter_.Finish(&buffer_);
-    if (!quoter_.AtLineStart()) buffer_.Write(header.LineEnd());
+    endLastLine();
     buffer_.Write(StatusLines(facts.flags, header.LineEnd()));
   } else {
     quoter_.Finish(&buffer_);
-    // A message must end its last line for the next From line to begin one.
-    if (!quoter_.AtLineStart()) buffer_.Write(header.LineEnd());
+    endLastLine();
   }
   buffer_.Put('\n');
   if (buffer_.failed()) {

@@ -56,6 +56,8 @@ TEST(MailWriter, EmlKeepsTheBytesNamesAndTimes) {
       {1000000000, "Subject: r\r\n\r\nbody", "Inbox.dbx-1.eml", 1000000000},
       {std::nullopt, withDate, "Inbox.dbx-2.eml", 1104746400},
       {std::nullopt, "Date: never\r\n\r\n", "Inbox.dbx-3.eml", 1700000000},
+      // An index time past the year 9999 is none: the Date: header stands in.
+      {int64_t{900000000000}, withDate, "Inbox.dbx-4.eml", 1104746400},
   };
   uint32_t n = 0;
   for (const auto& c : kCases) {
@@ -70,7 +72,7 @@ TEST(MailWriter, EmlKeepsTheBytesNamesAndTimes) {
     EXPECT_EQ(fs.Find(c.path)->bytes, c.bytes);
     EXPECT_EQ(fs.Find(c.path)->modified, c.modified);
   }
-  EXPECT_EQ(fs.Files().size(), 3u);
+  EXPECT_EQ(fs.Files().size(), 4u);
   EXPECT_EQ(fs.temporaryCount(), 0u);
 }
 
@@ -151,6 +153,45 @@ TEST(MailWriter, MboxIsThunderbirdsLayoutAtAnyChunkSize) {
                                                          {"Local Folders.sbd/Empty", ""},
                                                          {"Local Folders.sbd/Inbox", expected}}))
         << "chunk " << chunk;
+  }
+}
+
+// The From line is ASCII whatever the index says, and every message ends its last line once.
+TEST(MailWriter, MboxFromLinesAreAsciiAndLastLinesEndOnce) {
+  const std::string date = "Date: Mon, 3 Jan 2005 10:00:00 +0000\n";
+  const struct {
+    std::string sender;
+    int64_t received;
+    std::string bytes, mbox;
+  } kCases[] = {
+      // An 8-bit or control character in the index's address: the From: header's, else none.
+      {"j\xC3\xB6rg@example.org", 0, "From: J <j@example.org>\n\nx\n",
+       "From j@example.org Thu Jan  1 00:00:00 1970\nFrom: J <j@example.org>\n\nx\n\n"},
+      {"a\xC2\x85@b", 0, "From: <j\xC3\xB6rg@b>\n\nx\n",
+       "From MAILER-DAEMON Thu Jan  1 00:00:00 1970\nFrom: <j\xC3\xB6rg@b>\n\nx\n\n"},
+      {"a\x1B@b", 0, "\nx", "From MAILER-DAEMON Thu Jan  1 00:00:00 1970\n\nx\n\n"},
+      // A last line that ends in a lone CR gets the LF that makes it CR LF, and no more.
+      {"a@b", 0, "S: s\r\n\r\nends in CR\r",
+       "From a@b Thu Jan  1 00:00:00 1970\nS: s\r\n\r\nends in CR\r\n\n"},
+      {"a@b", 0, "S: s\n\nx\n\r", "From a@b Thu Jan  1 00:00:00 1970\nS: s\n\nx\n\r\n\n"},
+      {"a@b", 0, "S: in the header\r", "From a@b Thu Jan  1 00:00:00 1970\nS: in the header\r\n\n"},
+      // An index time past the year 9999 is none: the Date: header's time, as {date} has it.
+      {"a@b", 900000000000, date + "\nx\n",
+       "From a@b Mon Jan  3 10:00:00 2005\n" + date + "\nx\n\n"},
+  };
+  for (const auto& c : kCases) {
+    for (size_t chunk : {size_t{1}, size_t{4096}}) {
+      MemOutputFs fs;
+      std::string error;
+      auto writer = MailWriter::Create(&fs, Options(Format::kMbox), &error);
+      MessageFacts facts = Facts(1, {"F"});
+      facts.senderAddress = c.sender;
+      facts.received = c.received;
+      WrittenMessage written;
+      ASSERT_TRUE(writer->Write(facts, Source(c.bytes, chunk), &written, &error)) << error;
+      ASSERT_TRUE(writer->Finish(&error)) << error;
+      EXPECT_EQ(fs.Find("F")->bytes, c.mbox) << c.bytes << " in chunks of " << chunk;
+    }
   }
 }
 

@@ -97,6 +97,8 @@ class FromQuoter {
 
   // True when the bytes fed so far end with a line end (or there were none).
   bool AtLineStart() const { return empty_ || last_ == '\n'; }
+  // True when the bytes fed so far end with a CR that no LF followed.
+  bool EndsInCr() const { return !empty_ && last_ == '\r'; }
 
  private:
   enum class State : uint8_t { kLineStart, kMidLine, kMatching };
