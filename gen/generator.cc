@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "gen/code_page_text.h"
 #include "gen/dbx_layout.h"
 #include "gen/index_tree.h"
 #include "gen/mail_text.h"
@@ -17,6 +18,8 @@ using namespace dbx;
 // Separate streams, so the layout never changes which messages are deleted.
 constexpr uint64_t kLayoutStream = 0x11;
 constexpr uint64_t kDeletionStream = 0x12;
+// Per message, beside mail_text.cc's (id << 8 | 1, 2): how the small shape's 8-bit texts stand.
+constexpr uint64_t kTextStyleStream = 4;
 // Messages are laid out a batch at a time; a batch closes once it holds this many blocks (about
 // 2 MB), so a fragmented layout mixes blocks across some dozens of messages.
 constexpr uint32_t kBatchBlocks = 4096;
@@ -28,6 +31,7 @@ constexpr uint32_t kShuffleWindow = 24;
 constexpr uint32_t kMaxMisses = 32;
 // A rough mean message size, to spread deletions over a file bounded by size only.
 constexpr uint64_t kMeanMessageBytes = 110000;
+constexpr uint64_t kSmallMeanMessageBytes = 6000;
 
 // The object Outlook Express keeps at the start of the first info chunk: a view filter. It too
 // starts with its own offset.
@@ -188,7 +192,9 @@ bool MailboxWriter::DecideDeleted(uint32_t candidates) {
   if (options_.messageCount != 0) {
     remaining = uint64_t{options_.messageCount - stats_.messages} + deletedLeft_;
   } else {
-    const uint64_t expected = limit_ / kMeanMessageBytes * 3 / 4;
+    const uint64_t mean =
+        options_.shape == Shape::kSmall ? kSmallMeanMessageBytes : kMeanMessageBytes;
+    const uint64_t expected = limit_ / mean * 3 / 4;
     remaining = expected > candidates ? expected - candidates : 0;
     remaining = std::max<uint64_t>(remaining, uint64_t{deletedLeft_} + 1);
   }
@@ -339,7 +345,7 @@ void MailboxWriter::AppendRecord(uint32_t id, uint32_t firstBlock, uint32_t leng
   if (plan_ != nullptr) {
     plan_->AppendRecord(id, firstBlock, length, record);
   } else {
-    AppendMessageInfo(0, id, MakeMessageFields(options_.seed, id), firstBlock, length, record);
+    AppendMessageInfo(0, id, SeededFields(options_, id), firstBlock, length, record);
   }
 }
 
@@ -406,7 +412,7 @@ bool MailboxWriter::AddSeededMessages() {
     if (id == 0xFFFFFFFFu) break;
     ++id;
     const bool deleted = countDone || DecideDeleted(id - 1);
-    const MessageFields fields = MakeMessageFields(options_.seed, id);
+    const MessageFields fields = SeededFields(options_, id);
     const size_t textBegin = batchText_.size();
     AppendMessageText(options_.seed, id, fields, &batchText_);
     const uint32_t length = static_cast<uint32_t>(batchText_.size() - textBegin);
@@ -568,6 +574,52 @@ bool MailboxWriter::Run(GeneratorStats* statsOut) {
 }
 
 }  // namespace
+
+MessageFields SeededFields(const GeneratorOptions& options, uint32_t id) {
+  MessageFields f = MakeMessageFields(options.seed, id, options.shape);
+  const CodePageText* texts = FindCodePageText(options.codePage);
+  if (options.shape != Shape::kSmall || texts == nullptr) return f;
+  Rng rng(MixSeed(options.seed, uint64_t{id} << 8 | kTextStyleStream));
+  // How a text stands in the headers: an encoded-word in the code page's charset or in UTF-8
+  // (whose text parts then say utf-8), or 8-bit bytes. The index holds the code page's bytes
+  // whichever it is: the client decoded the header into the machine's ANSI code page.
+  enum Style : uint32_t { kAscii, kWordInCodePage, kWordInUtf8, kQWordInCodePage, kEightBit };
+  const auto pick = [&](const uint32_t(&limits)[4]) {
+    const uint32_t r = rng.Below(1000);
+    uint32_t style = 0;
+    while (style < 4 && r >= limits[style]) ++style;
+    return static_cast<Style>(style);
+  };
+  const Style subject = pick({600, 700, 800, 880});
+  if (subject != kAscii) {
+    const std::string prefix = f.subject.substr(0, f.subject.size() - f.normalizedSubject.size());
+    std::string bytes, utf8;
+    const uint32_t words = rng.Between(1, 3);
+    for (uint32_t i = 0; i < words; ++i) {
+      const Text& w = texts->words[rng.Below(12)];
+      if (i > 0 && bytes.size() + 1 + std::string(w.bytes).size() > 36) break;
+      bytes += (i > 0 ? " " : "") + std::string(w.bytes);
+      utf8 += (i > 0 ? " " : "") + std::string(w.utf8);
+    }
+    f.normalizedSubject = bytes;
+    f.subject = prefix + bytes;
+    f.subjectHeader = subject == kWordInCodePage    ? prefix + EncodedWordB(texts->charset, bytes)
+                      : subject == kWordInUtf8      ? prefix + EncodedWordB("utf-8", utf8)
+                      : subject == kQWordInCodePage ? prefix + EncodedWordQ(texts->charset, bytes)
+                                                    : "";
+    f.charset = subject == kWordInUtf8 ? "utf-8" : texts->charset;
+  }
+  const Style from = pick({750, 850, 930, 930});
+  if (from != kAscii) {
+    const Text& name = texts->names[rng.Below(6)];
+    f.fromName = name.bytes;
+    f.fromNameHeader = from == kWordInCodePage ? EncodedWordB(texts->charset, name.bytes)
+                       : from == kWordInUtf8   ? EncodedWordB("utf-8", name.utf8)
+                                               : "\"" + f.fromName + "\"";
+    if (f.charset.empty()) f.charset = from == kWordInUtf8 ? "utf-8" : texts->charset;
+  }
+  return f;
+}
 
 bool GenerateMailbox(const GeneratorOptions& options, Output& out,
                      std::vector<ManifestEntry>* manifest, GeneratorStats* stats,

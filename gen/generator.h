@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "gen/mail_text.h"
 #include "gen/output.h"
 #include "hash/digest.h"
 
@@ -42,13 +43,22 @@ struct GeneratorOptions {
   // from the header's free-list root. Fewer when targetBytes runs out first.
   uint32_t deletedMessages = 0;
   FolderIdentity identity;
+  // The spread of sizes (mail_text.h). The small shape's index also holds 8-bit subjects and
+  // senders' names in `codePage` (1251, 936 or 1252), as a real Inbox's does; the default
+  // shape's texts are ASCII and its bytes stay as they always were.
+  Shape shape = Shape::kDefault;
+  uint32_t codePage = 1252;
 };
+
+// The fields of seeded message `id` as GenerateMailbox writes it: MakeMessageFields, and in the
+// small shape a share of the subjects and senders' names in the code page.
+MessageFields SeededFields(const GeneratorOptions& options, uint32_t id);
 
 // One live message as an index-based reader finds it.
 struct ManifestEntry {
   uint32_t firstBlock;  // offset of the first data block
   uint32_t length;      // message bytes
-  uint32_t id;          // message id in the index; MessageText(seed, id) gives the bytes
+  uint32_t id;          // message id in the index; SeededFields gives its text's fields
   Sha256Digest sha256;  // of the message bytes
 };
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/text.h"
 #include "gen/dbx_test_reader.h"
 #include "gen/mail_text.h"
 #include "gen/output.h"
@@ -335,6 +336,65 @@ TEST(GenMailbox, SizesSpreadLikeRealMail) {
   EXPECT_LT(lengths.back(), 9u << 20);
   EXPECT_GE(lengths[lengths.size() / 2], 2048u);
   EXPECT_LE(lengths[lengths.size() / 2], 20480u);
+}
+
+// The default shape's bytes are what the tests and the benchmarks' figures were made with.
+TEST(GenMailbox, DefaultShapeKeepsItsBytes) {
+  MemoryOutput out;
+  std::string error;
+  ASSERT_TRUE(GenerateMailbox(Options(7, 500, true, 20), out, nullptr, nullptr, &error)) << error;
+  const std::string& file = out.bytes();
+  EXPECT_EQ(DigestToHex(ComputeSha256(file.data(), file.size())),
+            "5478bc4a1dd77cff587185bfa2ee167f02b06c8802485f477f1718d5e77898c8");
+}
+
+// A real Inbox: a quarter of the messages in one block, nine in ten within 10 KB, a few large;
+// and the index's subjects and senders' names 8-bit in the writer's code page, saying what the
+// headers say however these carry it (encoded-words in the code page's charset or in UTF-8, or
+// 8-bit).
+TEST(GenMailbox, SmallShapeIsARealInbox) {
+  for (const uint32_t codePage : {1252u, 1251u, 936u}) {
+    SCOPED_TRACE("code page " + std::to_string(codePage));
+    GeneratorOptions options = Options(5, 4000, true, 40);
+    options.shape = gen::Shape::kSmall;
+    options.codePage = codePage;
+    const Generated g = Generate(options);
+    ASSERT_EQ(g.decodeError, "");
+    ASSERT_EQ(g.decoded.messages.size(), 4000u);
+    EXPECT_EQ(g.stats.deletedMessages, 40u);
+    size_t oneBlock = 0, within10K = 0, over64K = 0, eightBitSubjects = 0, eightBitNames = 0;
+    std::set<std::string> charsets;
+    for (const testing::DecodedMessage& m : g.decoded.messages) {
+      const std::string& text = m.chain.bytes;
+      oneBlock += text.size() <= kData;
+      within10K += text.size() <= 10240;
+      over64K += text.size() > 65536;
+      testing::InfoRecord info;
+      std::string error;
+      ASSERT_TRUE(testing::ReadInfoRecord(g.file, m.record, &info, &error)) << error;
+      const std::string subject = testing::InfoText(info, 0x08);
+      const std::string name = testing::InfoText(info, 0x0D);
+      const auto eightBit = [](const std::string& s) {
+        return std::any_of(s.begin(), s.end(), [](char c) { return (c & 0x80) != 0; });
+      };
+      eightBitSubjects += eightBit(subject);
+      eightBitNames += eightBit(name);
+      SCOPED_TRACE("message " + std::to_string(m.id) + ": " + HeaderValue(text, "Subject"));
+      EXPECT_EQ(catalogue::CodePageToUtf8(subject, codePage),
+                catalogue::DecodeHeaderText(HeaderValue(text, "Subject"), codePage));
+      const std::string from = catalogue::DecodeHeaderText(HeaderValue(text, "From"), codePage);
+      EXPECT_NE(from.find(catalogue::CodePageToUtf8(name, codePage)), std::string::npos) << from;
+      const size_t charset = text.find("charset=");
+      if (charset != std::string::npos) charsets.insert(text.substr(charset + 8, 8));
+    }
+    EXPECT_GE(oneBlock, 850u);  // about a quarter
+    EXPECT_LE(oneBlock, 1150u);
+    EXPECT_GE(within10K, 3600u);
+    EXPECT_GE(over64K, 5u);
+    EXPECT_GE(eightBitSubjects, 1400u);  // about two in five
+    EXPECT_GE(eightBitNames, 800u);      // about one in four
+    EXPECT_EQ(charsets.count("\"utf-8\"\r"), 1u) << "some messages say utf-8";
+  }
 }
 
 bool IsBase64Line(const std::string& line) {

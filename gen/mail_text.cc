@@ -87,6 +87,14 @@ constexpr SizeBucket kSizeBuckets[] = {
     {65536, 262143, 60}, {262144, 1048575, 40}, {1048576, 4194303, 15}, {4194304, 8388607, 5},
 };
 
+// A real Inbox: a quarter one-block messages, most of the rest 1-10 KB, and a few large ones,
+// which still hold a third of the bytes.
+constexpr SizeBucket kSmallSizeBuckets[] = {
+    {0, 0, 250},        {600, 1023, 100},   {1024, 2047, 220},
+    {2048, 4095, 214},  {4096, 8191, 130},  {8192, 16383, 60},
+    {16384, 65535, 20}, {65536, 262143, 5}, {262144, 2097151, 1},
+};
+
 struct AttachmentType {
   std::string_view mimeType;
   std::string_view extension;
@@ -538,15 +546,16 @@ uint64_t UnixToFileTime(int64_t unixSeconds) {
   return static_cast<uint64_t>(unixSeconds + 11644473600) * 10000000u;
 }
 
-MessageFields MakeMessageFields(uint64_t seed, uint32_t id) {
+MessageFields MakeMessageFields(uint64_t seed, uint32_t id, Shape shape) {
   const Owner owner = MakeOwner(seed);
   Rng rng(MixSeed(seed, uint64_t{id} << 8 | kFieldStream));
   MessageFields f;
 
   uint32_t pick = rng.Below(1000);
-  const SizeBucket* bucket = kSizeBuckets;
+  const SizeBucket* const buckets = shape == Shape::kSmall ? kSmallSizeBuckets : kSizeBuckets;
+  const SizeBucket* bucket = buckets;
   while (pick >= bucket->perMille) pick -= bucket++->perMille;
-  const bool shortReply = bucket == kSizeBuckets;
+  const bool shortReply = bucket == buckets;
   f.targetSize = shortReply ? 0 : rng.Between(bucket->low, bucket->high);
   if (shortReply) {
     f.kind = MessageKind::kShortReply;
@@ -679,9 +688,9 @@ void AppendMessageText(uint64_t seed, uint32_t id, const MessageFields& f, std::
   }
 }
 
-std::string MessageText(uint64_t seed, uint32_t id) {
+std::string MessageText(uint64_t seed, uint32_t id, Shape shape) {
   std::string text;
-  AppendMessageText(seed, id, MakeMessageFields(seed, id), &text);
+  AppendMessageText(seed, id, MakeMessageFields(seed, id, shape), &text);
   return text;
 }
 

@@ -9,6 +9,11 @@
 
 namespace quillon::gen {
 
+// The spread of message sizes: the default one (about 9,000 messages a GiB, most 1-50 KB, a few
+// of several MB), or that of a real Inbox of many small messages (150,000 or more a GiB: short
+// replies, notifications and one-block messages, most 1-10 KB, a few large ones).
+enum class Shape : uint8_t { kDefault, kSmall };
+
 enum class MessageKind : uint8_t {
   kShortReply,   // under 0x200 bytes: fits one data block
   kPlain,        // text/plain
@@ -49,12 +54,13 @@ struct MailboxOwner {
 };
 MailboxOwner OwnerOf(uint64_t seed);
 
-MessageFields MakeMessageFields(uint64_t seed, uint32_t id);
+MessageFields MakeMessageFields(uint64_t seed, uint32_t id, Shape shape = Shape::kDefault);
 
-// Appends the text of message `id`; `fields` must be MakeMessageFields(seed, id).
+// Appends the text of message `id`; `fields` must be MakeMessageFields(seed, id, shape), or
+// made from it.
 void AppendMessageText(uint64_t seed, uint32_t id, const MessageFields& fields, std::string* out);
 
-std::string MessageText(uint64_t seed, uint32_t id);
+std::string MessageText(uint64_t seed, uint32_t id, Shape shape = Shape::kDefault);
 
 // "2002-06-17T20:02:30Z".
 std::string FormatIso8601(int64_t unixSeconds);

@@ -138,13 +138,28 @@ std::string MkdbxUsage() {
          "                    --size (about) and --messages count all its folders\n"
          "                    together, and --manifest writes JSON Lines on every\n"
          "                    folder, file and message (docs/generator.md)\n"
-         "  --codepage N      the store's code page: 1251 (default), 936 or 1252\n"
+         "  --shape SHAPE     default: about 9,000 messages a GiB, most 1-50 KB; small:\n"
+         "                    a real Inbox, 150,000 or more a GiB, most 1-10 KB, a few\n"
+         "                    large, subjects and names in the index 8-bit in the code\n"
+         "                    page (with --fragmented and --deleted N for the rest)\n"
+         "  --codepage N      the code page of the index's texts: 1251 (a store's\n"
+         "                    default), 936 or 1252 (--shape small's default)\n"
          "  --help            show this help\n";
 }
 
 bool ParseMkdbxArgs(const std::vector<std::string>& args, MkdbxArgs* parsed, std::string* error) {
   // Values of the long options: none is a short option.
-  enum { kSeed = 256, kSize, kMessages, kFragmented, kDeleted, kManifest, kStore, kCodePage };
+  enum {
+    kSeed = 256,
+    kSize,
+    kMessages,
+    kFragmented,
+    kDeleted,
+    kManifest,
+    kStore,
+    kCodePage,
+    kShape
+  };
   static const option kOptions[] = {{"seed", required_argument, nullptr, kSeed},
                                     {"size", required_argument, nullptr, kSize},
                                     {"messages", required_argument, nullptr, kMessages},
@@ -153,6 +168,7 @@ bool ParseMkdbxArgs(const std::vector<std::string>& args, MkdbxArgs* parsed, std
                                     {"manifest", required_argument, nullptr, kManifest},
                                     {"store", required_argument, nullptr, kStore},
                                     {"codepage", required_argument, nullptr, kCodePage},
+                                    {"shape", required_argument, nullptr, kShape},
                                     {"help", no_argument, nullptr, 'h'},
                                     {nullptr, 0, nullptr, 0}};
   // getopt_long wants a program name first; it moves the output file behind the options.
@@ -226,7 +242,16 @@ bool ParseMkdbxArgs(const std::vector<std::string>& args, MkdbxArgs* parsed, std
           return false;
         }
         result.store.codePage = static_cast<uint32_t>(n);
+        result.options.codePage = static_cast<uint32_t>(n);
         codePageGiven = true;
+        break;
+      case kShape:
+        if (value != "default" && value != "small") {
+          *error = "--shape: '" + value + "' is not default or small";
+          return false;
+        }
+        result.options.shape = value == "small" ? Shape::kSmall : Shape::kDefault;
+        result.store.shape = result.options.shape;
         break;
       case kManifest:
         if (value.empty()) {
@@ -263,8 +288,8 @@ bool ParseMkdbxArgs(const std::vector<std::string>& args, MkdbxArgs* parsed, std
     *parsed = result;
     return true;
   }
-  if (codePageGiven) {
-    *error = "--codepage applies to --store only";
+  if (codePageGiven && result.options.shape != Shape::kSmall) {
+    *error = "--codepage applies to --store and --shape small only";
     return false;
   }
   if (sizeGiven && size > 0xFFFFFFFFu) {

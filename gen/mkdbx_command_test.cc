@@ -56,6 +56,13 @@ TEST(GenMkdbx, ArgumentsBecomeOptions) {
   EXPECT_EQ(a.options.seed, 1u);
   ASSERT_TRUE(ParseMkdbxArgs({"--size", "1G", "out.dbx"}, &a, &error));
   EXPECT_EQ(a.options.messageCount, 0u) << "a size alone decides the count";
+  EXPECT_EQ(a.options.shape, Shape::kDefault);
+
+  ASSERT_TRUE(ParseMkdbxArgs({"--shape", "small", "--codepage", "1251", "out.dbx"}, &a, &error));
+  EXPECT_EQ(a.options.shape, Shape::kSmall);
+  EXPECT_EQ(a.options.codePage, 1251u);
+  ASSERT_TRUE(ParseMkdbxArgs({"--store", "s", "--shape=small"}, &a, &error)) << error;
+  EXPECT_EQ(a.store.shape, Shape::kSmall);
 }
 
 TEST(GenMkdbx, BadUsageExits64WithTheReason) {
@@ -76,6 +83,7 @@ TEST(GenMkdbx, BadUsageExits64WithTheReason) {
        "--size: at most 4294967295 bytes; offsets in a mailbox are 32-bit"},
       {{"--size", "1K", "a.dbx"}, "--size: at least 60116 bytes, the size of an empty mailbox"},
       {{"--manifest=", "a.dbx"}, "--manifest: the file name is empty"},
+      {{"--shape", "tiny", "a.dbx"}, "--shape: 'tiny' is not default or small"},
   };
   for (const auto& c : cases) {
     std::string out, err;

@@ -38,7 +38,7 @@ enum class Style : uint8_t { kAscii, kEncodedB, kEncodedQ, kEightBit };
 // What makes a message's text. One key gives the same bytes in every folder it lies in, so a
 // moved or copied message is the same message in both.
 struct TextKey {
-  uint32_t id = 0;  // MakeMessageFields(seed, id) is its base
+  uint32_t id = 0;  // MakeMessageFields(seed, id, shape) is its base
   int64_t sentTime = 0;
   bool outgoing = false;  // written by the store's owner
   Style subject = Style::kAscii;
@@ -204,7 +204,7 @@ class StoreFolderPlan final : public FolderPlan {
 MessageText Store::TextOf(const TextKey& key) const {
   MessageText t;
   MessageFields& f = t.fields;
-  f = MakeMessageFields(options_.seed, key.id);
+  f = MakeMessageFields(options_.seed, key.id, options_.shape);
   if (key.kind >= 0) f.kind = static_cast<MessageKind>(key.kind);
   if (f.kind == MessageKind::kShortReply) {
     f.targetSize = 0;
@@ -342,7 +342,8 @@ uint32_t Store::CountFor(int index) const {
     const uint64_t share = options_.targetBytes * s.weight / totalWeight;
     uint64_t bySize = 0;
     for (uint64_t bytes = 0, id = nextTextId_; bytes < share && bySize < n; ++id, ++bySize) {
-      const MessageFields f = MakeMessageFields(options_.seed, static_cast<uint32_t>(id));
+      const MessageFields f =
+          MakeMessageFields(options_.seed, static_cast<uint32_t>(id), options_.shape);
       bytes += f.kind == MessageKind::kShortReply ? 400 : f.targetSize;
     }
     n = bySize;

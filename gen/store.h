@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "gen/mail_text.h"
 #include "gen/output.h"
 #include "hash/digest.h"
 
@@ -34,6 +35,8 @@ struct StoreOptions {
   uint32_t messageCount = 0;
   // The ANSI code page of the Windows that wrote the store: 1251, 936 or 1252.
   uint32_t codePage = 1251;
+  // The spread of message sizes in every folder (mail_text.h).
+  Shape shape = Shape::kDefault;
 };
 
 struct StoreStats {
