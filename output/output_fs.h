@@ -43,9 +43,12 @@ class ByteOut {
 // temporary file and leaves the final name as it was.
 class NewFile : public ByteOut {
  public:
+  // Drops every byte written after the first `size`; the next write follows them.
+  virtual bool CutBack(uint64_t size, std::string* error) = 0;
   // Gives the file `modified` (seconds since 1970 UTC) as its modification time when set,
-  // closes it and renames it to `finalPath`, replacing a file of that name. False (with
-  // *error) when any step failed; the temporary file is then removed.
+  // closes it and renames it to `finalPath`, replacing a regular file of that name and nothing
+  // else (a device, a folder or a link there is refused). False (with *error) when any step
+  // failed; the temporary file is then removed.
   virtual bool Commit(const std::string& finalPath, std::optional<int64_t> modified,
                       std::string* error) = 0;
 };
@@ -53,7 +56,16 @@ class NewFile : public ByteOut {
 // A file open for appending; Close says whether everything reached it.
 class AppendFile : public ByteOut {
  public:
+  // Drops every byte appended after the first `size` this object appended; what the file held
+  // before it was opened stays.
+  virtual bool CutBack(uint64_t size, std::string* error) = 0;
   virtual bool Close(std::string* error) = 0;
+};
+
+// Something held until it is destroyed.
+class Held {
+ public:
+  virtual ~Held() = default;
 };
 
 struct FolderEntry {
@@ -61,6 +73,10 @@ struct FolderEntry {
   bool isFolder = false;
 };
 
+// Every folder below the output folder is made and entered without following a link (a symbolic
+// link on POSIX, any reparse point on Windows): a link planted where a folder of the output goes
+// is refused, never written through. Files are read and appended to only when they are regular
+// files, never through a link.
 class OutputFs {
  public:
   virtual ~OutputFs() = default;
@@ -74,7 +90,7 @@ class OutputFs {
   virtual std::unique_ptr<NewFile> CreateTemporary(const std::string& temporaryPath,
                                                    std::string* error) = 0;
 
-  // Opens `path` for appending, creating it when missing.
+  // Opens the regular file `path` for appending, creating it when missing.
   virtual std::unique_ptr<AppendFile> OpenForAppend(const std::string& path,
                                                     std::string* error) = 0;
 
@@ -82,9 +98,15 @@ class OutputFs {
   virtual bool List(const std::string& folder, std::vector<FolderEntry>* entries,
                     std::string* error) = 0;
 
-  // Gives the bytes of the file at `path` to `sink`, in order. False when the file cannot be
-  // opened or read (*error says why), or when the sink stopped.
+  // Gives the bytes of the regular file at `path` to `sink`, in order, without waiting on
+  // anything that is not one (a FIFO, a device). False when the file cannot be opened or read
+  // or is no regular file (*error says why), or when the sink stopped.
   virtual bool Read(const std::string& path, const ChunkSink& sink, std::string* error) = 0;
+
+  // Takes the output folder for this process alone until the result is destroyed, through the
+  // file `name` in it (made for the purpose, and removed when let go of). Null when another
+  // process holds it (*busy set) or it could not be taken (*error says why either way).
+  virtual std::unique_ptr<Held> Lock(const std::string& name, bool* busy, std::string* error) = 0;
 };
 
 // The output folder `root` (in the system's own form; created when missing by MakeFolders("")).

@@ -73,6 +73,17 @@ TEST(PlatformOutputFs, WritesWholeFilesAppendsAndLists) {
   mbox = out->OpenForAppend("Local Folders/box", &error);
   ASSERT_TRUE(mbox && mbox->Write("two\n", 4, &error) && mbox->Close(&error)) << error;
   EXPECT_EQ(ReadAll(out.get(), "Local Folders/box"), "one\ntwo\n");
+  // Cut back to what this opening wrote first: the earlier bytes stay, and so does the rest.
+  mbox = out->OpenForAppend("Local Folders/box", &error);
+  ASSERT_TRUE(mbox && mbox->Write("three\n", 6, &error) && mbox->Write("cut", 3, &error));
+  ASSERT_TRUE(mbox->CutBack(6, &error) && mbox->Write("four\n", 5, &error) && mbox->Close(&error))
+      << error;
+  EXPECT_EQ(ReadAll(out.get(), "Local Folders/box"), "one\ntwo\nthree\nfour\n");
+  file = out->CreateTemporary("Local Folders/.w.tmp", &error);
+  ASSERT_TRUE(file && file->Write("whole\ncut", 9, &error) && file->CutBack(6, &error) &&
+              file->Write("end\n", 4, &error) && file->Commit("Local Folders/cut", {}, &error))
+      << error;
+  EXPECT_EQ(ReadAll(out.get(), "Local Folders/cut"), "whole\nend\n");
   // Spans in one call: more than one system call takes, empty ones among them.
   std::vector<std::string> pieces;
   std::vector<ByteSpan> spans;
@@ -90,15 +101,38 @@ TEST(PlatformOutputFs, WritesWholeFilesAppendsAndLists) {
   ASSERT_TRUE(out->List("Local Folders", &entries, &error));
   std::map<std::string, bool> listed;
   for (const FolderEntry& e : entries) listed[e.name] = e.isFolder;
-  EXPECT_EQ(listed,
-            (std::map<std::string, bool>{
-                {"Caf\xC3\xA9 \xE6\x94\xB6\xE4\xBB\xB6", true}, {"box", false}, {"spans", false}}));
+  EXPECT_EQ(listed, (std::map<std::string, bool>{{"Caf\xC3\xA9 \xE6\x94\xB6\xE4\xBB\xB6", true},
+                                                 {"box", false},
+                                                 {"cut", false},
+                                                 {"spans", false}}));
   ASSERT_TRUE(out->List(folder, &entries, &error));
   EXPECT_EQ(entries.size(), 2u);
   ASSERT_TRUE(out->List("missing", &entries, &error));
   EXPECT_TRUE(entries.empty());
   EXPECT_FALSE(out->Read(
       "missing", [](const uint8_t*, size_t) { return true; }, &error));
+}
+
+// One export at a time in an output folder: a second lock is refused until the first is let go
+// of, and the lock file goes with it.
+TEST(PlatformOutputFs, LocksTheOutputFolderForOneRun) {
+  test::TempFolder temp("output-lock");
+  ASSERT_FALSE(temp.path().empty());
+  const std::string root = (temp.path() / "out").string();
+  std::unique_ptr<OutputFs> first = PlatformOutputFs(root), second = PlatformOutputFs(root);
+  bool busy = true;
+  std::string error;
+  std::unique_ptr<Held> held = first->Lock(".lock", &busy, &error);
+  ASSERT_TRUE(held) << error;
+  EXPECT_FALSE(busy);
+  EXPECT_TRUE(fs::is_regular_file(temp.path() / "out" / ".lock"));
+  EXPECT_FALSE(second->Lock(".lock", &busy, &error));
+  EXPECT_TRUE(busy) << error;
+  EXPECT_NE(error.find(".lock"), std::string::npos) << error;
+  held.reset();
+  EXPECT_FALSE(fs::exists(temp.path() / "out" / ".lock"));
+  held = second->Lock(".lock", &busy, &error);
+  EXPECT_TRUE(held) << error;
 }
 
 }  // namespace

@@ -15,6 +15,12 @@ class MemNewFile final : public NewFile {
     return true;
   }
 
+  bool CutBack(uint64_t size, std::string*) override {
+    std::string& bytes = fs_->temporaries_[fs_->Key(temporary_)];
+    if (size < bytes.size()) bytes.resize(size);
+    return true;
+  }
+
   bool Commit(const std::string& finalPath, std::optional<int64_t> modified,
               std::string* error) override {
     if (!fs_->ParentExists(finalPath)) {
@@ -39,10 +45,16 @@ class MemNewFile final : public NewFile {
 
 class MemAppendFile final : public AppendFile {
  public:
-  MemAppendFile(MemOutputFs* fs, std::string path) : fs_(fs), path_(std::move(path)) {}
+  MemAppendFile(MemOutputFs* fs, std::string path, size_t start)
+      : fs_(fs), path_(std::move(path)), start_(start) {}
   bool Write(const void* data, size_t size, std::string* error) override {
     if (!fs_->Consume(size, error)) return false;
     fs_->files_[fs_->Key(path_)].bytes.append(static_cast<const char*>(data), size);
+    return true;
+  }
+  bool CutBack(uint64_t size, std::string*) override {
+    std::string& bytes = fs_->files_[fs_->Key(path_)].bytes;
+    if (start_ + size < bytes.size()) bytes.resize(start_ + size);
     return true;
   }
   bool Close(std::string*) override { return true; }
@@ -50,6 +62,17 @@ class MemAppendFile final : public AppendFile {
  private:
   MemOutputFs* fs_;
   std::string path_;
+  size_t start_;  // the file's size when it was opened
+};
+
+class MemLock final : public Held {
+ public:
+  MemLock(MemOutputFs* fs, std::string name) : fs_(fs), name_(std::move(name)) {}
+  ~MemLock() override { fs_->locks_.erase(name_); }
+
+ private:
+  MemOutputFs* fs_;
+  std::string name_;
 };
 
 std::string MemOutputFs::Key(const std::string& path) const {
@@ -106,7 +129,16 @@ std::unique_ptr<AppendFile> MemOutputFs::OpenForAppend(const std::string& path,
   }
   File& file = files_[Key(path)];
   if (file.path.empty()) file.path = path;
-  return std::make_unique<MemAppendFile>(this, path);
+  return std::make_unique<MemAppendFile>(this, path, file.bytes.size());
+}
+
+std::unique_ptr<Held> MemOutputFs::Lock(const std::string& name, bool* busy, std::string* error) {
+  *busy = !locks_.insert(Key(name)).second;
+  if (*busy) {
+    *error = name + ": held by another process";
+    return nullptr;
+  }
+  return std::make_unique<MemLock>(this, Key(name));
 }
 
 bool MemOutputFs::List(const std::string& folder, std::vector<FolderEntry>* entries, std::string*) {

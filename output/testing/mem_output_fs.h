@@ -30,6 +30,8 @@ class MemOutputFs final : public OutputFs {
   bool List(const std::string& folder, std::vector<FolderEntry>* entries,
             std::string* error) override;
   bool Read(const std::string& path, const ChunkSink& sink, std::string* error) override;
+  // A name locked once is busy until let go of, as if another process held it.
+  std::unique_ptr<Held> Lock(const std::string& name, bool* busy, std::string* error) override;
 
   // Committed and appended files by path (temporary files not included).
   std::map<std::string, std::string> Files() const;
@@ -46,6 +48,7 @@ class MemOutputFs final : public OutputFs {
  private:
   friend class MemNewFile;
   friend class MemAppendFile;
+  friend class MemLock;
   std::string Key(const std::string& path) const;
   bool ParentExists(const std::string& path) const;
   bool Consume(size_t size, std::string* error);
@@ -54,6 +57,7 @@ class MemOutputFs final : public OutputFs {
   std::map<std::string, File> files_;               // by Key
   std::set<std::string> folders_{""};               // by Key
   std::map<std::string, std::string> temporaries_;  // by Key: bytes
+  std::set<std::string> locks_;                     // by Key
 };
 
 }  // namespace quillon::output
