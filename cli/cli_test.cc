@@ -405,6 +405,35 @@ TEST_F(CliTest, StopSignalsLeaveOnlyWholeMessages) {
   }
 }
 
+// Two exports into one output folder at once: the second is refused before it writes anything,
+// and the first writes every message (two mbox writers interleaved their messages before).
+TEST_F(CliTest, ASecondExportIntoOneFolderIsRefused) {
+  WriteMailbox(dir / "Big.dbx", 60000);
+  const pid_t first = Start({"export", "-f", "mbox", "-o", "out", "Big.dbx"});
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!fs::exists(dir / "out" / ".quillon-lock") &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  std::error_code ec;
+  const Result second = Wait(Start({"export", "-f", "mbox", "-o", "out", "Big.dbx"}));
+  const bool firstStillRan = fs::exists(dir / "out" / ".quillon-lock", ec);
+  const Result r = Wait(first);
+  EXPECT_EQ(r.status, 0) << r.err;
+  ASSERT_TRUE(firstStillRan) << "the first export ended before the second began: no test";
+  EXPECT_EQ(second.status, kExitUsage);
+  EXPECT_EQ(second.out, "");
+  EXPECT_EQ(second.err,
+            "quillon: another export is writing into out (it holds out/.quillon-lock); wait for "
+            "it to end, or export into another folder\n");
+  // Every message once, and the lock gone with the run.
+  const std::string mbox = Slurp(dir / "out" / "Big");
+  size_t messages = 0;
+  for (size_t at = 0; (at = mbox.find("\n\nFrom ", at)) != std::string::npos; ++at) ++messages;
+  EXPECT_EQ(messages + (mbox.rfind("From ", 0) == 0), 60000u);
+  EXPECT_FALSE(fs::exists(dir / "out" / ".quillon-lock"));
+}
+
 // Ctrl-C reaches the search too: a mailbox without messages, interrupted while it is searched,
 // is reported as stopped, not as empty.
 TEST_F(CliTest, CtrlCStopsTheSearch) {

@@ -89,6 +89,10 @@ class RecordingFs final : public output::OutputFs {
   bool Read(const std::string& path, const output::ChunkSink& sink, std::string* error) override {
     return fs_->Read(path, sink, error);
   }
+  std::unique_ptr<output::Held> Lock(const std::string& name, bool* busy,
+                                     std::string* error) override {
+    return fs_->Lock(name, busy, error);
+  }
 
  private:
   bool Record(Op op, const std::string& path, const std::string& error) {
@@ -104,6 +108,9 @@ class RecordingFs final : public output::OutputFs {
     }
     bool WriteSpans(const output::ByteSpan* spans, size_t count, std::string* error) override {
       return file_->WriteSpans(spans, count, error) || owner_->Record(Op::kWrite, path_, *error);
+    }
+    bool CutBack(uint64_t size, std::string* error) override {
+      return file_->CutBack(size, error) || owner_->Record(Op::kWrite, path_, *error);
     }
     bool Commit(const std::string& finalPath, std::optional<int64_t> modified,
                 std::string* error) override {
@@ -125,6 +132,9 @@ class RecordingFs final : public output::OutputFs {
     }
     bool WriteSpans(const output::ByteSpan* spans, size_t count, std::string* error) override {
       return file_->WriteSpans(spans, count, error) || owner_->Record(Op::kWrite, path_, *error);
+    }
+    bool CutBack(uint64_t size, std::string* error) override {
+      return file_->CutBack(size, error) || owner_->Record(Op::kWrite, path_, *error);
     }
     bool Close(std::string* error) override {
       return file_->Close(error) || owner_->Record(Op::kWrite, path_, *error);
@@ -242,6 +252,9 @@ class RescueRun {
   std::vector<Deferred> deferred_;
   rescue::LiveMessageSet live_;
 
+  // Let go of last, once every file of the run is closed.
+  std::unique_ptr<output::Held> lock_;
+  bool refused_ = false;  // another export holds the output folder
   std::unique_ptr<RecordingFs> fs_;
   std::unique_ptr<output::MailWriter> writer_;
   output::NameTemplate template_;
@@ -397,6 +410,18 @@ bool RescueRun::StartOutput() {
   }
   fs_ = std::make_unique<RecordingFs>(output::PlatformOutputFs(folder_));
   std::string error;
+  // One export at a time: two into one folder would interleave their mbox files and take each
+  // other's names. Held until the run ends. A folder that cannot take the lock file (read-only,
+  // say) is left to the writes to report, as they would without a lock.
+  bool busy = false;
+  lock_ = fs_->Lock(output::kLockName, &busy, &error);
+  if (busy) {
+    refused_ = true;
+    print_.Error("quillon: another export is writing into " + folder_ + " (it holds " +
+                 Display(output::kLockName) +
+                 "); wait for it to end, or export into another folder");
+    return false;
+  }
   if (o_.update) {
     std::set<std::string> paths;
     for (const Mailbox& box : mailboxes_) paths.insert(box.path);
@@ -420,7 +445,7 @@ bool RescueRun::StartOutput() {
   writing.format = o_.format;
   if (!o_.nameTemplate.empty()) writing.nameTemplate = o_.nameTemplate;
   writing.exportTime = exportTime_;
-  writing.reservedNames = {output::kManifestName};
+  writing.reservedNames = output::OwnNames();
   writing.keepExisting = o_.update;
   // The digests come from the hasher's thread, or (--update) are known before writing.
   writing.hashMessages = false;
@@ -946,7 +971,7 @@ int RescueRun::Run() {
         "folders, one run each (-o DIR)");
     return kExitUsage;
   }
-  if (!StartOutput()) return kExitFailed;
+  if (!StartOutput()) return refused_ ? kExitUsage : kExitFailed;
   for (const std::string& f : emptyFolders_) print_.Result(f + ": no .dbx files in this folder");
   summaries_.resize(mailboxes_.size());
   tallies_.resize(mailboxes_.size());

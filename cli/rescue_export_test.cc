@@ -308,6 +308,38 @@ TEST_F(RescueExportTest, FoldersOfOneNameApartAndTwoStoresRefused) {
   }
 }
 
+// A link planted where a folder of the output goes is refused, never written through: nothing
+// lands outside the output folder, and the export fails saying why.
+TEST_F(RescueExportTest, LinksInTheOutputFolderAreNotFollowed) {
+  Make({"--store", "store", "--seed", "9", "--messages", "40"});
+  const struct {
+    const char* format;
+    const char* link;  // in the output folder
+  } cases[] = {
+      {"eml", "Local Folders"},
+      {"maildir", "cur"},
+      {"mbox", "Local Folders.sbd"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.format);
+    fs::remove_all(dir / "out");
+    fs::remove_all(dir / "elsewhere");
+    fs::create_directories(dir / "out");
+    fs::create_directories(dir / "elsewhere");
+    ASSERT_TRUE(test::WriteWholeFile(dir / "elsewhere" / "Inbox", "theirs"));
+    fs::create_directory_symlink(dir / "elsewhere", dir / "out" / c.link);
+    const Result r = Run({"export", "-q", "--tree", "-f", c.format, "-o", "out", "store"});
+    EXPECT_EQ(r.status, kExitFailed) << r.out << r.err;
+    EXPECT_NE(r.err.find("out/" + std::string(c.link) +
+                         " is a symbolic link, which the export does not follow"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(test::ReadWholeFile(dir / "elsewhere" / "Inbox"), "theirs");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "elsewhere"), fs::directory_iterator()),
+              1);
+  }
+}
+
 TEST_F(RescueExportTest, OptionsThatDoNotGoTogetherAreRefused) {
   const struct {
     std::vector<std::string> args;

@@ -135,13 +135,22 @@ std::string SummaryLine(const MailboxSummary& summary) {
   return Dump(j);
 }
 
+std::string ManifestTemporaryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash);
+  return JoinPath(dir, "." + std::string(BaseName(path)) + ".tmp");
+}
+
+std::vector<std::string> OwnNames() {
+  return {kManifestName, ManifestTemporaryOf(kManifestName), kLockName};
+}
+
 std::unique_ptr<ManifestWriter> ManifestWriter::Create(OutputFs* fs, const std::string& path,
                                                        std::string* error) {
   const size_t slash = path.rfind('/');
   const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash);
   if (!fs->MakeFolders(dir, error)) return nullptr;
-  std::unique_ptr<NewFile> file =
-      fs->CreateTemporary(JoinPath(dir, "." + std::string(BaseName(path)) + ".tmp"), error);
+  std::unique_ptr<NewFile> file = fs->CreateTemporary(ManifestTemporaryOf(path), error);
   if (!file) return nullptr;
   return std::unique_ptr<ManifestWriter>(new ManifestWriter(std::move(file), path));
 }

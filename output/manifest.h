@@ -24,6 +24,14 @@ namespace quillon::output {
 
 // Where the export leaves its manifest in the output folder, for the next --update.
 inline constexpr char kManifestName[] = "quillon-manifest.jsonl";
+// The file that keeps a second export out of an output folder while one runs (OutputFs::Lock).
+inline constexpr char kLockName[] = ".quillon-lock";
+
+// The temporary file that the manifest at `path` is written to before it replaces the old one.
+std::string ManifestTemporaryOf(const std::string& path);
+// The output folder's own files: the manifest, its temporary file and the lock. No message or
+// folder takes their names, and a manifest line that names one lists no message.
+std::vector<std::string> OwnNames();
 
 // A mailbox's counts: what the index listed, what was found, what was written, and what was
 // not written, by reason ("headers-only", "lost", "write failed"...).
