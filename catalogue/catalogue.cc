@@ -152,9 +152,9 @@ Catalogue ReadCatalogue(InputFile* file, DamageReporter* reporter,
       // are none): growing the array copies it, and each copy touches fresh memory.
       cat.messages.reserve(std::min<size_t>(cat.trees[0].values.size(), size_t{1} << 16));
       for (uint32_t offset : cat.trees[0].values) {
-        MessageInfo info;
-        if (ReadMessageInfo(reader, offset, &recordBytesLeft, &info)) {
-          cat.messages.push_back(std::move(info));
+        MessageEntry entry;
+        if (ReadMessageEntry(reader, offset, &recordBytesLeft, &entry)) {
+          cat.messages.push_back(entry);
         }
       }
     } else if (options.readRecords && cat.kind == FileKind::kFolders) {
@@ -173,6 +173,22 @@ Catalogue ReadCatalogue(InputFile* file, DamageReporter* reporter,
   cat.damageCount = damage.count();
   cat.damage = damage.TakeKept();
   return cat;
+}
+
+bool ReadMessageInfoAt(InputFile* file, uint32_t recordOffset, MessageInfo* info) {
+  DamageLog ignored(nullptr);  // reported when the catalogue was read
+  FileReader reader(file, &ignored);
+  uint64_t bytesLeft = reader.size();
+  return ReadMessageInfo(reader, recordOffset, &bytesLeft, info);
+}
+
+std::vector<MessageInfo> ReadMessageInfos(InputFile* file, const Catalogue& catalogue) {
+  std::vector<MessageInfo> infos;
+  for (const MessageEntry& entry : catalogue.messages) {
+    MessageInfo info;
+    if (ReadMessageInfoAt(file, entry.recordOffset, &info)) infos.push_back(std::move(info));
+  }
+  return infos;
 }
 
 }  // namespace quillon::catalogue

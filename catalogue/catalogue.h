@@ -54,7 +54,8 @@ struct Catalogue {
   FolderFileInfo fileInfo;
   std::array<TreeListing, 3> trees;  // as the header words 0xE4, 0xE8, 0xEC give them
   // A message folder's records in the order of its tree at 0xE4; only those that could be read.
-  std::vector<MessageInfo> messages;
+  // What the rest of a record says is read again when wanted (ReadMessageInfoAt).
+  std::vector<MessageEntry> messages;
   // Folders.dbx: the records of its three trees, each once, in the order of the first tree that
   // lists it (the trees list the same records in different orders, and not always all of them).
   std::vector<FolderInfo> folders;
@@ -70,6 +71,14 @@ struct CatalogueOptions {
 // is not null. Memory and time are bounded by the file's size, whatever its contents.
 Catalogue ReadCatalogue(InputFile* file, DamageReporter* reporter,
                         const CatalogueOptions& options = {});
+
+// The message-info record at `recordOffset` of `file` in full, read again (it was checked, and its
+// damage reported, when the catalogue was read). False when it cannot be read now.
+bool ReadMessageInfoAt(InputFile* file, uint32_t recordOffset, MessageInfo* info);
+
+// Every record of `catalogue.messages` in full, in that order, for callers that want them all
+// at once (tests and tools: a large folder's records hold tens of MiB of strings).
+std::vector<MessageInfo> ReadMessageInfos(InputFile* file, const Catalogue& catalogue);
 
 }  // namespace quillon::catalogue
 

@@ -84,6 +84,11 @@ class CorpusTest : public ::testing::Test {
     testing::ByteFile file(bytes_);
     return ReadCatalogue(&file, nullptr);
   }
+  // The records of the file Read last, in full.
+  std::vector<MessageInfo> Records(const Catalogue& cat) {
+    testing::ByteFile file(bytes_);
+    return ReadMessageInfos(&file, cat);
+  }
   std::string bytes_;
 };
 
@@ -99,9 +104,15 @@ TEST_F(CorpusTest, EachFileGivesItsListedMessagesAndNoDamage) {
       EXPECT_EQ(cat.fileInfo.source, 3);  // every message folder here is a local one
       EXPECT_EQ(cat.fileInfo.accountKey, "LocalStore");
     }
+    const std::vector<MessageInfo> records = Records(cat);
     ASSERT_EQ(cat.messages.size(), e.messages.size());
+    ASSERT_EQ(records.size(), e.messages.size());
     for (size_t i = 0; i < e.messages.size(); ++i) {
-      const MessageInfo& m = cat.messages[i];
+      const MessageInfo& m = records[i];
+      EXPECT_EQ(cat.messages[i].recordOffset, m.recordOffset);
+      EXPECT_EQ(cat.messages[i].firstBlock, m.firstBlock);
+      EXPECT_EQ(cat.messages[i].size, m.size);
+      EXPECT_EQ(cat.messages[i].flags, m.flags);
       const ExpectedMessage& x = e.messages[i];
       EXPECT_EQ(m.recordOffset, x.record);
       EXPECT_EQ(m.firstBlock, x.firstBlock);
@@ -123,7 +134,9 @@ TEST_F(CorpusTest, EachFileGivesItsListedMessagesAndNoDamage) {
 TEST_F(CorpusTest, MailTransportMessageIsReadWithItsAccountKeyAndSeenFlag) {
   const Catalogue cat = Read("mailtransportdbx_test1.dbx");
   ASSERT_EQ(cat.messages.size(), 1u);
-  const MessageInfo& m = cat.messages[0];
+  const std::vector<MessageInfo> records = Records(cat);
+  ASSERT_EQ(records.size(), 1u);
+  const MessageInfo& m = records[0];
   EXPECT_EQ(m.accountKey, "00000001");
   EXPECT_TRUE(m.flags & kMessageRead);
   EXPECT_EQ(m.inReplyTo, "");

@@ -280,7 +280,7 @@ TEST(RecordDamageTest, EachDamageIsReportedAndTheSoundRestRead) {
     ByteFile file(b.bytes);
     const Catalogue cat = ReadCatalogue(&file, nullptr);
     std::vector<std::string> subjects;
-    for (const MessageInfo& m : cat.messages) subjects.push_back(m.subject);
+    for (const MessageInfo& m : ReadMessageInfos(&file, cat)) subjects.push_back(m.subject);
     EXPECT_EQ(subjects, c.subjects);
     EXPECT_EQ(Reasons(cat), c.damage);
   }

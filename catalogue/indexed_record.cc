@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "catalogue/dbx_format.h"
@@ -40,7 +41,7 @@ uint64_t IndexedRecord::Filetime(uint8_t field, DamageLog& damage) const {
   return Le64(reinterpret_cast<const uint8_t*>(data.data()) + f.begin);
 }
 
-std::string IndexedRecord::Text(uint8_t field, DamageLog& damage) const {
+std::string_view IndexedRecord::TextView(uint8_t field, DamageLog& damage) const {
   const Field& f = fields[field & dbx::kFieldNumberMask];
   if (f.state == Field::kAbsent) return {};
   if (f.state == Field::kDirect) {
@@ -51,9 +52,13 @@ std::string IndexedRecord::Text(uint8_t field, DamageLog& damage) const {
   const size_t zero = bytes.find('\0');
   if (zero == std::string_view::npos) {
     damage.Damaged(offset, FieldName(*this, field) + " runs to the end of its space unterminated");
-    return std::string(bytes);
+    return bytes;
   }
-  return std::string(bytes.substr(0, zero));
+  return bytes.substr(0, zero);
+}
+
+std::string IndexedRecord::Text(uint8_t field, DamageLog& damage) const {
+  return std::string(TextView(field, damage));
 }
 
 bool ReadIndexedRecord(FileReader& reader, uint32_t offset, const char* what, uint64_t* bytesLeft,
@@ -137,7 +142,27 @@ bool ReadIndexedRecord(FileReader& reader, uint32_t offset, const char* what, ui
   return true;
 }
 
-bool ReadMessageInfo(FileReader& reader, uint32_t offset, uint64_t* bytesLeft, MessageInfo* info) {
+namespace {
+
+// A message-info record's text fields, in the order they are checked.
+constexpr std::pair<uint8_t, std::string MessageInfo::*> kMessageTexts[] = {
+    {dbx::message::kSubject, &MessageInfo::subject},
+    {dbx::message::kNormalizedSubject, &MessageInfo::normalizedSubject},
+    {dbx::message::kSenderName, &MessageInfo::senderName},
+    {dbx::message::kSenderAddress, &MessageInfo::senderAddress},
+    {dbx::message::kSender, &MessageInfo::sender},
+    {dbx::message::kReceiverName, &MessageInfo::receiverName},
+    {dbx::message::kReceiverAddress, &MessageInfo::receiverAddress},
+    {dbx::message::kMessageId, &MessageInfo::messageId},
+    {dbx::message::kInReplyTo, &MessageInfo::inReplyTo},
+    {dbx::message::kAccount, &MessageInfo::account},
+    {dbx::message::kAccountKey, &MessageInfo::accountKey},
+};
+
+// A message-info record's fields, checked (and reported) in one order whatever is kept of them:
+// the text fields' bytes are kept only with `keepTexts`.
+bool ReadMessageFields(FileReader& reader, uint32_t offset, uint64_t* bytesLeft, bool keepTexts,
+                       MessageInfo* info) {
   IndexedRecord r;
   if (!ReadIndexedRecord(reader, offset, "message-info record", bytesLeft, &r)) return false;
   DamageLog& d = reader.damage();
@@ -150,19 +175,26 @@ bool ReadMessageInfo(FileReader& reader, uint32_t offset, uint64_t* bytesLeft, M
   info->received = r.Filetime(m::kReceived, d);
   info->saved = r.Filetime(m::kSaved, d);
   info->firstBlock = r.Word(m::kFirstBlock, d);
-  info->subject = r.Text(m::kSubject, d);
-  info->normalizedSubject = r.Text(m::kNormalizedSubject, d);
-  info->senderName = r.Text(m::kSenderName, d);
-  info->senderAddress = r.Text(m::kSenderAddress, d);
-  info->sender = r.Text(m::kSender, d);
-  info->receiverName = r.Text(m::kReceiverName, d);
-  info->receiverAddress = r.Text(m::kReceiverAddress, d);
-  info->messageId = r.Text(m::kMessageId, d);
-  info->inReplyTo = r.Text(m::kInReplyTo, d);
-  info->account = r.Text(m::kAccount, d);
-  info->accountKey = r.Text(m::kAccountKey, d);
+  for (const auto& [field, member] : kMessageTexts) {
+    const std::string_view bytes = r.TextView(field, d);
+    if (keepTexts) (info->*member).assign(bytes);
+  }
   info->priority = r.Word(m::kPriority, d);
   info->size = r.Word(m::kSize, d);
+  return true;
+}
+
+}  // namespace
+
+bool ReadMessageInfo(FileReader& reader, uint32_t offset, uint64_t* bytesLeft, MessageInfo* info) {
+  return ReadMessageFields(reader, offset, bytesLeft, true, info);
+}
+
+bool ReadMessageEntry(FileReader& reader, uint32_t offset, uint64_t* bytesLeft,
+                      MessageEntry* entry) {
+  MessageInfo info;
+  if (!ReadMessageFields(reader, offset, bytesLeft, false, &info)) return false;
+  *entry = MessageEntry{offset, info.firstBlock, info.size, info.flags};
   return true;
 }
 

@@ -37,6 +37,17 @@ struct MessageInfo {
   uint32_t size = 0;       // of the message text, as the client counted it (not always right)
 };
 
+// What a mailbox's catalogue keeps of each message-info record: where the record is, and what
+// says how its message lies in the file. The rest of a record (times, strings) is read again from
+// the file when a message's facts are wanted (ReadMessageInfo at recordOffset), so that the
+// catalogue of a folder of a million short messages stays a few MiB.
+struct MessageEntry {
+  uint32_t recordOffset = 0;
+  uint32_t firstBlock = 0;
+  uint32_t size = 0;
+  uint32_t flags = 0;
+};
+
 inline constexpr uint32_t kMessageDownloaded = 0x01;  // clear: only the headers are known
 inline constexpr uint32_t kMessageDraft = 0x08;
 inline constexpr uint32_t kMessageFlagged = 0x20;
@@ -81,6 +92,8 @@ struct IndexedRecord {
   uint32_t Word(uint8_t field, DamageLog& damage) const;
   uint64_t Filetime(uint8_t field, DamageLog& damage) const;
   std::string Text(uint8_t field, DamageLog& damage) const;
+  // The text's bytes, valid while the record is (a view of Text's result, without a copy).
+  std::string_view TextView(uint8_t field, DamageLog& damage) const;
 };
 
 // Reads the record at `offset`. False when there is none to read (reported): it lies outside
@@ -90,8 +103,11 @@ struct IndexedRecord {
 bool ReadIndexedRecord(FileReader& reader, uint32_t offset, const char* what, uint64_t* bytesLeft,
                        IndexedRecord* record);
 
-// The typed readers, on the same terms.
+// The typed readers, on the same terms. ReadMessageEntry checks and reports what ReadMessageInfo
+// does, in the same order, and keeps only the entry.
 bool ReadMessageInfo(FileReader& reader, uint32_t offset, uint64_t* bytesLeft, MessageInfo* info);
+bool ReadMessageEntry(FileReader& reader, uint32_t offset, uint64_t* bytesLeft,
+                      MessageEntry* entry);
 bool ReadFolderInfo(FileReader& reader, uint32_t offset, uint64_t* bytesLeft, FolderInfo* info);
 
 }  // namespace quillon::catalogue

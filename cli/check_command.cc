@@ -83,7 +83,8 @@ std::string Quoted(const std::string& text) {
 
 // The damage of a mailbox in words: its damaged and lost messages first, then what the index
 // reader and the reconciliation found.
-void DescribeDamage(const rescue::MailboxRescue& rescue, uint32_t codePage, MailboxFacts* facts) {
+void DescribeDamage(const rescue::MailboxRescue& rescue, rescue::RecordReader* records,
+                    uint32_t codePage, MailboxFacts* facts) {
   const auto add = [&](std::string words) {
     ++facts->damageCount;
     if (facts->damage.size() < kShownDamageJson) facts->damage.push_back(std::move(words));
@@ -97,8 +98,7 @@ void DescribeDamage(const rescue::MailboxRescue& rescue, uint32_t codePage, Mail
       add("");  // counted only
       continue;
     }
-    const catalogue::MessageInfo* info =
-        m.record < cat.messages.size() ? &cat.messages[m.record] : nullptr;
+    const catalogue::MessageInfo* info = records->RecordOf(cat, m);
     std::string words;
     if (m.status == Status::kDamaged) {
       words = "damaged: message " + std::to_string(i + 1) + " at " + rescue::Hex(m.firstBlock);
@@ -176,7 +176,8 @@ MailboxFacts CheckMailbox(const std::string& path, const StoreFolders& store,
       facts.source = catalogue::SourceName(cat.fileInfo.source);
     }
   }
-  DescribeDamage(rescue, codePage, &facts);
+  rescue::RecordReader records(file.get(), rescue.plan.fileSize);
+  DescribeDamage(rescue, &records, codePage, &facts);
   return facts;
 }
 

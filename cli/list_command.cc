@@ -70,9 +70,10 @@ class Lister {
   void ListMailbox(const std::string& path);
   void ListDeleted(const std::string& path, rescue::MailboxRescue& rescue);
   // Prints one message; false when reading it failed (*outcome says why) or a stop came.
+  // `records` reads the index records again (null: none is wanted, as for deleted messages).
   bool Show(const std::string& path, const rescue::MailboxRescue& rescue,
-            rescue::MessageReader* reader, const PlannedMessage& m, uint32_t number,
-            const std::string& status, bool printLive, ReadOutcome* outcome);
+            rescue::MessageReader* reader, rescue::RecordReader* records, const PlannedMessage& m,
+            uint32_t number, const std::string& status, bool printLive, ReadOutcome* outcome);
   void Failed(const std::string& path, const ReadOutcome& outcome);
 
   const ListOptions& o_;
@@ -94,12 +95,15 @@ void Lister::Failed(const std::string& path, const ReadOutcome& outcome) {
 }
 
 bool Lister::Show(const std::string& path, const rescue::MailboxRescue& rescue,
-                  rescue::MessageReader* reader, const PlannedMessage& m, uint32_t number,
-                  const std::string& status, bool printLive, ReadOutcome* outcome) {
+                  rescue::MessageReader* reader, rescue::RecordReader* records,
+                  const PlannedMessage& m, uint32_t number, const std::string& status,
+                  bool printLive, ReadOutcome* outcome) {
   std::string start;
   if (m.blocks > 0 && !ReadMessageStart(reader, m, &start, outcome)) return false;
+  const catalogue::MessageInfo* record =
+      records != nullptr ? records->RecordOf(rescue.catalogue, m) : nullptr;
   output::MessageFacts facts =
-      FactsOf(path, rescue, m, number, start, o_.codePage, stores_.CodePageOf(path));
+      FactsOf(path, record, m, number, start, o_.codePage, stores_.CodePageOf(path));
   facts.folder = stores_.PathOf(path, rescue.catalogue.fileInfo.name);
   facts.status = status;
   uint64_t size = m.size;
@@ -160,6 +164,7 @@ void Lister::ListMailbox(const std::string& path) {
     print_.Result(title);
   }
   rescue::MessageReader reader(file.get(), plan, StopFlag());
+  rescue::RecordReader records(file.get(), plan.fileSize, StopFlag());
   uint32_t fragment = 0;
   for (size_t i = 0; i < plan.messages.size(); ++i) {
     const PlannedMessage& m = plan.messages[i];
@@ -169,7 +174,7 @@ void Lister::ListMailbox(const std::string& path) {
                                                           : 0;
     ReadOutcome outcome;
     if (StopRequested() != StopCause::kNone ||
-        !Show(path, rescue, &reader, m, number, rescue::StatusName(m.status),
+        !Show(path, rescue, &reader, &records, m, number, rescue::StatusName(m.status),
               o_.deleted && m.status == Status::kLive, &outcome)) {
       Failed(path, outcome);
       return;
@@ -202,7 +207,7 @@ void Lister::ListDeleted(const std::string& path, rescue::MailboxRescue& rescue)
     if (m.status != Status::kDeleted) continue;
     const std::string status = m.liveCopy != rescue::kNoRecord ? kDeletedCopy : "deleted";
     if (StopRequested() != StopCause::kNone ||
-        !Show(path, rescue, &reader, m, ++number, status, false, &outcome)) {
+        !Show(path, rescue, &reader, nullptr, m, ++number, status, false, &outcome)) {
       Failed(path, outcome);
       return;
     }

@@ -110,7 +110,7 @@ uint32_t OutputFlags(uint32_t indexFlags) {
   return flags;
 }
 
-output::MessageFacts FactsOf(const std::string& mailbox, const rescue::MailboxRescue& rescue,
+output::MessageFacts FactsOf(const std::string& mailbox, const catalogue::MessageInfo* record,
                              const rescue::PlannedMessage& message, uint32_t number,
                              std::string_view messageStart, uint32_t userCodePage,
                              uint32_t fallbackCodePage) {
@@ -126,9 +126,8 @@ output::MessageFacts FactsOf(const std::string& mailbox, const rescue::MailboxRe
   // FindHeader reads the header block only.
   const std::string_view header = messageStart;
 
-  const std::vector<catalogue::MessageInfo>& records = rescue.catalogue.messages;
-  if (message.record < records.size()) {
-    const catalogue::MessageInfo& info = records[message.record];
+  if (record != nullptr) {
+    const catalogue::MessageInfo& info = *record;
     facts.indexId = info.indexId;
     facts.flags = OutputFlags(info.flags);
     facts.received = Seconds(info.received);

@@ -18,14 +18,15 @@
 
 namespace quillon {
 
-// The facts of `message`, one of `rescue`'s planned messages, found in the mailbox file `mailbox`
-// (the path as the user gave it). `messageStart` holds the first bytes of its text (its header
-// block, or as much of it as was read): the code page hint, and subject, sender, recipient,
-// Message-ID and date where the index gives none. `number` is n. Texts are decoded with
-// `userCodePage` when not 0, else the code page the message's headers show, else
+// The facts of `message`, a planned message of a rescue of the mailbox file `mailbox` (the path
+// as the user gave it), whose index record, read again for this (rescue::RecordReader), is
+// `record` (null when it has none, or it could not be read). `messageStart` holds the first bytes
+// of its text (its header block, or as much of it as was read): the code page hint, and subject,
+// sender, recipient, Message-ID and date where the index gives none. `number` is n. Texts are
+// decoded with `userCodePage` when not 0, else the code page the message's headers show, else
 // `fallbackCodePage` (the store's, when known: headers-only messages have no headers), else
 // Windows-1252. The caller sets `folder`, where the message goes.
-output::MessageFacts FactsOf(const std::string& mailbox, const rescue::MailboxRescue& rescue,
+output::MessageFacts FactsOf(const std::string& mailbox, const catalogue::MessageInfo* record,
                              const rescue::PlannedMessage& message, uint32_t number,
                              std::string_view messageStart, uint32_t userCodePage,
                              uint32_t fallbackCodePage = 0);

@@ -216,9 +216,10 @@ class RescueRun {
   bool FinishOutput();
   // Writes (or counts) one message into `folder`. False when the mailbox must stop: *words says
   // why ("" when a stop was asked for).
+  // `records` reads the index records again (null: none is wanted, as for deleted messages).
   bool Put(const Mailbox& box, const rescue::MailboxRescue& rescue, rescue::MessageReader* reader,
-           const PlannedMessage& m, uint32_t number, std::vector<std::string> folder,
-           bool printLive, Tally* tally, std::string* words);
+           rescue::RecordReader* records, const PlannedMessage& m, uint32_t number,
+           std::vector<std::string> folder, bool printLive, Tally* tally, std::string* words);
   std::string WriteFailureWords(const output::MessageFacts& facts, const std::string& start,
                                 const std::string* rewritePath);
   void Detail(Tally* tally, std::string text);
@@ -546,9 +547,9 @@ std::string RescueRun::WriteFailureWords(const output::MessageFacts& facts,
 }
 
 bool RescueRun::Put(const Mailbox& box, const rescue::MailboxRescue& rescue,
-                    rescue::MessageReader* reader, const PlannedMessage& m, uint32_t number,
-                    std::vector<std::string> folder, bool printLive, Tally* tally,
-                    std::string* words) {
+                    rescue::MessageReader* reader, rescue::RecordReader* records,
+                    const PlannedMessage& m, uint32_t number, std::vector<std::string> folder,
+                    bool printLive, Tally* tally, std::string* words) {
   words->clear();
   std::string start;
   ReadOutcome outcome;
@@ -560,8 +561,10 @@ bool RescueRun::Put(const Mailbox& box, const rescue::MailboxRescue& rescue,
     return false;
   };
   if (!ReadMessageStart(reader, m, &start, &outcome)) return failedRead();
+  const catalogue::MessageInfo* record =
+      records != nullptr ? records->RecordOf(rescue.catalogue, m) : nullptr;
   output::MessageFacts facts =
-      FactsOf(box.path, rescue, m, number, start, o_.codePage, stores_.CodePageOf(box.path));
+      FactsOf(box.path, record, m, number, start, o_.codePage, stores_.CodePageOf(box.path));
   facts.folder = std::move(folder);
   if (facts.folder.empty() || facts.folder.back() != box.folderName()) {
     facts.folderName = box.folderName();
@@ -732,6 +735,7 @@ void RescueRun::ExportMailbox(size_t index) {
   progressState_.writing = true;
   reached_ = 0;
   rescue::MessageReader reader(file.get(), plan, StopFlag());
+  rescue::RecordReader records(file.get(), plan.fileSize, StopFlag());
   // With --deleted, every live message of the run is printed, for the deleted copies of it.
   const bool printLive = o_.deleted;
   uint32_t fragment = 0;
@@ -745,13 +749,14 @@ void RescueRun::ExportMailbox(size_t index) {
       case Status::kLive:
       case Status::kOrphan:
       case Status::kDamaged:
-        ok = Put(box, rescue, &reader, m, static_cast<uint32_t>(i + 1), box.place,
+        ok = Put(box, rescue, &reader, &records, m, static_cast<uint32_t>(i + 1), box.place,
                  printLive && m.status == Status::kLive, &tally, &words);
         break;
       case Status::kFragment: {
         std::vector<std::string> folder = box.place;
         folder.push_back(kFragmentFolder);
-        ok = Put(box, rescue, &reader, m, ++fragment, std::move(folder), false, &tally, &words);
+        ok = Put(box, rescue, &reader, nullptr, m, ++fragment, std::move(folder), false, &tally,
+                 &words);
         if (ok) {
           --tally.written;
           ++tally.fragments;
@@ -759,11 +764,9 @@ void RescueRun::ExportMailbox(size_t index) {
         break;
       }
       case Status::kLost: {
-        const catalogue::MessageInfo* info = m.record < rescue.catalogue.messages.size()
-                                                 ? &rescue.catalogue.messages[m.record]
-                                                 : nullptr;
+        const catalogue::MessageInfo* info = records.RecordOf(rescue.catalogue, m);
         const output::MessageFacts facts =
-            FactsOf(box.path, rescue, m, 0, "", o_.codePage, stores_.CodePageOf(box.path));
+            FactsOf(box.path, info, m, 0, "", o_.codePage, stores_.CodePageOf(box.path));
         Detail(&tally, box.path + ": lost: " +
                            (info ? "index id " + std::to_string(info->indexId) + ", " : "") + "\"" +
                            facts.subject + "\": " + NotesOf(plan, m));
@@ -871,7 +874,7 @@ void RescueRun::ExportDeleted(Deferred& deferred) {
       ++tally.deletedCopies;
       continue;
     }
-    ended = !Put(box, deferred.rescue, &reader, m, number, folder, false, &tally, &words);
+    ended = !Put(box, deferred.rescue, &reader, nullptr, m, number, folder, false, &tally, &words);
     if (!ended) ++tally.deletedWritten;
   }
   tally.written = before;

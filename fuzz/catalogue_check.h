@@ -64,13 +64,6 @@ inline std::string CheckCatalogue(const Catalogue& cat, uint64_t reads) {
   // record's header and body.
   if (reads > 2 + nodeRoom + 2 * values) return "more reads than the structures allow";
   uint64_t recordBytes = 0;
-  for (const MessageInfo& m : cat.messages) {
-    for (const std::string* s : {&m.subject, &m.normalizedSubject, &m.senderName, &m.senderAddress,
-                                 &m.sender, &m.receiverName, &m.receiverAddress, &m.messageId,
-                                 &m.inReplyTo, &m.account, &m.accountKey}) {
-      recordBytes += s->size();
-    }
-  }
   for (const FolderInfo& f : cat.folders) {
     recordBytes += f.name.size() + f.fileName.size() + f.accountKey.size();
   }
@@ -78,7 +71,7 @@ inline std::string CheckCatalogue(const Catalogue& cat, uint64_t reads) {
   if (cat.messages.size() > cat.trees[0].values.size()) return "more messages than listed";
   // Messages come in tree order, each from a value of the first tree.
   size_t next = 0;
-  for (const MessageInfo& m : cat.messages) {
+  for (const MessageEntry& m : cat.messages) {
     const auto& v = cat.trees[0].values;
     while (next < v.size() && v[next] != m.recordOffset) ++next;
     if (next++ == v.size()) return "a message not from the tree, or out of its order";

@@ -107,9 +107,10 @@ TEST(GenStore, CatalogueReadsBackWhatTheManifestSays) {
       for (auto it = range.first; it != range.second; ++it) {
         if (it->second->indexId != 0) listed.push_back(it->second);
       }
-      ASSERT_EQ(cat.messages.size(), listed.size());
+      const std::vector<catalogue::MessageInfo> records = catalogue::ReadMessageInfos(&input, cat);
+      ASSERT_EQ(records.size(), listed.size());
       for (size_t i = 0; i < listed.size(); ++i) {
-        const catalogue::MessageInfo& r = cat.messages[i];
+        const catalogue::MessageInfo& r = records[i];
         const StoreManifest::Message& e = *listed[i];
         SCOPED_TRACE(e.indexId);
         EXPECT_EQ(r.indexId, e.indexId);

@@ -49,7 +49,7 @@ TakenLength LengthToTake(uint32_t blockSize, uint32_t dataLength, bool last, uin
 
 std::vector<uint32_t> ListedFirstBlocks(const catalogue::Catalogue& catalogue) {
   std::vector<uint32_t> blocks;
-  for (const catalogue::MessageInfo& m : catalogue.messages) {
+  for (const catalogue::MessageEntry& m : catalogue.messages) {
     if (m.firstBlock != 0) blocks.push_back(m.firstBlock);
   }
   return blocks;
@@ -262,9 +262,9 @@ void Reconciler::CountIndegrees() {
 }
 
 void Reconciler::ReadListing() {
-  const std::vector<catalogue::MessageInfo>& records = catalogue_.messages;
+  const std::vector<catalogue::MessageEntry>& records = catalogue_.messages;
   for (uint32_t r = 0; r < records.size(); ++r) {
-    const catalogue::MessageInfo& info = records[r];
+    const catalogue::MessageEntry& info = records[r];
     PlannedMessage m;
     m.record = r;
     if (info.firstBlock == 0) {

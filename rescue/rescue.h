@@ -14,6 +14,7 @@
 #include "rescue/mailbox_file.h"
 #include "rescue/message_reader.h"
 #include "rescue/reconcile.h"
+#include "rescue/record_reader.h"
 #include "rescue/rescue_plan.h"
 
 namespace quillon::rescue {
