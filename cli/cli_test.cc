@@ -405,6 +405,55 @@ TEST_F(CliTest, StopSignalsLeaveOnlyWholeMessages) {
   }
 }
 
+// SIGTERM or Ctrl-C during an mbox export: the mbox ends at the last whole message, it holds
+// as many as the manifest lists, and stderr says so (a message cut by the stop stayed before).
+TEST_F(CliTest, StopSignalsLeaveTheMboxAtItsLastWholeMessage) {
+  const auto texts = WriteMailbox(dir / "Big.dbx", 60000);
+  for (const int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    const std::string out = "out" + std::to_string(signal);
+    const pid_t pid = Start({"export", "-f", "mbox", "-o", out, "Big.dbx"});
+    // Once the mbox has begun (its temporary file holds a few messages).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (bool begun = false; !begun && std::chrono::steady_clock::now() < deadline;) {
+      std::error_code ec;
+      for (fs::directory_iterator it(dir / out, ec), end; !ec && it != end; it.increment(ec)) {
+        begun = begun || (it->path().extension() == ".tmp" && it->file_size(ec) > 100000);
+      }
+    }
+    kill(pid, signal);
+    const Result r = Wait(pid);
+    ASSERT_EQ(r.status, signal == SIGTERM ? kExitTerminated : kExitInterrupted) << r.err;
+    // Each message as it went in, with its From line and the empty line after it.
+    const std::string mbox = Slurp(dir / out / "Big");
+    size_t at = 0, messages = 0;
+    while (at < mbox.size()) {
+      ASSERT_LT(messages, texts.size());
+      const size_t body = mbox.find('\n', at) + 1;
+      ASSERT_EQ(mbox.compare(at, 5, "From "), 0) << "message " << messages + 1;
+      ASSERT_EQ(mbox.compare(body, texts[messages].size(), texts[messages]), 0)
+          << "message " << messages + 1 << " of an mbox of " << mbox.size() << " bytes";
+      at = body + texts[messages].size();
+      at += mbox.compare(at, 2, "\r\n") == 0 ? 2 : 0;  // the line end the message lacked
+      ASSERT_EQ(mbox.compare(at, 1, "\n"), 0);
+      ++at;
+      ++messages;
+    }
+    EXPECT_GT(messages, 0u);
+    EXPECT_LT(messages, texts.size());
+    std::istringstream manifest(Slurp(dir / out / "quillon-manifest.jsonl"));
+    size_t listed = 0;
+    for (std::string line; std::getline(manifest, line);) {
+      listed += line.find("\"path\":\"Big\"") != std::string::npos;
+    }
+    EXPECT_EQ(listed, messages);
+    EXPECT_EQ(r.err, std::string("quillon: ") +
+                         (signal == SIGTERM ? "terminated (SIGTERM)" : "interrupted") +
+                         " at Big.dbx (mailbox 1 of 1); the " + std::to_string(messages) +
+                         " messages written so far are whole, and the mbox files end with them\n");
+  }
+}
+
 // Two exports into one output folder at once: the second is refused before it writes anything,
 // and the first writes every message (two mbox writers interleaved their messages before).
 TEST_F(CliTest, ASecondExportIntoOneFolderIsRefused) {

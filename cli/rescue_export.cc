@@ -448,6 +448,7 @@ bool RescueRun::StartOutput() {
   writing.exportTime = exportTime_;
   writing.reservedNames = output::OwnNames();
   writing.keepExisting = o_.update;
+  writing.abort = StopFlag();
   // The digests come from the hasher's thread, or (--update) are known before writing.
   writing.hashMessages = false;
   if (!o_.update) hasher_ = std::make_unique<BackgroundHasher>();
@@ -1020,8 +1021,11 @@ int RescueRun::Run() {
                                         std::to_string(stoppedAt_ + 1) + " of " +
                                         std::to_string(mailboxes_.size()) + ")"
                                   : "";
+    // An mbox holds many messages: each ends at the last whole one, as the manifest lists them.
+    const bool mbox = o_.format == output::Format::kMbox;
     print_.Error(std::string("quillon: ") + report.what + where + "; the " +
-                 std::to_string(totalFiles_) + " files written so far are whole");
+                 std::to_string(totalFiles_) + (mbox ? " messages" : " files") +
+                 " written so far are whole" + (mbox ? ", and the mbox files end with them" : ""));
     return report.status;
   }
   if (failed_) return kExitFailed;

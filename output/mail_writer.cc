@@ -310,6 +310,20 @@ bool MailWriter::CloseMbox(std::string* error) {
 
 bool MailWriter::Finish(std::string* error) { return CloseMbox(error); }
 
+bool MailWriter::CutMbox(uint64_t size) {
+  // What is held goes out first (a failed write drops it), so the cut is the file's last change.
+  buffer_.Flush();
+  std::string ignored;
+  if (mboxNew_ && mboxNew_->CutBack(size, &ignored)) {
+    buffer_.Reset(mboxNew_.get(), size);
+  } else if (mboxAppend_ && mboxAppend_->CutBack(size, &ignored)) {
+    buffer_.Reset(mboxAppend_.get(), size);
+  } else {
+    return false;
+  }
+  return true;
+}
+
 bool MailWriter::Write(const MessageFacts& facts, const MessageSource& source,
                        WrittenMessage* written, std::string* error) {
   if (options_.format == Format::kMbox) return WriteMbox(facts, source, written, error);
@@ -401,6 +415,8 @@ bool MailWriter::WriteMbox(const MessageFacts& facts, const MessageSource& sourc
     if (above != mboxPath_ && !TouchMbox(above, error)) return false;
   }
   if (!OpenMbox(place.path, error)) return false;
+  // Where the message begins in the mbox, should it have to be cut away.
+  const uint64_t begun = buffer_.total();
   quoter_.Reset();
   std::optional<Sha256> hash;
   if (!facts.sha256 && options_.hashMessages) hash.emplace();
@@ -463,10 +479,15 @@ bool MailWriter::WriteMbox(const MessageFacts& facts, const MessageSource& sourc
     endLastLine();
   }
   buffer_.Put('\n');
-  if (buffer_.failed()) {
-    *error = buffer_.error();
-    std::string ignored;
-    CloseMbox(&ignored);
+  const bool stopped = !complete && options_.abort != nullptr && options_.abort->load();
+  if (buffer_.failed() || stopped) {
+    // The manifest lists whole messages only: a message cut by a full disk or a stop goes, and
+    // the messages before it stay with the mbox.
+    *error = buffer_.failed() ? buffer_.error() : sourceError.empty() ? "stopped" : sourceError;
+    if (!CutMbox(begun)) {
+      std::string ignored;
+      CloseMbox(&ignored);
+    }
     return false;
   }
   written->path = place.path;

@@ -3,6 +3,7 @@
 #ifndef QUILLON_OUTPUT_MAIL_WRITER_H_
 #define QUILLON_OUTPUT_MAIL_WRITER_H_
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -38,6 +39,9 @@ struct WriterOptions {
   std::optional<uint64_t> processId;
   std::optional<std::string> hostName;
   std::optional<char> maildirInfoSeparator;
+  // Set once the run is being stopped (a signal): a message whose source fails then is cut away
+  // from its mbox rather than kept, so that the mbox ends at the last whole message.
+  const std::atomic<bool>* abort = nullptr;
 };
 
 // What became of one message.
@@ -61,7 +65,9 @@ class MailWriter {
 
   // Writes one message into its folder. eml and maildir files appear whole or not at all: when
   // the source fails or a write fails, nothing of the message stays. An mbox keeps what was
-  // written of a message whose source failed, ended as a message, and the call says so.
+  // written of a message whose source failed, ended as a message, and the call says so; but
+  // when a write failed, or the source failed because the run is being stopped (`abort`), the
+  // mbox is cut back to where the message began, and ends at the last whole message.
   bool Write(const MessageFacts& facts, const MessageSource& source, WrittenMessage* written,
              std::string* error);
 
@@ -94,6 +100,8 @@ class MailWriter {
                  const MessageSource& source, WrittenMessage* written, std::string* error);
   bool WriteMbox(const MessageFacts& facts, const MessageSource& source, WrittenMessage* written,
                  std::string* error);
+  // Cuts the open mbox back to its first `size` bytes; false when the file would not be cut.
+  bool CutMbox(uint64_t size);
 
   OutputFs* fs_;
   WriterOptions options_;

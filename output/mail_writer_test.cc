@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "output/testing/mem_output_fs.h"
 
 namespace quillon::output {
@@ -221,6 +223,52 @@ TEST(MailWriter, LeavesNothingHalfWritten) {
   ASSERT_TRUE(writer->Finish(&error));
   EXPECT_EQ(fs.Find("A")->bytes,
             "From MAILER-DAEMON Tue Nov 14 22:13:20 2023\nSubject: s\r\n\r\nline\r\n\n");
+}
+
+// A message cut by a stop or by a full disk is cut away from its mbox, new or appended to: the
+// mbox ends at the last whole message, the one the manifest lists last. A read that fails for
+// another reason keeps what it gave (above).
+TEST(MailWriter, MboxEndsAtTheLastWholeMessageWhenStoppedOrFull) {
+  const std::string whole = "Subject: whole\n\nbody\n";
+  const std::string head = "From MAILER-DAEMON Tue Nov 14 22:13:20 2023\n";
+  const std::string big = "Subject: cut\n\n" + std::string(600 * 1024, 'x') + "\n";
+  for (const bool stop : {true, false}) {
+    for (const bool appended : {false, true}) {
+      SCOPED_TRACE(std::string(stop ? "stopped" : "disk full") + (appended ? ", appended" : ""));
+      MemOutputFs fs;
+      std::atomic<bool> abort{false};
+      WriterOptions options = Options(Format::kMbox);
+      options.abort = &abort;
+      std::string error;
+      auto writer = MailWriter::Create(&fs, options, &error);
+      WrittenMessage written;
+      ASSERT_TRUE(writer->Write(Facts(1, {"A"}), Source(whole), &written, &error)) << error;
+      if (appended) {
+        // Another folder, then "A" again: its mbox is appended to.
+        ASSERT_TRUE(writer->Write(Facts(2, {"B"}), Source(whole), &written, &error)) << error;
+        ASSERT_TRUE(writer->Write(Facts(3, {"A"}), Source(whole), &written, &error)) << error;
+      }
+      // Large enough to reach the file before it is cut.
+      MessageSource source = Source(big, 64 * 1024);
+      if (stop) {
+        source = [&](const ChunkSink& sink, std::string* e) {
+          return Source(big, 64 * 1024, 512 * 1024)(
+                     [&](const uint8_t* p, size_t n) { return sink(p, n); }, e) ||
+                 (abort = true, false);
+        };
+      } else {
+        fs.capacity = fs.written + 300 * 1024;
+      }
+      EXPECT_FALSE(writer->Write(Facts(4, {"A"}), source, &written, &error));
+      EXPECT_EQ(error, stop ? "read error at 524288" : "No space left on device");
+      fs.capacity = 0;
+      ASSERT_TRUE(writer->Finish(&error)) << error;
+      const std::string one = head + whole + "\n";
+      ASSERT_NE(fs.Find("A"), nullptr);
+      EXPECT_EQ(fs.Find("A")->bytes, appended ? one + one : one);
+      EXPECT_EQ(fs.temporaryCount(), 0u);
+    }
+  }
 }
 
 TEST(MailWriter, NoMessageReplacesAnotherWhateverTheCase) {

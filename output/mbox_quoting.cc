@@ -10,6 +10,8 @@ bool WriteBuffer::Flush() {
   if (!failed_ && !spans_.empty() && !target_->WriteSpans(spans_.data(), spans_.size(), &error_)) {
     failed_ = true;
   }
+  sent_ += held_;
+  held_ = 0;
   spans_.clear();
   used_ = 0;
   copying_ = false;
@@ -21,8 +23,9 @@ void WriteBuffer::WriteLarge(const void* data, size_t size) {
   if (!Flush()) return;
   if (size < buffer_.size()) {
     Write(data, size);
-  } else if (!target_->Write(data, size, &error_)) {
-    failed_ = true;
+  } else {
+    sent_ += size;
+    if (!target_->Write(data, size, &error_)) failed_ = true;
   }
 }
 
@@ -32,6 +35,7 @@ void WriteBuffer::Lend(const void* data, size_t size) {
     return;
   }
   if (failed_) return;
+  held_ += size;
   spans_.push_back({data, size});
   copying_ = false;
   lent_ = true;

@@ -23,8 +23,9 @@ class WriteBuffer {
 
   explicit WriteBuffer(size_t capacity = 256 * 1024) : buffer_(capacity) {}
 
-  // Points the buffer at a new target (flush the old one first); clears the error.
-  void Reset(ByteOut* target) {
+  // Points the buffer at a new target (flush the old one first); clears the error. `total`
+  // counts on from `sent`: what the target holds already.
+  void Reset(ByteOut* target, uint64_t sent = 0) {
     target_ = target;
     used_ = 0;
     spans_.clear();
@@ -32,11 +33,18 @@ class WriteBuffer {
     lent_ = false;
     failed_ = false;
     error_.clear();
+    sent_ = sent;
+    held_ = 0;
   }
+
+  // Bytes given to the buffer since Reset (with `sent`), written or held: where the next byte
+  // will be in the target.
+  uint64_t total() const { return sent_ + held_; }
 
   void Write(const void* data, size_t size) {
     if (size <= buffer_.size() - used_) {
       if (size == 0) return;
+      held_ += size;
       std::memcpy(buffer_.data() + used_, data, size);
       if (copying_) {
         spans_.back().size += size;
@@ -74,6 +82,8 @@ class WriteBuffer {
   ByteOut* target_ = nullptr;
   bool failed_ = false;
   std::string error_;
+  uint64_t sent_ = 0;  // handed to the target
+  uint64_t held_ = 0;  // in spans_, to be handed to it
 };
 
 // mboxrd: every line of a message that matches ^>*From gets one more '>', so a reader that
