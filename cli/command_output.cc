@@ -7,6 +7,7 @@
 #include "cli/platform.h"
 #include "discovery/store_names.h"
 #include "engine/file_io.h"
+#include "output/manifest.h"
 
 namespace quillon {
 
@@ -69,6 +70,53 @@ std::string CheckOutputFolder(const std::string& folder) {
   if (ProbeCreate(at, missing, &reason)) return "";
   return missing ? "quillon: cannot create the output folder " + folder + ": " + reason
                  : "quillon: cannot create files in " + FolderForDisplay(folder) + ": " + reason;
+}
+
+namespace {
+
+// True when `path` is `folder` or lies below it: compared by name, each part as the file system
+// compares it, once both are made absolute with every link that is there resolved.
+bool Inside(const fs::path& path, const fs::path& folder) {
+  std::error_code ec;
+  const fs::path p = fs::weakly_canonical(path, ec);
+  const fs::path f = fs::weakly_canonical(folder, ec);
+  auto at = p.begin();
+  for (const fs::path& part : f) {
+    if (part.empty()) continue;  // the empty last part of "out/"
+    if (at == p.end() || FileNameKey(FromPath(*at)) != FileNameKey(FromPath(part))) return false;
+    ++at;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string CheckManifestCopy(const std::string& file, const std::string& folder,
+                              const std::vector<std::string>& inputs, bool* own) {
+  const std::string refused = "quillon: --manifest " + file + ": ";
+  std::error_code ec;
+  const fs::path path = ToPath(file);
+  *own = fs::equivalent(path, ToPath(folder) / output::kManifestName, ec) ||
+         fs::weakly_canonical(path, ec) ==
+             fs::weakly_canonical(ToPath(folder) / output::kManifestName, ec);
+  if (*own) return "";
+  const fs::file_status status = fs::symlink_status(path, ec);
+  if (fs::exists(status) && !fs::is_regular_file(status)) {
+    return refused + "that is not a regular file, and the copy replaces nothing else; give the " +
+           "path of a file";
+  }
+  for (const std::string& input : inputs) {
+    if (fs::equivalent(path, ToPath(input), ec)) {
+      return refused + "that is a mailbox this export reads; give the copy another name";
+    }
+  }
+  if (Inside(path, ToPath(folder))) {
+    return refused + "that lies in the output folder " + folder +
+           ", among the files the export writes; give a path outside it (the export's own "
+           "manifest is " +
+           FromPath(ToPath(folder) / output::kManifestName) + ")";
+  }
+  return "";
 }
 
 StopReport ReportOf(StopCause cause) {

@@ -77,6 +77,15 @@ std::string FolderForDisplay(const std::string& folder);
 // file in the folder, or a temporary folder in its nearest existing parent, and removes it.
 std::string CheckOutputFolder(const std::string& folder);
 
+// For --manifest FILE: what makes FILE no place for a copy of the manifest, in words; empty when
+// it can be written. Refused: a FILE that is there and is no regular file (a link, a device, a
+// folder: the copy is renamed over FILE at the end, and must replace nothing else), one of
+// `inputs` (the mailbox files the run reads), or one that lies in the output folder `folder`,
+// among the files the export writes. The output folder's own manifest is no copy at all: *own
+// is set for it instead.
+std::string CheckManifestCopy(const std::string& file, const std::string& folder,
+                              const std::vector<std::string>& inputs, bool* own);
+
 // Said when a stop cut the run short, and the exit status it gives.
 struct StopReport {
   const char* what;

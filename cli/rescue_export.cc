@@ -255,7 +255,8 @@ class RescueRun {
 
   // Let go of last, once every file of the run is closed.
   std::unique_ptr<output::Held> lock_;
-  bool refused_ = false;  // another export holds the output folder
+  bool refused_ = false;        // another export holds the output folder
+  bool manifestIsOwn_ = false;  // --manifest names the output folder's own manifest
   std::unique_ptr<RecordingFs> fs_;
   std::unique_ptr<output::MailWriter> writer_;
   output::NameTemplate template_;
@@ -459,10 +460,7 @@ bool RescueRun::StartOutput() {
     return false;
   }
   // A copy asked for where the manifest goes anyway is that manifest.
-  const bool copy = !o_.manifestPath.empty() &&
-                    fs::weakly_canonical(ToPath(o_.manifestPath), ec) !=
-                        fs::weakly_canonical(ToPath(folder_) / output::kManifestName, ec);
-  if (copy) {
+  if (!o_.manifestPath.empty() && !manifestIsOwn_) {
     const fs::path file = fs::absolute(ToPath(o_.manifestPath), ec);
     copyFs_ = output::PlatformOutputFs(FromPath(file.parent_path()));
     copy_ = output::ManifestWriter::Create(copyFs_.get(), FromPath(file.filename()), &error);
@@ -974,6 +972,16 @@ int RescueRun::Run() {
         "quillon: nothing was written; export mailboxes of the same name into different "
         "folders, one run each (-o DIR)");
     return kExitUsage;
+  }
+  if (!o_.manifestPath.empty()) {
+    std::vector<std::string> inputs;
+    for (const Mailbox& box : mailboxes_) inputs.push_back(box.path);
+    const std::string problem =
+        CheckManifestCopy(o_.manifestPath, folder_, inputs, &manifestIsOwn_);
+    if (!problem.empty()) {
+      print_.Error(problem);
+      return kExitUsage;
+    }
   }
   if (!StartOutput()) return refused_ ? kExitUsage : kExitFailed;
   for (const std::string& f : emptyFolders_) print_.Result(f + ": no .dbx files in this folder");

@@ -340,6 +340,52 @@ TEST_F(RescueExportTest, LinksInTheOutputFolderAreNotFollowed) {
   }
 }
 
+// --manifest FILE is renamed over FILE when the export ends: a FILE that is an input, lies among
+// the outputs or is no regular file is refused before anything is written, and stays as it was.
+TEST_F(RescueExportTest, AManifestCopyReplacesNothingButAFileOfItsOwn) {
+  Make({"--seed", "10", "--messages", "5", "in.dbx"});
+  const std::string mailbox = test::ReadWholeFile(dir / "in.dbx");
+  ASSERT_EQ(Run({"export", "-q", "-o", "out", "in.dbx"}).status, 0);
+  const std::string message = test::ReadWholeFile(dir / "out" / "in.dbx-1.eml");
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  fs::create_symlink(dir / "in.dbx", dir / "link.jsonl");
+  fs::create_directory_symlink(dir / "out", dir / "outlink");
+  const struct {
+    std::string file, said;
+  } cases[] = {
+      {"in.dbx", "that is a mailbox this export reads; give the copy another name"},
+      {"out/in.dbx-1.eml",
+       "that lies in the output folder out, among the files the export writes; give a path "
+       "outside it (the export's own manifest is out/quillon-manifest.jsonl)"},
+      {"outlink/new/m.jsonl", "that lies in the output folder out, among the files"},
+      {"fifo",
+       "that is not a regular file, and the copy replaces nothing else; give the path "
+       "of a file"},
+      {"link.jsonl", "that is not a regular file, and the copy replaces nothing else"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    for (const char* format : {"eml", "mbox"}) {
+      const Result r = Run({"export", "-f", format, "--manifest", c.file, "-o", "out", "in.dbx"});
+      EXPECT_EQ(r.status, kExitUsage);
+      EXPECT_EQ(r.err.rfind("quillon: --manifest " + c.file + ": " + c.said, 0), 0u) << r.err;
+    }
+  }
+  EXPECT_EQ(test::ReadWholeFile(dir / "in.dbx"), mailbox);
+  EXPECT_EQ(test::ReadWholeFile(dir / "out" / "in.dbx-1.eml"), message);
+  EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
+  EXPECT_TRUE(fs::is_symlink(dir / "link.jsonl"));
+  EXPECT_FALSE(fs::exists(dir / "out" / "Inbox"));  // no mbox was begun
+  // The output folder's own manifest, named so, is that manifest; a file elsewhere is replaced.
+  EXPECT_EQ(Run({"export", "-q", "--manifest", "out/quillon-manifest.jsonl", "-o", "out", "in.dbx"})
+                .status,
+            0);
+  ASSERT_TRUE(test::WriteWholeFile(dir / "copy.jsonl", "old"));
+  EXPECT_EQ(Run({"export", "-q", "--manifest", "copy.jsonl", "-o", "out", "in.dbx"}).status, 0);
+  EXPECT_EQ(test::ReadWholeFile(dir / "copy.jsonl"),
+            test::ReadWholeFile(dir / "out" / "quillon-manifest.jsonl"));
+}
+
 TEST_F(RescueExportTest, OptionsThatDoNotGoTogetherAreRefused) {
   const struct {
     std::vector<std::string> args;
