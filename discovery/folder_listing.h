@@ -27,7 +27,9 @@ struct FolderEntry {
 // `maxEntries` of them; *truncated says whether more were left unread. `followLink` lets `folder`
 // itself be a link to a folder (a path the user named); otherwise a link there fails like a
 // non-folder. False, with the system's reason in *error and *entries empty, when the folder
-// cannot be opened or read.
+// cannot be opened or read. True with *error set when the folder could be listed but its entries
+// could not be looked at (on POSIX, a folder with read but no search permission): those entries
+// are kOther, and *error is the system's reason; otherwise *error is left as it was.
 bool ListFolder(const std::string& folder, bool followLink, uint64_t maxEntries,
                 std::vector<FolderEntry>* entries, bool* truncated, std::string* error);
 

@@ -54,6 +54,9 @@ bool ListFolder(const std::string& folder, bool followLink, uint64_t maxEntries,
         entry.kind = EntryKind::kRegularFile;
         entry.size = static_cast<uint64_t>(st.st_size);
       }
+    } else if (errno != ENOENT && error->empty()) {
+      // An entry that vanished is no loss; one that cannot be looked at may be a store.
+      *error = strerror(errno);
     }
     entries->push_back(std::move(entry));
   }

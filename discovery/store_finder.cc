@@ -157,6 +157,11 @@ void Finder::Search(const std::string& given) {
            folder.depth == 0 ? NoteKind::kGivenFolderUnreadable : NoteKind::kFolderUnreadable);
       continue;
     }
+    if (!error.empty()) {
+      // Listed, but not entered: what lies beneath is unknown, so it is said.
+      Note(folder.path, "cannot be searched: " + error,
+           folder.depth == 0 ? NoteKind::kGivenFolderUnreadable : NoteKind::kFolderUnreadable);
+    }
     budget -= entries.size();
     MailStore store;
     if (BuildStore(folder.path, entries, &store)) {

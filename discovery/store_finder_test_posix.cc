@@ -129,12 +129,14 @@ class StoreFinderTest : public ::testing::Test {
   }
   void TearDown() override {
     std::error_code ec;
-    fs::permissions(locked_, fs::perms::owner_all, ec);  // so that the folder can be removed
+    // So that the folders can be removed.
+    for (const fs::path& p : {locked_, listOnly_}) fs::permissions(p, fs::perms::owner_all, ec);
   }
 
   test::TempFolder tmp_{"store-finder"};
   std::string root_;
   fs::path locked_;
+  fs::path listOnly_;
 };
 
 TEST_F(StoreFinderTest, FindsEveryStoreWithItsIdentityAndStepsOverWhatItMustNotEnter) {
@@ -173,6 +175,10 @@ TEST_F(StoreFinderTest, FindsEveryStoreWithItsIdentityAndStepsOverWhatItMustNotE
   locked_ = disk / "locked";
   MakeFile(locked_ / "mail" / "Inbox.dbx", 60);
   fs::permissions(locked_, fs::perms::none);
+  // Its names can be read, but nothing in it looked at or entered.
+  listOnly_ = disk / "listonly";
+  MakeFile(listOnly_ / "mail" / "Inbox.dbx", 60);
+  fs::permissions(listOnly_, fs::perms::owner_read | fs::perms::others_read);
 
   // Level 12 below `disk` is searched, level 13 is not.
   fs::path deep = disk / "deep";
@@ -230,6 +236,7 @@ TEST_F(StoreFinderTest, FindsEveryStoreWithItsIdentityAndStepsOverWhatItMustNotE
         "disk/deep/2/3/4/5/6/7/8/9/10/11/12 | Inbox.dbx:70 | 70",
         "link-to-backup/mail | Inbox.dbx:50 | 50",
         "note depth disk: 1 folder lies deeper than 12 levels: not searched",
+        "note folder disk/listonly: cannot be searched: Permission denied",
         "note folder disk/locked: cannot be read: Permission denied",
         "note given file.txt: cannot be read: Not a directory",
         "note given missing: cannot be read: No such file or directory",
