@@ -47,7 +47,8 @@ const char kCheckUsage[] =
     "is missing. A folder holding no .dbx file names the store folders found beneath it.\n"
     "\n"
     "Exit status: 0 when no listed message is lost or damaged, 1 when one is, 2 when a file\n"
-    "or folder cannot be read or a folder holds no mailbox, 64 for a usage error.\n";
+    "or folder cannot be read or a PATH yields no mailbox (a folder without one, a file that\n"
+    "is not one: the error says what it is), 64 for a usage error.\n";
 
 namespace {
 
@@ -58,8 +59,11 @@ struct MailboxFacts {
   std::string path;
   std::string error;  // not empty: the file could not be read, and nothing else is known
   catalogue::FileKind kind = catalogue::FileKind::kNotAMailbox;
-  std::string folder;                   // UTF-8; empty when it has none
-  std::vector<std::string> folderPath;  // from Folders.dbx; empty when no folder names the file
+  std::string folder;  // UTF-8; empty when it has none
+  // From Folders.dbx; under its "Unlisted files" when no folder names the file; empty without
+  // a Folders.dbx.
+  std::vector<std::string> folderPath;
+  bool unlisted = false;  // Folders.dbx does not list the file
   const char* source = nullptr;
   uint32_t indexCount = 0;
   size_t folderRecords = 0;  // Folders.dbx
@@ -167,6 +171,13 @@ MailboxFacts CheckMailbox(const std::string& path, const StoreFolders& store,
       facts.folderPath = named->path;
       facts.folder = named->path.back();
       facts.source = FolderSourceName(named->kind);
+    } else if (!store.unlisted.empty()) {
+      // Where the export puts it: a folder of its own, named after the file.
+      output::FolderPaths paths;
+      paths.unlisted = store.unlisted;
+      facts.folderPath = paths.PathOf(fileName, "");
+      facts.folder = facts.folderPath.back();
+      facts.unlisted = true;
     } else if (cat.fileInfo.present) {
       facts.folder = CleanDisplayName(catalogue::CodePageToUtf8(cat.fileInfo.name, codePage));
     }
@@ -205,7 +216,8 @@ std::string CountWords(const MailboxFacts& f) {
     const uint64_t n = f.Count(w.status);
     if (n == 0) continue;
     if (!words.empty()) words += ", ";
-    words += Plural(n, w.one, w.many);
+    words +=
+        w.status == Status::kHeadersOnly ? HeadersOnlyWords(n, f.source) : Plural(n, w.one, w.many);
   }
   return words.empty() ? "no messages" : words;
 }
@@ -245,6 +257,7 @@ std::vector<std::string> TextLines(const MailboxFacts& f) {
       break;
   }
   std::vector<std::string> lines{line};
+  if (f.unlisted) lines.push_back("  " + UnlistedWords(f.folderPath));
   const size_t shown = std::min(f.damage.size(), kShownDamage);
   for (size_t i = 0; i < shown; ++i) lines.push_back("  " + f.damage[i]);
   if (f.damageCount > shown) {
@@ -342,7 +355,7 @@ std::vector<std::string> TreeText(const std::string& folder, const StoreFolders&
   if (!gaps.unnamed.empty()) {
     std::string names;
     for (const std::string& n : gaps.unnamed) names += (names.empty() ? "" : ", ") + n;
-    lines.push_back("  files no folder names: " + names);
+    lines.push_back("  files no folder names (under \"" + store.unlisted + "\"): " + names);
   }
   if (!gaps.missing.empty()) {
     std::string names;
@@ -422,8 +435,9 @@ int RunCheck(const CheckOptions& options, std::FILE* out, std::FILE* err) {
     WriteLine(err, "quillon: " + u.given + ": cannot be read: " + u.reason);
     worsen(kExitUnreadable);
   }
-  for (const EmptyFolder& e : inputs.emptyFolders) {
-    WriteLine(err, "quillon: " + EmptyFolderWords(e));
+  PathRule rule(inputs, "check");
+  for (const std::string& e : rule.Start()) {
+    WriteLine(err, ErrorLine(e));
     worsen(kExitUnreadable);
   }
   for (const FindNote& note : inputs.notes) {
@@ -467,6 +481,9 @@ int RunCheck(const CheckOptions& options, std::FILE* out, std::FILE* err) {
       if (!facts.error.empty()) {
         WriteLine(err, "quillon: " + path + ": " + facts.error);
         worsen(kExitUnreadable);
+      } else if (const std::string broken = rule.Read(path, AnyMessages(facts)); !broken.empty()) {
+        WriteLine(err, ErrorLine(broken));
+        worsen(kExitUnreadable);
       } else if (facts.Harmed()) {
         worsen(kExitCheckDamaged);
       }
@@ -491,6 +508,10 @@ int RunCheck(const CheckOptions& options, std::FILE* out, std::FILE* err) {
       for (const MailboxFacts& f : checked) byFile[output::FoldCase(FileNameOf(f.path))] = &f;
       print.Put(TreeText(folder, store, gaps, byFile));
     }
+  }
+  for (const std::string& e : rule.Finish(status == kExitUnreadable)) {
+    WriteLine(err, ErrorLine(e));
+    worsen(kExitUnreadable);
   }
   return status;
 }

@@ -109,7 +109,12 @@ Expected ExpectedFromManifest(const std::string& manifest) {
         j["folder"] = named != namedBy.end() ? named->second["name"] : line["folder"];
         j["source"] = named != namedBy.end() ? named->second["kind"] : line["source"];
         if (named != namedBy.end()) j["folder_path"] = named->second["folder_path"];
-        if (!line["named"].get<bool>()) e.unnamed.push_back(file);
+        if (!line["named"].get<bool>()) {
+          // A folder of its own, named after the file, as the export places it.
+          e.unnamed.push_back(file);
+          j["folder"] = file.substr(0, file.size() - 4);
+          j["folder_path"] = {"Unlisted files", j["folder"]};
+        }
       }
       e.byFile[file] = j;
     } else if (type == "message") {
@@ -191,7 +196,13 @@ TEST_F(CheckTest, StoreTreeWithGaps) {
         words += (words.empty() ? "" : ", ") + std::to_string(n) + " " + (n == 1 ? one : many);
     };
     add("live", "live", "live");
-    add("headers_only", "headers-only", "headers-only");
+    // Why a folder's messages have no body: never downloaded from its server.
+    const std::string source = j["source"].is_null() ? "" : j["source"].get<std::string>();
+    const std::string server = source == "imap"   ? " from the IMAP server"
+                               : source == "news" ? " from the news server"
+                                                  : "";
+    add("headers_only", "headers only (their bodies were never downloaded" + server + ")",
+        "headers only (their bodies were never downloaded" + server + ")");
     add("deleted", "deleted and recoverable", "deleted and recoverable");
     return words.empty() ? "no messages" : words;
   };
@@ -210,17 +221,92 @@ TEST_F(CheckTest, StoreTreeWithGaps) {
     }
     tree.push_back(line);
   }
-  tree.push_back("  files no folder names: Extra.dbx, Old Mail.dbx");
+  tree.push_back("  files no folder names (under \"Unlisted files\"): Extra.dbx, Old Mail.dbx");
   tree.push_back("  folders whose file is missing: Local Folders > Family (Family.dbx)");
 
   const std::vector<std::string> lines = Lines(r.out);
-  // One line per file (Family.dbx gone, Extra.dbx added), then the tree.
-  ASSERT_EQ(lines.size(), expected.byFile.size() + tree.size());
+  // One line per file (Family.dbx gone, Extra.dbx added), a second for each unlisted one, then
+  // the tree. Extra.dbx, a copy of Drafts.dbx, calls itself "Drafts": it is named after its file.
+  ASSERT_EQ(lines.size(), expected.byFile.size() + 2 + tree.size());
+  const auto extra = std::find(
+      lines.begin(), lines.end(),
+      "store/Extra.dbx: message folder \"Extra\" (local), the index lists " +
+          expected.byFile["Drafts.dbx"]["index_count"].dump() + ": " + counts("Drafts.dbx"));
+  ASSERT_NE(extra, lines.end()) << r.out;
+  EXPECT_EQ(extra[1],
+            "  Folders.dbx does not list this file: its folder is \"Unlisted files/Extra\"");
   EXPECT_EQ(lines[0], "store/2003.dbx: message folder \"2003\" (local), the index lists " +
                           expected.byFile["2003.dbx"]["index_count"].dump() + ": " +
                           counts("2003.dbx"));
   const std::vector<std::string> shownTree(lines.end() - tree.size(), lines.end());
   EXPECT_EQ(shownTree, tree);
+}
+
+// One rule for every command: each PATH yields a mailbox (an empty one too), else the run exits 2
+// and says what the PATH is and what to do; nothing is written for it.
+TEST_F(CheckTest, EveryPathMustYieldAMailbox) {
+  MakeStore("store", "1252");
+  const fs::path t = tmp_.path();
+  test::WriteWholeFile(t / "mail.zip", std::string("PK\x03\x04", 4) + std::string(60, 'z'));
+  std::string error;
+  ASSERT_TRUE(test::WriteIdentityHive(t / "NTUSER.DAT", {{kGuidA, u"Main Identity"}}, &error))
+      << error;
+  fs::create_directories(t / "My Documents" / "Pictures");
+  test::WriteWholeFile(t / "notes.txt", "not mail");
+  const std::string folders = "store/Folders.dbx: the folder list of a store: ";
+  const struct {
+    std::vector<std::string> paths;
+    int status;
+    std::string error;  // the first line on standard error; empty: none at all
+  } cases[] = {
+      {{"mail.zip"}, kExitFailed, "mail.zip: a zip archive, not a mailbox: unpack it first"},
+      {{"NTUSER.DAT"},
+       kExitFailed,
+       "NTUSER.DAT: this is a registry file: give it to `quillon locate --hive`"},
+      {{"notes.txt"}, kExitFailed, "notes.txt: not an Outlook Express mailbox file"},
+      {{"My Documents"}, kExitFailed, "My Documents: no .dbx files in this folder or beneath it"},
+      {{"store/Folders.dbx"}, kExitFailed, folders + "COMMAND the folder that holds it"},
+      // An empty mailbox is a mailbox; Folders.dbx beside a mailbox of its store is fine, as a
+      // shell's store/*.dbx gives it.
+      {{"store/Outbox.dbx"}, 0, ""},
+      {{"store/Folders.dbx", "store/Outbox.dbx"}, 0, ""},
+      // What yields is done; what does not is still an error.
+      {{"store/Outbox.dbx", "mail.zip"},
+       kExitFailed,
+       "mail.zip: a zip archive, not a mailbox: unpack it first"},
+  };
+  for (const std::string command : {"export", "check", "list"}) {
+    for (const auto& c : cases) {
+      std::vector<std::string> args{command};
+      if (command == "export") args = {"export", "--tree", "-f", "mbox", "-o", "out"};
+      args.insert(args.end(), c.paths.begin(), c.paths.end());
+      SCOPED_TRACE(::testing::PrintToString(args));
+      fs::remove_all(t / "out");
+      const Result r = Quillon(t, args);
+      EXPECT_EQ(r.status, c.status) << r.out << r.err;
+      std::string want = c.error;
+      const size_t verb = want.find("COMMAND");
+      if (verb != std::string::npos) want.replace(verb, 7, command);
+      EXPECT_EQ(r.err.substr(0, r.err.find('\n')), want.empty() ? "" : "quillon: " + want);
+      if (command == "export" && c.status != 0 && c.paths.size() == 1) {
+        // No empty mbox files for Folders.dbx's folders: nothing at all but the output folder.
+        EXPECT_TRUE(fs::is_empty(t / "out")) << r.out;
+      }
+    }
+  }
+  // locate takes folders: a file given says what it is, a folder without a store says so too.
+  for (const auto& [path, words] : std::vector<std::pair<std::string, std::string>>{
+           {"mail.zip", "a zip archive, not a mailbox: unpack it first"},
+           {"NTUSER.DAT", "this is a registry file: give it to `quillon locate --hive`"},
+           {"store/Inbox.dbx",
+            "a file of a store, not a folder: the folder that holds it is the "
+            "store"},
+           {"My Documents", "no Outlook Express store folder in it or beneath it"}}) {
+    const Result r = Quillon(t, {"locate", path, "store"});
+    EXPECT_EQ(r.status, kExitFailed) << path;
+    EXPECT_EQ(r.err, "quillon: " + path + ": " + words + "\n");
+    EXPECT_EQ(r.out.rfind("store: ", 0), 0u) << r.out;  // the other PATH is still searched
+  }
 }
 
 // A damaged mailbox exits 1 and says which messages suffered; what cannot be read exits 2; a
@@ -330,9 +416,9 @@ TEST_F(CheckTest, ExportRecursiveGivesEachIdentityItsFolder) {
   }
 
   const Result named = Quillon(tmp_.path(), {"export", "-o", "out", "old"});
-  EXPECT_EQ(named.status, 0);
-  EXPECT_EQ(named.out, "old: no .dbx files in this folder; stores found beneath it: " + guids[0] +
-                           " (Main Identity), " + guids[1] +
+  EXPECT_EQ(named.status, kExitFailed);
+  EXPECT_EQ(named.err, "quillon: old: no .dbx files in this folder; stores found beneath it: " +
+                           guids[0] + " (Main Identity), " + guids[1] +
                            " (Main Identity); use --recursive to take them all\n");
   EXPECT_FALSE(fs::exists(tmp_.path() / "out" / "Inbox.dbx-1.eml"));
 
@@ -430,8 +516,9 @@ TEST_F(LocateTest, ListsTheStoresAndTheirIdentities) {
 
   fs::create_directory(tmp_.path() / "empty");
   const Result none = Quillon(tmp_.path(), {"locate", "empty"});
-  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.status, kExitFailed);
   EXPECT_EQ(none.out, "");
+  EXPECT_EQ(none.err, "quillon: empty: no Outlook Express store folder in it or beneath it\n");
   const Result noPath = Quillon(tmp_.path(), {"locate"});
   EXPECT_EQ(noPath.status, kExitUsage);
   EXPECT_EQ(noPath.err.rfind("quillon: name a folder to search (quillon locate PATH...)", 0), 0u);

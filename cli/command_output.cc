@@ -42,6 +42,22 @@ void ProgressLine::Clear() {
   shown_ = 0;
 }
 
+std::string HeadersOnlyWords(uint64_t n, const char* source) {
+  const std::string kind = source == nullptr ? "" : source;
+  const std::string server = kind == "imap"   ? " from the IMAP server"
+                             : kind == "news" ? " from the news server"
+                             : kind == "http" ? " from the HTTP mail server"
+                                              : "";
+  return std::to_string(n) + " headers only (their bodies were never downloaded" + server + ")";
+}
+
+std::string UnlistedWords(const std::vector<std::string>& folder) {
+  std::string joined;
+  for (const std::string& name : folder) joined += (joined.empty() ? "" : "/") + name;
+  const std::string words = "Folders.dbx does not list this file";
+  return folder.empty() ? words : words + ": its folder is \"" + joined + "\"";
+}
+
 std::string FolderForDisplay(const std::string& folder) {
   const char last = folder.back();
   return last == '/' || last == kPathSeparator ? folder : folder + kPathSeparator;

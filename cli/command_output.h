@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "cli/export_command.h"
 #include "cli/progress.h"
@@ -68,6 +69,15 @@ class ProgressLine {
   size_t shown_ = 0;  // columns of the line on screen
   std::chrono::steady_clock::time_point last_;
 };
+
+// Said under a mailbox file that its store's Folders.dbx does not list, `folder` the path it is
+// given instead: "Folders.dbx does not list this file: its folder is "Unlisted files/Old Archive"";
+// without the folder when `folder` is empty (its files are named after the mailbox file).
+std::string UnlistedWords(const std::vector<std::string>& folder);
+
+// "6 headers only (their bodies were never downloaded from the IMAP server)": why messages of
+// a folder of `source` ("imap", "news", "http", "local" or null) have no body.
+std::string HeadersOnlyWords(uint64_t n, const char* source);
 
 // The output folder as the user wrote it, ending in a separator: "ro/".
 std::string FolderForDisplay(const std::string& folder);

@@ -61,11 +61,37 @@ const char kUsage[] =
     "written. Each mailbox's result goes to standard output, errors to standard error. Ctrl-C,\n"
     "SIGTERM and SIGHUP stop at once; every file written is whole.\n"
     "\n"
-    "Exit status: 0 when every message the mailboxes list was written whole (or none was\n"
-    "found), 3 when all that could be read was written but mailboxes were damaged (messages\n"
+    "A mailbox file that the store's Folders.dbx does not list goes under a folder of its own,\n"
+    "\"Unlisted files\", never in the place of a folder Folders.dbx lists.\n"
+    "\n"
+    "Exit status: 0 when every message the mailboxes list was written whole (an empty mailbox\n"
+    "too), 3 when all that could be read was written but mailboxes were damaged (messages\n"
     "damaged or lost, named in the report), 2 when a mailbox or file could not be read or\n"
-    "written, 64 for a usage error or a name clash, 130 when interrupted (Ctrl-C), 143 on\n"
-    "SIGTERM, 129 on SIGHUP.\n";
+    "written, or a PATH yields no mailbox (a folder without one, a file that is not one:\n"
+    "the error says what it is), 64 for a usage error or a name clash, 130 when interrupted\n"
+    "(Ctrl-C), 143 on SIGTERM, 129 on SIGHUP.\n";
+
+const char kOverview[] =
+    "Usage: quillon COMMAND [OPTION...] PATH...\n"
+    "Rescues the mail of Outlook Express mailbox files (.dbx): every message that can be read.\n"
+    "\n"
+    "  quillon locate PATH...          find the Outlook Express store folders in and beneath\n"
+    "                                  each PATH (an old disk, a copied profile, a backup)\n"
+    "  quillon export -o DIR PATH...   write every message into DIR: .eml files, mbox for\n"
+    "                                  Thunderbird and mutt, or Maildir for an IMAP server\n"
+    "  quillon check PATH...           say what each mailbox file is and what became of its\n"
+    "                                  messages, writing nothing\n"
+    "  quillon list PATH...            one row per message: status, date, size, sender, subject\n"
+    "\n"
+    "Got an old Windows backup? 'quillon locate BACKUP' shows the stores in it, and\n"
+    "'quillon export -r -o DIR BACKUP' writes each into a folder of its own.\n"
+    "\n"
+    "Each PATH is a mailbox file, or a folder of them; -r, --recursive takes every store\n"
+    "beneath a folder. A PATH that yields no mailbox (an archive, a registry file, a folder\n"
+    "without a store) is an error, with what to do, and the exit status is 2.\n"
+    "\n"
+    "  -h, --help         show this overview; 'quillon COMMAND --help' shows a command's options\n"
+    "  -V, --version      show the version and exit\n";
 
 namespace {
 
@@ -422,7 +448,8 @@ int RunRescueExports(const ExportOptions& options, const ExpandedInputs& inputs,
         "manifest is quillon-manifest.jsonl in its own folder");
     return kExitUsage;
   }
-  for (const EmptyFolder& e : inputs.emptyFolders) print.Result(EmptyFolderWords(e));
+  PathRule rule(inputs, "export");
+  for (const std::string& e : rule.Start()) print.Error(e);
   for (const UnreadableInput& u : inputs.unreadable) {
     print.Error("quillon: " + u.given + ": cannot be read: " + u.reason);
   }
@@ -436,12 +463,14 @@ int RunRescueExports(const ExportOptions& options, const ExpandedInputs& inputs,
       one.outputFolder = FromPath(ToPath(options.outputFolder) / ToPath(subfolder));
       print.Result("into " + FolderForDisplay(one.outputFolder) + ":");
     }
-    const int status = RunRescueExport(one, out, err, progress);
+    const int status = RunRescueExport(one, &rule, out, err, progress);
     if (status == kExitInterrupted || status == kExitTerminated || status == kExitHangUp) {
       return status;
     }
     if (Severity(status) > Severity(worst)) worst = status;
   }
+  for (const std::string& e : rule.Finish(Severity(worst) >= Severity(kExitUsage))) print.Error(e);
+  if (rule.broken() && Severity(kExitFailed) > Severity(worst)) worst = kExitFailed;
   return worst;
 }
 
@@ -498,7 +527,8 @@ int RunExport(const ExportOptions& options, std::FILE* out, std::FILE* err, bool
       return kExitFailed;
     }
   }
-  for (const EmptyFolder& e : inputs.emptyFolders) print.Result(EmptyFolderWords(e));
+  PathRule rule(inputs, "export");
+  for (const std::string& e : rule.Start()) print.Error(e);
   for (const UnreadableInput& u : inputs.unreadable) {
     print.Error("quillon: " + u.given + ": cannot be read: " + u.reason);
   }
@@ -542,7 +572,12 @@ int RunExport(const ExportOptions& options, std::FILE* out, std::FILE* err, bool
       stoppedAt = i;
       break;
     }
-    if (r == kExportWritten) {
+    const std::string broken =
+        r == kExportWritten || r == kExportNoMessages ? rule.Read(path, r == kExportWritten) : "";
+    if (!broken.empty()) {
+      failed = true;
+      print.Error(broken);
+    } else if (r == kExportWritten) {
       if (options.dryRun) {
         print.Result(path + ": " + Messages(written) + " would be written (" +
                      std::to_string(engine.BytesWritten()) + " bytes)");
@@ -572,7 +607,8 @@ int RunExport(const ExportOptions& options, std::FILE* out, std::FILE* err, bool
                 std::to_string(totalFiles) + " files written so far are whole");
     return report.status;
   }
-  return failed ? kExitFailed : kExitOk;
+  for (const std::string& e : rule.Finish(failed)) print.Error(e);
+  return failed || rule.broken() ? kExitFailed : kExitOk;
 }
 
 }  // namespace quillon

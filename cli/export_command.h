@@ -84,6 +84,8 @@ inline constexpr char kChangedWords[] = "changed while it was being exported";
 int RunExport(const ExportOptions& options, std::FILE* out, std::FILE* err, bool progress);
 
 extern const char kUsage[];
+// `quillon --help`: every command in one line, and how to begin.
+extern const char kOverview[];
 
 }  // namespace quillon
 

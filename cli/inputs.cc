@@ -5,9 +5,11 @@
 #include <set>
 #include <system_error>
 
+#include "catalogue/catalogue.h"
 #include "cli/platform.h"
 #include "discovery/folder_listing.h"
 #include "discovery/store_names.h"
+#include "engine/file_io.h"
 
 namespace quillon {
 
@@ -52,7 +54,131 @@ bool ListOwnMailboxes(const std::string& folder, std::vector<std::string>* mailb
   return true;
 }
 
+// The folder a path lies in, as given ("" for a bare file name).
+std::string FolderOf(const std::string& path) {
+  const size_t end = path.find_last_of(kPathSeparators);
+  return end == std::string::npos ? "" : path.substr(0, end);
+}
+
+constexpr uint32_t kMailboxSignature = 0xFE12ADCFu;
+
+// Files people take for a mailbox, by the bytes they begin with.
+struct Signature {
+  size_t at;
+  std::string bytes;
+  const char* words;
+};
+const Signature kSignatures[] = {
+    {0, std::string("PK\x03\x04", 4), "a zip archive, not a mailbox: unpack it first"},
+    {0, std::string("PK\x05\x06", 4), "an empty zip archive, not a mailbox"},
+    {0, std::string("7z\xBC\xAF\x27\x1C", 6), "a 7z archive, not a mailbox: unpack it first"},
+    {0, std::string("Rar!\x1A\x07", 6), "a RAR archive, not a mailbox: unpack it first"},
+    {0, std::string("\x1F\x8B", 2), "a gzip file, not a mailbox: unpack it first"},
+    {0, std::string("MSCF\0\0\0\0", 8), "a cabinet (.cab) archive, not a mailbox: unpack it first"},
+    {257, "ustar", "a tar archive, not a mailbox: unpack it first"},
+    {0, "regf", "this is a registry file: give it to `quillon locate --hive`"},
+    {0, "!BDN", "an Outlook data file (.pst), not an Outlook Express mailbox"},
+};
+
 }  // namespace
+
+FileVerdict JudgeFile(const std::string& path, const std::string& command) {
+  FileVerdict verdict;
+  std::string error;
+  const std::unique_ptr<InputFile> file = Utf8FileSystem()->OpenForReading(path, &error);
+  if (!file) {
+    verdict.words = "cannot be opened: " + error;
+    return verdict;
+  }
+  if (file->Size() == 0) {
+    verdict.words = "an empty file, not a mailbox";
+    return verdict;
+  }
+  std::string start(512, '\0');
+  size_t got = 0;
+  if (!file->ReadAt(0, start.data(), start.size(), &got, &error)) {
+    verdict.words = "cannot be read: " + error;
+    return verdict;
+  }
+  start.resize(got);
+  for (const Signature& s : kSignatures) {
+    if (start.compare(std::min(s.at, start.size()), s.bytes.size(), s.bytes) == 0) {
+      verdict.words = s.words;
+      verdict.recognised = true;
+      return verdict;
+    }
+  }
+  catalogue::CatalogueOptions headerOnly;
+  headerOnly.readRecords = false;
+  const catalogue::Catalogue cat = catalogue::ReadCatalogue(file.get(), nullptr, headerOnly);
+  switch (cat.kind) {
+    case catalogue::FileKind::kMessages:
+      verdict.kind = FileVerdict::kMailbox;
+      break;
+    case catalogue::FileKind::kFolders:
+      verdict.kind = FileVerdict::kStoreFile;
+      verdict.words = "the folder list of a store: " + command + " the folder that holds it";
+      break;
+    case catalogue::FileKind::kOffline:
+    case catalogue::FileKind::kPop3uidl:
+      verdict.kind = FileVerdict::kStoreFile;
+      verdict.words =
+          "a file of a store that holds no mail: " + command + " the folder that holds it";
+      break;
+    default:
+      // The signature without a known kind: a mailbox whose header is damaged, never refused.
+      if (cat.header.magic == kMailboxSignature) {
+        verdict.kind = FileVerdict::kMailbox;
+      } else {
+        verdict.words = "not an Outlook Express mailbox file";
+      }
+  }
+  return verdict;
+}
+
+PathRule::PathRule(const ExpandedInputs& inputs, std::string command)
+    : inputs_(inputs), command_(std::move(command)) {
+  for (const InputGroup& group : inputs.groups) {
+    if (group.folder.empty()) named_.insert(group.mailboxes.begin(), group.mailboxes.end());
+  }
+}
+
+std::vector<std::string> PathRule::Start() {
+  std::vector<std::string> errors;
+  for (const EmptyFolder& e : inputs_.emptyFolders) errors.push_back(EmptyFolderWords(e));
+  broken_ = broken_ || !errors.empty();
+  return errors;
+}
+
+std::string PathRule::Read(const std::string& path, bool messagesFound) {
+  FileVerdict verdict;
+  if (!messagesFound) verdict = JudgeFile(path, command_);
+  if (messagesFound || verdict.kind == FileVerdict::kMailbox) {
+    ++yielded_;
+    yielding_.insert(FolderOf(path));
+    return "";
+  }
+  if (named_.count(path) == 0) return "";
+  if (verdict.kind == FileVerdict::kStoreFile) {
+    storeFiles_.emplace_back(path, verdict.words);
+    return "";
+  }
+  broken_ = true;
+  return path + ": " + verdict.words;
+}
+
+std::vector<std::string> PathRule::Finish(bool failed) {
+  std::vector<std::string> errors;
+  for (const auto& [path, words] : storeFiles_) {
+    if (yielding_.count(FolderOf(path)) == 0) errors.push_back(path + ": " + words);
+  }
+  if (yielded_ == 0 && errors.empty() && !failed && !broken_) {
+    errors.push_back("none of the files given is an Outlook Express mailbox: nothing to " +
+                     command_);
+  }
+  broken_ = broken_ || !errors.empty();
+  return errors;
+}
 
 ExpandedInputs ExpandInputs(const std::vector<std::string>& paths, const InputOptions& options) {
   ExpandedInputs result;

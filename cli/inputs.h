@@ -6,6 +6,7 @@
 #ifndef QUILLON_CLI_INPUTS_H_
 #define QUILLON_CLI_INPUTS_H_
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,57 @@ std::string IdentityWords(const MailStore& store);
 
 // The mailbox count of a store: its .dbx files but Folders.dbx, Pop3uidl.dbx and Offline.dbx.
 size_t MailboxCount(const MailStore& store);
+
+// What a file is, for the rule below, when no message was found in it.
+struct FileVerdict {
+  enum Kind {
+    kMailbox,    // a message folder without messages (an empty Outbox.dbx)
+    kStoreFile,  // a file of a store that holds no mail: Folders.dbx, Offline.dbx, Pop3uidl.dbx
+    kOther,      // anything else: an archive, a registry hive, a file of no known kind
+  };
+  Kind kind = kOther;
+  bool recognised = false;  // kOther: a kind of file known by its first bytes (an archive...)
+  // For kStoreFile and kOther, what it is and what to do, after "quillon: PATH: ": "a zip
+  // archive, not a mailbox: unpack it first", "the folder list of a store: export the folder
+  // that holds it" (`command` names the verb).
+  std::string words;
+};
+
+// Reads the first bytes and the header of the file at `path` (UTF-8); a file that cannot be
+// opened is kOther with the system's reason.
+FileVerdict JudgeFile(const std::string& path, const std::string& command);
+
+// The one rule that export, check and list hold their PATHs to: each PATH must yield a mailbox
+// (a message folder, an empty one too, or any file in which messages were found). A folder that
+// holds no .dbx file breaks it, and so does a file given as a PATH that is not a mailbox; a file
+// of a store that holds no mail (Folders.dbx...) breaks it only when no mailbox of its folder is
+// in the run (`quillon export store/*.dbx` is fine); and a run in which nothing yielded a
+// mailbox breaks it. Each break is an error line with a hint, and the run's exit status is
+// kExitFailed. A file found in a folder that is not a mailbox is no error: the folder yields.
+class PathRule {
+ public:
+  PathRule(const ExpandedInputs& inputs, std::string command);
+
+  // The errors known before any file is read: each folder without .dbx files, with the stores
+  // beneath it.
+  std::vector<std::string> Start();
+  // The mailbox file at `path` was read, and messages were (or were not) found in it. Returns
+  // the error line when the file breaks the rule, else empty.
+  std::string Read(const std::string& path, bool messagesFound);
+  // The errors known at the end; `failed`: the run reported an error of its own already (then a
+  // run that yielded nothing needs no more words).
+  std::vector<std::string> Finish(bool failed);
+  bool broken() const { return broken_; }
+
+ private:
+  const ExpandedInputs& inputs_;
+  std::string command_;
+  std::set<std::string> named_;     // mailboxes given as PATHs themselves
+  std::set<std::string> yielding_;  // the folders of the files that yielded a mailbox
+  std::vector<std::pair<std::string, std::string>> storeFiles_;  // path, words: at the end
+  size_t yielded_ = 0;
+  bool broken_ = false;
+};
 
 }  // namespace quillon
 

@@ -29,11 +29,15 @@ const char kListUsage[] =
     "  --fragments        also the fragments\n"
     "  --codepage N       the mailboxes' 8-bit texts are in Windows code page N (default: each\n"
     "                     message's own charset, else 1252)\n"
+    "  -r, --recursive    list every store folder found in or beneath each folder PATH\n"
     "  -h, --help         show this help and exit\n"
     "  -V, --version      show the version and exit\n"
     "\n"
-    "Exit status: 0 when every mailbox was read, 2 when one could not be, 64 for a usage error,\n"
-    "130, 143 or 129 when stopped by a signal.\n";
+    "A mailbox's own line (its path and folder) comes before the header of its rows.\n"
+    "\n"
+    "Exit status: 0 when every mailbox was read, 2 when one could not be or a PATH yields no\n"
+    "mailbox (a folder without one, a file that is not one: the error says what it is), 64 for\n"
+    "a usage error, 130, 143 or 129 when stopped by a signal.\n";
 
 namespace {
 
@@ -75,6 +79,9 @@ class Lister {
             rescue::MessageReader* reader, rescue::RecordReader* records, const PlannedMessage& m,
             uint32_t number, const std::string& status, bool printLive, ReadOutcome* outcome);
   void Failed(const std::string& path, const ReadOutcome& outcome);
+  void Header() {
+    print_.Result(ListRow("STATUS", "RECEIVED", "SIZE", "FROM", "SUBJECT", columns_));
+  }
 
   const ListOptions& o_;
   Printer print_;
@@ -82,6 +89,7 @@ class Lister {
   StoreFolders stores_{o_.codePage};
   rescue::LiveMessageSet live_;
   std::vector<std::pair<std::string, rescue::MailboxRescue>> deferred_;
+  PathRule* rule_ = nullptr;  // the run's, while it runs
   bool failed_ = false;
 };
 
@@ -152,16 +160,25 @@ void Lister::ListMailbox(const std::string& path) {
     Failed(path, ReadOutcome{ReadOutcome::kFailed, 0, rescue.error});
     return;
   }
+  bool foundAny = false;
+  for (uint64_t count : rescue.plan.counts) foundAny = foundAny || count > 0;
+  const std::string broken = rule_->Read(path, foundAny);
+  if (!broken.empty()) {
+    failed_ = true;
+    print_.Error(broken);
+    return;
+  }
   const rescue::RescuePlan& plan = rescue.plan;
   if (!o_.json) {
-    std::string title = path;
+    // The mailbox's own line, then the header of its rows.
+    const std::vector<std::string> folder = stores_.PathOf(path, rescue.catalogue.fileInfo.name);
     std::string where;
-    for (const std::string& name : stores_.PathOf(path, rescue.catalogue.fileInfo.name)) {
-      where += (where.empty() ? "" : "/") + name;
+    for (const std::string& name : folder) where += (where.empty() ? "" : "/") + name;
+    print_.Result(path + " (" + where + ")" + (plan.messages.empty() ? ": no messages found" : ""));
+    if (rescue.catalogue.kind == catalogue::FileKind::kMessages && !stores_.Listed(path)) {
+      print_.Result("  " + UnlistedWords(folder));
     }
-    title += " (" + where + ")";
-    if (plan.messages.empty()) title += ": no messages found";
-    print_.Result(title);
+    if (!plan.messages.empty()) Header();
   }
   rescue::MessageReader reader(file.get(), plan, StopFlag());
   rescue::RecordReader records(file.get(), plan.fileSize, StopFlag());
@@ -200,7 +217,10 @@ void Lister::ListDeleted(const std::string& path, rescue::MailboxRescue& rescue)
     Failed(path, outcome);
     return;
   }
-  if (!o_.json) print_.Result(path + " (deleted)");
+  if (!o_.json) {
+    print_.Result(path + " (deleted)");
+    Header();
+  }
   rescue::MessageReader reader(file.get(), rescue.plan, StopFlag());
   uint32_t number = 0;
   for (const PlannedMessage& m : rescue.plan.messages) {
@@ -215,18 +235,19 @@ void Lister::ListDeleted(const std::string& path, rescue::MailboxRescue& rescue)
 }
 
 int Lister::Run() {
-  const ExpandedInputs inputs = ExpandInputs(o_.paths, InputOptions{});
+  InputOptions inputOptions;
+  inputOptions.recursive = o_.recursive;
+  const ExpandedInputs inputs = ExpandInputs(o_.paths, inputOptions);
   std::vector<std::string> mailboxes;
   for (const InputGroup& group : inputs.groups) {
     mailboxes.insert(mailboxes.end(), group.mailboxes.begin(), group.mailboxes.end());
   }
-  for (const EmptyFolder& e : inputs.emptyFolders) print_.Error(EmptyFolderWords(e));
+  PathRule rule(inputs, "list");
+  rule_ = &rule;
+  for (const std::string& e : rule.Start()) print_.Error(e);
   for (const UnreadableInput& u : inputs.unreadable) {
     print_.Error("quillon: " + u.given + ": cannot be read: " + u.reason);
     failed_ = true;
-  }
-  if (!o_.json) {
-    print_.Result(ListRow("STATUS", "RECEIVED", "SIZE", "FROM", "SUBJECT", columns_));
   }
   for (const std::string& path : mailboxes) {
     if (StopRequested() != StopCause::kNone) break;
@@ -242,7 +263,8 @@ int Lister::Run() {
     print_.Error(std::string("quillon: ") + report.what);
     return report.status;
   }
-  return failed_ ? kExitFailed : kExitOk;
+  for (const std::string& e : rule.Finish(failed_)) print_.Error(e);
+  return failed_ || rule.broken() ? kExitFailed : kExitOk;
 }
 
 }  // namespace
@@ -288,10 +310,9 @@ ParseOutcome ParseListArguments(const std::vector<std::string>& args, ListOption
                                 std::string* error) {
   enum { kJson = 0x100, kDeleted, kFragments, kCodePage };
   const std::vector<OptionDef> defs = {
-      {"json", kJson, ""},
-      {"deleted", kDeleted, ""},
-      {"fragments", kFragments, ""},
-      {"codepage", kCodePage, "a value"},
+      {"json", kJson, ""},           {"deleted", kDeleted, ""},
+      {"fragments", kFragments, ""}, {"codepage", kCodePage, "a value"},
+      {"recursive", 'r', ""},
   };
   const ParseOutcome outcome = ParseCommandOptions(
       args, defs,
@@ -305,6 +326,9 @@ ParseOutcome ParseListArguments(const std::vector<std::string>& args, ListOption
             return true;
           case kFragments:
             options->fragments = true;
+            return true;
+          case 'r':
+            options->recursive = true;
             return true;
           default:  // kCodePage
             return ParseCodePage(value, &options->codePage, why);

@@ -20,6 +20,7 @@ struct ListOptions {
   bool json = false;
   bool deleted = false;
   bool fragments = false;
+  bool recursive = false;  // every store folder found in or beneath each folder PATH
   uint32_t codePage = 0;
   std::vector<std::string> paths;
 };

@@ -1,11 +1,15 @@
 #include "cli/locate_command.h"
 
 #include <cstdint>
+#include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
+#include <system_error>
 
 #include "cli/command_options.h"
 #include "cli/command_output.h"
 #include "cli/inputs.h"
+#include "cli/platform.h"
 #include "cli/progress.h"
 #include "cli/terminal.h"
 #include "discovery/registry_stores.h"
@@ -13,6 +17,7 @@
 
 namespace quillon {
 
+namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 
 const char kLocateUsage[] =
@@ -31,7 +36,9 @@ const char kLocateUsage[] =
     "With no PATH, on Windows: every identity's store that the current user's registry names.\n"
     "An identity is named by its name (\"Main Identity\") when a hive gives it, else its GUID.\n"
     "\n"
-    "Exit status: 0 when a store was found, 1 when none was, 64 for a usage error.\n";
+    "Exit status: 0 when a store was found in every PATH, 2 when a PATH holds none, is a file\n"
+    "(a registry hive, an archive: it says what to do) or cannot be read, 64 for a usage\n"
+    "error.\n";
 
 namespace {
 
@@ -101,9 +108,41 @@ int RunLocate(const LocateOptions& options, std::FILE* out, std::FILE* err) {
   FindOptions find;
   find.hives = options.hives;
   FindResult found;
-  if (!options.paths.empty()) {
-    found = FindStores(options.paths, find);
-  } else if (!FindRegistryStores(find, &found)) {
+  bool failed = false;
+  // A file given where a folder is expected says what it is: a hive, an archive, a mailbox.
+  std::vector<std::string> folders;
+  for (const std::string& path : options.paths) {
+    std::error_code ec;
+    if (!fs::is_regular_file(ToPath(path), ec)) {
+      folders.push_back(path);
+      continue;
+    }
+    const FileVerdict verdict = JudgeFile(path, "locate");
+    WriteLine(err, ErrorLine(path + ": " +
+                             (verdict.recognised ? verdict.words
+                              : verdict.kind == FileVerdict::kOther
+                                  ? "a file, not a folder: give the folder to search"
+                                  : "a file of a store, not a folder: the folder that holds it "
+                                    "is the store")));
+    failed = true;
+  }
+  // Each folder searched alone, so that one that holds no store can be named; a store reached
+  // from two of them is listed once.
+  std::map<std::string, MailStore> stores;
+  std::vector<std::string> empty;
+  for (const std::string& folder : folders) {
+    FindResult one = FindStores({folder}, find);
+    bool unreadable = false;
+    for (FindNote& note : one.notes) {
+      unreadable = unreadable || note.kind == NoteKind::kGivenFolderUnreadable;
+      found.notes.push_back(std::move(note));
+    }
+    if (one.stores.empty() && !unreadable) empty.push_back(folder);
+    failed = failed || unreadable;
+    for (MailStore& store : one.stores) stores.emplace(store.path, std::move(store));
+  }
+  for (auto& entry : stores) found.stores.push_back(std::move(entry.second));
+  if (folders.empty() && options.paths.empty() && !FindRegistryStores(find, &found)) {
     WriteText(err,
               "quillon: name a folder to search (quillon locate PATH...): there is no Windows "
               "registry here to name the stores\nTry 'quillon --help' for more information.\n");
@@ -117,7 +156,13 @@ int RunLocate(const LocateOptions& options, std::FILE* out, std::FILE* err) {
     if (!open) break;
     open = options.json ? WriteText(out, StoreJson(store)) : WriteLine(out, StoreLine(store));
   }
-  return found.stores.empty() ? kExitNothingFound : kExitOk;
+  // Each folder given must hold a store, as each PATH of the other commands must hold a mailbox.
+  for (const std::string& folder : empty) {
+    WriteLine(err, ErrorLine(folder + ": no Outlook Express store folder in it or beneath it"));
+    failed = true;
+  }
+  if (options.paths.empty() && found.stores.empty()) failed = true;
+  return failed ? kExitFailed : kExitOk;
 }
 
 }  // namespace quillon

@@ -12,8 +12,6 @@
 
 namespace quillon {
 
-inline constexpr int kExitNothingFound = 1;
-
 struct LocateOptions {
   bool json = false;
   std::vector<std::string> hives;  // copied NTUSER.DAT files that name identities
@@ -25,8 +23,10 @@ ParseOutcome ParseLocateArguments(const std::vector<std::string>& args, LocateOp
                                   std::string* error);
 
 // Searches and prints one line (or JSON object) per store to `out`, what the search stepped over
-// to `err`. Returns kExitOk when a store was found, kExitNothingFound when none was, kExitUsage
-// when no PATH was given where there is no registry to ask (the error then says so).
+// to `err`. Returns kExitOk when a store was found beneath every PATH; kExitFailed when a PATH
+// holds none, is a file (the error says what it is and what to do) or cannot be read, as the
+// other commands do; kExitUsage when no PATH was given where there is no registry to ask (the
+// error then says so).
 int RunLocate(const LocateOptions& options, std::FILE* out, std::FILE* err);
 
 extern const char kLocateUsage[];

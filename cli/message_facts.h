@@ -48,6 +48,12 @@ class StoreFolders {
   // without ".dbx".
   std::vector<std::string> PathOf(const std::string& mailboxPath, const std::string& ownName);
 
+  // False when the store folder that holds `mailboxPath` has a Folders.dbx that does not list
+  // it: PathOf then puts it under a folder of its own (output::FolderPaths::unlisted).
+  bool Listed(const std::string& mailboxPath) {
+    return StoreOf(mailboxPath).paths.Lists(mailboxPath);
+  }
+
   // The code page of the store folder that holds `mailboxPath`: the user's, or the one its file
   // names showed; 0 when nothing showed one.
   uint32_t CodePageOf(const std::string& mailboxPath) { return StoreOf(mailboxPath).codePage; }

@@ -59,13 +59,9 @@ int main(int argc, char** argv) {
   quillon::ExportOptions options;
   const quillon::ParseOutcome parsed = quillon::ParseArguments(args, &options, &error);
   if (parsed != quillon::ParseOutcome::kRun) {
-    // "quillon export --help" shows the export's help, "quillon --help" every command's.
+    // "quillon export --help" shows the export's help, "quillon --help" the overview.
     const bool exportOnly = !args.empty() && args[0] == "export";
-    const std::string usage = exportOnly
-                                  ? std::string(quillon::kUsage)
-                                  : std::string(quillon::kUsage) + "\n" + quillon::kListUsage +
-                                        "\n" + quillon::kCheckUsage + "\n" + quillon::kLocateUsage;
-    return Finish(parsed, usage, error);
+    return Finish(parsed, exportOnly ? quillon::kUsage : quillon::kOverview, error);
   }
   const bool progress = !options.quiet && quillon::IsTerminal(stderr);
   return quillon::RunExport(options, stdout, stderr, progress);

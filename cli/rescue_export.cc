@@ -16,6 +16,7 @@
 #include "catalogue/catalogue.h"
 #include "cli/background_hasher.h"
 #include "cli/command_output.h"
+#include "cli/inputs.h"
 #include "cli/listed_files.h"
 #include "cli/message_facts.h"
 #include "cli/platform.h"
@@ -157,6 +158,7 @@ struct Mailbox {
   std::vector<std::string> place;  // where its messages go: `shown` with --tree
   bool messageFolder = false;      // a message folder (not Folders.dbx, Offline.dbx...)
   bool foldersFile = false;        // the store's Folders.dbx
+  bool unlisted = false;           // its store's Folders.dbx does not list it
   std::string folderName() const { return shown.empty() ? std::string() : shown.back(); }
 };
 
@@ -191,8 +193,10 @@ bool HasSignature(const catalogue::Catalogue& cat) { return cat.header.magic == 
 
 class RescueRun {
  public:
-  RescueRun(const ExportOptions& options, std::FILE* out, std::FILE* err, bool progress)
+  RescueRun(const ExportOptions& options, PathRule* rule, std::FILE* out, std::FILE* err,
+            bool progress)
       : o_(options),
+        rule_(rule),
         print_(out, err, options.quiet),
         line_(err, progress),
         stores_(options.codePage) {
@@ -238,6 +242,7 @@ class RescueRun {
   std::unique_ptr<InputFile> Open(size_t index, Tally* tally);
 
   const ExportOptions& o_;
+  PathRule* rule_;
   Printer print_;
   ProgressLine line_;
   ProgressState progressState_;
@@ -357,9 +362,12 @@ bool RescueRun::PlanPlaces(std::vector<std::string> paths) {
       box.messageFolder = cat.kind == catalogue::FileKind::kMessages;
       box.foldersFile = cat.kind == catalogue::FileKind::kFolders;
     }
-    if (!flat) box.shown = stores_.PathOf(path, ownName);
-    if (o_.tree) {
-      box.place = box.shown;
+    if (!flat) {
+      box.shown = stores_.PathOf(path, ownName);
+      box.unlisted = box.messageFolder && !stores_.Listed(path);
+    }
+    if (o_.tree || box.unlisted) {
+      box.place = box.shown;  // an unlisted file keeps out of the listed folders' way
     } else if (o_.format != output::Format::kEml) {
       box.place = {box.folderName()};  // one mbox file or Maildir per mailbox, side by side
     }
@@ -723,9 +731,18 @@ void RescueRun::ExportMailbox(size_t index) {
                  ": failed after 0 messages: " + ReadFailureWords(box.path, rescue.error));
     return;
   }
+  bool foundAny = false;
+  for (uint64_t count : rescue.plan.counts) foundAny = foundAny || count > 0;
+  const std::string broken = rule_->Read(box.path, foundAny);
+  if (!broken.empty()) {
+    failed_ = tally.failed = true;
+    print_.Error(broken);
+    return;
+  }
   if (o_.format == output::Format::kEml && !o_.tree) {
     box.shown = stores_.PathOf(box.path, rescue.catalogue.fileInfo.name);
     box.messageFolder = rescue.catalogue.kind == catalogue::FileKind::kMessages;
+    box.unlisted = box.messageFolder && !stores_.Listed(box.path);
   }
   std::string error;
   if (box.messageFolder && writer_) writer_->AddFolder(box.place, &error);
@@ -802,7 +819,11 @@ void RescueRun::Report(const Mailbox& box, const rescue::MailboxRescue& rescue,
   const auto add = [&](uint64_t n, const std::string& what) {
     if (n > 0) notWritten.push_back(std::to_string(n) + " " + what);
   };
-  add(plan.Count(Status::kHeadersOnly), "headers-only");
+  if (const uint64_t n = plan.Count(Status::kHeadersOnly)) {
+    const catalogue::FolderFileInfo& info = rescue.catalogue.fileInfo;
+    notWritten.push_back(
+        HeadersOnlyWords(n, info.present ? catalogue::SourceName(info.source) : nullptr));
+  }
   add(plan.Count(Status::kLost), "lost");
   if (!o_.deleted) add(plan.Count(Status::kDeleted), "deleted (--deleted)");
   if (!o_.fragments) {
@@ -835,6 +856,10 @@ void RescueRun::Report(const Mailbox& box, const rescue::MailboxRescue& rescue,
     }
   }
   print_.Result(line);
+  if (box.unlisted) {
+    // Flat eml files are named after the mailbox file, not its folder.
+    print_.Result("  " + UnlistedWords(box.place.empty() ? std::vector<std::string>() : box.shown));
+  }
   for (const std::string& d : tally.details) print_.Result("  " + d);
   if (tally.moreDetails > 0) {
     print_.Result("  and " + std::to_string(tally.moreDetails) +
@@ -990,7 +1015,13 @@ int RescueRun::Run() {
   if (o_.tree && writer_) {
     // A store given whole shows every folder of its Folders.dbx, those without mail too.
     for (const Mailbox& box : mailboxes_) {
-      if (!box.foldersFile) continue;
+      // Not for a Folders.dbx without a mailbox of its store: the rule refuses that.
+      if (!box.foldersFile ||
+          std::none_of(mailboxes_.begin(), mailboxes_.end(), [&](const Mailbox& other) {
+            return other.messageFolder && ParentOf(other.path) == ParentOf(box.path);
+          })) {
+        continue;
+      }
       std::string error;
       for (const std::vector<std::string>& f : stores_.AllFolders(box.path)) {
         if (!writer_->AddFolder(f, &error)) {
@@ -1088,8 +1119,9 @@ bool ReadMessageStart(rescue::MessageReader* reader, const PlannedMessage& messa
   return outcome->result != ReadOutcome::kFailed;
 }
 
-int RunRescueExport(const ExportOptions& options, std::FILE* out, std::FILE* err, bool progress) {
-  RescueRun run(options, out, err, progress);
+int RunRescueExport(const ExportOptions& options, PathRule* rule, std::FILE* out, std::FILE* err,
+                    bool progress) {
+  RescueRun run(options, rule, out, err, progress);
   return run.Run();
 }
 

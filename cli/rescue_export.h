@@ -20,9 +20,13 @@ namespace quillon {
 inline constexpr char kDeletedFolder[] = "Recovered deleted messages";
 inline constexpr char kFragmentFolder[] = "Fragments";
 
+class PathRule;
+
 // Runs the export and returns the exit status: 0, kExitDamaged, kExitFailed, kExitUsage, or a
-// stop's. Results go to `out`, errors and the progress line (when `progress`) to `err`.
-int RunRescueExport(const ExportOptions& options, std::FILE* out, std::FILE* err, bool progress);
+// stop's. Results go to `out`, errors and the progress line (when `progress`) to `err`. Each
+// mailbox read is told to `rule` (cli/inputs.h), whose errors fail the run.
+int RunRescueExport(const ExportOptions& options, PathRule* rule, std::FILE* out, std::FILE* err,
+                    bool progress);
 
 // What the rescue export and `quillon list` share.
 

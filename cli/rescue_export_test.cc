@@ -386,6 +386,76 @@ TEST_F(RescueExportTest, AManifestCopyReplacesNothingButAFileOfItsOwn) {
             test::ReadWholeFile(dir / "out" / "quillon-manifest.jsonl"));
 }
 
+// A mailbox file that Folders.dbx does not list never takes the place of a folder it lists, in
+// any format, with --tree or without, even when the file calls itself by that folder's name (a
+// stray copy of the IMAP account's Inbox here); the export says where it went.
+TEST_F(RescueExportTest, AFileFoldersDbxDoesNotListGoesUnderAFolderOfItsOwn) {
+  Make({"--store", "s", "--seed", "8", "--messages", "60"});
+  fs::copy_file(dir / "s" / "Inbox1.dbx", dir / "s" / "Old Archive.dbx");
+  const struct {
+    std::vector<std::string> args;
+    std::string folder;  // where the stray file's messages go, below the output folder
+    std::string said;
+  } cases[] = {
+      {{"-f", "eml", "--tree"}, "Unlisted files/Old Archive/", "Unlisted files/Old Archive"},
+      {{"-f", "mbox", "--tree"}, "Unlisted files.sbd/Old Archive", "Unlisted files/Old Archive"},
+      {{"-f", "mbox"}, "Unlisted files.sbd/Old Archive", "Unlisted files/Old Archive"},
+      {{"-f", "maildir", "--tree"}, ".Unlisted files.Old Archive/", "Unlisted files/Old Archive"},
+      {{"-f", "maildir"}, ".Unlisted files.Old Archive/", "Unlisted files/Old Archive"},
+      // Files named after the mailbox file: no folder to take.
+      {{"-f", "eml"}, "Old Archive.dbx-", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    fs::remove_all(dir / "out");
+    std::vector<std::string> args{"export", "-o", "out", "s"};
+    args.insert(args.begin() + 1, c.args.begin(), c.args.end());
+    const Result r = Run(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string words = "  Folders.dbx does not list this file" +
+                              (c.said.empty() ? "" : ": its folder is \"" + c.said + "\"") + "\n";
+    // The copy's line says what the Inbox's says, then where it went.
+    const size_t inbox = r.out.find("s/Inbox1.dbx: ");
+    ASSERT_NE(inbox, std::string::npos) << r.out;
+    const std::string said = r.out.substr(inbox + 14, r.out.find('\n', inbox) - inbox - 13);
+    EXPECT_NE(said.find(" headers only (their bodies were never downloaded from the IMAP server)"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(r.out.find("s/Old Archive.dbx: " + said + words), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("s/Inbox1.dbx: " + said + "s/Offline.dbx"), std::string::npos);
+    // Each file of the stray copy in its own folder, and none of a listed mailbox there.
+    std::map<std::string, std::set<std::string>> places;  // mailbox -> folders of its files
+    for (const Json& line : Manifest(dir / "out")) {
+      if (!line.contains("path")) continue;
+      const std::string path = line["path"];
+      const bool stray = line["mailbox"] == "s/Old Archive.dbx";
+      EXPECT_EQ(path.rfind(c.folder, 0) == 0, stray) << path;
+      places[line["mailbox"]].insert(path.substr(0, path.rfind('/') + 1));
+    }
+    EXPECT_EQ(places["s/Old Archive.dbx"].size(), 1u);
+    EXPECT_EQ(places["s/Inbox1.dbx"].size(), 1u);
+    if (!c.said.empty()) {
+      EXPECT_NE(places["s/Old Archive.dbx"], places["s/Inbox1.dbx"]);
+    }
+  }
+  // list names the folder alike, each mailbox's line before the header of its rows, and no
+  // header for a mailbox without a message.
+  const Result listed = Run({"list", "s/Old Archive.dbx", "s/Outbox.dbx"});
+  EXPECT_EQ(listed.status, 0) << listed.err;
+  std::vector<std::string> lines;
+  std::istringstream in(listed.out);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_GE(lines.size(), 4u) << listed.out;
+  EXPECT_EQ(lines[0], "s/Old Archive.dbx (Unlisted files/Old Archive)");
+  EXPECT_EQ(lines[1],
+            "  Folders.dbx does not list this file: its folder is \"Unlisted files/Old Archive\"");
+  EXPECT_EQ(lines[2].rfind("STATUS        RECEIVED", 0), 0u) << lines[2];
+  EXPECT_EQ(lines.back(), "s/Outbox.dbx (Local Folders/Outbox): no messages found");
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.rfind("STATUS", 0) == 0; }),
+            1);
+}
+
 TEST_F(RescueExportTest, OptionsThatDoNotGoTogetherAreRefused) {
   const struct {
     std::vector<std::string> args;

@@ -112,6 +112,7 @@ StoreFolders ReadStoreFolders(const std::string& folder, const std::vector<std::
                        catalogue::CodePageToUtf8(info.fileName, store.codePage)});
   }
   const output::FolderPaths paths = output::PlanFolderPaths(records);
+  store.unlisted = paths.unlisted;
   // Each path's record, through the file it names (a container names none).
   std::map<std::vector<std::string>, size_t> recordOfPath;
   for (size_t i = 0; i < records.size(); ++i) {

@@ -25,6 +25,9 @@ struct StoreFolders {
   bool codePageFound = false;  // the names matched the files on disk under codePage (a guess)
   // Every folder below the root, sorted by path so that each is followed by those beneath it.
   std::vector<StoreFolder> folders;
+  // The folder a file that no record names goes under (output::FolderPaths::unlisted); empty
+  // when no folder is listed.
+  std::string unlisted;
 
   // The folder whose record names the file `fileName` (its name on disk; case folded as
   // Windows folds it), or null.

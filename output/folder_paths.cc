@@ -30,10 +30,15 @@ std::string WithoutDbx(const std::string& fileName) {
 
 }  // namespace
 
+bool FolderPaths::Lists(const std::string& fileName) const {
+  return unlisted.empty() || byFile.count(FoldCase(BaseName(fileName))) != 0;
+}
+
 std::vector<std::string> FolderPaths::PathOf(const std::string& fileName,
                                              const std::string& ownName) const {
   const auto found = byFile.find(FoldCase(BaseName(fileName)));
   if (found != byFile.end()) return found->second;
+  if (!unlisted.empty()) return {unlisted, WithoutDbx(fileName)};
   return {ownName.empty() ? WithoutDbx(fileName) : ownName};
 }
 
@@ -105,6 +110,16 @@ FolderPaths PlanFolderPaths(const std::vector<FolderRecord>& records) {
     }
     const std::vector<std::string> path = queue[q].path;  // the queue grows below
     addChildren(r, path);
+  }
+  if (!paths.folders.empty()) {
+    std::set<std::string> top;
+    for (const std::vector<std::string>& path : paths.folders) {
+      if (path.size() == 1) top.insert(FoldCase(path[0]));
+    }
+    paths.unlisted = kUnlistedFolder;
+    for (uint32_t n = 2; top.count(FoldCase(paths.unlisted)) != 0; ++n) {
+      paths.unlisted = std::string(kUnlistedFolder) + " (" + std::to_string(n) + ")";
+    }
   }
   return paths;
 }

@@ -1,6 +1,7 @@
 // The folder path of each mailbox file, from the folder records of Folders.dbx: what Outlook
 // Express showed ("Local Folders" > "Inbox", an account > its folders), or, for a file that no
-// record names, its own folder name. The records come from a damaged file as often as not: a
+// record names, a folder of its own under "Unlisted files": a stray copy of an Inbox never takes
+// the place of the Inbox the records name. The records come from a damaged file as often as not: a
 // parent that is missing, a loop, a chain deeper than any real tree, two records of one name
 // under one parent are each given a sound place.
 #ifndef QUILLON_OUTPUT_FOLDER_PATHS_H_
@@ -21,13 +22,23 @@ struct FolderRecord {
   std::string fileName;  // the folder's .dbx file; empty for containers
 };
 
+inline constexpr char kUnlistedFolder[] = "Unlisted files";
+
 struct FolderPaths {
   // Every folder below the root, each path once, every folder after the folders above it.
   std::vector<std::vector<std::string>> folders;
   // The path of each .dbx file a record names, by the file's name with case folded.
   std::map<std::string, std::vector<std::string>> byFile;
+  // The top-level folder that takes the files no record names: kUnlistedFolder, numbered
+  // " (2)"... when a record's folder at the top has that name (case folded); empty when there
+  // is no folder at all (no Folders.dbx, or none that could be read).
+  std::string unlisted;
 
-  // The path of the mailbox file `fileName` ("Inbox.dbx", any case): the record's, else the
+  // False for a mailbox file that no record names, when records name folders.
+  bool Lists(const std::string& fileName) const;
+
+  // The path of the mailbox file `fileName` ("Inbox.dbx", any case): the record's; for a file
+  // no record names, {unlisted, the file's name without ".dbx"}; with no folder at all, the
   // folder's own name (`ownName`, from the file's own file-info area), else the file's name
   // without ".dbx".
   std::vector<std::string> PathOf(const std::string& fileName, const std::string& ownName) const;

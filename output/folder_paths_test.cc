@@ -50,10 +50,25 @@ TEST(FolderPaths, MirrorsFoldersDbxAndSurvivesItsDamage) {
       {"mail/Inbox (Hotmail).dbx", "", {"Hotmail", "Inbox"}},
       {"Loop.dbx", "", {"Loop B"}},
       {"Deeper.dbx", "", {"Local Folders", "Work (2)", "Deeper"}},
-      {"Again.dbx", "Again's own", {"Again's own"}},
-      {"mail\\Unlisted.DBX", "", {"Unlisted"}},
+      // Files no record names go under a folder of their own, named after the file: never in
+      // the place of a listed folder, even when their own name is that folder's.
+      {"Again.dbx", "Again's own", {"Unlisted files", "Again"}},
+      {"mail\\Old Inbox.DBX", "Inbox", {"Unlisted files", "Old Inbox"}},
   };
-  for (const auto& f : kFiles) EXPECT_EQ(paths.PathOf(f.file, f.ownName), f.path) << f.file;
+  for (const auto& f : kFiles) {
+    EXPECT_EQ(paths.PathOf(f.file, f.ownName), f.path) << f.file;
+    EXPECT_EQ(paths.Lists(f.file), f.path[0] != "Unlisted files") << f.file;
+  }
+  // With no folder at all (no Folders.dbx), a file takes its own name, else its file's; and a
+  // folder of the records named "Unlisted files" keeps that name.
+  const FolderPaths none = PlanFolderPaths({});
+  EXPECT_EQ(none.PathOf("Inbox1.dbx", "Inbox"), (Path{"Inbox"}));
+  EXPECT_EQ(none.PathOf("Inbox1.dbx", ""), (Path{"Inbox1"}));
+  EXPECT_TRUE(none.Lists("Inbox1.dbx"));
+  const FolderPaths taken = PlanFolderPaths({{1, 0xFFFFFFFF, "", ""},
+                                             {2, 1, "unlisted FILES", "u.dbx"},
+                                             {3, 1, "Unlisted files (2)", ""}});
+  EXPECT_EQ(taken.PathOf("Stray.dbx", "Inbox"), (Path{"Unlisted files (3)", "Stray"}));
 
   // A chain deeper than any real tree is cut at 64 levels, its last name kept.
   std::vector<FolderRecord> chain;

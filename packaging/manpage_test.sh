@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The built manual page passes `mandoc -T lint`, and it and `quillon --help` name the same
-# commands and options, so one cannot gain an option the other lacks.
+# The built manual page passes `mandoc -T lint`, and it and `quillon --help` (the overview and
+# each command's help) name the same commands and options, so one cannot gain an option the other lacks.
 # Usage: manpage_test.sh QUILLON PAGE
 set -euo pipefail
 binary=$1
@@ -14,7 +14,11 @@ if [ -n "$lint" ]; then
   failed=1
 fi
 
-help=$("$binary" --help)
+# The overview names the commands; each command's help its options.
+overview=$("$binary" --help)
+help=$(echo "$overview"; for c in $(grep -oE 'quillon [a-z]+' <<<"$overview" | cut -d' ' -f2 | sort -u); do
+  "$binary" "$c" --help
+done)
 # The page as a reader sees it, on lines long enough that no option is broken.
 text=$(mandoc -T ascii -O width=1000 "$page" | sed 's/.\x08//g')
 
