@@ -146,7 +146,13 @@ void Probe(MailboxFile& file, std::vector<uint32_t> wanted, BlockScan* scan) {
       return;
     }
     const BlockHeader h = DecodeBlockHeader(bytes);
-    if (h.selfOffset == at) continue;  // not 4-aligned, or the file changed: nothing to add
+    if (h.selfOffset == at) {
+      // A header that names itself here and that the scan passed over as no block's (a record, a
+      // node) is noted, so that what names it is judged on it; one the scan would have kept is
+      // missing only past its cap (or the file changed), and is left alone.
+      const ScanEntry e{at | ScanEntry::kReadable, h.blockSize, h.dataLength, h.nextOffset};
+      if ((at & 3) != 0 || e.deletedPattern() || e.blockLike(kClientBlockData)) continue;
+    }
     ProbedHeader p{at, h.selfOffset, h.blockSize, h.dataLength, h.nextOffset, false};
     const uint32_t data = length - kHeaderSize;
     const bool consistent = h.dataLength != 0 && h.dataLength <= h.blockSize;
@@ -199,22 +205,26 @@ RangeEnd ScanRange(MailboxFile& file, uint64_t at, uint64_t to, uint8_t* window,
     for (uint32_t q = static_cast<uint32_t>(at);;) {
       q = BlockReader::FindSelfWord(window, at, q, stop);
       if (q > stop) break;
-      ScanEntry e{q, 0, 0, 0};
+      // Only what may be a block is kept: a header that lies whole in the file and could be a
+      // live block's (ScanEntry::blockLike) or a deleted one's. Indexed records, tree nodes and
+      // other structures name themselves too, as often as blocks in a folder of short messages.
       if (uint64_t{q} + kHeaderSize <= end) {
         const BlockHeader h = DecodeBlockHeader(window + (q - at));
-        e = ScanEntry{q | ScanEntry::kReadable, h.blockSize, h.dataLength, h.nextOffset};
-        const uint8_t* data = window + (q - at) + kHeaderSize;
-        const size_t held = static_cast<size_t>(std::min<uint64_t>(kSignBytes, end - q - 16));
-        const bool begins =
-            e.deletedPattern()
-                ? DeletedBeginsLikeHeader(data, held)
-                : BeginsLikeHeaderField(
-                      data, e.consistent() ? std::min<size_t>(held, e.dataLength) : held);
-        if (begins) e.tagged |= ScanEntry::kBeginsLikeHeader;
-      }
-      if (!put(e)) {
-        result.noRoom = q;
-        return result;
+        ScanEntry e{q | ScanEntry::kReadable, h.blockSize, h.dataLength, h.nextOffset};
+        if (e.deletedPattern() || e.blockLike(kClientBlockData)) {
+          const uint8_t* data = window + (q - at) + kHeaderSize;
+          const size_t held = static_cast<size_t>(std::min<uint64_t>(kSignBytes, end - q - 16));
+          const bool begins =
+              e.deletedPattern()
+                  ? DeletedBeginsLikeHeader(data, held)
+                  : BeginsLikeHeaderField(
+                        data, e.consistent() ? std::min<size_t>(held, e.dataLength) : held);
+          if (begins) e.tagged |= ScanEntry::kBeginsLikeHeader;
+          if (!put(e)) {
+            result.noRoom = q;
+            return result;
+          }
+        }
       }
       if (q >= stop) break;
       q += 4;

@@ -1,7 +1,8 @@
 // The first stage of the rescue: one sequential pass over the mailbox file that notes every
-// 4-aligned word holding its own offset (where a message data block may begin) with the facts of
-// the header there and a few signs the later stages need. It trusts no single block: it never
-// skips ahead by a block's size, so a damaged size cannot hide the blocks behind it.
+// 4-aligned word holding its own offset whose header could be a data block's (live or deleted),
+// with the facts of the header there and a few signs the later stages need. It trusts no single
+// block: it never skips ahead by a block's size, so a damaged size cannot hide the blocks behind
+// it.
 #ifndef QUILLON_RESCUE_BLOCK_SCAN_H_
 #define QUILLON_RESCUE_BLOCK_SCAN_H_
 
@@ -53,8 +54,9 @@ struct ScanEntry {
   }
 };
 
-// A header read where the index or a link says a block is, but whose first word does not hold its
-// offset (a damaged block, or no block at all: later stages judge).
+// A header read where the index or a link says a block is, but that the scan did not keep: its
+// first word does not hold its offset (a damaged block, or no block at all: later stages judge),
+// or it does and the header is no block's (a record, a node).
 struct ProbedHeader {
   uint32_t offset;
   uint32_t selfWord;  // what the first word holds
@@ -65,9 +67,10 @@ struct ProbedHeader {
 };
 
 struct ScanOptions {
-  // Entries kept at most: one per this many bytes of file, plus kMinEntries. A mailbox file holds
-  // one block per 0x210 bytes and a few other self-naming structures, so only a hostile or
-  // strange file reaches the cap; the scan then stops there and says so.
+  // Entries kept at most: one per this many bytes of file, plus minEntries. A mailbox file holds
+  // at most one block per 0x210 bytes (the records and nodes that name themselves too are not
+  // kept), so only a hostile or strange file reaches the cap; the scan then stops there and says
+  // so.
   uint32_t bytesPerEntry = 0x200;
   uint32_t minEntries = 4096;
   // Headers read at offsets that the index or a link names but whose word does not name itself.

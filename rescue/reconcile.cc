@@ -459,6 +459,10 @@ void Reconciler::Walk(uint32_t head, Status kind, uint32_t record) {
   };
   m.runBegin = static_cast<uint32_t>(plan_.runs.size());
   uint64_t size = 0;
+  // The index's size of a listed message: the chain's length in every file seen (the corpus's,
+  // the generator's), so a chain that ends short of it was cut.
+  const uint64_t expected = record != kNoRecord ? catalogue_.messages[record].size : 0;
+  uint32_t last = head;
   for (uint32_t cur = head;;) {
     state_[cur] |= kClaimed;
     ++m.blocks;
@@ -508,9 +512,9 @@ void Reconciler::Walk(uint32_t head, Status kind, uint32_t record) {
                    : "links to " + Hex(Offset(succ)) + ", the first block of another message";
       succ = kNone;
     }
-    // The index's size of a listed message (exact in every real file seen) tells a chain cut
-    // short from one that ended: a full block before the size is reached is not the last.
-    const uint64_t expected = record != kNoRecord ? catalogue_.messages[record].size : 0;
+    // A full block before the index's size is reached is not the last: the chain goes on where
+    // a loose tail explains it.
+    last = cur;
     if (succ == kNone && expected != 0 && (state_[cur] & kEndsHere) == 0) {
       const TakenLength asLast = LengthToTake(BlockSize(cur), DataLength(cur), ends, capacity_);
       if (!asLast.estimated && asLast.bytes == capacity_ && size + asLast.bytes < expected) {
@@ -576,6 +580,14 @@ void Reconciler::Walk(uint32_t head, Status kind, uint32_t record) {
       break;
     }
     cur = succ;
+  }
+  if (size < expected &&
+      (m.flags & (PlannedMessage::kTailMissing | PlannedMessage::kEndEstimated)) == 0) {
+    m.flags |= PlannedMessage::kTailMissing;
+    note(size, expected - size, Offset(last),
+         "the index gives the message " + std::to_string(expected) +
+             " bytes; its chain ends after " + std::to_string(size) + ", at the block at " +
+             Hex(Offset(last)) + ", whose link reads " + Hex(Next(last)));
   }
   m.size = size;
   if (kind == Status::kLive && damaged) m.status = Status::kDamaged;
@@ -731,8 +743,7 @@ RescuePlan Reconciler::Run() {
   plan_.blockCapacity = capacity_;
   if (scan_.cappedAt != 0) {
     AddFinding(scan_.cappedAt,
-               "the file holds more self-naming words than a mailbox of its size has blocks; "
-               "blocks from " +
+               "the file holds more blocks than a mailbox of its size has room for; blocks from " +
                    Hex(scan_.cappedAt) + " on were not looked at");
   }
   if (scan_.probesDropped != 0) {
