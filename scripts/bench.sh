@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The benchmark of README.md: builds the native preset, installs undbx (the peer it is compared
+# The benchmark of docs/bench.md: builds the native preset, installs undbx (the peer it is compared
 # with) and runs bench/run.py, five runs a tool, on folders of 64 MiB to 2 GiB.
 # Usage: scripts/bench.sh [bench/run.py options]
 set -euo pipefail

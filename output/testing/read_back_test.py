@@ -156,6 +156,7 @@ class CommandSample(Sample):
         truth_path = os.path.join(root, "store.jsonl")
         subprocess.run([mkdbx, "--store", store, "--seed", "11", "--messages", "160",
                         "--manifest", truth_path], check=True, stdout=subprocess.DEVNULL)
+        self.store = store
         self.dir = os.path.join(root, "out")
         originals = os.path.join(root, "originals")
         for out, form, tree in ((self.dir, fmt, self.tree), (originals, "eml", True)):

@@ -1,15 +1,19 @@
 #!/usr/bin/env python3
-"""Thunderbird reads what `quillon export --format mbox --tree` writes of a generated store.
+"""Thunderbird reads what `quillon export --format mbox --tree` writes, put where README says.
 
 Usage: thunderbird_read_back.py QUILLON MKDBX [--keep DIR]
 
-The store (quillon-mkdbx --store) and its export are the ones read_back_test.py --command
-checks against list --json and the generator first. The export is then put where README tells a
-user to put it: the contents of `Local Folders.sbd/` (and each account's file) into the
-`Mail/Local Folders/` folder of a fresh profile. Thunderbird starts headless with Marionette,
-and a script in its chrome context has it build every folder's summary, then reads back the
-folder tree, each message's subject, read / flagged / replied state and the bytes Thunderbird
-gives for it; all must agree with the export's manifest.
+The store (quillon-mkdbx --store, with a stray copy of the IMAP Inbox that Folders.dbx does not
+list) and its export are the ones read_back_test.py --command checks against list --json and the
+generator first; a copy of the store without Folders.dbx is exported too. The profile begins as
+a user's may: an account but no Local Folders, which Thunderbird makes at its first start, as
+README says; then the user's own Inbox is put there. README's own lines for Thunderbird (the
+block after its marker) copy each export into a new folder of Local Folders, the second under
+another name, and once more over the first, which they must refuse. Thunderbird then starts
+headless with Marionette, and a script in its chrome context has it build every folder's
+summary, then reads back the folder tree, each message's subject, read / flagged / replied
+state and the bytes Thunderbird gives for it; all must agree with the exports' manifests, and
+the user's Inbox must be as it was.
 
 Exits 77 (skipped) only when Thunderbird is not installed or does not start; Thunderbird is
 killed at the end whatever happens.
@@ -17,6 +21,7 @@ killed at the end whatever happens.
 import json
 import os
 import re
+import shlex
 import shutil
 import signal
 import socket
@@ -36,17 +41,26 @@ TB_READ, TB_REPLIED, TB_MARKED, TB_HAS_RE, TB_FORWARDED = 0x1, 0x2, 0x4, 0x10, 0
 # Folders every profile's Local Folders gets from Thunderbird itself.
 TB_OWN_FOLDERS = {("Trash",), ("Unsent Messages",)}
 
+README = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "README.md")
+RECIPE_MARK = "<!-- Cli.read_back_thunderbird_mbox runs"
+# The user's own Inbox in Local Folders, which the recipe must leave as it is.
+OWN_INBOX = (b"From alice@example.org Sat Jan  1 10:00:00 2005\n"
+             b"From: alice@example.org\nSubject: mine, kept\n\nfirst\n\n"
+             b"From bob@example.org Sun Jan  2 10:00:00 2005\n"
+             b"From: bob@example.org\nSubject: mine too\n\nsecond\n\n")
+
+# A profile with an IMAP account that never connects, and no Local Folders: Thunderbird makes
+# those at its start (when the first-run set-up is not shown, as it is not with an account).
 PREFS = """\
 user_pref("mail.accountmanager.accounts", "account1");
-user_pref("mail.accountmanager.localfoldersserver", "server1");
 user_pref("mail.account.account1.server", "server1");
-user_pref("mail.server.server1.directory", %s);
-user_pref("mail.server.server1.hostname", "Local Folders");
-user_pref("mail.server.server1.name", "Local Folders");
-user_pref("mail.server.server1.type", "none");
+user_pref("mail.server.server1.hostname", "127.0.0.1");
+user_pref("mail.server.server1.port", 1);
+user_pref("mail.server.server1.type", "imap");
 user_pref("mail.server.server1.userName", "nobody");
+user_pref("mail.server.server1.login_at_startup", false);
+user_pref("mail.server.server1.check_new_mail", false);
 user_pref("mail.shell.checkDefaultClient", false);
-user_pref("mail.provider.suppress_dialog_on_startup", true);
 user_pref("mailnews.start_page.enabled", false);
 user_pref("mail.rights.version", 1);
 user_pref("app.update.disabledForTesting", true);
@@ -104,6 +118,25 @@ function bytesOf(folder, hdr) {
 """
 
 
+# Waits for Local Folders, which Thunderbird makes as it starts, and saves the preferences that
+# name it; gives its directory.
+LOCAL_FOLDERS = r"""
+const done = arguments[arguments.length - 1];
+(async () => {
+  for (let tries = 0; tries < 300; tries++) {
+    try {
+      const path = MailServices.accounts.localFoldersServer.localPath.path;
+      Services.prefs.savePrefFile(null);
+      done(path);
+      return;
+    } catch (e) {}
+    await new Promise(resolve => setTimeout(resolve, 100));
+  }
+  done({error: "no Local Folders after 30 s"});
+})();
+"""
+
+
 class Marionette:
     """Marionette's protocol: JSON texts, each sent as "LENGTH:TEXT" over TCP."""
 
@@ -147,6 +180,8 @@ class Thunderbird:
         self.profile = profile
         self.log = open(os.path.join(profile, "..", "thunderbird.log"), "wb")
         port_file = os.path.join(profile, "MarionetteActivePort")
+        if os.path.exists(port_file):  # left by a Thunderbird killed before
+            os.remove(port_file)
 
         def die_with_parent():
             os.setsid()
@@ -190,29 +225,48 @@ class Thunderbird:
         self.log.close()
 
 
-def install_into_profile(tree, local_folders):
-    """README's commands: Local Folders.sbd's contents and each account's file (with its .sbd)
-    into the profile's Local Folders. Returns {exported path: Thunderbird's folder path}."""
-    os.makedirs(local_folders)
-    rb.check(os.path.basename(tree) == "tb", "the tree is tb")
-    commands = """
-cp -r "tb/Local Folders.sbd/." "PROFILE/Mail/Local Folders/"
-find tb -mindepth 1 -maxdepth 1 ! -name 'Local Folders*' ! -name quillon-manifest.jsonl \\
-  -exec cp -r {} "PROFILE/Mail/Local Folders/" \\;
-"""
-    profile = os.path.dirname(os.path.dirname(local_folders))
-    subprocess.run(["bash", "-e", "-c", commands.replace("PROFILE", profile)],
-                   cwd=os.path.dirname(tree), check=True)
+def recipe():
+    """README's lines for Thunderbird: the indented block after its marker, as they are."""
+    with open(README, encoding="utf-8") as f:
+        text = f.read()
+    rb.check(RECIPE_MARK in text, "README has no block marked for this test")
+    lines = []
+    for line in text.split(RECIPE_MARK, 1)[1].split("\n")[1:]:
+        if line.startswith("    "):
+            lines.append(line[4:])
+        elif lines and line.strip():
+            break
+    rb.check(lines and lines[0].startswith("L=") and lines[1].startswith("N="),
+             "README's Thunderbird lines begin with L= and N=: %r" % lines)
+    return lines
+
+
+def run_recipe(lines, cwd, local, name):
+    """Runs README's lines in `cwd` (which holds tb) with L and N set; returns the exit status."""
+    script = ["L=" + shlex.quote(local), "N=" + shlex.quote(name)] + lines[2:]
+    return subprocess.run(["bash", "-c", "\n".join(script)], cwd=cwd).returncode
+
+
+def places_of(tree, name):
+    """Each mbox file of an export, by its path in it: the folder Thunderbird shows it as, under
+    Local Folders > `name`."""
     places = {}
     for dirpath, _, filenames in os.walk(tree):
-        for name in filenames:
-            path = os.path.relpath(os.path.join(dirpath, name), tree)
-            if path in ("Local Folders", MANIFEST):
-                continue
-            inside = path[len("Local Folders.sbd/"):] if path.startswith("Local Folders.sbd/") \
-                else path
-            places[path] = tuple(re.sub(r"\.sbd$", "", p) for p in inside.split("/"))
+        for file in filenames:
+            path = os.path.relpath(os.path.join(dirpath, file), tree)
+            if path != MANIFEST:
+                places[path] = (name,) + tuple(re.sub(r"\.sbd$", "", p) for p in path.split("/"))
     return places
+
+
+def snapshot(folder):
+    """Every file below `folder` with its bytes."""
+    files = {}
+    for dirpath, _, filenames in os.walk(folder):
+        for file in filenames:
+            with open(os.path.join(dirpath, file), "rb") as f:
+                files[os.path.relpath(os.path.join(dirpath, file), folder)] = f.read()
+    return files
 
 
 def without_status(data):
@@ -244,15 +298,58 @@ def main():
     thunderbird = None
     try:
         sample = rb.CommandSample(sys.argv[1], sys.argv[2], "mbox", root)
+        by_digest = {e["sha256"]: e["original"] for e in sample.files}
+
+        def export(name, change):
+            """The sample's store, changed, exported as README says into NAME/tb."""
+            shutil.copytree(sample.store, os.path.join(root, name, "store"))
+            change(os.path.join(root, name, "store"))
+            tree = os.path.join(root, name, "tb")
+            subprocess.run([sys.argv[1], "export", "-q", "--format", "mbox", "--tree", "-o",
+                            tree, os.path.join(root, name, "store")], check=True)
+            folders = {}
+            for entry in rb.CommandSample.manifest(tree):
+                rb.check(entry["sha256"] in by_digest, "a message the sample's export lacks")
+                entry["original"] = by_digest[entry["sha256"]]
+                folders.setdefault(entry["path"], []).append(entry)
+            return folders
+        # A stray copy of the IMAP account's Inbox, which calls itself "Inbox" too; and the
+        # store without Folders.dbx.
+        stray = export("stray", lambda store: shutil.copyfile(
+            os.path.join(store, "Inbox1.dbx"), os.path.join(store, "Old Archive.dbx")))
+        bare_folders = export("bare", lambda store: os.remove(os.path.join(store, "Folders.dbx")))
         exported = time.time()
+
         profile = os.path.join(root, "profile")
-        local = os.path.join(profile, "Mail", "Local Folders")
-        # Named as in README, whose commands are run as written.
-        os.rename(sample.dir, os.path.join(root, "tb"))
-        sample.dir = os.path.join(root, "tb")
-        places = install_into_profile(sample.dir, local)
+        os.makedirs(profile)
         with open(os.path.join(profile, "prefs.js"), "w") as f:
-            f.write(PREFS % json.dumps(local))
+            f.write(PREFS)
+        thunderbird = Thunderbird(program, profile)
+        local = thunderbird.run(LOCAL_FOLDERS).get("value")
+        rb.check(isinstance(local, str), "Thunderbird made no Local Folders: %r" % local)
+        thunderbird.kill()
+        thunderbird = None
+        with open(os.path.join(local, "Inbox"), "wb") as f:
+            f.write(OWN_INBOX)
+
+        # README's lines, as written, in the folder that holds tb.
+        lines = recipe()
+        stray_dir, bare_dir = os.path.join(root, "stray"), os.path.join(root, "bare")
+        rb.check(run_recipe(lines, stray_dir, local, "Outlook Express") == 0,
+                 "README's lines failed")
+        before = snapshot(local)
+        rb.check(run_recipe(lines, bare_dir, local, "Outlook Express") != 0,
+                 "README's lines ran over a folder of the same name")
+        rb.check(snapshot(local) == before, "README's lines, refused, changed Local Folders")
+        rb.check(run_recipe(lines, bare_dir, local, "Outlook Express 2") == 0,
+                 "README's lines failed for the store without Folders.dbx")
+        places = places_of(os.path.join(stray_dir, "tb"), "Outlook Express")
+        bare_places = places_of(os.path.join(bare_dir, "tb"), "Outlook Express 2")
+        # The stray copy apart; the account's Inbox, listed, in its place.
+        rb.check(places.get("Unlisted files.sbd/Old Archive") ==
+                 ("Outlook Express", "Unlisted files", "Old Archive"),
+                 "the stray copy is not under Unlisted files: %r" % sorted(places))
+
         thunderbird = Thunderbird(program, profile)
         started = time.time()
         result = thunderbird.run(READ_FOLDERS).get("value")
@@ -261,49 +358,60 @@ def main():
         version = thunderbird.session["capabilities"]["browserVersion"]
         shown = {tuple(f["path"]): f for f in result}
 
-        rb.check(set(shown) - TB_OWN_FOLDERS == set(places.values()),
+        # The user's Inbox: as it was, and Thunderbird still shows its two messages.
+        with open(os.path.join(local, "Inbox"), "rb") as f:
+            rb.check(f.read() == OWN_INBOX, "the user's Inbox changed")
+        own = shown.get(("Inbox",), {})
+        rb.check(own.get("total") == 2 and
+                 [m["subject"] for m in own.get("messages", [])] == ["mine, kept", "mine too"],
+                 "Thunderbird shows the user's Inbox as %.500r" % own)
+        expected = [(places, stray), (bare_places, bare_folders)]
+        own_folders = TB_OWN_FOLDERS | {("Inbox",), ("Outlook Express",), ("Outlook Express 2",)}
+        wanted = set(places.values()) | set(bare_places.values())
+        rb.check(set(shown) - own_folders == wanted,
                  "Thunderbird shows the folders %r, not %r"
-                 % (sorted(set(shown) - TB_OWN_FOLDERS), sorted(places.values())))
+                 % (sorted(set(shown) - own_folders), sorted(wanted)))
         stats = dict(messages=0, read=0, answered=0, flagged=0, eight_bit_subjects=0,
                      eight_bit_same=0, from_lines=0, quoted_from_lines=0)
-        for path, place in sorted(places.items()):
-            folder, entries = shown[place], sample.folders.get(path, [])
-            messages = folder["messages"]
-            where = "/".join(place)
-            rb.check(folder["total"] == len(entries) == len(messages),
-                     "Thunderbird counts %d (%d listed) messages in %r, not %d"
-                     % (folder["total"], len(messages), where, len(entries)))
-            unread = sum(1 for e in entries if "read" not in e["flags"])
-            rb.check(folder["unread"] == unread, "Thunderbird counts %d unread in %r, not %d"
-                     % (folder["unread"], where, unread))
-            for message, entry in zip(messages, entries):
-                what = "%r in %r" % (entry["subject"], where)
-                subject = message["subject"]
-                if message["flags"] & TB_HAS_RE:  # kept apart from the subject
-                    subject = "Re: " + subject
-                if raw_subject_is_ascii(entry["original"]):
-                    rb.check(subject == entry["subject"], "Thunderbird's subject %r of %s"
-                             % (subject, what))
-                else:  # no charset named: Thunderbird guesses one
-                    stats["eight_bit_subjects"] += 1
-                    stats["eight_bit_same"] += subject == entry["subject"]
-                flags = message["flags"]
-                rb.check(bool(flags & TB_READ) == ("read" in entry["flags"]),
-                         "Thunderbird's read state of %s: flags %#x" % (what, flags))
-                # Thunderbird reads Status: but not X-Status:, so answered, flagged and
-                # forwarded do not reach it (README says so).
-                rb.check(not flags & (TB_REPLIED | TB_MARKED | TB_FORWARDED),
-                         "Thunderbird shows flags %#x for %s: update README" % (flags, what))
-                data = message["bytes"].encode("latin-1")
-                rb.check(without_status(data) == rb.mbox_form(entry["original"]),
-                         "Thunderbird's bytes of %s" % what)
-                stats["messages"] += 1
-                stats["read"] += "read" in entry["flags"]
-                stats["answered"] += "answered" in entry["flags"]
-                stats["flagged"] += "flagged" in entry["flags"]
-                stats["from_lines"] += len(re.findall(rb"(?m)^From ", entry["original"]))
-                stats["quoted_from_lines"] += len(re.findall(rb"(?m)^>+From ",
-                                                             entry["original"]))
+        for folder_places, folders in expected:
+            for path, place in sorted(folder_places.items()):
+                folder, entries = shown[place], folders.get(path, [])
+                messages = folder["messages"]
+                where = "/".join(place)
+                rb.check(folder["total"] == len(entries) == len(messages),
+                         "Thunderbird counts %d (%d listed) messages in %r, not %d"
+                         % (folder["total"], len(messages), where, len(entries)))
+                unread = sum(1 for e in entries if "read" not in e["flags"])
+                rb.check(folder["unread"] == unread, "Thunderbird counts %d unread in %r, not %d"
+                         % (folder["unread"], where, unread))
+                for message, entry in zip(messages, entries):
+                    what = "%r in %r" % (entry["subject"], where)
+                    subject = message["subject"]
+                    if message["flags"] & TB_HAS_RE:  # kept apart from the subject
+                        subject = "Re: " + subject
+                    if raw_subject_is_ascii(entry["original"]):
+                        rb.check(subject == entry["subject"], "Thunderbird's subject %r of %s"
+                                 % (subject, what))
+                    else:  # no charset named: Thunderbird guesses one
+                        stats["eight_bit_subjects"] += 1
+                        stats["eight_bit_same"] += subject == entry["subject"]
+                    flags = message["flags"]
+                    rb.check(bool(flags & TB_READ) == ("read" in entry["flags"]),
+                             "Thunderbird's read state of %s: flags %#x" % (what, flags))
+                    # Thunderbird reads Status: but not X-Status:, so answered, flagged and
+                    # forwarded do not reach it (README says so).
+                    rb.check(not flags & (TB_REPLIED | TB_MARKED | TB_FORWARDED),
+                             "Thunderbird shows flags %#x for %s: update README" % (flags, what))
+                    data = message["bytes"].encode("latin-1")
+                    rb.check(without_status(data) == rb.mbox_form(entry["original"]),
+                             "Thunderbird's bytes of %s" % what)
+                    stats["messages"] += 1
+                    stats["read"] += "read" in entry["flags"]
+                    stats["answered"] += "answered" in entry["flags"]
+                    stats["flagged"] += "flagged" in entry["flags"]
+                    stats["from_lines"] += len(re.findall(rb"(?m)^From ", entry["original"]))
+                    stats["quoted_from_lines"] += len(re.findall(rb"(?m)^>+From ",
+                                                                 entry["original"]))
         rb.check(stats["from_lines"] and stats["quoted_from_lines"] and
                  stats["eight_bit_subjects"] and stats["answered"] and stats["flagged"],
                  "the store lacks a case this test is for: %r" % stats)
@@ -311,7 +419,8 @@ def main():
               "flagged shown without the mark; %d body lines \"From \" and %d \">From \" came "
               "back; %d of %d subjects in 8-bit text without a charset shown as Outlook Express "
               "showed them)"
-              % (version, stats["messages"], len(places), stats["read"], stats["answered"],
+              % (version, stats["messages"], len(places) + len(bare_places), stats["read"],
+                 stats["answered"],
                  stats["flagged"], stats["from_lines"], stats["quoted_from_lines"],
                  stats["eight_bit_same"], stats["eight_bit_subjects"]))
         print("seconds: export and checks %.1f, Thunderbird's start %.1f, its reading %.1f"
