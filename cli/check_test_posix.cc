@@ -422,6 +422,22 @@ TEST_F(CheckTest, ExportRecursiveGivesEachIdentityItsFolder) {
                            " (Main Identity); use --recursive to take them all\n");
   EXPECT_FALSE(fs::exists(tmp_.path() / "out" / "Inbox.dbx-1.eml"));
 
+  // list takes -r as export does: each store's Inbox, with a row per message.
+  const Result listed = Quillon(tmp_.path(), {"list", "-r", "old"});
+  EXPECT_EQ(listed.status, 0) << listed.err;
+  const std::vector<std::string> rows = Lines(listed.out);
+  for (const std::string& store : guids) {
+    const auto title = std::find(rows.begin(), rows.end(), store + "/Inbox.dbx (Inbox)");
+    ASSERT_NE(title, rows.end()) << listed.out;
+    const auto next = std::find_if(title + 1, rows.end(), [](const std::string& row) {
+      return row.rfind("old/", 0) == 0;  // the next mailbox's line
+    });
+    EXPECT_EQ(std::count_if(title + 1, next,
+                            [](const std::string& row) { return row.rfind("live ", 0) == 0; }),
+              inbox)
+        << listed.out;
+  }
+
   const Result r = Quillon(tmp_.path(), {"export", "--recursive", "-o", "out", "old"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");

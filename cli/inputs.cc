@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "catalogue/catalogue.h"
+#include "cli/message_facts.h"
 #include "cli/platform.h"
 #include "discovery/folder_listing.h"
 #include "discovery/store_names.h"
@@ -52,12 +53,6 @@ bool ListOwnMailboxes(const std::string& folder, std::vector<std::string>* mailb
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) mailboxes->push_back(FromPath(at / ToPath(name)));
   return true;
-}
-
-// The folder a path lies in, as given ("" for a bare file name).
-std::string FolderOf(const std::string& path) {
-  const size_t end = path.find_last_of(kPathSeparators);
-  return end == std::string::npos ? "" : path.substr(0, end);
 }
 
 constexpr uint32_t kMailboxSignature = 0xFE12ADCFu;
@@ -155,7 +150,7 @@ std::string PathRule::Read(const std::string& path, bool messagesFound) {
   if (!messagesFound) verdict = JudgeFile(path, command_);
   if (messagesFound || verdict.kind == FileVerdict::kMailbox) {
     ++yielded_;
-    yielding_.insert(FolderOf(path));
+    yielding_.insert(ParentOf(path));
     return "";
   }
   if (named_.count(path) == 0) return "";
@@ -170,7 +165,7 @@ std::string PathRule::Read(const std::string& path, bool messagesFound) {
 std::vector<std::string> PathRule::Finish(bool failed) {
   std::vector<std::string> errors;
   for (const auto& [path, words] : storeFiles_) {
-    if (yielding_.count(FolderOf(path)) == 0) errors.push_back(path + ": " + words);
+    if (yielding_.count(ParentOf(path)) == 0) errors.push_back(path + ": " + words);
   }
   if (yielded_ == 0 && errors.empty() && !failed && !broken_) {
     errors.push_back("none of the files given is an Outlook Express mailbox: nothing to " +
