@@ -171,11 +171,18 @@ void Lister::ListMailbox(const std::string& path) {
   const rescue::RescuePlan& plan = rescue.plan;
   if (!o_.json) {
     // The mailbox's own line, then the header of its rows.
-    const std::vector<std::string> folder = stores_.PathOf(path, rescue.catalogue.fileInfo.name);
+    // A store's own files (Folders.dbx...) are named after themselves: no folder lists them.
+    const catalogue::FileKind kind = rescue.catalogue.kind;
+    const bool storeFile = kind == catalogue::FileKind::kFolders ||
+                           kind == catalogue::FileKind::kOffline ||
+                           kind == catalogue::FileKind::kPop3uidl;
+    const std::vector<std::string> folder =
+        storeFile ? output::FolderPaths().PathOf(path, "")
+                  : stores_.PathOf(path, rescue.catalogue.fileInfo.name);
     std::string where;
     for (const std::string& name : folder) where += (where.empty() ? "" : "/") + name;
     print_.Result(path + " (" + where + ")" + (plan.messages.empty() ? ": no messages found" : ""));
-    if (rescue.catalogue.kind == catalogue::FileKind::kMessages && !stores_.Listed(path)) {
+    if (kind == catalogue::FileKind::kMessages && !stores_.Listed(path)) {
       print_.Result("  " + UnlistedWords(folder));
     }
     if (!plan.messages.empty()) Header();

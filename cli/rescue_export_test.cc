@@ -440,16 +440,17 @@ TEST_F(RescueExportTest, AFileFoldersDbxDoesNotListGoesUnderAFolderOfItsOwn) {
   }
   // list names the folder alike, each mailbox's line before the header of its rows, and no
   // header for a mailbox without a message.
-  const Result listed = Run({"list", "s/Old Archive.dbx", "s/Outbox.dbx"});
+  const Result listed = Run({"list", "s/Folders.dbx", "s/Old Archive.dbx", "s/Outbox.dbx"});
   EXPECT_EQ(listed.status, 0) << listed.err;
   std::vector<std::string> lines;
   std::istringstream in(listed.out);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
-  ASSERT_GE(lines.size(), 4u) << listed.out;
-  EXPECT_EQ(lines[0], "s/Old Archive.dbx (Unlisted files/Old Archive)");
-  EXPECT_EQ(lines[1],
+  ASSERT_GE(lines.size(), 5u) << listed.out;
+  EXPECT_EQ(lines[0], "s/Folders.dbx (Folders): no messages found");  // no folder of its own
+  EXPECT_EQ(lines[1], "s/Old Archive.dbx (Unlisted files/Old Archive)");
+  EXPECT_EQ(lines[2],
             "  Folders.dbx does not list this file: its folder is \"Unlisted files/Old Archive\"");
-  EXPECT_EQ(lines[2].rfind("STATUS        RECEIVED", 0), 0u) << lines[2];
+  EXPECT_EQ(lines[3].rfind("STATUS        RECEIVED", 0), 0u) << lines[3];
   EXPECT_EQ(lines.back(), "s/Outbox.dbx (Local Folders/Outbox): no messages found");
   EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                           [](const std::string& l) { return l.rfind("STATUS", 0) == 0; }),
