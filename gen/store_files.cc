@@ -13,10 +13,9 @@ namespace {
 using namespace dbx;
 
 // Folders.dbx and Pop3uidl.dbx: a file-info area of a creation time and a word 1, and in
-// Folders.dbx one info chunk, opened by a view filter, then the tree chunks.
+// Folders.dbx the info chunks, the first opened by a view filter, then the tree chunks.
 constexpr uint32_t kStoreFileInfoSize = 0x108;
 constexpr uint32_t kFoldersInfoChunk = kHeaderSize + kStoreFileInfoSize;  // 0x25C4
-constexpr uint32_t kFoldersTreeChunk = kFoldersInfoChunk + kInfoChunkSize;
 constexpr char kFolderFilter[] = "(FLDCOL_FLAGS & FOLDER_SUBSCRIBED)";
 constexpr uint32_t kFolderFilterSize = 8 + 0x24;
 constexpr uint32_t kFoldersFilterField = 0x8C;
@@ -83,7 +82,8 @@ bool WriteFoldersFile(const std::vector<FolderRecord>& folders, uint64_t created
   uint8_t* header = reinterpret_cast<uint8_t*>(&file[0]);
   PutStoreFileInfo(created, header + kHeaderSize);
 
-  // The info chunk: the filter, then the records in id order.
+  // The info chunks: the filter, then the records in id order, a record that does not fit what
+  // is left of a chunk starting the next (a real store's few hundred folders fit the first).
   std::string chunk(kFolderFilterSize, '\0');
   uint8_t* filter = reinterpret_cast<uint8_t*>(&chunk[0]);
   StoreLE32(filter, kFoldersInfoChunk);
@@ -94,19 +94,29 @@ bool WriteFoldersFile(const std::vector<FolderRecord>& folders, uint64_t created
   std::stable_sort(byId.begin(), byId.end(), [](auto* a, auto* b) { return a->id < b->id; });
   std::vector<uint32_t> offsetOf(folders.size());
   uint32_t lastId = 0;
+  std::string record;
   for (const FolderRecord* f : byId) {
-    const uint32_t offset = kFoldersInfoChunk + static_cast<uint32_t>(chunk.size());
+    record.clear();
+    AppendFolderRecord(*f, 0, &record);
+    if (record.size() > kInfoChunkSize) {
+      *error = "a folder record is larger than an info chunk";
+      return false;
+    }
+    if (chunk.size() + record.size() > kInfoChunkSize) {
+      chunk.resize(kInfoChunkSize, '\0');
+      file += chunk;
+      chunk.clear();
+    }
+    const uint32_t offset = static_cast<uint32_t>(file.size() + chunk.size());
     AppendFolderRecord(*f, offset, &chunk);
     offsetOf[static_cast<size_t>(f - folders.data())] = offset;
     lastId = std::max(lastId, f->id);
   }
-  if (chunk.size() > kInfoChunkSize) {
-    *error = "the folder records do not fit one info chunk";
-    return false;
-  }
+  const uint32_t lastChunk = static_cast<uint32_t>(file.size());
   const uint32_t chunkUsed = static_cast<uint32_t>(chunk.size());
   chunk.resize(kInfoChunkSize, '\0');
   file += chunk;
+  const uint32_t treeChunk = static_cast<uint32_t>(file.size());
 
   // By id; by parent (the root's 0xFFFFFFFF as -1, so first) and name; the same without the root.
   std::vector<uint32_t> trees[3];
@@ -126,7 +136,7 @@ bool WriteFoldersFile(const std::vector<FolderRecord>& folders, uint64_t created
   for (int t = 0; t < 3; ++t) {
     const uint32_t count = static_cast<uint32_t>(trees[t].size());
     if (count == 0) continue;
-    roots[t] = kFoldersTreeChunk + nodes * kNodeSize;
+    roots[t] = treeChunk + nodes * kNodeSize;
     BuildIndexTree(trees[t].data(), count, roots[t], [&file](const uint8_t* node) {
       file.append(reinterpret_cast<const char*>(node), kNodeSize);
       return true;
@@ -134,15 +144,15 @@ bool WriteFoldersFile(const std::vector<FolderRecord>& folders, uint64_t created
     nodes += IndexNodeCount(count);
   }
   const uint32_t treeChunks = (nodes + kTreeChunkNodes - 1) / kTreeChunkNodes;
-  file.resize(kFoldersTreeChunk + size_t{treeChunks} * kTreeChunkSize, '\0');
+  file.resize(treeChunk + size_t{treeChunks} * kTreeChunkSize, '\0');
 
   header = reinterpret_cast<uint8_t*>(&file[0]);
   StartHeader(kClassFolders, header);
-  StoreLE32(header + kLastInfoChunkField, kFoldersInfoChunk);
+  StoreLE32(header + kLastInfoChunkField, lastChunk);
   StoreLE32(header + kInfoChunkLengthField, kInfoChunkSize);
   StoreLE32(header + kInfoChunkUsedField, chunkUsed);
   if (treeChunks != 0) {
-    StoreLE32(header + kLastTreeChunkField, kFoldersTreeChunk + (treeChunks - 1) * kTreeChunkSize);
+    StoreLE32(header + kLastTreeChunkField, treeChunk + (treeChunks - 1) * kTreeChunkSize);
     StoreLE32(header + kTreeChunkLengthField, kTreeChunkSize);
     StoreLE32(header + kNodeSizeField, (nodes - (treeChunks - 1) * kTreeChunkNodes) * kNodeSize);
   }

@@ -20,6 +20,7 @@
 #include "engine/testing/mem_file_system.h"
 #include "gen/code_page_text.h"
 #include "gen/mkdbx_command.h"
+#include "gen/store_files.h"
 #include "test_support/test_support.h"
 
 namespace quillon::gen {
@@ -168,6 +169,37 @@ TEST(GenStore, CatalogueReadsBackWhatTheManifestSays) {
       EXPECT_EQ(f.named, f.kind != "messages" || named.count(f.name) != 0) << f.name;
     }
     EXPECT_EQ(unnamed, std::vector<std::string>{"Old Mail.dbx"});
+  }
+}
+
+// A folder list longer than one info chunk holds (a real store's few hundred folders fit one)
+// goes on in the next chunks; the catalogue reader finds every record, undamaged.
+TEST(GenStore, FolderListsLongerThanAnInfoChunkReadBackWhole) {
+  std::vector<FolderRecord> records(1);
+  records[0].parent = 0xFFFFFFFFu;
+  records[0].name = "Outlook Express";
+  records[0].kind = 4;
+  for (uint32_t id = 1; id <= 3000; ++id) {
+    FolderRecord r;
+    r.id = id;
+    r.parent = id / 2;  // each folder below one made before it
+    r.name = "Folder " + std::to_string(id);
+    r.fileName = r.name + ".dbx";
+    records.push_back(r);
+  }
+  MemoryOutput out;
+  std::string error;
+  ASSERT_TRUE(WriteFoldersFile(records, 0x01C21639E9210F00, out, &error)) << error;
+  EXPECT_GT(out.Size(), 0x25C4u + 2 * 0xC000u);
+  catalogue::testing::ByteFile input(out.bytes());
+  const Catalogue cat = catalogue::ReadCatalogue(&input, nullptr);
+  EXPECT_EQ(cat.damageCount, 0u);
+  ASSERT_EQ(cat.folders.size(), records.size());
+  for (size_t i = 0; i < records.size(); ++i) {
+    EXPECT_EQ(cat.folders[i].id, records[i].id);
+    EXPECT_EQ(cat.folders[i].parent, records[i].parent);
+    EXPECT_EQ(cat.folders[i].name, records[i].name);
+    EXPECT_EQ(cat.folders[i].fileName, records[i].fileName);
   }
 }
 
