@@ -2,6 +2,8 @@
 #include <errno.h>
 #include <iconv.h>
 
+#include <vector>
+
 #include "catalogue/code_pages.h"
 #include "catalogue/text.h"
 
@@ -10,8 +12,11 @@ namespace {
 
 const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 
-// The last few converters this thread opened, kept open: glibc unloads a code page's module when
-// its last converter closes, so opening one per string costs a dlopen each time.
+// Every converter this thread opened, kept open for the thread's life: glibc loads a code page's
+// module when its first converter opens and unloads it when its last one closes, so a converter
+// opened per string, or a few kept and the others closed in turn, costs a dlopen each time
+// (15 modules loaded per mailbox, when the code pages of a store were tried one by one). The
+// table holds a few dozen code pages, so this is bounded.
 class ConverterCache {
  public:
   ~ConverterCache() {
@@ -20,32 +25,27 @@ class ConverterCache {
     }
   }
 
-  // An open converter from `codePage` to UTF-8 in its initial state, or kNoConverter.
+  // An open converter from `codePage` to UTF-8 in its initial state, or kNoConverter (also
+  // remembered, so a code page this system lacks is not looked for again).
   iconv_t Get(uint32_t codePage) {
-    for (Slot& slot : slots_) {
-      if (slot.codePage == codePage && slot.handle != kNoConverter) {
-        iconv(slot.handle, nullptr, nullptr, nullptr, nullptr);
-        return slot.handle;
-      }
+    for (const Slot& slot : slots_) {
+      if (slot.codePage != codePage) continue;
+      if (slot.handle != kNoConverter) iconv(slot.handle, nullptr, nullptr, nullptr, nullptr);
+      return slot.handle;
     }
     const CodePageName* entry = FindCodePage(codePage);
     if (entry == nullptr) return kNoConverter;
     const iconv_t handle = iconv_open("UTF-8", entry->iconvName);
-    if (handle == kNoConverter) return kNoConverter;
-    Slot& victim = slots_[next_++ % kSlots];
-    if (victim.handle != kNoConverter) iconv_close(victim.handle);
-    victim = {codePage, handle};
+    slots_.push_back({codePage, handle});
     return handle;
   }
 
  private:
-  static constexpr size_t kSlots = 4;
   struct Slot {
-    uint32_t codePage = 0;
-    iconv_t handle = kNoConverter;
+    uint32_t codePage;
+    iconv_t handle;
   };
-  Slot slots_[kSlots];
-  size_t next_ = 0;
+  std::vector<Slot> slots_;
 };
 
 iconv_t Converter(uint32_t codePage) {
