@@ -11,6 +11,7 @@ namespace quillon::catalogue {
 
 struct CodePageName {
   uint32_t codePage;
+  uint32_t ansiCodePage;  // of a Windows that writes this script; 0: none, or any (UTF-8)
   const char* iconvName;
   const char* charsets;  // lower-case MIME names, separated by spaces
 };

@@ -21,6 +21,11 @@ inline constexpr uint32_t kUtf8CodePage = 65001;
 // 1252, "gb2312" 936), so text a client labelled too narrowly still decodes.
 uint32_t CodePageOfCharset(std::string_view charset);
 
+// The Windows ANSI code page of the script `codePage` is for: mail in KOI8-R or ISO-8859-5 was
+// written on a Windows whose ANSI code page is 1251, gb2312 or GB18030 on one of 936. 0 for a
+// code page that points to none (UTF-8, US-ASCII) and for one this program does not know.
+uint32_t AnsiCodePageOf(uint32_t codePage);
+
 // True when this system can decode `codePage`.
 bool CodePageAvailable(uint32_t codePage);
 
