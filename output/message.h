@@ -44,7 +44,8 @@ struct MessageFacts {
   std::optional<int64_t> received;
   std::optional<int64_t> sent;
   std::string senderAddress;      // the index's sender address (may be empty)
-  std::string from, to, subject;  // decoded, UTF-8
+  std::string senderName;         // the sender's name alone, decoded (may be empty)
+  std::string from, to, subject;  // decoded, UTF-8; from and to as "name <address>"
   // Carried into the manifest as they are.
   std::string status = "live";
   uint32_t firstBlock = 0;

@@ -343,7 +343,10 @@ std::string NameTemplate::Expand(const MessageFacts& facts, int64_t time, size_t
         name += stamp;
         break;
       case Field::kFrom:
-        name += facts.from;
+        // A name for a file: the sender's name, else the address.
+        name += !facts.senderName.empty()      ? facts.senderName
+                : !facts.senderAddress.empty() ? facts.senderAddress
+                                               : facts.from;
         break;
       case Field::kTo:
         name += facts.to;

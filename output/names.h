@@ -62,7 +62,8 @@ class NameSet {
 };
 
 // An eml name template: "{mailbox}-{n}" and the like. Fields: {n} {mailbox} {folder} {date}
-// {time} {from} {to} {subject} {id}; anything else in braces stays as it is written.
+// {time} {from} (the sender's name, else the address) {to} {subject} {id}; anything else in
+// braces stays as it is written.
 class NameTemplate {
  public:
   // False, with *error in words, for a template that holds a folder separator ('/' or '\'), or

@@ -108,6 +108,8 @@ TEST(Names, TemplateFieldsAndRefusals) {
   facts.number = 17;
   facts.indexId = 42;
   facts.from = "Ann <ann@example.org>";
+  facts.senderName = "Ann";
+  facts.senderAddress = "ann@example.org";
   facts.to = "bob@example.org";
   facts.subject = "Re: plans/budget?";
   const int64_t time = 1104746405;  // 2005-01-03 10:00:05 UTC
@@ -117,7 +119,7 @@ TEST(Names, TemplateFieldsAndRefusals) {
   } kCases[] = {
       {"{mailbox}-{n}", "Inbox.dbx-17"},
       {"{date} {time} {subject}", "2005-01-03 100005 Re_ plans_budget_"},
-      {"{folder}-{id}-{from}-{to}", "Work-42-Ann _ann@example.org_-bob@example.org"},
+      {"{folder}-{id}-{from}-{to}", "Work-42-Ann-bob@example.org"},
       {"{unknown}{n}", "{unknown}17"},
       {"{n", "{n"},
       {"CON", "CON_"},
@@ -131,6 +133,11 @@ TEST(Names, TemplateFieldsAndRefusals) {
   }
   NameTemplate t;
   std::string error;
+  // {from} is the sender's name, else the address alone.
+  ASSERT_TRUE(NameTemplate::Parse("{from}", &t, &error));
+  MessageFacts nameless = facts;
+  nameless.senderName.clear();
+  EXPECT_EQ(t.Expand(nameless, time, 4), "ann@example.org");
   ASSERT_TRUE(NameTemplate::Parse("{x}{n}{y}", &t, &error));
   EXPECT_EQ(t.unknownFields(), (std::vector<std::string>{"x", "y"}));
 
