@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace quillon::output {
 namespace {
 
@@ -28,7 +30,9 @@ TEST(FolderPaths, MirrorsFoldersDbxAndSurvivesItsDamage) {
       {43, 41, "Deeper", "Deeper.dbx"},
   };
   const FolderPaths paths = PlanFolderPaths(records);
-  EXPECT_EQ(paths.folders, (std::vector<Path>{{"Local Folders"},
+  std::vector<Path> all;
+  for (uint32_t i = 0; i < paths.folders.size(); ++i) all.push_back(paths.PathOf(i));
+  EXPECT_EQ(all, (std::vector<Path>{{"Local Folders"},
                                               {"Hotmail"},
                                               {"Orphan"},
                                               {"Loop A"},
@@ -59,6 +63,12 @@ TEST(FolderPaths, MirrorsFoldersDbxAndSurvivesItsDamage) {
     EXPECT_EQ(paths.PathOf(f.file, f.ownName), f.path) << f.file;
     EXPECT_EQ(paths.Lists(f.file), f.path[0] != "Unlisted files") << f.file;
   }
+  // Drawn as a tree: each folder followed by those beneath it, siblings by name.
+  std::vector<Path> drawn;
+  for (uint32_t i : paths.TreeOrder()) drawn.push_back(paths.PathOf(i));
+  std::vector<Path> sorted = all;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(drawn, sorted);
   // With no folder at all (no Folders.dbx), a file takes its own name, else its file's; and a
   // folder of the records named "Unlisted files" keeps that name.
   const FolderPaths none = PlanFolderPaths({});
@@ -76,7 +86,16 @@ TEST(FolderPaths, MirrorsFoldersDbxAndSurvivesItsDamage) {
   chain.back().fileName = "Deep.dbx";
   const Path deep = PlanFolderPaths(chain).PathOf("Deep.dbx", "");
   EXPECT_EQ(deep.size(), 64u);
+  EXPECT_EQ(deep[62], "L63");
   EXPECT_EQ(deep.back(), "L200");
+
+  // A loop of any length goes to the top whole, and what hangs below it with it.
+  std::vector<FolderRecord> ring;
+  for (uint32_t i = 1; i <= 3000; ++i) ring.push_back({i, i == 3000 ? 1 : i + 1, "R", ""});
+  ring.push_back({5000, 7, "Below", "Below.dbx"});
+  const FolderPaths loop = PlanFolderPaths(ring);
+  EXPECT_EQ(loop.folders.size(), ring.size());
+  EXPECT_EQ(loop.PathOf("Below.dbx", ""), (Path{"R (7)", "Below"}));
 }
 
 }  // namespace
