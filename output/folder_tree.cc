@@ -51,6 +51,15 @@ const FolderTree::Place& FolderTree::Locate(const std::vector<std::string>& fold
   return nodes_[node].place;
 }
 
+std::vector<std::string> FolderTree::Ancestors(const Place& place) const {
+  std::vector<std::string> above;
+  for (size_t at = place.above; at != 0; at = nodes_[at].place.above) {
+    above.push_back(nodes_[at].place.path);
+  }
+  std::reverse(above.begin(), above.end());
+  return above;
+}
+
 size_t FolderTree::Child(size_t parent, const std::string& name) {
   const auto found = nodes_[parent].children.find(name);
   if (found != nodes_[parent].children.end()) return found->second;
@@ -58,8 +67,7 @@ size_t FolderTree::Child(size_t parent, const std::string& name) {
   Node node;
   node.parent = parent;
   const Place& above = nodes_[parent].place;
-  node.place.ancestors = above.ancestors;
-  if (parent != 0) node.place.ancestors.push_back(above.path);
+  node.place.above = parent;
   switch (format_) {
     case Format::kEml:
       node.place.path = JoinPath(above.path, NamesIn(above.path).Claim(SafeName(name), ""));

@@ -38,16 +38,19 @@ class FolderTree {
   explicit FolderTree(Format format);
 
   // eml and maildir: the folder, "" being the output folder (for maildir the Maildir, "" being
-  // INBOX). mbox: the mbox file; its folder is made by the writer. `ancestors` are the places
-  // of the folders above, outermost first (mbox makes a file for each).
+  // INBOX). mbox: the mbox file; its folder is made by the writer.
   struct Place {
     std::string path;
-    std::vector<std::string> ancestors;
+    size_t above = 0;  // the folder above (0: none), whose place Ancestors gives
   };
 
   // The place of `folder` (outermost name first). An empty path is the output folder: for mbox,
   // which needs a file, it is the file "Inbox" (the folder a mailbox without a tree shows).
   const Place& Locate(const std::vector<std::string>& folder);
+
+  // The places of the folders above `place`, outermost first (mbox makes a file for each, maildir
+  // a Maildir). Made when asked for: a deep tree keeps each place once.
+  std::vector<std::string> Ancestors(const Place& place) const;
 
   // The names taken in the folder `dir` of the output (eml's files share them with folders).
   NameSet& NamesIn(const std::string& dir) { return names_[dir]; }

@@ -70,7 +70,8 @@ TEST(FolderTree, PlacesEachFolderOncePerFormat) {
 
 TEST(FolderTree, MboxNamesTheFilesAboveAFolder) {
   FolderTree tree(Format::kMbox);
-  EXPECT_EQ(tree.Locate({"A", "B", "C"}).ancestors, (std::vector<std::string>{"A", "A.sbd/B"}));
+  EXPECT_EQ(tree.Ancestors(tree.Locate({"A", "B", "C"})),
+            (std::vector<std::string>{"A", "A.sbd/B"}));
   EXPECT_EQ(tree.Locate({}).path, "Inbox");
 }
 

@@ -258,12 +258,12 @@ bool MailWriter::AddFolder(const std::vector<std::string>& folder, std::string* 
     case Format::kEml:
       return MakeFolder(place.path, error);
     case Format::kMaildir:
-      for (const std::string& above : place.ancestors) {
+      for (const std::string& above : tree_.Ancestors(place)) {
         if (!MakeMaildir(above, error)) return false;
       }
       return MakeMaildir(place.path, error);
     case Format::kMbox:
-      for (const std::string& above : place.ancestors) {
+      for (const std::string& above : tree_.Ancestors(place)) {
         if (!TouchMbox(above, error)) return false;
       }
       return place.path == mboxPath_ || TouchMbox(place.path, error);
@@ -349,9 +349,12 @@ bool MailWriter::WriteFile(const std::string* rewritePath, const MessageFacts& f
   } else {
     const FolderTree::Place& place = tree_.Locate(facts.folder);
     dir = place.path;
-    // Maildir++ folders above this one are Maildirs of their own (empty, but selectable).
-    for (const std::string& above : place.ancestors) {
-      if (maildir && !MakeMaildir(above, error)) return false;
+    // Maildir++ folders above this one are Maildirs of their own (empty, but selectable), made
+    // with its own the first time.
+    if (maildir && made_.count(dir + "/") == 0) {
+      for (const std::string& above : tree_.Ancestors(place)) {
+        if (!MakeMaildir(above, error)) return false;
+      }
     }
   }
   if (!(maildir ? MakeMaildir(dir, error) : MakeFolder(dir, error))) return false;
@@ -411,8 +414,11 @@ bool MailWriter::WriteFile(const std::string* rewritePath, const MessageFacts& f
 bool MailWriter::WriteMbox(const MessageFacts& facts, const MessageSource& source,
                            WrittenMessage* written, std::string* error) {
   const FolderTree::Place& place = tree_.Locate(facts.folder);
-  for (const std::string& above : place.ancestors) {
-    if (above != mboxPath_ && !TouchMbox(above, error)) return false;
+  // The mbox files above it, made when it is first opened.
+  if (place.path != mboxPath_ && mboxesTouched_.count(place.path) == 0) {
+    for (const std::string& above : tree_.Ancestors(place)) {
+      if (above != mboxPath_ && !TouchMbox(above, error)) return false;
+    }
   }
   if (!OpenMbox(place.path, error)) return false;
   // Where the message begins in the mbox, should it have to be cut away.
