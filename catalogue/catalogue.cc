@@ -150,14 +150,20 @@ Catalogue ReadCatalogue(InputFile* file, DamageReporter* reporter,
     if (options.readRecords && cat.kind == FileKind::kMessages) {
       // Room for every record the tree lists, up to a bound (a damaged tree may list many that
       // are none): growing the array copies it, and each copy touches fresh memory.
-      cat.messages.reserve(std::min<size_t>(cat.trees[0].values.size(), size_t{1} << 16));
+      cat.messages.reserve(
+          std::min<size_t>({cat.trees[0].values.size(), size_t{1} << 16, options.maxRecords}));
       for (uint32_t offset : cat.trees[0].values) {
+        if (cat.messages.size() >= options.maxRecords) break;
         MessageEntry entry;
         if (ReadMessageEntry(reader, offset, &recordBytesLeft, &entry)) {
           cat.messages.push_back(entry);
         }
       }
     } else if (options.readRecords && cat.kind == FileKind::kFolders) {
+      // Room for the records of the longest tree, as for messages above.
+      size_t listed = 0;
+      for (const TreeListing& tree : cat.trees) listed = std::max(listed, tree.values.size());
+      cat.folders.reserve(std::min<size_t>(listed, size_t{1} << 16));
       std::unordered_set<uint32_t> seen;
       for (const TreeListing& tree : cat.trees) {
         for (uint32_t offset : tree.values) {

@@ -6,6 +6,7 @@
 #define QUILLON_CATALOGUE_CATALOGUE_H_
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -65,6 +66,8 @@ struct Catalogue {
 
 struct CatalogueOptions {
   bool readRecords = true;  // false: header, file-info area and trees only
+  // A message folder's records read at most, the first in tree order: for a look at a few.
+  size_t maxRecords = SIZE_MAX;
 };
 
 // Reads the catalogue of `file` (not owned). Each piece of damage also goes to `reporter` when it

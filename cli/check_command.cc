@@ -4,9 +4,10 @@
 #include <array>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <unordered_map>
 
 #include "catalogue/text.h"
 #include "cli/command_options.h"
@@ -88,7 +89,7 @@ std::string Quoted(const std::string& text) {
 // The damage of a mailbox in words: its damaged and lost messages first, then what the index
 // reader and the reconciliation found.
 void DescribeDamage(const rescue::MailboxRescue& rescue, rescue::RecordReader* records,
-                    uint32_t codePage, MailboxFacts* facts) {
+                    const StoreFolders& store, MailboxFacts* facts) {
   const auto add = [&](std::string words) {
     ++facts->damageCount;
     if (facts->damage.size() < kShownDamageJson) facts->damage.push_back(std::move(words));
@@ -111,7 +112,7 @@ void DescribeDamage(const rescue::MailboxRescue& rescue, rescue::RecordReader* r
                               : "lost: a listed message";
     }
     if (info != nullptr && !info->subject.empty()) {
-      words += " " + Quoted(catalogue::DecodeHeaderText(info->subject, codePage));
+      words += " " + Quoted(store.Text(info->subject));
     }
     if (m.noteCount == 0) {
       words += ": its blocks cannot be read";
@@ -137,8 +138,7 @@ void DescribeDamage(const rescue::MailboxRescue& rescue, rescue::RecordReader* r
 }
 
 // Reads one mailbox: its catalogue and a scan of its blocks, reconciled; no message is read.
-MailboxFacts CheckMailbox(const std::string& path, const StoreFolders& store,
-                          uint32_t userCodePage) {
+MailboxFacts CheckMailbox(const std::string& path, const StoreFolders& store) {
   MailboxFacts facts;
   facts.path = path;
   std::string error;
@@ -158,37 +158,25 @@ MailboxFacts CheckMailbox(const std::string& path, const StoreFolders& store,
   facts.folderRecords = cat.folders.size();
   facts.counts = rescue.plan.counts;
 
-  const std::string fileName = FileNameOf(path);
-  uint32_t codePage = userCodePage;
-  if (codePage == 0 && store.codePageFound) codePage = store.codePage;
-  if (codePage == 0 && cat.fileInfo.present) {
-    codePage = CodePageOfNames({cat.fileInfo.name + ".dbx"}, {fileName});
-  }
-  if (codePage == 0) codePage = catalogue::kWindows1252;
   if (cat.kind == catalogue::FileKind::kMessages) {
-    const StoreFolder* named = store.FolderOf(fileName);
-    if (named != nullptr) {
-      facts.folderPath = named->path;
-      facts.folder = named->path.back();
-      facts.source = FolderSourceName(named->kind);
-    } else if (!store.unlisted.empty()) {
+    // Named as the export names its folder.
+    const std::vector<std::string> shown = store.PathOf(path, cat.fileInfo.name);
+    facts.folder = shown.back();
+    const uint32_t named = store.FolderOf(path);
+    if (named != output::FolderPaths::kTop) {
+      facts.folderPath = shown;
+      facts.source = store.SourceOf(named);
+    } else if (!store.Listed(path)) {
       // Where the export puts it: a folder of its own, named after the file.
-      output::FolderPaths paths;
-      paths.unlisted = store.unlisted;
-      facts.folderPath = paths.PathOf(fileName, "");
-      facts.folder = facts.folderPath.back();
+      facts.folderPath = shown;
       facts.unlisted = true;
-    } else if (cat.fileInfo.present) {
-      facts.folder = CleanDisplayName(catalogue::CodePageToUtf8(cat.fileInfo.name, codePage));
     }
-    // A folder file without a name of its own shows as the export names its folder.
-    if (facts.folder.empty()) facts.folder = output::FolderPaths().PathOf(fileName, "").back();
     if (facts.source == nullptr && cat.fileInfo.present) {
       facts.source = catalogue::SourceName(cat.fileInfo.source);
     }
   }
   rescue::RecordReader records(file.get(), rescue.plan.fileSize);
-  DescribeDamage(rescue, &records, codePage, &facts);
+  DescribeDamage(rescue, &records, store, &facts);
   return facts;
 }
 
@@ -310,18 +298,19 @@ std::string JoinNames(const std::vector<std::string>& path) {
 // A store folder's files that no folder names, and its folders whose file is not there.
 struct StoreGaps {
   std::vector<std::string> unnamed;
-  std::vector<const StoreFolder*> missing;
+  std::vector<uint32_t> missing;  // folders of the store
 };
 
 StoreGaps FindGaps(const StoreFolders& store, const std::vector<std::string>& fileNames) {
   StoreGaps gaps;
-  std::map<std::string, bool> onDisk;  // folded name -> named by a folder
+  std::unordered_map<std::string, bool> onDisk;  // folded name -> named by a folder
   for (const std::string& name : fileNames) onDisk[output::FoldCase(name)] = false;
-  for (const StoreFolder& folder : store.folders) {
-    if (folder.fileName.empty()) continue;
-    const auto found = onDisk.find(output::FoldCase(folder.fileName));
+  for (const uint32_t f : store.paths.TreeOrder()) {
+    const std::string& file = store.records[store.paths.folders[f].record].fileName;
+    if (file.empty()) continue;
+    const auto found = onDisk.find(output::FoldCase(file));
     if (found == onDisk.end()) {
-      gaps.missing.push_back(&folder);
+      gaps.missing.push_back(f);
     } else {
       found->second = true;
     }
@@ -332,16 +321,20 @@ StoreGaps FindGaps(const StoreFolders& store, const std::vector<std::string>& fi
   return gaps;
 }
 
-// The folder tree of a store, each folder with its file's counts.
-std::vector<std::string> TreeText(const std::string& folder, const StoreFolders& store,
-                                  const StoreGaps& gaps,
-                                  const std::map<std::string, const MailboxFacts*>& factsByFile) {
-  std::vector<std::string> lines{folder + ": the folders of Folders.dbx"};
-  for (const StoreFolder& f : store.folders) {
-    std::string text = std::string(2 * f.path.size(), ' ') + f.path.back();
-    if (!f.fileName.empty()) {
-      const auto facts = factsByFile.find(output::FoldCase(f.fileName));
-      text += " (" + CleanDisplayName(f.fileName);
+// The folder tree of a store, each folder with its file's counts, a line at a time to `put`
+// (a store of 50,000 folders makes megabytes of lines).
+void TreeText(const std::string& folder, const StoreFolders& store, const StoreGaps& gaps,
+              const std::unordered_map<std::string, const MailboxFacts*>& factsByFile,
+              const std::function<void(const std::string&)>& put) {
+  put(folder + ": the folders of Folders.dbx");
+  std::string text;
+  for (const uint32_t f : store.paths.TreeOrder()) {
+    const output::FolderPaths::Folder& shown = store.paths.folders[f];
+    const std::string& file = store.records[shown.record].fileName;
+    text = std::string(2 * std::min<size_t>(shown.depth, 64), ' ') + CleanDisplayName(shown.name);
+    if (!file.empty()) {
+      const auto facts = factsByFile.find(output::FoldCase(file));
+      text += " (" + CleanDisplayName(file);
       if (facts == factsByFile.end()) {
         text += ", missing)";
       } else if (!facts->second->error.empty()) {
@@ -350,27 +343,26 @@ std::vector<std::string> TreeText(const std::string& folder, const StoreFolders&
         text += "): " + CountWords(*facts->second);
       }
     }
-    lines.push_back(std::move(text));
+    put(text);
   }
   if (!gaps.unnamed.empty()) {
     std::string names;
     for (const std::string& n : gaps.unnamed) names += (names.empty() ? "" : ", ") + n;
-    lines.push_back("  files no folder names (under \"" + store.unlisted + "\"): " + names);
+    put("  files no folder names (under \"" + store.paths.unlisted + "\"): " + names);
   }
   if (!gaps.missing.empty()) {
     std::string names;
     const size_t shown = std::min(gaps.missing.size(), kShownDamage);
     for (size_t i = 0; i < shown; ++i) {
-      const StoreFolder* f = gaps.missing[i];
-      names += (names.empty() ? "" : ", ") + JoinNames(f->path) + " (" +
-               CleanDisplayName(f->fileName) + ")";
+      const uint32_t f = gaps.missing[i];
+      names += (names.empty() ? "" : ", ") + CleanDisplayName(JoinNames(store.paths.PathOf(f))) +
+               " (" + CleanDisplayName(store.records[store.paths.folders[f].record].fileName) + ")";
     }
     if (gaps.missing.size() > shown) {
       names += ", and " + std::to_string(gaps.missing.size() - shown) + " more";
     }
-    lines.push_back("  folders whose file is missing: " + names);
+    put("  folders whose file is missing: " + names);
   }
-  return lines;
 }
 
 // Prints lines to standard output until its reader goes; the exit status says the rest.
@@ -381,6 +373,9 @@ class Output {
     for (const std::string& line : lines) {
       if (open_) open_ = WriteLine(out_, line);
     }
+  }
+  void PutLine(const std::string& line) {
+    if (open_) open_ = WriteLine(out_, line);
   }
   // A JSON line (ending in a line feed), whose writer escaped its control characters already.
   void PutJson(const std::string& line) {
@@ -444,40 +439,21 @@ int RunCheck(const CheckOptions& options, std::FILE* out, std::FILE* err) {
     WriteLine(err, "quillon: " + note.path + ": " + note.reason);
   }
 
-  // Folders.dbx beside the mailboxes names their folders: in the folder given, or beside each
-  // file given (read once per folder).
-  std::map<std::string, std::pair<std::vector<std::string>, StoreFolders>> besideFiles;
+  // Folders.dbx beside the mailboxes names their folders: each store folder is read once.
+  StoreReader stores(options.codePage,
+                     [&](const std::string& note) { WriteLine(err, "quillon: " + note); });
   for (const InputGroup& group : inputs.groups) {
-    std::string folder = group.folder;
-    std::vector<std::string> fileNames;
-    StoreFolders store;
-    if (!folder.empty()) {
-      for (const std::string& m : group.mailboxes) fileNames.push_back(FileNameOf(m));
-      store = ReadStoreFolders(folder, fileNames, options.codePage);
-    } else {
-      folder = FromPath(ToPath(group.mailboxes[0]).parent_path());
-      if (folder.empty()) folder = ".";
-      auto known = besideFiles.find(folder);
-      if (known == besideFiles.end()) {
-        std::error_code ec;
-        std::vector<std::string> names;
-        for (fs::directory_iterator it(ToPath(folder), ec), end; !ec && it != end;
-             it.increment(ec)) {
-          names.push_back(FromPath(it->path().filename()));
-        }
-        StoreFolders beside = ReadStoreFolders(folder, names, options.codePage);
-        known = besideFiles.emplace(folder, std::make_pair(names, std::move(beside))).first;
-      }
-      fileNames = known->second.first;
-      store = known->second.second;
-    }
+    if (group.mailboxes.empty()) continue;
+    const StoreFolders& store = stores.Of(group.mailboxes.front());
     // A store's tree is shown when the folder itself was given (or found).
     const bool showTree = store.present && !group.folder.empty();
+    std::vector<std::string> fileNames;
+    for (const std::string& m : group.mailboxes) fileNames.push_back(FileNameOf(m));
     const StoreGaps gaps = showTree ? FindGaps(store, fileNames) : StoreGaps();
 
     std::vector<MailboxFacts> checked;
     for (const std::string& path : group.mailboxes) {
-      MailboxFacts facts = CheckMailbox(path, store, options.codePage);
+      MailboxFacts facts = CheckMailbox(path, stores.Of(path));
       if (!facts.error.empty()) {
         WriteLine(err, "quillon: " + path + ": " + facts.error);
         worsen(kExitUnreadable);
@@ -492,8 +468,9 @@ int RunCheck(const CheckOptions& options, std::FILE* out, std::FILE* err) {
         if (showTree && facts.kind == catalogue::FileKind::kFolders && facts.error.empty()) {
           j["unnamed_files"] = gaps.unnamed;
           Json missing = Json::array();
-          for (const StoreFolder* f : gaps.missing) {
-            missing.push_back({{"folder_path", f->path}, {"file", f->fileName}});
+          for (const uint32_t f : gaps.missing) {
+            missing.push_back({{"folder_path", store.paths.PathOf(f)},
+                               {"file", store.records[store.paths.folders[f].record].fileName}});
           }
           j["missing_files"] = missing;
         }
@@ -504,9 +481,10 @@ int RunCheck(const CheckOptions& options, std::FILE* out, std::FILE* err) {
       checked.push_back(std::move(facts));
     }
     if (showTree && !options.json) {
-      std::map<std::string, const MailboxFacts*> byFile;
+      std::unordered_map<std::string, const MailboxFacts*> byFile;
       for (const MailboxFacts& f : checked) byFile[output::FoldCase(FileNameOf(f.path))] = &f;
-      print.Put(TreeText(folder, store, gaps, byFile));
+      TreeText(group.folder, store, gaps, byFile,
+               [&](const std::string& line) { print.PutLine(line); });
     }
   }
   for (const std::string& e : rule.Finish(status == kExitUnreadable)) {

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 
 #include "cli/check_command.h"
@@ -306,6 +307,53 @@ TEST_F(CheckTest, EveryPathMustYieldAMailbox) {
     EXPECT_EQ(r.status, kExitFailed) << path;
     EXPECT_EQ(r.err, "quillon: " + path + ": " + words + "\n");
     EXPECT_EQ(r.out.rfind("store: ", 0), 0u) << r.out;  // the other PATH is still searched
+  }
+}
+
+// check, list and export --tree read a store's folder list and its code page alike, so each
+// names every mailbox's folder the same: here a folder whose name holds a control character
+// (check once printed it cleaned in its JSON, the others as it is) and the Cyrillic names.
+TEST_F(CheckTest, CheckListAndExportNameEveryFolderAlike) {
+  MakeStore("store", "1251");
+  const fs::path folders = tmp_.path() / "store" / "Folders.dbx";
+  std::string bytes = test::ReadWholeFile(folders);
+  const size_t at = bytes.find(std::string("Projects\0", 9));
+  ASSERT_NE(at, std::string::npos);
+  bytes[at + 3] = '\x01';  // "Pro\x01ects", the same length
+  ASSERT_TRUE(test::WriteWholeFile(folders, bytes));
+
+  std::map<std::string, std::string> byCheck;  // mailbox -> folder
+  const Result check = Quillon(tmp_.path(), {"check", "--json", "store"});
+  ASSERT_EQ(check.status, 0) << check.err;
+  for (const Json& j : JsonLines(check.out)) {
+    if (j["kind"] != "messages") continue;
+    byCheck[j["mailbox"]] = j["folder"];
+    if (!j["folder_path"].is_null()) {
+      EXPECT_EQ(j["folder_path"].back(), j["folder"]);
+    }
+  }
+  EXPECT_EQ(byCheck["store/Projects.dbx"],
+            "Pro\x01"
+            "ects");
+  EXPECT_EQ(byCheck["store/Работа.dbx"], "Работа");
+  EXPECT_EQ(byCheck["store/Old Mail.dbx"], "Old Mail");
+
+  const Result list = Quillon(tmp_.path(), {"list", "--json", "store"});
+  ASSERT_EQ(list.status, 0) << list.err;
+  const Result exported = Quillon(tmp_.path(), {"export", "-q", "--tree", "-o", "out", "store"});
+  ASSERT_EQ(exported.status, 0) << exported.err;
+  for (const auto& [what, text] :
+       {std::make_pair("list", list.out),
+        std::make_pair("export",
+                       test::ReadWholeFile(tmp_.path() / "out" / "quillon-manifest.jsonl"))}) {
+    std::set<std::string> seen;
+    for (const Json& j : JsonLines(text)) {
+      if (!j.contains("folder")) continue;  // the export's summaries
+      const std::string mailbox = j["mailbox"];
+      seen.insert(mailbox);
+      EXPECT_EQ(j["folder"], byCheck[mailbox]) << what << ": " << mailbox;
+    }
+    EXPECT_GE(seen.size(), 10u) << what;
   }
 }
 

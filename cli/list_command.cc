@@ -86,7 +86,8 @@ class Lister {
   const ListOptions& o_;
   Printer print_;
   size_t columns_;
-  StoreFolders stores_{o_.codePage};
+  StoreReader stores_{o_.codePage,
+                      [this](const std::string& note) { print_.Error("quillon: " + note); }};
   rescue::LiveMessageSet live_;
   std::vector<std::pair<std::string, rescue::MailboxRescue>> deferred_;
   PathRule* rule_ = nullptr;  // the run's, while it runs
@@ -110,9 +111,9 @@ bool Lister::Show(const std::string& path, const rescue::MailboxRescue& rescue,
   if (m.blocks > 0 && !ReadMessageStart(reader, m, &start, outcome)) return false;
   const catalogue::MessageInfo* record =
       records != nullptr ? records->RecordOf(rescue.catalogue, m) : nullptr;
-  output::MessageFacts facts =
-      FactsOf(path, record, m, number, start, o_.codePage, stores_.CodePageOf(path));
-  facts.folder = stores_.PathOf(path, rescue.catalogue.fileInfo.name);
+  const StoreFolders& store = stores_.Of(path);
+  output::MessageFacts facts = FactsOf(path, record, m, number, start, store);
+  facts.folder = store.PathOf(path, rescue.catalogue.fileInfo.name);
   facts.status = status;
   uint64_t size = m.size;
   std::optional<Sha256Digest> sha256;
@@ -176,13 +177,14 @@ void Lister::ListMailbox(const std::string& path) {
     const bool storeFile = kind == catalogue::FileKind::kFolders ||
                            kind == catalogue::FileKind::kOffline ||
                            kind == catalogue::FileKind::kPop3uidl;
+    const StoreFolders& store = stores_.Of(path);
     const std::vector<std::string> folder =
         storeFile ? output::FolderPaths().PathOf(path, "")
-                  : stores_.PathOf(path, rescue.catalogue.fileInfo.name);
+                  : store.PathOf(path, rescue.catalogue.fileInfo.name);
     std::string where;
     for (const std::string& name : folder) where += (where.empty() ? "" : "/") + name;
     print_.Result(path + " (" + where + ")" + (plan.messages.empty() ? ": no messages found" : ""));
-    if (kind == catalogue::FileKind::kMessages && !stores_.Listed(path)) {
+    if (kind == catalogue::FileKind::kMessages && !store.Listed(path)) {
       print_.Result("  " + UnlistedWords(folder));
     }
     if (!plan.messages.empty()) Header();

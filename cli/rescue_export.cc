@@ -20,6 +20,7 @@
 #include "cli/listed_files.h"
 #include "cli/message_facts.h"
 #include "cli/platform.h"
+#include "cli/store_folders.h"
 #include "output/mail_time.h"
 #include "output/mail_writer.h"
 #include "output/manifest.h"
@@ -199,7 +200,11 @@ class RescueRun {
         rule_(rule),
         print_(out, err, options.quiet),
         line_(err, progress),
-        stores_(options.codePage) {
+        stores_(options.codePage, [this](const std::string& note) {
+          if (o_.quiet) return;
+          line_.Clear();
+          print_.Error("quillon: " + note);
+        }) {
     folder_ = options.outputFolder;
     while (folder_.size() > 1 && (folder_.back() == '/' || folder_.back() == kPathSeparator)) {
       folder_.pop_back();
@@ -247,7 +252,7 @@ class RescueRun {
   ProgressLine line_;
   ProgressState progressState_;
   uint64_t reached_ = 0;
-  StoreFolders stores_;
+  StoreReader stores_;
   std::string folder_;  // the output folder without trailing separators
   int64_t exportTime_ = 0;
 
@@ -363,8 +368,9 @@ bool RescueRun::PlanPlaces(std::vector<std::string> paths) {
       box.foldersFile = cat.kind == catalogue::FileKind::kFolders;
     }
     if (!flat) {
-      box.shown = stores_.PathOf(path, ownName);
-      box.unlisted = box.messageFolder && !stores_.Listed(path);
+      const StoreFolders& store = stores_.Of(path);
+      box.shown = store.PathOf(path, ownName);
+      box.unlisted = box.messageFolder && !store.Listed(path);
     }
     if (o_.tree || box.unlisted) {
       box.place = box.shown;  // an unlisted file keeps out of the listed folders' way
@@ -570,8 +576,7 @@ bool RescueRun::Put(const Mailbox& box, const rescue::MailboxRescue& rescue,
   if (!ReadMessageStart(reader, m, &start, &outcome)) return failedRead();
   const catalogue::MessageInfo* record =
       records != nullptr ? records->RecordOf(rescue.catalogue, m) : nullptr;
-  output::MessageFacts facts =
-      FactsOf(box.path, record, m, number, start, o_.codePage, stores_.CodePageOf(box.path));
+  output::MessageFacts facts = FactsOf(box.path, record, m, number, start, stores_.Of(box.path));
   facts.folder = std::move(folder);
   if (facts.folder.empty() || facts.folder.back() != box.folderName()) {
     facts.folderName = box.folderName();
@@ -740,9 +745,9 @@ void RescueRun::ExportMailbox(size_t index) {
     return;
   }
   if (o_.format == output::Format::kEml && !o_.tree) {
-    box.shown = stores_.PathOf(box.path, rescue.catalogue.fileInfo.name);
+    box.shown = stores_.Of(box.path).PathOf(box.path, rescue.catalogue.fileInfo.name);
     box.messageFolder = rescue.catalogue.kind == catalogue::FileKind::kMessages;
-    box.unlisted = box.messageFolder && !stores_.Listed(box.path);
+    box.unlisted = box.messageFolder && !stores_.Of(box.path).Listed(box.path);
   }
   std::string error;
   if (box.messageFolder && writer_) writer_->AddFolder(box.place, &error);
@@ -781,8 +786,7 @@ void RescueRun::ExportMailbox(size_t index) {
       }
       case Status::kLost: {
         const catalogue::MessageInfo* info = records.RecordOf(rescue.catalogue, m);
-        const output::MessageFacts facts =
-            FactsOf(box.path, info, m, 0, "", o_.codePage, stores_.CodePageOf(box.path));
+        const output::MessageFacts facts = FactsOf(box.path, info, m, 0, "", stores_.Of(box.path));
         Detail(&tally, box.path + ": lost: " +
                            (info ? "index id " + std::to_string(info->indexId) + ", " : "") + "\"" +
                            facts.subject + "\": " + NotesOf(plan, m));
@@ -1023,8 +1027,9 @@ int RescueRun::Run() {
         continue;
       }
       std::string error;
-      for (const std::vector<std::string>& f : stores_.AllFolders(box.path)) {
-        if (!writer_->AddFolder(f, &error)) {
+      const output::FolderPaths& tree = stores_.Of(box.path).paths;
+      for (uint32_t f = 0; f < tree.folders.size(); ++f) {
+        if (!writer_->AddFolder(tree.PathOf(f), &error)) {
           print_.Error("quillon: cannot create files in " + FolderForDisplay(o_.outputFolder) +
                        ": " + fs_->failure().reason);
           return kExitFailed;

@@ -221,6 +221,27 @@ std::optional<std::string> FindHeader(std::string_view block, std::string_view n
   return std::nullopt;
 }
 
+std::string DisplayNameOf(std::string_view value) {
+  const auto trim = [](std::string_view s) {
+    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+    return s;
+  };
+  std::string_view name;
+  const size_t open = value.find('<');
+  if (open != std::string_view::npos) {
+    name = trim(value.substr(0, open));
+  } else if (const size_t paren = value.find('('); paren != std::string_view::npos) {
+    const size_t close = value.rfind(')');
+    name =
+        trim(value.substr(paren + 1, close > paren ? close - paren - 1 : std::string_view::npos));
+  }
+  if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
+    name = trim(name.substr(1, name.size() - 2));
+  }
+  return std::string(name);
+}
+
 CivilTime ToCivil(int64_t t) {
   int64_t days = t / 86400;
   int64_t rest = t % 86400;

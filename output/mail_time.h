@@ -22,6 +22,11 @@ std::optional<int64_t> ParseMailDate(std::string_view text);
 // leading white space; nothing when there is none. Stops at the block's end (an empty line).
 std::optional<std::string> FindHeader(std::string_view headerBlock, std::string_view name);
 
+// The display name of an address header's value: "Ann Lee" of `"Ann Lee" <ann@x>`, `Ann Lee
+// <ann@x>` and `ann@x (Ann Lee)`; its quotes and the white space around it gone; empty when
+// there is none. Encoded-words stay as they are.
+std::string DisplayNameOf(std::string_view value);
+
 struct CivilTime {
   int64_t year;
   int month, day, hour, minute, second, weekday;  // month 1-12, weekday 0 = Sunday
