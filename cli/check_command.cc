@@ -34,9 +34,7 @@ const char kCheckUsage[] =
     "\n"
     "  PATH               a mailbox file, or a folder whose *.dbx files are all checked\n"
     "  --json             one JSON object a line per mailbox instead of text\n"
-    "  --codepage N       decode folder names and subjects as Windows code page N\n"
-    "                     (default: the one under which Folders.dbx names the files on disk,\n"
-    "                     else 1252)\n"
+    "  --codepage N       " QUILLON_CODEPAGE_HELP
     "  -r, --recursive    check every store folder found in or beneath each folder PATH\n"
     "  -h, --help         show this help and exit\n"
     "  -V, --version      show the version and exit\n"

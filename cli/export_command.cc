@@ -44,8 +44,7 @@ const char kUsage[] =
     "      --deleted      also recover deleted messages, into \"Recovered deleted messages\"\n"
     "      --fragments    also write fragments (tails of messages whose head is lost), into\n"
     "                     \"Fragments\"\n"
-    "      --codepage N   the mailboxes' 8-bit texts are in Windows code page N (default: each\n"
-    "                     message's own charset, else 1252)\n"
+    "      --codepage N   " QUILLON_CODEPAGE_HELP
     "  -q, --quiet        print nothing but errors\n"
     "  -n, --dry-run      report what would be written; create nothing, but check that DIR\n"
     "                     could be created and written\n"

@@ -27,8 +27,7 @@ const char kListUsage[] =
     "  --json             one JSON object a line: the manifest's fields, without the path\n"
     "  --deleted          also the deleted messages\n"
     "  --fragments        also the fragments\n"
-    "  --codepage N       the mailboxes' 8-bit texts are in Windows code page N (default: each\n"
-    "                     message's own charset, else 1252)\n"
+    "  --codepage N       " QUILLON_CODEPAGE_HELP
     "  -r, --recursive    list every store folder found in or beneath each folder PATH\n"
     "  -h, --help         show this help and exit\n"
     "  -V, --version      show the version and exit\n"

@@ -36,6 +36,18 @@ compare() {  # what, from --help, from the page
   fi
 }
 compare options "$(options <<<"$help")" "$(options <<<"$text")"
+
+# --codepage's default as the commands' help gives it is the page's, word for word.
+squeeze() { tr -s ' \n\t' ' '; }
+for command in export list check; do
+  default=$("$binary" "$command" --help | squeeze | grep -oE 'code page N \(default: [^)]*\)' |
+    sed 's/.*(default: //; s/)$//') || true
+  if [ -z "$default" ] || ! squeeze <<<"$text" | grep -qF "Default: $default"; then
+    echo "FAIL: 'quillon $command --help' gives --codepage's default as '$default'; the page" \
+      "does not say 'Default: $default'"
+    failed=1
+  fi
+done
 compare commands "$(help_commands <<<"$help")" "$(page_commands <"$page")"
 
 if [ "$(options <<<"$help" | wc -l)" -lt 2 ] || [ -z "$(help_commands <<<"$help")" ]; then
