@@ -33,19 +33,19 @@ TEST(FolderPaths, MirrorsFoldersDbxAndSurvivesItsDamage) {
   std::vector<Path> all;
   for (uint32_t i = 0; i < paths.folders.size(); ++i) all.push_back(paths.PathOf(i));
   EXPECT_EQ(all, (std::vector<Path>{{"Local Folders"},
-                                              {"Hotmail"},
-                                              {"Orphan"},
-                                              {"Loop A"},
-                                              {"Loop B"},
-                                              {"Local Folders", "Inbox"},
-                                              {"Local Folders", "Sent Items"},
-                                              {"Local Folders", "Work"},
-                                              {"Local Folders", "Work (2)"},
-                                              {"Local Folders", "Folder 42"},
-                                              {"Local Folders", "Folder 44"},
-                                              {"Local Folders", "Folder 45"},
-                                              {"Hotmail", "Inbox"},
-                                              {"Local Folders", "Work (2)", "Deeper"}}));
+                                    {"Hotmail"},
+                                    {"Orphan"},
+                                    {"Loop A"},
+                                    {"Loop B"},
+                                    {"Local Folders", "Inbox"},
+                                    {"Local Folders", "Sent Items"},
+                                    {"Local Folders", "Work"},
+                                    {"Local Folders", "Work (2)"},
+                                    {"Local Folders", "Folder 42"},
+                                    {"Local Folders", "Folder 44"},
+                                    {"Local Folders", "Folder 45"},
+                                    {"Hotmail", "Inbox"},
+                                    {"Local Folders", "Work (2)", "Deeper"}}));
   const struct {
     const char *file, *ownName;
     Path path;
