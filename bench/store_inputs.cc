@@ -29,7 +29,8 @@ struct Kind {
 
 const Kind kKinds[] = {
     {"nested-folders",
-     "Folders.dbx alone: COUNT folders below Local Folders, each inside the one before"},
+     "Folders.dbx of COUNT folders below Local Folders, each inside the one before, and the "
+     "deepest one's mailbox"},
     {"same-name", "COUNT names of one small mailbox whose own folder name is \"Inbox\""},
     {"distinct-names", "COUNT names of one small mailbox without a folder name of its own"},
 };
@@ -63,7 +64,18 @@ bool WriteNested(uint32_t count, FolderFileSink& sink, std::string* error) {
     records.push_back(r);
   }
   quillon::gen::Output* out = sink.Begin("Folders.dbx", error);
-  return out != nullptr && quillon::gen::WriteFoldersFile(records, kCreated, *out, error) &&
+  if (out == nullptr || !quillon::gen::WriteFoldersFile(records, kCreated, *out, error) ||
+      !sink.End(error)) {
+    return false;
+  }
+  // The deepest folder's file, so that the store holds a mailbox to export.
+  quillon::gen::GeneratorOptions options;
+  options.messageCount = 2;
+  options.shape = quillon::gen::Shape::kSmall;
+  options.identity.name = records.back().name;
+  quillon::gen::GeneratorStats stats;
+  out = sink.Begin(records.back().fileName, error);
+  return out != nullptr && quillon::gen::GenerateMailbox(options, *out, nullptr, &stats, error) &&
          sink.End(error);
 }
 
@@ -74,6 +86,7 @@ bool WriteMailboxes(uint32_t count, bool sameName, const std::string& dir, Folde
                     std::string* error) {
   quillon::gen::GeneratorOptions options;
   options.messageCount = 2;
+  options.shape = quillon::gen::Shape::kSmall;  // a few KB each: the cost measured is per file
   if (sameName) options.identity.name = "Inbox";
   const std::string first = Numbered("Mail", 1) + ".dbx";
   quillon::gen::Output* out = sink.Begin(first, error);

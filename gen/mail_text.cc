@@ -505,8 +505,9 @@ void AppendShortReply(Rng& rng, const MessageFields& f, std::string* out) {
               (f.charset.empty() ? std::string("iso-8859-1") : f.charset) + "\"\r\n\r\n");
   constexpr uint32_t kWordCount = sizeof kWords / sizeof kWords[0];
   // Keep room for the sign-off; fields are short enough that at least a word always fits.
-  const size_t signOff = std::min(f.fromName.find(' '), f.fromName.size());
-  const std::string_view name(f.fromName.data(), signOff);
+  const std::string& signer = f.signature.empty() ? f.fromName : f.signature;
+  const size_t signOff = std::min(signer.find(' '), signer.size());
+  const std::string_view name(signer.data(), signOff);
   const size_t limit = start + kSingleBlockLimit - 1 - (name.size() + 6);
   const uint32_t words = rng.Between(2, 14);
   size_t sentenceStart = out->size();
@@ -631,7 +632,7 @@ void AppendMessageText(uint64_t seed, uint32_t id, const MessageFields& f, std::
       AppendProse(rng, bodyTarget, 72, out);
       if (f.fromLines) out->append(kFromLines);
       out->append("-- \r\n");
-      out->append(f.fromName);
+      out->append(f.signature.empty() ? f.fromName : f.signature);
       out->append("\r\n");
       break;
     case MessageKind::kAlternative: {

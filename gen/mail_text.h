@@ -42,6 +42,7 @@ struct MessageFields {
   std::string subjectHeader;
   std::string fromNameHeader;
   std::string charset;     // the text parts' charset; empty: iso-8859-1
+  std::string signature;   // the name that signs the text; empty: fromName
   bool dateHeader = true;  // false: the message has no Date header
   bool fromLines = false;  // plain messages: body lines that start "From ", ">From ", ">>From "
 };

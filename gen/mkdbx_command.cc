@@ -144,6 +144,8 @@ std::string MkdbxUsage() {
          "                    page (with --fragmented and --deleted N for the rest)\n"
          "  --codepage N      the code page of the index's texts: 1251 (a store's\n"
          "                    default), 936 or 1252 (--shape small's default)\n"
+         "  --mail-charset utf-8  with --store: the messages declare UTF-8 and carry\n"
+         "                    their texts in it; the index keeps the code page's bytes\n"
          "  --help            show this help\n";
 }
 
@@ -158,7 +160,8 @@ bool ParseMkdbxArgs(const std::vector<std::string>& args, MkdbxArgs* parsed, std
     kManifest,
     kStore,
     kCodePage,
-    kShape
+    kShape,
+    kMailCharset
   };
   static const option kOptions[] = {{"seed", required_argument, nullptr, kSeed},
                                     {"size", required_argument, nullptr, kSize},
@@ -169,6 +172,7 @@ bool ParseMkdbxArgs(const std::vector<std::string>& args, MkdbxArgs* parsed, std
                                     {"store", required_argument, nullptr, kStore},
                                     {"codepage", required_argument, nullptr, kCodePage},
                                     {"shape", required_argument, nullptr, kShape},
+                                    {"mail-charset", required_argument, nullptr, kMailCharset},
                                     {"help", no_argument, nullptr, 'h'},
                                     {nullptr, 0, nullptr, 0}};
   // getopt_long wants a program name first; it moves the output file behind the options.
@@ -253,6 +257,13 @@ bool ParseMkdbxArgs(const std::vector<std::string>& args, MkdbxArgs* parsed, std
         result.options.shape = value == "small" ? Shape::kSmall : Shape::kDefault;
         result.store.shape = result.options.shape;
         break;
+      case kMailCharset:
+        if (value != "utf-8") {
+          *error = "--mail-charset: '" + value + "' is not utf-8";
+          return false;
+        }
+        result.store.utf8Mail = true;
+        break;
       case kManifest:
         if (value.empty()) {
           *error = "--manifest: the file name is empty";
@@ -287,6 +298,10 @@ bool ParseMkdbxArgs(const std::vector<std::string>& args, MkdbxArgs* parsed, std
     result.store.messageCount = result.options.messageCount;
     *parsed = result;
     return true;
+  }
+  if (result.store.utf8Mail) {
+    *error = "--mail-charset applies to --store only";
+    return false;
   }
   if (codePageGiven && result.options.shape != Shape::kSmall) {
     *error = "--codepage applies to --store and --shape small only";

@@ -63,6 +63,9 @@ TEST(GenMkdbx, ArgumentsBecomeOptions) {
   EXPECT_EQ(a.options.codePage, 1251u);
   ASSERT_TRUE(ParseMkdbxArgs({"--store", "s", "--shape=small"}, &a, &error)) << error;
   EXPECT_EQ(a.store.shape, Shape::kSmall);
+  EXPECT_FALSE(a.store.utf8Mail);
+  ASSERT_TRUE(ParseMkdbxArgs({"--store", "s", "--mail-charset", "utf-8"}, &a, &error)) << error;
+  EXPECT_TRUE(a.store.utf8Mail);
 }
 
 TEST(GenMkdbx, BadUsageExits64WithTheReason) {
@@ -84,6 +87,8 @@ TEST(GenMkdbx, BadUsageExits64WithTheReason) {
       {{"--size", "1K", "a.dbx"}, "--size: at least 60116 bytes, the size of an empty mailbox"},
       {{"--manifest=", "a.dbx"}, "--manifest: the file name is empty"},
       {{"--shape", "tiny", "a.dbx"}, "--shape: 'tiny' is not default or small"},
+      {{"--store", "s", "--mail-charset", "koi8-r"}, "--mail-charset: 'koi8-r' is not utf-8"},
+      {{"--mail-charset", "utf-8", "a.dbx"}, "--mail-charset applies to --store only"},
   };
   for (const auto& c : cases) {
     std::string out, err;

@@ -154,6 +154,8 @@ class Store {
   bool Write(FileSink& files, StoreManifest* manifest, std::string* error);
 
   MessageText TextOf(const TextKey& key) const;
+  // The charset the messages declare.
+  const char* MailCharset() const { return options_.utf8Mail ? "utf-8" : texts_.charset; }
   uint32_t FlagsOf(const Folder& folder, const Message& m, const MessageFields& f) const;
   void AppendRecord(const Folder& folder, uint32_t id, uint32_t firstBlock, uint32_t length,
                     std::string* out) const;
@@ -241,12 +243,16 @@ MessageText Store::TextOf(const TextKey& key) const {
     f.normalizedSubject = bytes;
     f.subject = prefix + bytes;
     t.subject = prefix + utf8;
+    // The headers carry the text in the mail's charset; the index keeps the code page's bytes.
+    const std::string& mailBytes = options_.utf8Mail ? utf8 : bytes;
     if (key.subject == Style::kEncodedB) {
-      f.subjectHeader = prefix + EncodedWordB(texts_.charset, bytes);
+      f.subjectHeader = prefix + EncodedWordB(MailCharset(), mailBytes);
     } else if (key.subject == Style::kEncodedQ) {
-      f.subjectHeader = prefix + EncodedWordQ(texts_.charset, bytes);
+      f.subjectHeader = prefix + EncodedWordQ(MailCharset(), mailBytes);
+    } else if (options_.utf8Mail) {
+      f.subjectHeader = prefix + mailBytes;
     }
-    f.charset = texts_.charset;
+    f.charset = MailCharset();
   } else {
     t.subject = f.subject;
   }
@@ -255,11 +261,14 @@ MessageText Store::TextOf(const TextKey& key) const {
     const Text& name = texts_.names[rng.Below(6)];
     f.fromName = name.bytes;
     t.fromName = name.utf8;
-    f.fromNameHeader = key.from == Style::kEncodedB ? EncodedWordB(texts_.charset, name.bytes)
-                                                    : "\"" + f.fromName + "\"";
-    f.charset = texts_.charset;
+    const std::string mailName = options_.utf8Mail ? name.utf8 : name.bytes;
+    f.fromNameHeader = key.from == Style::kEncodedB ? EncodedWordB(MailCharset(), mailName)
+                                                    : "\"" + mailName + "\"";
+    if (options_.utf8Mail) f.signature = mailName;
+    f.charset = MailCharset();
   }
   t.toName = f.toName;
+  if (options_.utf8Mail) f.charset = MailCharset();  // every message, as a newer client writes
   f.fromLines = key.fromLines;
   f.dateHeader = !key.noDate;
   return t;
@@ -562,7 +571,7 @@ bool Store::Write(FileSink& files, StoreManifest* manifest, std::string* error) 
   mf = StoreManifest();
   mf.seed = options_.seed;
   mf.codePage = options_.codePage;
-  mf.charset = texts_.charset;
+  mf.charset = MailCharset();
   StoreStats& st = mf.stats;
   std::vector<uint32_t> recordCount(kFolderCount, 0), unreadCount(kFolderCount, 0);
   std::vector<std::vector<FolderMessage>> written(kFolderCount);

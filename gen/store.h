@@ -37,6 +37,10 @@ struct StoreOptions {
   uint32_t codePage = 1251;
   // The spread of message sizes in every folder (mail_text.h).
   Shape shape = Shape::kDefault;
+  // The messages declare UTF-8 and carry their 8-bit texts in it, while the index keeps them in
+  // the code page (as mail read by a newer client and stored by Outlook Express); false: the
+  // texts declare the code page's own charset.
+  bool utf8Mail = false;
 };
 
 struct StoreStats {
