@@ -89,11 +89,12 @@ CharClass Classify(uint32_t c) {
     if (c <= 0x45F) return Letter(kCyrillic, Case::kLower);
     return Letter(kCyrillic, EvenUpper(c));
   }
-  if (c >= 0x590 && c <= 0x5FF)
-    return c >= 0x5B0 && c <= 0x5C7 ? CharClass{Kind::kMark} : Letter(kHebrew);
+  if (c >= 0x590 && c <= 0x5FF) {
+    return c >= 0x5B0 && c <= 0x5C7 ? CharClass{Kind::kMark, kHebrew} : Letter(kHebrew);
+  }
   if (c >= 0x600 && c <= 0x6FF) {
     if (c == 0x60C || c == 0x61B || c == 0x61F) return {Kind::kSeparator};  // ، ؛ ؟
-    if (c >= 0x64B && c <= 0x652) return {Kind::kMark};
+    if (c >= 0x64B && c <= 0x652) return {Kind::kMark, kArabic};
     return Letter(kArabic);
   }
   if (c >= 0xE00 && c <= 0xE7F) {
@@ -202,7 +203,9 @@ void TallyWords(std::string_view utf8, WordTally* tally) {
     w.afterLetter = k.kind == Kind::kLetter || (k.kind == Kind::kMark && afterLetter);
     switch (k.kind) {
       case Kind::kMark:
+        // A script's own marks sit on its letters: Arabic vowel signs on Latin ones mix scripts.
         w.strayMark = w.strayMark || !afterLetter;
+        w.scripts |= k.script;
         break;
       case Kind::kLetter:
         ++w.letters;
