@@ -10,6 +10,7 @@
 #include <set>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -338,20 +339,26 @@ bool RescueRun::PlanPlaces(std::vector<std::string> paths) {
     }
     if (!clashes.empty()) return false;
   } else {
-    // The same file named twice is exported once.
+    // The same file named twice is exported once. Only paths of one name can be one file:
+    // each is compared with those, not with every path kept.
     std::vector<std::string> kept;
+    std::unordered_map<std::string, std::vector<size_t>> keptByName;
     for (const std::string& p : paths) {
-      bool repeat = false;
-      for (const std::string& k : kept) {
+      std::vector<size_t>& sameName = keptByName[OutputName(p)];
+      const bool repeat = std::any_of(sameName.begin(), sameName.end(), [&](size_t k) {
         std::error_code ec;
-        repeat =
-            repeat || (OutputName(k) == OutputName(p) && fs::equivalent(ToPath(k), ToPath(p), ec));
-      }
-      if (!repeat) kept.push_back(p);
+        return fs::equivalent(ToPath(kept[k]), ToPath(p), ec);
+      });
+      if (repeat) continue;
+      sameName.push_back(kept.size());
+      kept.push_back(p);
     }
     paths = std::move(kept);
   }
-  std::map<std::string, size_t> byPlace;
+  std::unordered_map<std::string, size_t> byPlace;
+  // The number to try next for a place already taken, so that the 10,000th mailbox of one folder
+  // name tries one number, not 10,000.
+  std::unordered_map<std::string, uint32_t> nextNumber;
   bool clash = false;
   for (const std::string& path : paths) {
     Mailbox box;
@@ -385,14 +392,18 @@ bool RescueRun::PlanPlaces(std::vector<std::string> paths) {
         if (o_.format == output::Format::kEml) key += FileNameKey(OutputName(path));
         return key;
       };
-      auto taken = byPlace.find(keyOf(box.place));
+      const std::string firstKey = keyOf(box.place);
+      auto taken = byPlace.find(firstKey);
       // Two folders of one store (an account's Inbox beside Local Folders' one, without
       // --tree) are told apart by a number; two stores in one folder are refused.
-      for (uint32_t n = 2; taken != byPlace.end() && !box.place.empty() &&
-                           ParentOf(mailboxes_[taken->second].path) == ParentOf(path);
+      uint32_t& next = nextNumber[firstKey];
+      for (uint32_t n = std::max<uint32_t>(next, 2);
+           taken != byPlace.end() && !box.place.empty() &&
+           ParentOf(mailboxes_[taken->second].path) == ParentOf(path);
            ++n) {
         box.place.back() = box.folderName() + " (" + std::to_string(n) + ")";
         taken = byPlace.find(keyOf(box.place));
+        next = n + 1;
       }
       if (taken != byPlace.end()) {
         std::string where;
