@@ -454,6 +454,59 @@ TEST_F(CliTest, StopSignalsLeaveTheMboxAtItsLastWholeMessage) {
   }
 }
 
+// --update reads a listed file only when it is a regular file of the output: a FIFO there made
+// the run wait for ever, a link to /dev/zero read without end (both deaf to the first Ctrl-C), a
+// link to an outside file of the same bytes counted as there. Each is written again, in place.
+TEST_F(CliTest, UpdateReadsOnlyRegularFilesOfItsOwn) {
+  const auto texts = WriteMailbox(dir / "In.dbx", 6);
+  ASSERT_EQ(Run({"export", "-q", "-o", "out", "In.dbx"}).status, 0);
+  const auto file = [&](int n) { return dir / "out" / ("In.dbx-" + std::to_string(n) + ".eml"); };
+  Spit(dir / "outside.eml", texts[2]);
+  for (int n = 1; n <= 4; ++n) fs::remove(file(n));
+  ASSERT_EQ(mkfifo(file(1).c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", file(2));
+  fs::create_symlink(dir / "outside.eml", file(3));
+  Spit(file(4), "");
+  fs::resize_file(file(4), uint64_t{64} << 30);  // 64 GiB of holes: no end to speak of
+  const Result r = Wait(Start({"export", "--update", "-o", "out", "In.dbx"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "In.dbx: 6 messages: 2 already there, 0 written, 4 rewritten\n");
+  for (int n = 1; n <= 6; ++n) {
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(file(n)))) << n;
+    EXPECT_EQ(Slurp(file(n)), texts[n - 1]) << n;
+  }
+  EXPECT_EQ(Slurp(dir / "outside.eml"), texts[2]);
+}
+
+// A manifest whose lines do not name files of the output, each once, is refused before anything
+// is written: two lines naming one path overwrote one message with another.
+TEST_F(CliTest, UpdateRefusesAManifestThatNamesAFileTwice) {
+  WriteMailbox(dir / "In.dbx", 3);
+  ASSERT_EQ(Run({"export", "-q", "-o", "out", "In.dbx"}).status, 0);
+  const fs::path manifest = dir / "out" / "quillon-manifest.jsonl";
+  std::string lines = Slurp(manifest);
+  const std::string first = lines.substr(0, lines.find('\n') + 1);
+  const std::string second =
+      lines.substr(first.size(), lines.find('\n', first.size()) + 1 - first.size());
+  // The second file's line again, naming the first file.
+  const std::string named = "\"path\":\"In.dbx-2.eml\"";
+  std::string twice = second;
+  twice.replace(twice.find(named), named.size(), "\"path\":\"In.dbx-1.eml\"");
+  Spit(manifest, lines + twice);
+  const auto before = Slurp(dir / "out" / "In.dbx-1.eml");
+  fs::remove(dir / "out" / "In.dbx-2.eml");
+  const Result r = Run({"export", "--update", "-o", "out", "In.dbx"});
+  EXPECT_EQ(r.status, kExitUsage);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "quillon: --update refuses the manifest out/quillon-manifest.jsonl: two of its lines "
+            "name one file, In.dbx-1.eml; it is not one this tool wrote (move it away to export "
+            "afresh)\n");
+  EXPECT_EQ(Slurp(dir / "out" / "In.dbx-1.eml"), before);
+  EXPECT_FALSE(fs::exists(dir / "out" / "In.dbx-2.eml"));
+  EXPECT_EQ(Slurp(manifest), lines + twice);
+}
+
 // Two exports into one output folder at once: the second is refused before it writes anything,
 // and the first writes every message (two mbox writers interleaved their messages before).
 TEST_F(CliTest, ASecondExportIntoOneFolderIsRefused) {

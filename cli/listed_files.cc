@@ -1,67 +1,34 @@
 #include "cli/listed_files.h"
 
 #include <algorithm>
-#include <nlohmann/json.hpp>
 
 #include "output/output_fs.h"
 
 namespace quillon {
 
-std::string MessageIdentity(const std::string& mailbox, const std::string& status,
-                            uint64_t firstBlock, uint64_t blocks, uint64_t size,
-                            const std::optional<uint32_t>& indexId, const std::string& messageId) {
-  return mailbox + '\0' + status + '\0' + std::to_string(firstBlock) + '\0' +
-         std::to_string(blocks) + '\0' + std::to_string(size) + '\0' +
-         (indexId ? std::to_string(*indexId) : "-") + '\0' + messageId;
-}
-
 namespace {
 
-Sha256Digest KeyOf(const std::string& identity) {
-  return ComputeSha256(identity.data(), identity.size());
-}
-
-bool KeyLess(const std::pair<Sha256Digest, ListedFiles::Match>& a,
-             const std::pair<Sha256Digest, ListedFiles::Match>& b) {
-  return a.first < b.first;
+// What a read of a listed file found, as the decision wants it.
+output::FileOnDisk OnDisk(bool present, bool whole, const output::ListedFile& listed) {
+  output::FileOnDisk disk;
+  disk.present = present;
+  if (whole) {
+    disk.size = listed.size;
+    disk.sha256 = listed.sha256;
+  }
+  return disk;
 }
 
 }  // namespace
 
-ListedFiles::ListedFiles(const std::string& root, const std::set<std::string>& mailboxes)
-    : root_(root), mailboxes_(mailboxes) {}
-
-void ListedFiles::Add(const output::ListedFile& f, const std::string& line) {
-  // A line that lacks a field matches no message and is left to the digest.
-  const nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
-  if (!j.is_object()) return;
-  try {
-    const std::string mailbox = j.at("mailbox").get<std::string>();
-    if (mailboxes_.count(mailbox) == 0) return;
-    const nlohmann::json& id = j.at("index_id");
-    const std::optional<uint32_t> indexId =
-        id.is_number_unsigned() ? std::optional<uint32_t>(id.get<uint32_t>()) : std::nullopt;
-    // The key is held as its digest: a few dozen bytes a file instead of the whole identity.
-    byIdentity_.emplace_back(
-        KeyOf(MessageIdentity(mailbox, j.at("status").get<std::string>(),
-                              j.at("first_block").get<uint64_t>(), j.at("blocks").get<uint64_t>(),
-                              f.size, indexId, j.at("message_id").get<std::string>())),
-        Match{f.sha256, f.size});
-    order_.push_back(f.path);
-  } catch (const nlohmann::json::exception&) {
-  }
-}
+ListedFiles::ListedFiles(const std::string& root, const output::ListedManifest* manifest,
+                         const std::atomic<bool>* abort)
+    : root_(root), manifest_(manifest), abort_(abort) {}
 
 void ListedFiles::Start(size_t threads) {
-  std::stable_sort(byIdentity_.begin(), byIdentity_.end(), KeyLess);
-  byIdentity_.shrink_to_fit();
-  order_.shrink_to_fit();
-  entries_.resize(order_.size());
-  byPath_.reserve(order_.size());
-  for (size_t i = 0; i < order_.size(); ++i) {
-    // A path listed twice is read once, for its first line.
-    if (!byPath_.emplace(order_[i], i).second) entries_[i].state = State::kDone;
-  }
+  order_ = manifest_->LinesOfThisRun();
+  states_.assign(manifest_->size(), State::kNone);
+  for (const uint32_t line : order_) states_[line] = State::kWaiting;
   for (size_t i = 0; i < threads && !order_.empty(); ++i) threads_.emplace_back([this] { Work(); });
 }
 
@@ -70,15 +37,16 @@ ListedFiles::~ListedFiles() {
   for (std::thread& t : threads_) t.join();
 }
 
-std::optional<ListedFiles::Match> ListedFiles::Find(const output::MessageFacts& facts,
-                                                    uint64_t size) const {
-  const std::pair<Sha256Digest, Match> key{
-      KeyOf(MessageIdentity(facts.mailbox, facts.status, facts.firstBlock, facts.blocks, size,
-                            facts.indexId, facts.messageId)),
-      Match{}};
-  const auto found = std::lower_bound(byIdentity_.begin(), byIdentity_.end(), key, KeyLess);
-  if (found == byIdentity_.end() || found->first != key.first) return std::nullopt;
-  return found->second;
+std::optional<output::UpdatePlanner::Listed> ListedFiles::Find(const output::MessageFacts& facts,
+                                                               uint64_t size) const {
+  output::UpdatePlanner::Listed listed;
+  if (!manifest_->FindIdentity(
+          output::MessageIdentity(facts.mailbox, facts.status, facts.firstBlock, facts.blocks, size,
+                                  facts.indexId, facts.messageId),
+          &listed.line, &listed.file)) {
+    return std::nullopt;
+  }
+  return listed;
 }
 
 void ListedFiles::Work() {
@@ -86,42 +54,53 @@ void ListedFiles::Work() {
   // one each costs nothing and keeps it so.
   const std::unique_ptr<output::OutputFs> fs = output::PlatformOutputFs(root_);
   for (;;) {
-    size_t i;
+    uint32_t line;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      while (next_ < order_.size() && entries_[next_].state != State::kWaiting) ++next_;
-      if (next_ == order_.size() || stopping_) return;
-      i = next_++;
-      entries_[i].state = State::kReading;
+      while (next_ < order_.size() && states_[order_[next_]] != State::kWaiting) ++next_;
+      if (next_ == order_.size() || stopping_ || (abort_ != nullptr && abort_->load())) return;
+      line = order_[next_++];
+      states_[line] = State::kReading;
     }
-    output::FileOnDisk disk = output::LookAt(fs.get(), order_[i]);
+    output::ListedFile listed;
+    State state = State::kChanged;  // a line changed meanwhile lists nothing to be taken
+    if (manifest_->Read(line, &listed)) {
+      const output::FileOnDisk disk = output::LookAt(fs.get(), listed.path, listed.size, abort_);
+      state = output::DecideUpdate(&listed, disk) == output::UpdateAction::kSkip ? State::kWhole
+              : disk.present                                                     ? State::kChanged
+                                                                                 : State::kMissing;
+    }
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      entries_[i].disk = std::move(disk);
-      entries_[i].state = State::kDone;
+      states_[line] = state;
     }
     done_.notify_all();
   }
 }
 
-output::FileOnDisk ListedFiles::Look(const std::string& path) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  const auto found = byPath_.find(path);
-  if (found != byPath_.end()) {
-    Entry& e = entries_[found->second];
-    if (e.state == State::kWaiting) {
-      e.state = State::kReading;  // read here, now: the threads have not come to it
+output::FileOnDisk ListedFiles::Look(uint32_t line, const std::string& path,
+                                     const output::ListedFile& listed) {
+  // The threads read each line's file where the line says it is.
+  const bool ahead = path == listed.path && std::binary_search(order_.begin(), order_.end(), line);
+  if (ahead) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    State& state = states_[line];
+    if (state == State::kWaiting) {
+      state = State::kReading;  // read here, now: the threads have not come to it
     } else {
-      done_.wait(lock, [&] { return e.state == State::kDone; });
-      return e.disk;
+      done_.wait(lock, [&] { return state != State::kReading; });
+      return OnDisk(state != State::kMissing, state == State::kWhole, listed);
     }
   }
-  lock.unlock();
   const std::unique_ptr<output::OutputFs> fs = output::PlatformOutputFs(root_);
-  output::FileOnDisk disk = output::LookAt(fs.get(), path);
-  if (found != byPath_.end()) {
-    lock.lock();
-    entries_[found->second].state = State::kDone;
+  const output::FileOnDisk disk = output::LookAt(fs.get(), path, listed.size, abort_);
+  if (ahead) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    states_[line] = output::DecideUpdate(&listed, disk) == output::UpdateAction::kSkip
+                        ? State::kWhole
+                    : disk.present ? State::kChanged
+                                   : State::kMissing;
+    done_.notify_all();
   }
   return disk;
 }

@@ -1,7 +1,6 @@
-// --update's view of what an earlier run wrote: the files its manifest lists, each matched with
-// the message it holds by where that lies in its mailbox and what the index says of it, and
-// read and hashed ahead, on threads of their own, while the mailboxes are planned. So an update
-// of an unchanged output reads each file once and no message twice.
+// --update's view of what an earlier run wrote: the files its manifest lists for this run's
+// mailboxes, read and hashed ahead, on threads of their own, while the mailboxes are planned. So
+// an update of an unchanged output reads each file once and no message twice.
 #ifndef QUILLON_CLI_LISTED_FILES_H_
 #define QUILLON_CLI_LISTED_FILES_H_
 
@@ -11,15 +10,10 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
-#include <string_view>
 #include <thread>
-#include <unordered_map>
-#include <utility>
 #include <vector>
 
-#include "hash/digest.h"
 #include "output/manifest.h"
 #include "output/message.h"
 
@@ -27,57 +21,42 @@ namespace quillon {
 
 class ListedFiles {
  public:
-  // `root` is the output folder; `mailboxes` the paths of this run's mailboxes, whose listed
-  // files are read ahead once Start is called.
-  ListedFiles(const std::string& root, const std::set<std::string>& mailboxes);
+  // `root` is the output folder, `manifest` its manifest (which must outlive this); reading
+  // stops once `abort` is set.
+  ListedFiles(const std::string& root, const output::ListedManifest* manifest,
+              const std::atomic<bool>* abort);
   ~ListedFiles();
   ListedFiles(const ListedFiles&) = delete;
   ListedFiles& operator=(const ListedFiles&) = delete;
 
-  // A file of the manifest with its line, as ReadManifest reads them (its ListedLineObserver):
-  // only the line's identity of the message is kept, as a digest, not the line.
-  void Add(const output::ListedFile& file, const std::string& line);
-  // Starts `threads` threads (0: none) reading and hashing the files added.
+  // Starts `threads` threads (0: none) reading and hashing the files of this run's lines.
   void Start(size_t threads);
 
-  struct Match {
-    Sha256Digest sha256;
-    uint64_t size;
-  };
-  // The digest and size a listed file gives the message of `facts` (whose bytes the plan says
-  // are `size`): one with the same mailbox, status, place and length in the mailbox, index id and
+  // The listed file that holds the message of `facts` (whose bytes the plan says are `size`):
+  // the line with the same mailbox, status, place and length in the mailbox, index id and
   // Message-ID. Nothing when no file is listed for it.
-  std::optional<Match> Find(const output::MessageFacts& facts, uint64_t size) const;
+  std::optional<output::UpdatePlanner::Listed> Find(const output::MessageFacts& facts,
+                                                    uint64_t size) const;
 
-  // What `path` holds now: from the threads when they read it, else read now.
-  output::FileOnDisk Look(const std::string& path);
+  // What `path` holds now, for the listed file of `line`: from the threads when they read it
+  // there, else read now. An UpdatePlanner::Looker.
+  output::FileOnDisk Look(uint32_t line, const std::string& path, const output::ListedFile& listed);
 
  private:
-  enum class State : uint8_t { kWaiting, kReading, kDone };
-  struct Entry {
-    State state = State::kWaiting;
-    output::FileOnDisk disk;
-  };
+  enum class State : uint8_t { kNone, kWaiting, kReading, kMissing, kChanged, kWhole };
   void Work();
 
   std::string root_;
-  std::set<std::string> mailboxes_;
-  // By the digest of MessageIdentity; the first of equal keys is the manifest's first.
-  std::vector<std::pair<Sha256Digest, Match>> byIdentity_;
-  std::vector<std::string> order_;  // listed paths of this run's mailboxes, in manifest order
-  std::vector<Entry> entries_;      // order_'s, by position
-  std::unordered_map<std::string_view, size_t> byPath_;  // into order_, the first of a path
-  size_t next_ = 0;
+  const output::ListedManifest* manifest_;
+  const std::atomic<bool>* abort_;
+  std::vector<uint32_t> order_;  // the lines of this run, in manifest order
+  std::vector<State> states_;    // by line (kNone: not of this run), under mutex_
+  size_t next_ = 0;              // into order_
   std::mutex mutex_;
   std::condition_variable done_;
   std::atomic<bool> stopping_{false};
   std::vector<std::thread> threads_;
 };
-
-// The key under which a message and the manifest's line of its file meet.
-std::string MessageIdentity(const std::string& mailbox, const std::string& status,
-                            uint64_t firstBlock, uint64_t blocks, uint64_t size,
-                            const std::optional<uint32_t>& indexId, const std::string& messageId);
 
 }  // namespace quillon
 

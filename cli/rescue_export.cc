@@ -89,8 +89,9 @@ class RecordingFs final : public output::OutputFs {
             std::string* error) override {
     return fs_->List(folder, entries, error);
   }
-  bool Read(const std::string& path, const output::ChunkSink& sink, std::string* error) override {
-    return fs_->Read(path, sink, error);
+  std::unique_ptr<output::ReadableFile> OpenForReading(const std::string& path,
+                                                       std::string* error) override {
+    return fs_->OpenForReading(path, error);
   }
   std::unique_ptr<output::Held> Lock(const std::string& name, bool* busy,
                                      std::string* error) override {
@@ -273,7 +274,8 @@ class RescueRun {
   output::NameTemplate template_;
   std::unique_ptr<output::ManifestWriter> manifest_;
   std::unique_ptr<output::OutputFs> copyFs_;
-  std::unique_ptr<output::ManifestWriter> copy_;  // --manifest FILE
+  std::unique_ptr<output::ManifestWriter> copy_;    // --manifest FILE
+  std::unique_ptr<output::ListedManifest> listed_;  // --update: the last run's manifest
   std::unique_ptr<ListedFiles> listedFiles_;
   std::unique_ptr<output::UpdatePlanner> planner_;
   // Files written whose digest the hasher has yet to give, in the order they were written.
@@ -452,21 +454,31 @@ bool RescueRun::StartOutput() {
   if (o_.update) {
     std::set<std::string> paths;
     for (const Mailbox& box : mailboxes_) paths.insert(box.path);
-    listedFiles_ = std::make_unique<ListedFiles>(folder_, paths);
-    output::ManifestContents listed;
-    if (!output::ReadManifest(fs_.get(), output::kManifestName, &listed, &error,
-                              [this](const output::ListedFile& f, const std::string& line) {
-                                listedFiles_->Add(f, line);
-                              })) {
-      print_.Error("quillon: cannot read the manifest " + Display(output::kManifestName) + ": " +
-                   ReasonOf(error));
+    bool refused = false;
+    listed_ = output::ListedManifest::Open(
+        fs_.get(), output::kManifestName, o_.format,
+        [&paths](const std::string& mailbox) { return paths.count(mailbox) != 0; }, StopFlag(),
+        &refused, &error);
+    if (!listed_) {
+      refused_ = refused;
+      if (refused) {
+        print_.Error("quillon: --update refuses the manifest " + Display(output::kManifestName) +
+                     ": " + error +
+                     "; it is not one this tool wrote (move it away to export afresh)");
+      } else if (StopRequested() == StopCause::kNone) {
+        print_.Error("quillon: cannot read the manifest " + Display(output::kManifestName) + ": " +
+                     ReasonOf(error));
+      }
       return false;
     }
     // The listed files are read and hashed on two threads while the mailboxes are planned.
+    listedFiles_ = std::make_unique<ListedFiles>(folder_, listed_.get(), StopFlag());
     listedFiles_->Start(2);
     planner_ = std::make_unique<output::UpdatePlanner>(
-        fs_.get(), o_.format, std::move(listed),
-        [this](const std::string& path) { return listedFiles_->Look(path); });
+        fs_.get(), listed_.get(),
+        [this](uint32_t line, const std::string& path, const output::ListedFile& file) {
+          return listedFiles_->Look(line, path, file);
+        });
   }
   output::WriterOptions writing;
   writing.format = o_.format;
@@ -474,6 +486,10 @@ bool RescueRun::StartOutput() {
   writing.exportTime = exportTime_;
   writing.reservedNames = output::OwnNames();
   writing.keepExisting = o_.update;
+  // Nor a name the last run's manifest lists, though its file be gone: that line is carried over.
+  if (listed_) {
+    writing.listed = [this](const std::string& path) { return listed_->Names(path); };
+  }
   writing.abort = StopFlag();
   // The digests come from the hasher's thread, or (--update) are known before writing.
   writing.hashMessages = false;
@@ -597,7 +613,7 @@ bool RescueRun::Put(const Mailbox& box, const rescue::MailboxRescue& rescue,
   uint64_t size = 0;
   // --update: a message that a listed file holds needs only that file checked; any other is
   // hashed first, to find a file of the same bytes or to be written.
-  std::optional<ListedFiles::Match> listed;
+  std::optional<output::UpdatePlanner::Listed> listed;
   if (planner_ && !printer) listed = listedFiles_->Find(facts, m.size);
   std::optional<Sha256> hash;
   if (planner_ && !listed) hash.emplace();
@@ -622,12 +638,12 @@ bool RescueRun::Put(const Mailbox& box, const rescue::MailboxRescue& rescue,
     output::UpdatePlanner::Decision decision;
     if (planner_) {
       decision = planner_->Decide(writer_->Locate(facts.folder).path,
-                                  listed ? listed->sha256 : *facts.sha256);
+                                  listed ? listed->file.sha256 : *facts.sha256, listed);
     }
     if (planner_ && decision.action == output::UpdateAction::kSkip) {
       written.path = decision.path;
-      written.size = listed ? listed->size : size;
-      written.sha256 = listed ? listed->sha256 : *facts.sha256;
+      written.size = listed ? listed->file.size : size;
+      written.sha256 = listed ? listed->file.sha256 : *facts.sha256;
     } else {
       if (planner_ && !facts.sha256) {
         // To be written again: its digest is of the bytes it has now.
@@ -946,16 +962,7 @@ bool RescueRun::FinishOutput() {
                  fs_->failure().reason);
     ok = false;
   }
-  // The files of earlier runs that this run left alone, read again from the old manifest (not
-  // yet replaced; the mailboxes' plans are gone by now), and every summary, for the next
-  // --update; the lines go to the manifest and its copy alike.
-  std::vector<std::string> lines;
-  std::string carryError;
-  if (planner_ && !output::ReadListedLines(
-                      fs_.get(), output::kManifestName, planner_->Unclaimed(),
-                      [&](const std::string& line) { lines.push_back(line); }, &carryError)) {
-    manifestError_ = "cannot read the last run's: " + ReasonOf(carryError);
-  }
+  std::vector<std::string> summaries;
   for (size_t i = 0; i < summaries_.size(); ++i) {
     output::MailboxSummary& s = summaries_[i];
     if (s.mailbox.empty()) continue;  // not begun, or not opened
@@ -975,32 +982,40 @@ bool RescueRun::FinishOutput() {
     if (!o_.fragments) reason(kFragmentNotAsked, count(Status::kFragment));
     // What a failure or a stop left unwritten.
     reason(t.stopped ? kStopped : kFailed, s.found > accounted ? s.found - accounted : 0);
-    lines.push_back(output::SummaryLine(s));
+    summaries.push_back(output::SummaryLine(s));
   }
-  const auto finish = [&](output::ManifestWriter* m, std::string* failure) {
-    for (const std::string& line : lines) {
-      if (failure->empty() && !m->AddLine(line, &error)) *failure = ReasonOf(error);
+  // The files of earlier runs that this run left alone, read again from the old manifest (open
+  // since the start; the mailboxes' plans are gone by now) and handed on line by line, and every
+  // summary, for the next --update; the lines go to the manifest and its copy alike.
+  const std::vector<uint32_t> carried = planner_ ? planner_->Unclaimed() : std::vector<uint32_t>();
+  if ((filesListed_ > 0 || (planner_ && (!carried.empty() || !summaries.empty()))) && !manifest_ &&
+      manifestError_.empty()) {
+    manifest_ = output::ManifestWriter::Create(fs_.get(), output::kManifestName, &error);
+    if (!manifest_) manifestError_ = ReasonOf(error);
+  }
+  const auto add = [&](const std::string& line) {
+    if (manifest_ && manifestError_.empty() && !manifest_->AddLine(line, &error)) {
+      manifestError_ = ReasonOf(error);
     }
-    if (failure->empty() && !m->Finish(&error)) *failure = ReasonOf(error);
+    if (copy_ && copyError_.empty() && !copy_->AddLine(line, &error)) copyError_ = ReasonOf(error);
   };
-  if (filesListed_ + lines.size() > 0 && (filesListed_ > 0 || planner_)) {
-    if (!manifest_ && manifestError_.empty()) {
-      manifest_ = output::ManifestWriter::Create(fs_.get(), output::kManifestName, &error);
-      if (!manifest_) manifestError_ = ReasonOf(error);
-    }
-    if (manifest_) finish(manifest_.get(), &manifestError_);
+  std::string carryError;
+  if (planner_ && !listed_->ReadLines(carried, add, &carryError)) {
+    manifestError_ = "cannot read the last run's: " + ReasonOf(carryError);
   }
+  for (const std::string& line : summaries) add(line);
+  if (manifest_ && manifestError_.empty() && !manifest_->Finish(&error)) {
+    manifestError_ = ReasonOf(error);
+  }
+  if (copy_ && copyError_.empty() && !copy_->Finish(&error)) copyError_ = ReasonOf(error);
   if (!manifestError_.empty()) {
     print_.Error("quillon: cannot write the manifest " + Display(output::kManifestName) + ": " +
                  manifestError_);
     ok = false;
   }
-  if (copy_) {
-    finish(copy_.get(), &copyError_);
-    if (!copyError_.empty()) {
-      print_.Error("quillon: cannot write the manifest " + o_.manifestPath + ": " + copyError_);
-      ok = false;
-    }
+  if (copy_ && !copyError_.empty()) {
+    print_.Error("quillon: cannot write the manifest " + o_.manifestPath + ": " + copyError_);
+    ok = false;
   }
   return ok;
 }
@@ -1023,7 +1038,14 @@ int RescueRun::Run() {
       return kExitUsage;
     }
   }
-  if (!StartOutput()) return refused_ ? kExitUsage : kExitFailed;
+  if (!StartOutput()) {
+    if (refused_) return kExitUsage;
+    // A stop while the last run's manifest was read: nothing was begun.
+    const StopCause cause = StopRequested();
+    if (cause == StopCause::kNone) return kExitFailed;
+    print_.Error(std::string("quillon: ") + ReportOf(cause).what + "; nothing was written");
+    return ReportOf(cause).status;
+  }
   for (const std::string& f : emptyFolders_) print_.Result(f + ": no .dbx files in this folder");
   summaries_.resize(mailboxes_.size());
   tallies_.resize(mailboxes_.size());

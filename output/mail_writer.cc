@@ -401,7 +401,12 @@ bool MailWriter::WriteFile(const std::string* rewritePath, const MessageFacts& f
     path = JoinPath(
         dir, "cur/" + unique + *options_.maildirInfoSeparator + "2," + MaildirFlags(facts.flags));
   } else {
-    path = JoinPath(dir, Names(dir).Claim(template_.Expand(facts, time, 4), ".eml"));
+    const std::string stem = template_.Expand(facts, time, 4);
+    NameSet& names = Names(dir);
+    std::string name = names.Claim(stem, ".eml");
+    while (options_.listed && options_.listed(JoinPath(dir, name)))
+      name = names.Claim(stem, ".eml");
+    path = JoinPath(dir, name);
   }
   if (!file->Commit(path, time, error)) return false;
   written->path = path;

@@ -34,6 +34,9 @@ struct WriterOptions {
   // --update: a name that exists in a folder is never taken, so files this run did not write
   // are never replaced. Otherwise a file of the name a message gets is replaced.
   bool keepExisting = false;
+  // True for a path (relative to the output folder) that no new file may take though nothing is
+  // there: a file the last run's manifest lists, gone since, whose line is carried over.
+  std::function<bool(const std::string& path)> listed;
   // Maildir names: "<seconds>.M<microseconds>P<pid>Q<count>.<host>". Defaults: the system's.
   std::function<int64_t()> clockMicroseconds;
   std::optional<uint64_t> processId;

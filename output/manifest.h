@@ -5,6 +5,7 @@
 #ifndef QUILLON_OUTPUT_MANIFEST_H_
 #define QUILLON_OUTPUT_MANIFEST_H_
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -77,37 +78,102 @@ struct ListedFile {
   std::string path;
   uint64_t size = 0;
   Sha256Digest sha256{};
-  // Which line of the manifest lists it (counted from 0), to carry the line over: the lines
-  // themselves are read again then (ReadListedLines), not held through the run.
-  uint64_t line = 0;
 };
 
-struct ManifestContents {
-  std::vector<ListedFile> files;
-  // Lines that are not a file written by this tool: not JSON, no path or digest, a path that
-  // leaves the output folder. Their files are never touched.
-  uint64_t ignoredLines = 0;
-};
-
-// Sees each listed file with its line, as the manifest is read, for a caller that needs more
-// of the line than ListedFile keeps.
-using ListedLineObserver = std::function<void(const ListedFile& file, const std::string& line)>;
-
-// Reads the manifest at `path`. A missing manifest is an empty one; false (with *error) when it
-// exists and cannot be read.
-bool ReadManifest(OutputFs* fs, const std::string& path, ManifestContents* contents,
-                  std::string* error, const ListedLineObserver& observe = nullptr);
-
-// Reads the lines of `files` again from the manifest at `path` that ReadManifest read them from,
-// in line order (`files` ascending by line), and hands each to `sink`. A line that no longer
-// lists the same path, size and SHA-256 (the manifest was changed since) is left out. False (with
-// *error) when the manifest cannot be read.
-bool ReadListedLines(OutputFs* fs, const std::string& path,
-                     const std::vector<const ListedFile*>& files,
-                     const std::function<void(const std::string& line)>& sink, std::string* error);
+// The key under which a message and the manifest's line of its file meet: where it lies in its
+// mailbox, its length, what the index says of it.
+std::string MessageIdentity(const std::string& mailbox, const std::string& status,
+                            uint64_t firstBlock, uint64_t blocks, uint64_t size,
+                            const std::optional<uint32_t>& indexId, const std::string& messageId);
 
 // True for a relative path that stays inside the output folder.
 bool PathStaysInside(const std::string& path);
+
+// The manifest an earlier run left in the output folder, for --update. What its lines say is not
+// held: each file line costs a few dozen bytes of index (where it is, a check of what it lists,
+// keys of the file's name, place and bytes, and of the message it holds), and is read again from
+// the manifest, which stays open, when it is wanted. So a manifest of millions of lines is read
+// in a few dozen MiB, however long its lines. Safe to read from several threads at once.
+class ListedManifest {
+ public:
+  // Reads the manifest at `path` (none: an empty one) of an output of `format`, keeping the
+  // identity (MessageIdentity) of the message each file holds for the lines whose mailbox
+  // `ofThisRun` takes. Null, with *error, when the manifest cannot be read ("PATH: reason") or
+  // `abort` was set meanwhile; and null with *refused set and *error in words ("two of its
+  // lines name one file, a.eml") when its lines do not name files of this output, each once:
+  // two lines naming one file (as a file system that ignores case compares names; a Maildir
+  // file by its unique part, which stays when a mail program renames the file), a line naming
+  // the output folder's own files (OwnNames), a line giving "path", "size" or "sha256" twice.
+  // Other lines that are no file line this tool wrote are passed over and counted: not JSON,
+  // nested deeper than a manifest line, longer than 1 MiB, without path, size and sha256, or with
+  // a path that would leave the output folder (absolute, "..", a drive, a backslash, ':' but in
+  // a file's own name).
+  static std::unique_ptr<ListedManifest> Open(
+      OutputFs* fs, const std::string& path, Format format,
+      const std::function<bool(const std::string& mailbox)>& ofThisRun,
+      const std::atomic<bool>* abort, bool* refused, std::string* error);
+  ~ListedManifest();
+
+  // The file lines, numbered from 0 in manifest order.
+  size_t size() const { return lines_.size(); }
+  uint64_t ignoredLines() const { return ignored_; }
+
+  // What file line `index` lists, read again, and the identity of its message when it has one
+  // (empty otherwise). False when the line is no longer as it was (the manifest was changed).
+  bool Read(uint32_t index, ListedFile* file, std::string* identity = nullptr,
+            std::string* line = nullptr) const;
+
+  // The first file line that lists the message of `identity`, and what it lists; false when
+  // none does.
+  bool FindIdentity(const std::string& identity, uint32_t* line, ListedFile* file) const;
+  // The lines of an identity kept (of this run's mailboxes), ascending.
+  std::vector<uint32_t> LinesOfThisRun() const;
+  // The file lines that may list a file of `sha256` at the place `place` (PlaceOf), ascending:
+  // to be read and checked.
+  std::vector<uint32_t> Candidates(const std::string& place, const Sha256Digest& sha256) const;
+  // True when a file line names the file `path`, as compared above.
+  bool Names(const std::string& path) const;
+  // Where a listed file lies, for Candidates: its folder; for Maildir, its Maildir.
+  std::string PlaceOf(const std::string& path) const;
+  Format format() const { return format_; }
+
+  // Gives `sink` each of the lines `indices` (ascending) that is still as it was, in order.
+  bool ReadLines(const std::vector<uint32_t>& indices,
+                 const std::function<void(const std::string& line)>& sink,
+                 std::string* error) const;
+
+ private:
+  class Reader;
+  struct Line {
+    uint32_t offset;  // of its first byte
+    uint32_t check;   // of its bytes
+  };
+  struct Key {  // a key of a line (a hash: lines found by it are read and checked)
+    uint32_t key;
+    uint32_t line;
+    bool operator<(const Key& other) const {
+      return key != other.key ? key < other.key : line < other.line;
+    }
+  };
+  struct IdentityKey {  // 12 bytes: a 64-bit key in two halves
+    uint32_t high, low;
+    uint32_t line;
+    bool operator<(const IdentityKey& other) const {
+      return high != other.high ? high < other.high
+             : low != other.low ? low < other.low
+                                : line < other.line;
+    }
+  };
+  ListedManifest(Format format, std::unique_ptr<ReadableFile> file);
+  std::string NameKey(const std::string& path) const;
+
+  Format format_;
+  std::unique_ptr<ReadableFile> file_;
+  std::vector<Line> lines_;
+  std::vector<Key> byName_, byPlace_;
+  std::vector<IdentityKey> byIdentity_;
+  uint64_t ignored_ = 0;
+};
 
 enum class UpdateAction : uint8_t {
   kWrite,    // no file of the message is listed: write it under a new name
@@ -123,8 +189,11 @@ struct FileOnDisk {
   std::optional<Sha256Digest> sha256;  // absent when the size already tells it changed
 };
 
-// What `path` holds now, its bytes read through `fs` and hashed.
-FileOnDisk LookAt(OutputFs* fs, const std::string& path);
+// What `path` holds now, read through `fs` and hashed: no more than one byte past `listedSize`
+// is read (a file longer than listed has changed, and may be endless), and nothing once `abort`
+// is set (the file then counts as changed).
+FileOnDisk LookAt(OutputFs* fs, const std::string& path, uint64_t listedSize,
+                  const std::atomic<bool>* abort = nullptr);
 
 // The --update decision for one message: `listed` is the manifest's file of the same bytes in
 // the same folder (null when there is none), `disk` what its path holds.
@@ -140,37 +209,50 @@ struct UpdateCounts {
 // looks at that file on disk and decides. Each listed file answers for one message at most.
 class UpdatePlanner {
  public:
-  // How the present state of a file is found: by default its bytes are read through `fs` and
-  // hashed. A caller may hand in one that has read them ahead (on other threads).
-  using Looker = std::function<FileOnDisk(const std::string& path)>;
-  UpdatePlanner(OutputFs* fs, Format format, ManifestContents listed, Looker look = nullptr);
+  // How the present state of listed file `line` at `path` is found: by default its bytes are
+  // read through `fs` and hashed (LookAt). A caller may hand in one that read them ahead.
+  using Looker =
+      std::function<FileOnDisk(uint32_t line, const std::string& path, const ListedFile& listed)>;
+  // `listed` must outlive the planner.
+  UpdatePlanner(OutputFs* fs, const ListedManifest* listed, Looker look = nullptr);
 
+  // A listed file, as read.
+  struct Listed {
+    uint32_t line;
+    ListedFile file;
+  };
   struct Decision {
     UpdateAction action = UpdateAction::kWrite;
-    const ListedFile* listed = nullptr;
+    std::optional<Listed> listed;
     std::string path;  // kSkip, kRewrite: the file's path now (a Maildir reader may rename it)
   };
-  // `folder` is the message's place (MailWriter::Locate(...).path), `sha256` its bytes' digest.
-  Decision Decide(const std::string& folder, const Sha256Digest& sha256);
+  // `place` is the message's (MailWriter::Locate(...).path), `sha256` its bytes' digest. `known`
+  // is the listed file found for it already (by its identity), taken when it lies there and
+  // holds those bytes, and not taken before.
+  Decision Decide(const std::string& place, const Sha256Digest& sha256,
+                  const std::optional<Listed>& known = std::nullopt);
 
   void Count(UpdateAction action);
   const UpdateCounts& counts() const { return counts_; }
-  // The listed files that no message claimed, to be carried into the new manifest.
-  std::vector<const ListedFile*> Unclaimed() const;
+  // The listed files that no message claimed, to be carried into the new manifest (ascending).
+  std::vector<uint32_t> Unclaimed() const;
 
  private:
-  std::string FolderOf(const std::string& path) const;
-  std::string FindNow(const ListedFile& listed);
-  FileOnDisk Look(const std::string& path);
+  bool Claim(const Listed& listed, const std::string& place, const Sha256Digest& sha256);
+  std::optional<std::string> FindRenamed(const std::string& path);
 
   OutputFs* fs_;
-  Format format_;
-  ManifestContents listed_;
+  const ListedManifest* listed_;
   Looker look_;
   std::vector<bool> claimed_;
-  std::multimap<std::pair<std::string, Sha256Digest>, size_t> byContent_;
-  // Maildir: the files of a Maildir's cur/ and new/ by their unique part.
-  std::map<std::string, std::map<std::string, std::string>> maildirFiles_;
+  // Maildir: the files of a Maildir's cur/ and new/ by their unique part, read when a listed file
+  // is not where the manifest says (a mail program renames a file when its flags change). Each
+  // name is kept as the key of its unique part and what follows it.
+  struct MaildirFile {
+    uint64_t key;
+    std::string rest;  // "cur/" or "new/" and what follows the unique part
+  };
+  std::map<std::string, std::vector<MaildirFile>> maildirFiles_;
   UpdateCounts counts_;
 };
 

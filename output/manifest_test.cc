@@ -83,20 +83,23 @@ TEST(Manifest, DecidesFromTheListedFileAndTheDisk) {
 UpdateCounts Export(MemOutputFs* fs, Format format, const std::vector<std::string>& messages,
                     int64_t now) {
   std::string error;
-  ManifestContents listed;
-  EXPECT_TRUE(ReadManifest(fs, kManifestName, &listed, &error)) << error;
-  UpdatePlanner planner(fs, format, std::move(listed));
+  bool refused = false;
+  const std::unique_ptr<ListedManifest> listed =
+      ListedManifest::Open(fs, kManifestName, format, nullptr, nullptr, &refused, &error);
+  EXPECT_TRUE(listed) << error;
+  UpdatePlanner planner(fs, listed.get());
   WriterOptions options;
   options.format = format;
   options.keepExisting = true;
-  options.reservedNames = {kManifestName};
+  options.listed = [&](const std::string& path) { return listed->Names(path); };
+  options.reservedNames = OwnNames();
   options.clockMicroseconds = [&now] { return now++; };
   options.hostName = "h";
   options.maildirInfoSeparator = ':';
   auto writer = MailWriter::Create(fs, options, &error);
   auto manifest = ManifestWriter::Create(fs, kManifestName, &error);
   uint32_t n = 0;
-  std::vector<const ListedFile*> kept;  // skipped: their lines are carried over
+  std::vector<uint32_t> kept;  // skipped: their lines are carried over
   for (const std::string& bytes : messages) {
     MessageFacts facts;
     facts.mailbox = "Inbox.dbx";
@@ -112,7 +115,7 @@ UpdateCounts Export(MemOutputFs* fs, Format format, const std::vector<std::strin
     planner.Count(d.action);
     WrittenMessage written;
     if (d.action == UpdateAction::kSkip) {
-      kept.push_back(d.listed);
+      kept.push_back(d.listed->line);
       continue;
     }
     const bool ok = d.action == UpdateAction::kRewrite
@@ -121,14 +124,29 @@ UpdateCounts Export(MemOutputFs* fs, Format format, const std::vector<std::strin
     EXPECT_TRUE(ok) << error;
     EXPECT_TRUE(manifest->AddFile(facts, written, &error));
   }
-  for (const ListedFile* file : planner.Unclaimed()) kept.push_back(file);
-  std::sort(kept.begin(), kept.end(),
-            [](const ListedFile* a, const ListedFile* b) { return a->line < b->line; });
-  EXPECT_TRUE(ReadListedLines(
-      fs, kManifestName, kept,
-      [&](const std::string& line) { EXPECT_TRUE(manifest->AddLine(line, &error)); }, &error));
+  for (const uint32_t line : planner.Unclaimed()) kept.push_back(line);
+  std::sort(kept.begin(), kept.end());
+  EXPECT_TRUE(listed->ReadLines(
+      kept, [&](const std::string& line) { EXPECT_TRUE(manifest->AddLine(line, &error)); },
+      &error));
   EXPECT_TRUE(writer->Finish(&error) && manifest->Finish(&error)) << error;
   return planner.counts();
+}
+
+// The paths a manifest lists, in its order.
+std::vector<std::string> ListedPaths(MemOutputFs* fs, Format format) {
+  std::string error;
+  bool refused = false;
+  const auto listed =
+      ListedManifest::Open(fs, kManifestName, format, nullptr, nullptr, &refused, &error);
+  EXPECT_TRUE(listed) << error;
+  std::vector<std::string> paths;
+  for (uint32_t i = 0; listed && i < listed->size(); ++i) {
+    ListedFile file;
+    EXPECT_TRUE(listed->Read(i, &file));
+    paths.push_back(file.path);
+  }
+  return paths;
 }
 
 TEST(Manifest, UpdateWritesOnlyWhatIsNotThereWhole) {
@@ -179,35 +197,108 @@ TEST(Manifest, UpdateWritesOnlyWhatIsNotThereWhole) {
       EXPECT_EQ(after.at("Mail/Inbox.dbx-6 (2).eml"), "Subject: 6\r\n\r\nsix");
     }
     // The user's file is not listed; all six messages' files are.
-    ManifestContents listed;
-    std::string error;
-    ASSERT_TRUE(ReadManifest(&fs, kManifestName, &listed, &error));
-    EXPECT_EQ(listed.files.size(), 6u);
-    for (const ListedFile& file : listed.files) EXPECT_NE(file.path, mine);
+    const std::vector<std::string> listed = ListedPaths(&fs, format);
+    EXPECT_EQ(listed.size(), 6u);
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), mine), 0);
     // The removed file is back, and the new message's file is added.
     EXPECT_EQ(after.size(), before.size() + 2);
   }
 }
 
-// The lines carried over are read again at the end: as they were, and only while they still list
-// the same file.
+// A file the manifest lists is never a new file's name, though it be gone and no message of the
+// run claim it: its line is carried over, and the new manifest names each file once.
+TEST(Manifest, UpdateTakesNoListedNameForANewFile) {
+  MemOutputFs fs;
+  Export(&fs, Format::kEml, {"Subject: a\r\n\r\na", "Subject: b\r\n\r\nb"}, 0);
+  fs.Erase("Mail/Inbox.dbx-1.eml");
+  // The first message is no longer in the mailbox; a new one is, as its first.
+  Export(&fs, Format::kEml, {"Subject: c\r\n\r\nc", "Subject: b\r\n\r\nb"}, 0);
+  EXPECT_EQ(ListedPaths(&fs, Format::kEml),
+            (std::vector<std::string>{"Mail/Inbox.dbx-1 (2).eml", "Mail/Inbox.dbx-1.eml",
+                                      "Mail/Inbox.dbx-2.eml"}));
+}
+
+// A manifest whose lines do not name files of this output, each once, is refused: --update would
+// otherwise overwrite one message with another or never restore one.
+TEST(Manifest, ListsEachFileOfTheOutputOnceOrIsRefused) {
+  const auto line = [](const std::string& path, char digit = 'a') {
+    return R"({"path":")" + path + R"(","size":1,"sha256":")" + std::string(64, digit) + "\"}";
+  };
+  const struct {
+    Format format;
+    std::vector<std::string> lines;
+    std::string refusal;  // empty: read, with `files` file lines and the rest passed over
+    size_t files = 0;
+  } kCases[] = {
+      {Format::kEml,
+       {line("a.eml"), line("x/b.eml"), line("../c.eml"), "{}", "not json", "[" + line("d") + "]",
+        R"({"path":{"x":1},"size":1,"sha256":")" + std::string(64, 'a') + "\"}"},
+       "",
+       2},
+      {Format::kEml,
+       {line("a.eml"), line("b.eml"), line("a.eml", 'b')},
+       "two of its lines name one file, a.eml"},
+      {Format::kEml,
+       {line("X/A.eml"), line("x/a.eml")},
+       "two of its lines name one file, X/A.eml and x/a.eml"},
+      {Format::kMaildir,
+       {line(".F/cur/1.M2P3Q4.h:2,S"), line(".F/new/1.M2P3Q4.h")},
+       "two of its lines name one file, .F/cur/1.M2P3Q4.h:2,S and .F/new/1.M2P3Q4.h"},
+      {Format::kMaildir, {line("cur/1.M2P3Q4.h:2,S"), line("cur/1.M2P3Q5.h:2,S")}, "", 2},
+      {Format::kEml,
+       {line("a.eml"), line("quillon-manifest.jsonl")},
+       "line 2 lists quillon-manifest.jsonl, a file of the export's own"},
+      {Format::kEml,
+       {line(".quillon-manifest.jsonl.tmp")},
+       "line 1 lists .quillon-manifest.jsonl.tmp, a file of the export's own"},
+      {Format::kEml,
+       {line(".Quillon-Lock")},
+       "line 1 lists .Quillon-Lock, a file of the export's own"},
+      {Format::kEml,
+       {line("a.eml"),
+        R"({"path":"b.eml","size":1,"path":"c.eml","sha256":")" + std::string(64, 'a') + "\"}"},
+       "line 2 gives its path, size or SHA-256 twice"},
+  };
+  for (const auto& c : kCases) {
+    MemOutputFs fs;
+    std::string manifest;
+    for (const std::string& l : c.lines) manifest += l + "\n";
+    fs.Put(kManifestName, manifest);
+    bool refused = false;
+    std::string error;
+    const auto listed =
+        ListedManifest::Open(&fs, kManifestName, c.format, nullptr, nullptr, &refused, &error);
+    EXPECT_EQ(refused, !c.refusal.empty()) << manifest;
+    EXPECT_EQ(listed == nullptr, !c.refusal.empty()) << manifest;
+    EXPECT_EQ(error, c.refusal) << manifest;
+    if (listed) {
+      EXPECT_EQ(listed->size(), c.files) << manifest;
+      EXPECT_EQ(listed->size() + listed->ignoredLines(), c.lines.size()) << manifest;
+    }
+  }
+}
+
+// What a line lists is read again when it is wanted, and only while the line is as it was; the
+// lines carried over are read again at the end alike.
 TEST(Manifest, ListedLinesAreReadAgainOnlyWhileUnchanged) {
   const std::string a = R"({"path":"a.eml","size":1,"sha256":")" + std::string(64, 'a') + R"("})";
   const std::string b = R"({"path":"b.eml","size":2,"sha256":")" + std::string(64, 'b') + R"("})";
   const std::string c = R"({"path":"c.eml","size":3,"sha256":")" + std::string(64, 'c') + R"("})";
   MemOutputFs fs;
   fs.Put(kManifestName, a + "\nnot json\n\n" + b + "\n{\"summary\":true}\n" + c);
-  ManifestContents listed;
-  std::vector<std::string> seen;  // what the observer saw
   std::string error;
-  ASSERT_TRUE(ReadManifest(
-      &fs, kManifestName, &listed, &error,
-      [&](const ListedFile& f, const std::string& line) { seen.push_back(f.path + " " + line); }));
-  EXPECT_EQ(seen, (std::vector<std::string>{"a.eml " + a, "b.eml " + b, "c.eml " + c}));
-  ASSERT_EQ(listed.files.size(), 3u);
-  EXPECT_EQ(listed.ignoredLines, 1u);
-  EXPECT_EQ(listed.files[1].line, 3u);
-  const std::vector<const ListedFile*> all = {&listed.files[0], &listed.files[1], &listed.files[2]};
+  bool refused = false;
+  const auto listed =
+      ListedManifest::Open(&fs, kManifestName, Format::kEml, nullptr, nullptr, &refused, &error);
+  ASSERT_TRUE(listed) << error;
+  ASSERT_EQ(listed->size(), 3u);
+  EXPECT_EQ(listed->ignoredLines(), 1u);
+  ListedFile file;
+  std::string text;
+  ASSERT_TRUE(listed->Read(1, &file, nullptr, &text));
+  EXPECT_EQ(file.path, "b.eml");
+  EXPECT_EQ(file.size, 2u);
+  EXPECT_EQ(text, b);
   for (const auto& [manifest, expected] : std::vector<std::pair<std::string, std::string>>{
            {a + "\nnot json\n\n" + b + "\n{\"summary\":true}\n" + c, a + b + c},
            // b's size changed, c's line moved: neither is carried over as it now reads.
@@ -215,12 +306,29 @@ TEST(Manifest, ListedLinesAreReadAgainOnlyWhileUnchanged) {
                 "\n" + c,
             a},
        }) {
-    fs.Put(kManifestName, manifest);
+    fs.Put(kManifestName, manifest);  // changed in place, as the open manifest sees it
     std::string lines;
-    ASSERT_TRUE(ReadListedLines(
-        &fs, kManifestName, all, [&](const std::string& line) { lines += line; }, &error));
+    ASSERT_TRUE(listed->ReadLines(
+        {0, 1, 2}, [&](const std::string& line) { lines += line; }, &error));
     EXPECT_EQ(lines, expected);
   }
+  EXPECT_FALSE(listed->Read(1, &file));
+}
+
+// A listed file is read no further than one chunk past its listed size: a file that grew without
+// end is changed, whatever else it holds.
+TEST(Manifest, LooksAtAListedFileNoFurtherThanItsSize) {
+  MemOutputFs fs;
+  fs.Put("a.eml", "abc");
+  fs.Put("big.eml", std::string(3 << 20, 'x'));
+  const FileOnDisk whole = LookAt(&fs, "a.eml", 3);
+  EXPECT_TRUE(whole.present);
+  EXPECT_EQ(whole.sha256, ComputeSha256("abc", 3));
+  const FileOnDisk big = LookAt(&fs, "big.eml", 3);
+  EXPECT_TRUE(big.present);
+  EXPECT_FALSE(big.sha256);
+  EXPECT_LT(big.size, uint64_t{3} << 20);
+  EXPECT_FALSE(LookAt(&fs, "gone.eml", 3).present);
 }
 
 }  // namespace

@@ -46,9 +46,10 @@ class NewFile : public ByteOut {
   // Drops every byte written after the first `size`; the next write follows them.
   virtual bool CutBack(uint64_t size, std::string* error) = 0;
   // Gives the file `modified` (seconds since 1970 UTC) as its modification time when set,
-  // closes it and renames it to `finalPath`, replacing a regular file of that name and nothing
-  // else (a device, a folder or a link there is refused). False (with *error) when any step
-  // failed; the temporary file is then removed.
+  // closes it and renames it to `finalPath`, replacing what has that name but a folder or a
+  // device node (refused: not even a run as root replaces a device); a link there is replaced
+  // itself, what it leads to is left alone. False (with *error) when any step failed; the
+  // temporary file is then removed.
   virtual bool Commit(const std::string& finalPath, std::optional<int64_t> modified,
                       std::string* error) = 0;
 };
@@ -60,6 +61,16 @@ class AppendFile : public ByteOut {
   // before it was opened stays.
   virtual bool CutBack(uint64_t size, std::string* error) = 0;
   virtual bool Close(std::string* error) = 0;
+};
+
+// A regular file open for reading.
+class ReadableFile {
+ public:
+  virtual ~ReadableFile() = default;
+  // Reads up to `size` bytes at `offset`; *got says how many, fewer only at the file's end.
+  // Safe from several threads at once.
+  virtual bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got,
+                      std::string* error) = 0;
 };
 
 // Something held until it is destroyed.
@@ -98,10 +109,16 @@ class OutputFs {
   virtual bool List(const std::string& folder, std::vector<FolderEntry>* entries,
                     std::string* error) = 0;
 
-  // Gives the bytes of the regular file at `path` to `sink`, in order, without waiting on
-  // anything that is not one (a FIFO, a device). False when the file cannot be opened or read
-  // or is no regular file (*error says why), or when the sink stopped.
-  virtual bool Read(const std::string& path, const ChunkSink& sink, std::string* error) = 0;
+  // Opens the regular file at `path` for reading, without waiting on anything that is not one
+  // (a FIFO, a device) and never through a link. Null (with *error) when it cannot be opened or
+  // is no regular file.
+  virtual std::unique_ptr<ReadableFile> OpenForReading(const std::string& path,
+                                                       std::string* error) = 0;
+
+  // Gives the bytes of the regular file at `path` to `sink`, in order, as OpenForReading opens
+  // it. False when the file cannot be opened or read (*error says why), or when the sink
+  // stopped.
+  bool Read(const std::string& path, const ChunkSink& sink, std::string* error);
 
   // Takes the output folder for this process alone until the result is destroyed, through the
   // file `name` in it (made for the purpose, and removed when let go of). Null when another

@@ -193,6 +193,32 @@ class PosixAppendFile final : public AppendFile {
   std::string shown_;
 };
 
+class PosixReadableFile final : public ReadableFile {
+ public:
+  PosixReadableFile(int fd, std::string shown) : fd_(fd), shown_(std::move(shown)) {}
+  ~PosixReadableFile() override { close(fd_); }
+  bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got,
+              std::string* error) override {
+    *got = 0;
+    while (*got < size) {
+      const ssize_t n = pread(fd_, static_cast<char*>(buffer) + *got, size - *got,
+                              static_cast<off_t>(offset + *got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        *error = ErrorText(shown_, errno);
+        return false;
+      }
+      if (n == 0) break;
+      *got += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+ private:
+  int fd_;
+  std::string shown_;
+};
+
 // Held while the output folder is locked: the lock file is removed, then let go of.
 class PosixLock final : public Held {
  public:
@@ -275,29 +301,13 @@ class PosixOutputFs final : public OutputFs {
     return true;
   }
 
-  bool Read(const std::string& path, const ChunkSink& sink, std::string* error) override {
+  std::unique_ptr<ReadableFile> OpenForReading(const std::string& path,
+                                               std::string* error) override {
     const DirRef dir = Enter(Parent(path), false, error);
-    if (!dir) return false;
+    if (!dir) return nullptr;
     const int fd = OpenRegular(dir->fd, Leaf(path), O_RDONLY, Full(path), error);
-    if (fd < 0) return false;
-    std::vector<uint8_t> buffer(256 * 1024);
-    bool ok = true;
-    for (;;) {
-      const ssize_t n = read(fd, buffer.data(), buffer.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        *error = ErrorText(Full(path), errno);
-        ok = false;
-        break;
-      }
-      if (n == 0) break;
-      if (!sink(buffer.data(), static_cast<size_t>(n))) {
-        ok = false;
-        break;
-      }
-    }
-    close(fd);
-    return ok;
+    if (fd < 0) return nullptr;
+    return std::make_unique<PosixReadableFile>(fd, Full(path));
   }
 
   std::unique_ptr<Held> Lock(const std::string& name, bool* busy, std::string* error) override {
@@ -332,18 +342,19 @@ class PosixOutputFs final : public OutputFs {
     return nullptr;
   }
 
-  // Renames `from` in `fromDir` over `finalPath`, which may be a regular file and nothing else:
-  // a rename over a device node or a folder, or over a link whose target a reader would then
-  // miss, is refused.
+  // Renames `from` in `fromDir` over `finalPath`, which must not be a folder or a device node:
+  // not even a run as root replaces a device. Anything else there is replaced (a link itself,
+  // not what it leads to).
   bool Place(const Dir& fromDir, const std::string& from, const std::string& finalPath,
              std::string* error) {
     const DirRef dir = Enter(Parent(finalPath), false, error);
     if (!dir) return false;
     const std::string name = Leaf(finalPath);
     struct stat st;
-    if (fstatat(dir->fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode)) {
-      *error = Full(finalPath) + (S_ISLNK(st.st_mode) ? " is a symbolic link; not replaced"
-                                                      : " is not a regular file; not replaced");
+    if (fstatat(dir->fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        (S_ISDIR(st.st_mode) || S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))) {
+      *error = Full(finalPath) +
+               (S_ISDIR(st.st_mode) ? " is a folder; not replaced" : " is a device; not replaced");
       return false;
     }
     if (renameat(fromDir.fd, from.c_str(), dir->fd, name.c_str()) != 0) {

@@ -1,8 +1,9 @@
 // What a hostile output folder cannot make the POSIX output folder do: follow a symbolic link
 // planted where a folder or a file of the output goes, wait on a FIFO, read a device, or rename
-// over anything that is not a regular file.
+// over a device node.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -88,15 +89,9 @@ TEST(PosixOutputFs, NeverFollowsALinkNorWaitsOnAFifo) {
       {"an append to a FIFO",
        [&](std::string* e) { return out->OpenForAppend("fifo.eml", e) != nullptr; },
        "out/fifo.eml is not a regular file"},
-      {"a rename over a FIFO",
-       [&](std::string* e) { return Commits(out.get(), ".t", "fifo.eml", e); },
-       "out/fifo.eml is not a regular file; not replaced"},
-      {"a rename over a link",
-       [&](std::string* e) { return Commits(out.get(), ".t", "zero.eml", e); },
-       "out/zero.eml is a symbolic link; not replaced"},
       {"a rename over a folder",
        [&](std::string* e) { return Commits(out.get(), ".t", "folder.eml", e); },
-       "out/folder.eml is not a regular file; not replaced"},
+       "out/folder.eml is a folder; not replaced"},
   };
   for (const auto& c : kCases) {
     std::string error;
@@ -109,11 +104,21 @@ TEST(PosixOutputFs, NeverFollowsALinkNorWaitsOnAFifo) {
   EXPECT_EQ(test::ReadWholeFile(elsewhere / "Inbox"), "theirs");
   EXPECT_EQ(test::ReadWholeFile(elsewhere / "cur" / "m"), "theirs");
   EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere), fs::directory_iterator()), 2);
+  // A file renamed into place replaces a regular file, a FIFO or a link itself (not what it
+  // leads to), never a device node, not even for root.
   std::string error;
-  EXPECT_TRUE(Commits(out.get(), ".t", "plain.eml", &error)) << error;
-  EXPECT_EQ(test::ReadWholeFile(root / "plain.eml"), "new");
+  for (const char* name : {"plain.eml", "fifo.eml", "Inbox"}) {
+    EXPECT_TRUE(Commits(out.get(), ".t", name, &error)) << error;
+    EXPECT_EQ(test::ReadWholeFile(root / name), "new") << name;
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(root / name))) << name;
+  }
+  EXPECT_EQ(test::ReadWholeFile(elsewhere / "Inbox"), "theirs");
+  if (mknod((root / "null.eml").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0) {
+    EXPECT_FALSE(Commits(out.get(), ".t", "null.eml", &error));
+    EXPECT_EQ(error, root.string() + "/null.eml is a device; not replaced");
+    EXPECT_TRUE(fs::is_character_file(root / "null.eml"));
+  }
   EXPECT_FALSE(fs::exists(root / ".t"));
-  EXPECT_TRUE(fs::is_symlink(root / "zero.eml"));
 
   // A folder entered once stays the one written into when a link takes its place.
   ASSERT_TRUE(out->MakeFolders("Drafts", &error)) << error;

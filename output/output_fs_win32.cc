@@ -8,6 +8,7 @@
 // so the path keeps naming the folders that were checked.
 #include <windows.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -150,6 +151,39 @@ class Win32AppendFile final : public AppendFile {
   std::wstring path_;
 };
 
+class Win32ReadableFile final : public ReadableFile {
+ public:
+  Win32ReadableFile(HANDLE h, std::wstring path) : h_(h), path_(std::move(path)) {}
+  ~Win32ReadableFile() override { CloseHandle(h_); }
+  bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got,
+              std::string* error) override {
+    *got = 0;
+    while (*got < size) {
+      // A read at an offset of its own, which leaves the handle's position alone: safe from
+      // several threads at once.
+      OVERLAPPED at{};
+      const uint64_t where = offset + *got;
+      at.Offset = static_cast<DWORD>(where);
+      at.OffsetHigh = static_cast<DWORD>(where >> 32);
+      const DWORD want = static_cast<DWORD>(std::min<size_t>(size - *got, 1u << 30));
+      DWORD n = 0;
+      if (!ReadFile(h_, static_cast<char*>(buffer) + *got, want, &n, &at)) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_HANDLE_EOF) break;
+        *error = ErrorText(path_, code);
+        return false;
+      }
+      if (n == 0) break;
+      *got += n;
+    }
+    return true;
+  }
+
+ private:
+  HANDLE h_;
+  std::wstring path_;
+};
+
 // The lock file, opened with no sharing: a second opening fails until the handle is closed, by
 // the run or by the system when the process ends, and the file goes with it.
 class Win32Lock final : public Held {
@@ -246,31 +280,16 @@ class Win32OutputFs final : public OutputFs {
     return true;
   }
 
-  bool Read(const std::string& path, const ChunkSink& sink, std::string* error) override {
+  std::unique_ptr<ReadableFile> OpenForReading(const std::string& path,
+                                               std::string* error) override {
     const DirRef dir = Enter(Parent(path), false, error);
-    if (!dir) return false;
+    if (!dir) return nullptr;
     const std::wstring full = Full(path);
     const HANDLE h =
         OpenRegular(full, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, error);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    std::vector<uint8_t> buffer(256 * 1024);
-    bool ok = true;
-    for (;;) {
-      DWORD got = 0;
-      if (!ReadFile(h, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
-        *error = ErrorText(full, GetLastError());
-        ok = false;
-        break;
-      }
-      if (got == 0) break;
-      if (!sink(buffer.data(), got)) {
-        ok = false;
-        break;
-      }
-    }
-    CloseHandle(h);
-    return ok;
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<Win32ReadableFile>(h, full);
   }
 
   std::unique_ptr<Held> Lock(const std::string& name, bool* busy, std::string* error) override {
@@ -292,17 +311,15 @@ class Win32OutputFs final : public OutputFs {
     return std::make_unique<Win32Lock>(h);
   }
 
-  // Renames `temporary` over `finalPath`, which may be a regular file and nothing else.
+  // Renames `temporary` over `finalPath`, which must not be a folder (a junction included);
+  // anything else there is replaced (a link itself, not what it leads to).
   bool Place(const std::wstring& temporary, const std::string& finalPath, std::string* error) {
     const DirRef dir = Enter(Parent(finalPath), false, error);
     if (!dir) return false;
     const std::wstring target = Full(finalPath);
     const DWORD attributes = GetFileAttributesW(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
-      *error = Shown(target) + ((attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                                    ? " is a link (a reparse point); not replaced"
-                                    : " is not a regular file; not replaced");
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      *error = Shown(target) + " is a folder; not replaced";
       return false;
     }
     if (!MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {

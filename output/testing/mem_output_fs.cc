@@ -1,5 +1,8 @@
 #include "output/testing/mem_output_fs.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "output/names.h"
 
 namespace quillon::output {
@@ -157,13 +160,31 @@ bool MemOutputFs::List(const std::string& folder, std::vector<FolderEntry>* entr
   return true;
 }
 
-bool MemOutputFs::Read(const std::string& path, const ChunkSink& sink, std::string* error) {
+std::unique_ptr<ReadableFile> MemOutputFs::OpenForReading(const std::string& path,
+                                                          std::string* error) {
   const File* file = Find(path);
   if (file == nullptr) {
     *error = path + ": no such file";
-    return false;
+    return nullptr;
   }
-  return sink(reinterpret_cast<const uint8_t*>(file->bytes.data()), file->bytes.size());
+  // The file's bytes as they are at each read, as an open file sees writes made in place (Put).
+  class Reader final : public ReadableFile {
+   public:
+    Reader(const MemOutputFs* fs, std::string path) : fs_(fs), path_(std::move(path)) {}
+    bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got, std::string*) override {
+      static const std::string kGone;
+      const File* file = fs_->Find(path_);
+      const std::string& bytes = file != nullptr ? file->bytes : kGone;
+      *got = offset >= bytes.size() ? 0 : std::min<size_t>(size, bytes.size() - offset);
+      if (*got > 0) std::memcpy(buffer, bytes.data() + offset, *got);
+      return true;
+    }
+
+   private:
+    const MemOutputFs* fs_;
+    std::string path_;
+  };
+  return std::make_unique<Reader>(this, path);
 }
 
 std::map<std::string, std::string> MemOutputFs::Files() const {

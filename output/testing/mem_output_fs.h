@@ -29,7 +29,8 @@ class MemOutputFs final : public OutputFs {
   std::unique_ptr<AppendFile> OpenForAppend(const std::string& path, std::string* error) override;
   bool List(const std::string& folder, std::vector<FolderEntry>* entries,
             std::string* error) override;
-  bool Read(const std::string& path, const ChunkSink& sink, std::string* error) override;
+  std::unique_ptr<ReadableFile> OpenForReading(const std::string& path,
+                                               std::string* error) override;
   // A name locked once is busy until let go of, as if another process held it.
   std::unique_ptr<Held> Lock(const std::string& name, bool* busy, std::string* error) override;
 
