@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "rescue/rescue.h"
@@ -80,7 +81,7 @@ int main(int argc, char** argv) {
 
   std::vector<double> plans, reads;
   rescue::RescuePlan plan;
-  size_t entries = 0;
+  size_t entries = 0, exotic = 0, entryBytes = 0;
   std::vector<double> peaks;
   for (int run = 1; run <= runs; ++run) {
     // Each run on its own: nothing of the last one kept, and the peak counted afresh (writing 5
@@ -98,12 +99,13 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "%s: %s\n", path, failed.reason.c_str());
       return 2;
     }
-    plan = rescue::Reconcile(scan, cat);
-    const Clock::time_point t3 = Clock::now();
-    if (getenv("RSS"))
-      std::printf("rss after reconcile %ld hwm %ld\n", StatusKiB("VmRSS:"), StatusKiB("VmHWM:"));
     entries = scan.entries.size();
-    scan = rescue::BlockScan{};  // as a caller would before reading
+    exotic = scan.entries.exoticCount();
+    entryBytes = scan.entries.MemoryBytes();
+    // As the rescue does: the scan and the records go into the plan, the scan freed before it
+    // is made.
+    plan = rescue::Reconcile(std::move(scan), std::move(cat.messages));
+    const Clock::time_point t3 = Clock::now();
     double readSeconds = 0;
     if (read) {
       uint64_t bytes = 0;
@@ -134,8 +136,8 @@ int main(int argc, char** argv) {
     const double read50 = Median(reads);
     std::printf("; read %.3f s, %.0f MB/s", read50, mib * 1.048576 / read50);
   }
-  std::printf("\nscan entries: %zu (%.1f MiB at %zu bytes each)\n", entries,
-              entries * sizeof(rescue::ScanEntry) / 1048576.0, sizeof(rescue::ScanEntry));
+  std::printf("\nscan entries: %zu, %zu of them exotic (%.1f MiB)\n", entries, exotic,
+              entryBytes / 1048576.0);
   std::printf("found:");
   for (size_t s = 0; s < rescue::kStatusCount; ++s) {
     std::printf(" %s %llu", rescue::StatusName(static_cast<rescue::Status>(s)),

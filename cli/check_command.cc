@@ -101,7 +101,7 @@ void DescribeDamage(const rescue::MailboxRescue& rescue, rescue::RecordReader* r
       add("");  // counted only
       continue;
     }
-    const catalogue::MessageInfo* info = records->RecordOf(cat, m);
+    const catalogue::MessageInfo* info = records->RecordOf(m);
     std::string words;
     if (m.status == Status::kDamaged) {
       words = "damaged: message " + std::to_string(i + 1) + " at " + rescue::Hex(m.firstBlock);

@@ -108,8 +108,7 @@ bool Lister::Show(const std::string& path, const rescue::MailboxRescue& rescue,
                   bool printLive, ReadOutcome* outcome) {
   std::string start;
   if (m.blocks > 0 && !ReadMessageStart(reader, m, &start, outcome)) return false;
-  const catalogue::MessageInfo* record =
-      records != nullptr ? records->RecordOf(rescue.catalogue, m) : nullptr;
+  const catalogue::MessageInfo* record = records != nullptr ? records->RecordOf(m) : nullptr;
   const StoreFolders& store = stores_.Of(path);
   output::MessageFacts facts = FactsOf(path, record, m, number, start, store);
   facts.folder = store.PathOf(path, rescue.catalogue.fileInfo.name);

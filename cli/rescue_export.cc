@@ -601,8 +601,7 @@ bool RescueRun::Put(const Mailbox& box, const rescue::MailboxRescue& rescue,
     return false;
   };
   if (!ReadMessageStart(reader, m, &start, &outcome)) return failedRead();
-  const catalogue::MessageInfo* record =
-      records != nullptr ? records->RecordOf(rescue.catalogue, m) : nullptr;
+  const catalogue::MessageInfo* record = records != nullptr ? records->RecordOf(m) : nullptr;
   output::MessageFacts facts = FactsOf(box.path, record, m, number, start, stores_.Of(box.path));
   facts.folder = std::move(folder);
   if (facts.folder.empty() || facts.folder.back() != box.folderName()) {
@@ -748,7 +747,7 @@ void RescueRun::ExportMailbox(size_t index) {
   rescue::MailboxRescue rescue = rescue::PlanRescue(file.get(), options, nullptr, scanning);
   output::MailboxSummary& summary = summaries_[index];
   summary.mailbox = box.path;
-  summary.listed = rescue.catalogue.messages.size();
+  summary.listed = rescue.plan.listed;
   for (uint64_t count : rescue.plan.counts) summary.found += count;
   tally.counts = rescue.plan.counts;
   if (rescue.error.failure != rescue::ReadFailure::kNone) {
@@ -812,7 +811,7 @@ void RescueRun::ExportMailbox(size_t index) {
         break;
       }
       case Status::kLost: {
-        const catalogue::MessageInfo* info = records.RecordOf(rescue.catalogue, m);
+        const catalogue::MessageInfo* info = records.RecordOf(m);
         const output::MessageFacts facts = FactsOf(box.path, info, m, 0, "", stores_.Of(box.path));
         Detail(&tally, box.path + ": lost: " +
                            (info ? "index id " + std::to_string(info->indexId) + ", " : "") + "\"" +

@@ -20,15 +20,18 @@ namespace quillon::fuzzing {
 
 // A mailbox rescued in memory: the plan and the bytes of each of its messages.
 struct RescuedMailbox {
+  std::string_view bytes;  // the mailbox, as the caller keeps it
   rescue::MailboxRescue rescue;
   std::vector<std::string> messages;  // parallel to rescue.plan.messages
   rescue::ReadOutcome failure;        // the first read that did not complete, if any
 };
 
-// `windowBytes`: the size of the pieces the file is read in. Small ones keep the fuzzer fast.
+// `bytes` must outlive the result. `windowBytes`: the size of the pieces the file is read in.
+// Small ones keep the fuzzer fast.
 inline RescuedMailbox RescueBytes(std::string_view bytes, const rescue::RescueOptions& options,
                                   size_t windowBytes = rescue::MailboxFile::kAheadSize) {
   RescuedMailbox out;
+  out.bytes = bytes;
   catalogue::testing::ByteFile file(bytes);
   rescue::ScanOptions scanning;
   scanning.windowBytes = std::min(scanning.windowBytes, windowBytes);
@@ -51,9 +54,11 @@ namespace rescue_check {
 
 using namespace quillon::rescue;
 
-// The plan's own consistency: groups, order, statuses, blocks.
-inline std::string CheckPlanShape(const MailboxRescue& rescued) {
+// The plan's own consistency: groups, order, statuses, blocks (read from `file` for a message
+// that follows its links).
+inline std::string CheckPlanShape(const MailboxRescue& rescued, InputFile* file) {
   const RescuePlan& plan = rescued.plan;
+  MessageReader reader(file, plan);
   if (rescued.error.failure != ReadFailure::kNone) return "a file in memory failed to read";
   std::unordered_set<uint32_t> blocks;
   std::array<uint64_t, kStatusCount> listed{};
@@ -66,22 +71,23 @@ inline std::string CheckPlanShape(const MailboxRescue& rescued) {
     if (exported && i > 0 && plan.messages[i - 1].firstBlock > m.firstBlock) {
       return "exported messages out of first-block order";
     }
-    if ((m.status == Status::kLive) !=
-        (m.record != kNoRecord && exported && m.noteCount == 0 && m.flags == 0)) {
+    if ((m.status == Status::kLive) != (m.recordOffset != 0 && exported && m.noteCount == 0 &&
+                                        (m.flags & ~PlannedMessage::kFollowsLinks) == 0)) {
       return "a live message that is not listed and whole, or the other way round";
     }
-    uint32_t count = 0;
+    uint32_t count = 0, first = 0;
     bool overlap = false;
-    plan.ForEachBlock(m, [&](uint32_t b) {
-      ++count;
+    const bool read = reader.ForEachBlock(m, [&](uint32_t b) {
+      if (count++ == 0) first = b;
       if (!blocks.insert(b).second || uint64_t{b} + 16 > plan.fileSize) overlap = true;
     });
+    if (!read) return "a block's header could not be read";
     if (overlap) return "a block in two messages, or past the end";
     if (count != m.blocks) return "block count differs from the runs";
     if ((count == 0) != (m.status == Status::kHeadersOnly || m.status == Status::kLost)) {
       return "a message with a body but no blocks, or the other way round";
     }
-    if (count != 0 && plan.Blocks(m).front() != m.firstBlock) return "first block differs";
+    if (count != 0 && first != m.firstBlock) return "first block differs";
   }
   for (size_t s = 0; s < kStatusCount; ++s) {
     if (listed[s] > plan.counts[s]) return "more messages listed than counted";
@@ -100,7 +106,8 @@ inline std::string CheckRead(const RescuePlan& plan, const PlannedMessage& m, ui
 }
 
 inline std::string CheckPlan(const RescuedMailbox& r) {
-  std::string problem = CheckPlanShape(r.rescue);
+  catalogue::testing::ByteFile file(r.bytes);
+  std::string problem = CheckPlanShape(r.rescue, &file);
   const RescuePlan& plan = r.rescue.plan;
   for (size_t i = 0; i < plan.messages.size() && problem.empty(); ++i) {
     const PlannedMessage& m = plan.messages[i];
@@ -163,7 +170,7 @@ inline std::string CheckRescue(std::string_view bytes) {
     ScanOptions scanning;
     scanning.windowBytes = kWindow;
     const MailboxRescue rescued = PlanRescue(&file, options, nullptr, scanning);
-    std::string problem = CheckPlanShape(rescued);
+    std::string problem = CheckPlanShape(rescued, &file);
     MessageReader reader(&file, rescued.plan, nullptr, kWindow);
     for (const PlannedMessage& m : rescued.plan.messages) {
       if (!problem.empty()) return problem;

@@ -91,16 +91,11 @@ bool DeletedBeginsLikeHeader(const uint8_t* bytes, size_t size) {
   return (left > 0 && (line[0] == ' ' || line[0] == '\t')) || BeginsLikeHeaderField(line, left);
 }
 
-const ScanEntry* BlockScan::Find(uint32_t offset) const {
-  const size_t i = IndexOf(offset);
-  return i == entries.size() ? nullptr : &entries[i];
-}
-
 size_t BlockScan::IndexOf(uint32_t offset) const {
   const size_t bucket = offset >> kBucketShift;
   if (bucket + 1 >= firstInBucket.size()) return entries.size();
   for (uint32_t i = firstInBucket[bucket], stop = firstInBucket[bucket + 1]; i != stop; ++i) {
-    const uint32_t at = entries[i].offset();
+    const uint32_t at = entries.Offset(i);
     if (at == offset) return i;
     if (at > offset) break;
   }
@@ -123,7 +118,7 @@ void BuildBuckets(BlockScan* scan) {
   const uint32_t n = static_cast<uint32_t>(scan->entries.size());
   scan->firstInBucket.assign(buckets, n);
   for (uint32_t i = n; i-- > 0;) {
-    scan->firstInBucket[scan->entries[i].offset() >> BlockScan::kBucketShift] = i;
+    scan->firstInBucket[scan->entries.Offset(i) >> BlockScan::kBucketShift] = i;
   }
   // A bucket without entries starts where the next one does.
   for (size_t b = buckets - 1; b-- > 0;) {
@@ -137,7 +132,7 @@ void Probe(MailboxFile& file, std::vector<uint32_t> wanted, BlockScan* scan) {
   std::sort(wanted.begin(), wanted.end());
   wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
   for (uint32_t at : wanted) {
-    if (!file.Holds(at, kHeaderSize) || scan->Find(at) != nullptr) continue;
+    if (!file.Holds(at, kHeaderSize) || scan->Has(at)) continue;
     const uint32_t length =
         static_cast<uint32_t>(std::min<uint64_t>(kHeaderSize + kSignBytes, file.size() - at));
     const uint8_t* bytes = file.View(at, length);
@@ -237,6 +232,38 @@ RangeEnd ScanRange(MailboxFile& file, uint64_t at, uint64_t to, uint8_t* window,
 
 }  // namespace
 
+// Writes the scan's entries in their packed form (ScanEntries): in place, into parts of the array
+// set aside for each segment, or at its end.
+class ScanBuilder {
+ public:
+  using Packed = ScanEntries::Packed;
+  using Exotic = ScanEntries::Exotic;
+
+  // The packed form of `e`; false for an exotic one, whose word the caller sets.
+  static bool Pack(const ScanEntry& e, Packed* p) {
+    p->tagged = e.tagged & ~ScanEntry::kReadable;  // every kept entry is readable
+    const bool aligned = (e.next & 3) == 0;
+    if (e.blockSize == kClientBlockData && e.dataLength == kClientBlockData && aligned) {
+      p->word = e.next | ScanEntries::kFull;
+    } else if (e.blockSize == kClientBlockData && e.next == 0 && e.dataLength < (1u << 30)) {
+      p->word = e.dataLength << 2 | ScanEntries::kLast;
+    } else if (e.deletedPattern() && aligned) {
+      p->word = e.next | ScanEntries::kDeleted;
+    } else {
+      return false;
+    }
+    return true;
+  }
+  static uint32_t ExoticWord(size_t index) {
+    return static_cast<uint32_t>(index) << 2 | ScanEntries::kExotic;
+  }
+  static Exotic ExoticOf(const ScanEntry& e, size_t entry) {
+    return Exotic{static_cast<uint32_t>(entry), e.blockSize, e.dataLength, e.next};
+  }
+  static LargeVector<Packed>& Packed_(ScanEntries& entries) { return entries.packed_; }
+  static std::vector<Exotic>& Exotic_(ScanEntries& entries) { return entries.exotic_; }
+};
+
 BlockScan ScanPass(InputFile* input, const ScanOptions& options) {
   MailboxFile file(input, options.abort);
   BlockScan scan;
@@ -248,7 +275,13 @@ BlockScan ScanPass(InputFile* input, const ScanOptions& options) {
   // with the usual options that is the cap itself, so neither does a file that reaches it.
   const size_t room =
       static_cast<size_t>(std::min<uint64_t>(cap, scan.fileSize / 0x200 + options.minEntries));
-  scan.entries.reserve(room);
+  const uint64_t exoticCap =
+      uint64_t{scan.fileSize} / std::max<uint32_t>(options.bytesPerExotic, 1) + options.minExotic;
+  using Packed = ScanBuilder::Packed;
+  using Exotic = ScanBuilder::Exotic;
+  LargeVector<Packed>& packed = ScanBuilder::Packed_(scan.entries);
+  std::vector<Exotic>& exotic = ScanBuilder::Exotic_(scan.entries);
+  packed.reserve(room);
 
   // The pieces overlap by a header and its signs.
   const size_t windowSize = std::min<size_t>(
@@ -282,25 +315,35 @@ BlockScan ScanPass(InputFile* input, const ScanOptions& options) {
     }
     bounds[count] = scan.fileSize;
     regions[count] = room;
-    scan.entries.resize(room);
-    ScanEntry* entries = scan.entries.data();
+    packed.resize(room);
+    Packed* entries = packed.data();
     struct Segment {
       size_t count = 0;
+      std::vector<Exotic> exotic;  // their entries counted from the segment's first
       RangeEnd end;
       bool done = false;
       ReadError error;
     };
+    // A segment's share of the exotic entries; one with more ends there, and the whole-file pass
+    // takes them in turn as it would alone.
+    const size_t exoticRoom = static_cast<size_t>(exoticCap / count);
     std::vector<Segment> segments(count);
     std::atomic<size_t> next{0};
     const auto work = [&](MailboxFile& reader, uint8_t* buffer) {
       for (size_t i; (i = next.fetch_add(1)) < count;) {
         Segment& segment = segments[i];
-        segment.end = ScanRange(reader, bounds[i], bounds[i + 1], buffer, windowSize,
-                                [&](const ScanEntry& e) {
-                                  if (regions[i] + segment.count == regions[i + 1]) return false;
-                                  entries[regions[i] + segment.count++] = e;
-                                  return true;
-                                });
+        segment.end = ScanRange(
+            reader, bounds[i], bounds[i + 1], buffer, windowSize, [&](const ScanEntry& e) {
+              if (regions[i] + segment.count == regions[i + 1]) return false;
+              Packed& p = entries[regions[i] + segment.count];
+              if (!ScanBuilder::Pack(e, &p)) {
+                if (segment.exotic.size() == exoticRoom) return false;
+                p.word = ScanBuilder::ExoticWord(segment.exotic.size());  // made global below
+                segment.exotic.push_back(ScanBuilder::ExoticOf(e, segment.count));
+              }
+              ++segment.count;
+              return true;
+            });
         segment.done = true;
         if (segment.end.failed) {
           segment.error = reader.error();
@@ -315,7 +358,7 @@ BlockScan ScanPass(InputFile* input, const ScanOptions& options) {
       if (options.beside && !options.beside()) {
         next = count;  // no segment more
         helper.join();
-        scan.entries.clear();
+        packed.clear();
         return scan;
       }
       work(file, window.get());
@@ -330,18 +373,29 @@ BlockScan ScanPass(InputFile* input, const ScanOptions& options) {
         break;
       }
       if (segment.end.failed) {
-        scan.entries.clear();
+        packed.clear();
+        exotic.clear();
         scan.error = segment.error;
         return scan;
       }
-      std::memmove(entries + kept, entries + regions[i], segment.count * sizeof(ScanEntry));
+      std::memmove(entries + kept, entries + regions[i], segment.count * sizeof(Packed));
+      for (Exotic x : segment.exotic) {
+        x.entry += static_cast<uint32_t>(kept);
+        entries[x.entry].word = ScanBuilder::ExoticWord(exotic.size());
+        exotic.push_back(x);
+      }
       kept += segment.count;
       if (segment.end.noRoom != 0) {
         from = segment.end.noRoom;
         break;
       }
     }
-    scan.entries.resize(kept);
+    packed.resize(kept);
+    // The segments' parts were spread over the array: what lies past the entries moved down is
+    // given back (the whole-file pass writes it again if it goes on).
+    if (packed.capacity() * sizeof(Packed) >= kLargeBytes) {
+      DiscardLarge(entries + kept, (room - kept) * sizeof(Packed));
+    }
     rest = std::make_unique<MailboxFile>(input, options.abort, scan.fileSize);
   } else if (options.beside && !options.beside()) {
     return scan;
@@ -349,8 +403,17 @@ BlockScan ScanPass(InputFile* input, const ScanOptions& options) {
   MailboxFile& reader = rest ? *rest : file;
   const RangeEnd end =
       ScanRange(reader, from, scan.fileSize, window.get(), windowSize, [&](const ScanEntry& e) {
-        if (scan.entries.size() == cap) return false;
-        scan.entries.push_back(e);
+        if (packed.size() == cap) return false;
+        Packed p;
+        if (!ScanBuilder::Pack(e, &p)) {
+          if (exotic.size() == exoticCap) {
+            ++scan.exoticDropped;
+            return true;
+          }
+          p.word = ScanBuilder::ExoticWord(exotic.size());
+          exotic.push_back(ScanBuilder::ExoticOf(e, packed.size()));
+        }
+        packed.push_back(p);
         return true;
       });
   if (end.failed) {
@@ -359,8 +422,10 @@ BlockScan ScanPass(InputFile* input, const ScanOptions& options) {
   }
   scan.cappedAt = end.noRoom;
   CapacityTally capacities;
-  for (const ScanEntry& e : scan.entries) {
-    if (e.readable() && !e.deletedPattern() && e.consistent()) capacities.Add(e.blockSize);
+  for (size_t i = 0; i < scan.entries.size(); ++i) {
+    const uint32_t length = scan.entries.DataLength(i);
+    const uint32_t size = scan.entries.BlockSize(i);
+    if (!scan.entries.Deleted(i) && length != 0 && length <= size) capacities.Add(size);
   }
   window.reset();
   scan.blockCapacity = capacities.Commonest();
@@ -376,7 +441,7 @@ void ProbeScanned(InputFile* input, const std::vector<uint32_t>& wanted, const S
   // the targets of links from headers that look like a block's.
   std::vector<uint32_t> probes;
   for (uint32_t at : wanted) {
-    if (at == 0 || scan.Find(at) != nullptr) continue;
+    if (at == 0 || scan.Has(at)) continue;
     if (probes.size() < options.maxProbes) {
       probes.push_back(at);
     } else {
@@ -385,13 +450,14 @@ void ProbeScanned(InputFile* input, const std::vector<uint32_t>& wanted, const S
   }
   const uint32_t capacity = scan.blockCapacity != 0 ? scan.blockCapacity : kClientBlockData;
   for (size_t i = 0; i < scan.entries.size(); ++i) {
-    const ScanEntry& e = scan.entries[i];
-    if (e.next == 0 || !e.blockLike(capacity)) continue;
+    const uint32_t next = scan.entries.Next(i);
+    if (next == 0) continue;
     // Blocks written one after another link to the next entry.
-    if (i + 1 < scan.entries.size() && scan.entries[i + 1].offset() == e.next) continue;
-    if (uint64_t{e.next} + kHeaderSize <= scan.fileSize && scan.Find(e.next) == nullptr) {
+    if (i + 1 < scan.entries.size() && scan.entries.Offset(i + 1) == next) continue;
+    if (!scan.entries[i].blockLike(capacity)) continue;
+    if (uint64_t{next} + kHeaderSize <= scan.fileSize && !scan.Has(next)) {
       if (probes.size() < options.maxProbes) {
-        probes.push_back(e.next);
+        probes.push_back(next);
       } else {
         ++scan.probesDropped;
       }

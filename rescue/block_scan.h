@@ -54,6 +54,108 @@ struct ScanEntry {
   }
 };
 
+// The scan's entries as they are kept, eight bytes each (a 2 GiB folder holds four million
+// blocks): the offset with its sign, and one word that holds the rest of what a client's block
+// says in one of three forms, told by its low two bits. A full block of 0x200 bytes keeps its
+// link there, the last block of a message (link 0) its data length, a deleted block its link;
+// the few others (a block with a damaged word, a record whose lengths look like a block's, a
+// link that is not 4-aligned) keep their lengths and link in `exotic`, the word saying where.
+class ScanEntries {
+ public:
+  size_t size() const { return packed_.size(); }
+  bool empty() const { return packed_.empty(); }
+  size_t exoticCount() const { return exotic_.size(); }
+  // The bytes the entries take.
+  size_t MemoryBytes() const {
+    return packed_.size() * sizeof(Packed) + exotic_.size() * sizeof(Exotic);
+  }
+
+  uint32_t Tagged(size_t i) const { return packed_[i].tagged; }
+  uint32_t Offset(size_t i) const { return packed_[i].tagged & ~3u; }
+  bool BeginsLikeHeader(size_t i) const {
+    return (packed_[i].tagged & ScanEntry::kBeginsLikeHeader) != 0;
+  }
+  bool Deleted(size_t i) const { return (packed_[i].word & 3) == kDeleted; }
+  uint32_t BlockSize(size_t i) const {
+    const uint32_t w = packed_[i].word;
+    switch (w & 3) {
+      case kFull:
+      case kLast:
+        return kClientBlockData;
+      case kDeleted:
+        return kDeletedBlockSize;
+      default:
+        return exotic_[w >> 2].blockSize;
+    }
+  }
+  uint32_t DataLength(size_t i) const {
+    const uint32_t w = packed_[i].word;
+    switch (w & 3) {
+      case kFull:
+        return kClientBlockData;
+      case kLast:
+        return w >> 2;
+      case kDeleted:
+        return kDeletedDataLength;
+      default:
+        return exotic_[w >> 2].dataLength;
+    }
+  }
+  uint32_t Next(size_t i) const {
+    const uint32_t w = packed_[i].word;
+    switch (w & 3) {
+      case kFull:
+        return w;
+      case kLast:
+        return 0;
+      case kDeleted:
+        return w & ~3u;
+      default:
+        return exotic_[w >> 2].next;
+    }
+  }
+  // The entry as the scan noted it.
+  ScanEntry operator[](size_t i) const {
+    return ScanEntry{Tagged(i) | ScanEntry::kReadable, BlockSize(i), DataLength(i), Next(i)};
+  }
+
+  class Iterator {
+   public:
+    Iterator(const ScanEntries* entries, size_t at) : entries_(entries), at_(at) {}
+    ScanEntry operator*() const { return (*entries_)[at_]; }
+    Iterator& operator++() { return ++at_, *this; }
+    bool operator!=(const Iterator& other) const { return at_ != other.at_; }
+
+   private:
+    const ScanEntries* entries_;
+    size_t at_;
+  };
+  Iterator begin() const { return Iterator(this, 0); }
+  Iterator end() const { return Iterator(this, size()); }
+
+ private:
+  friend class ScanBuilder;
+  // The word's forms, in its low two bits.
+  enum : uint32_t {
+    kFull = 0,     // size and length 0x200: the link, 4-aligned
+    kLast = 1,     // size 0x200, link 0: the data length, shifted up by two
+    kDeleted = 2,  // the deleted pattern: the link, 4-aligned
+    kExotic = 3,   // its place in exotic_, shifted up by two
+  };
+  struct Packed {
+    uint32_t tagged;
+    uint32_t word;
+  };
+  struct Exotic {
+    uint32_t entry;  // its place among the entries
+    uint32_t blockSize;
+    uint32_t dataLength;
+    uint32_t next;
+  };
+  LargeVector<Packed> packed_;
+  std::vector<Exotic> exotic_;
+};
+
 // A header read where the index or a link says a block is, but that the scan did not keep: its
 // first word does not hold its offset (a damaged block, or no block at all: later stages judge),
 // or it does and the header is no block's (a record, a node).
@@ -73,6 +175,11 @@ struct ScanOptions {
   // so.
   uint32_t bytesPerEntry = 0x200;
   uint32_t minEntries = 4096;
+  // Of them, exotic ones (ScanEntries) at most: one per this many bytes, plus minExotic. The
+  // client writes none but the records whose lengths look like a block's, in the index's chunks.
+  // Past the cap they are counted and passed over, and the scan goes on.
+  uint32_t bytesPerExotic = 0x1000;
+  uint32_t minExotic = 1u << 16;
   // Headers read at offsets that the index or a link names but whose word does not name itself.
   uint32_t maxProbes = 1u << 16;
   // The file is read in pieces of this size.
@@ -94,19 +201,20 @@ struct BlockScan {
   // The block size most headers give (0x200 in every file the mail client writes), 0 when no
   // header gives usable lengths.
   uint32_t blockCapacity = 0;
-  LargeVector<ScanEntry> entries;    // ascending offsets
+  ScanEntries entries;               // ascending offsets
   std::vector<ProbedHeader> probed;  // ascending offsets; none of them in `entries`
   // Where the pass stopped early because the cap was reached (0 when it read the whole file),
   // and how many self-naming words it had found by then.
   uint32_t cappedAt = 0;
+  uint64_t exoticDropped = 0;  // exotic entries over the options' cap, passed over
   uint64_t probesDropped = 0;  // probes over ScanOptions::maxProbes, not made
 
   // Set when the file could not be read (an I/O error, a file that shrank, an abort): the scan
   // is then incomplete and the mailbox should be failed with this reason.
   ReadError error;
 
-  // The entry at `offset`, or null.
-  const ScanEntry* Find(uint32_t offset) const;
+  // Whether an entry lies at `offset`.
+  bool Has(uint32_t offset) const { return IndexOf(offset) != entries.size(); }
   // The probed header at `offset`, or null.
   const ProbedHeader* FindProbed(uint32_t offset) const;
   // Index of the entry at `offset` in `entries`, or entries.size().

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 #include <thread>
 
@@ -99,6 +100,68 @@ TEST(BlockScanTest, SegmentsReadAtOnceNoteWhatOnePassNotes) {
       EXPECT_EQ(Describe(ScanBlocks(&file, {}, options)), alone) << "pause " << pause;
       EXPECT_EQ(besides, 1);
     }
+  }
+}
+
+// Every header the scan keeps reads back as the file has it, whichever form it is kept in (a full
+// block's link, a last block's length, a deleted block's link, or the exotic rest), and past the
+// cap on exotic ones those are counted and passed over while the others are still kept.
+TEST(BlockScanTest, EntriesReadBackAsTheFileHasThem) {
+  struct Header {
+    uint32_t blockSize, dataLength, next;
+    bool kept;
+  };
+  const Header kHeaders[] = {
+      {0x200, 0x200, 0x2000, true},      // a full block
+      {0x200, 0x200, 0, true},           // a full last block
+      {0x200, 0x1A3, 0, true},           // a last block
+      {0x200, 0x9000, 0, true},          // a damaged length, no link
+      {0x200, 0x1A3, 0x2000, true},      // short but linking on (exotic)
+      {0x200, 0x200, 0x2002, true},      // a link not 4-aligned (exotic)
+      {0x1FC, 0x210, 0x2400, true},      // deleted
+      {0x1FC, 0x210, 0x2401, true},      // deleted, its link not 4-aligned (exotic)
+      {0x160, 0x174, 0x280, true},       // a record whose lengths look like a block's (exotic)
+      {0x300, 0x280, 0, true},           // a consistent block of another size (exotic)
+      {0x208, 0x1110000, 0x280, false},  // a record: not kept
+      {0, 0x4000, 0, false},             // a tree node: not kept
+      {0x200, 0, 0x2000, true},          // no length, a link (exotic)
+  };
+  std::string bytes(0x1000 + 0x40 * std::size(kHeaders) + 0x400, '\0');
+  const auto put = [&](uint32_t at, uint32_t word) {
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(word >> (8 * i));
+  };
+  for (size_t i = 0; i < std::size(kHeaders); ++i) {
+    const uint32_t at = static_cast<uint32_t>(0x1000 + 0x40 * i);
+    put(at, at);
+    put(at + 4, kHeaders[i].blockSize);
+    put(at + 8, kHeaders[i].dataLength);
+    put(at + 12, kHeaders[i].next);
+  }
+  for (const uint32_t exoticCap : {100u, 2u}) {
+    SCOPED_TRACE("exotic cap " + std::to_string(exoticCap));
+    SharedBytes file(bytes, bytes.size());
+    ScanOptions options;
+    options.minExotic = exoticCap;
+    options.bytesPerExotic = 0xFFFFFFFFu;
+    const BlockScan scan = ScanBlocks(&file, {}, options);
+    size_t k = 0, exotic = 0;
+    for (size_t i = 0; i < std::size(kHeaders); ++i) {
+      const Header& h = kHeaders[i];
+      const ScanEntry e{0, h.blockSize, h.dataLength, h.next};
+      const bool isExotic =
+          h.kept && !(h.blockSize == 0x200 && h.dataLength == 0x200 && h.next % 4 == 0) &&
+          !(h.blockSize == 0x200 && h.next == 0) && !(e.deletedPattern() && h.next % 4 == 0);
+      if (!h.kept || (isExotic && exotic++ >= exoticCap)) continue;
+      SCOPED_TRACE("header " + std::to_string(i));
+      ASSERT_LT(k, scan.entries.size());
+      const ScanEntry got = scan.entries[k++];
+      EXPECT_EQ(got.offset(), 0x1000 + 0x40 * i);
+      EXPECT_EQ(got.blockSize, h.blockSize);
+      EXPECT_EQ(got.dataLength, h.dataLength);
+      EXPECT_EQ(got.next, h.next);
+    }
+    EXPECT_EQ(scan.entries.size(), k);
+    EXPECT_EQ(scan.exoticDropped, exotic > exoticCap ? exotic - exoticCap : 0);
   }
 }
 

@@ -120,8 +120,10 @@ RescuePlan ExamineDeleted(InputFile* file, RescuePlan plan, const LiveMessageSet
                           ReadOutcome* outcome, const std::atomic<bool>* abort) {
   *outcome = ReadOutcome{};
   MessageReader reader(file, plan, abort);
-  for (PlannedMessage& m : plan.messages) {
-    if (m.status != Status::kDeleted) continue;
+  for (size_t i = 0; i < plan.messages.size(); ++i) {
+    PlannedMessage* whole = plan.messages.Whole(i);  // deleted messages are kept whole
+    if (whole == nullptr || whole->status != Status::kDeleted) continue;
+    PlannedMessage& m = *whole;
     const uint64_t most = m.size;
     MessagePrinter printer;
     ReadOutcome read = reader.Read(m, [&](const uint8_t* bytes, size_t size) {

@@ -15,6 +15,9 @@ namespace quillon::rescue {
 // At least `bytes` bytes, or null. Large pages are a hint; the memory is the same either way.
 void* AllocateLarge(size_t bytes);
 void FreeLarge(void* memory, size_t bytes);
+// The whole pages within [memory, memory + bytes) of a large array hold nothing wanted: the
+// system may take them back (they read as anything when touched again).
+void DiscardLarge(void* memory, size_t bytes);
 
 // An allocator for std::vector that takes arrays of kLargeBytes or more from AllocateLarge.
 inline constexpr size_t kLargeBytes = size_t{4} << 20;

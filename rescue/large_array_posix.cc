@@ -1,7 +1,9 @@
 // Large arrays on POSIX: aligned to a large page and marked for large pages where the system
 // knows the hint (Linux's transparent huge pages, which Debian gives to the memory that asks).
+#include <stdint.h>
 #include <stdlib.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include "rescue/large_array.h"
 
@@ -22,5 +24,12 @@ void* AllocateLarge(size_t bytes) {
 }
 
 void FreeLarge(void* memory, size_t) { free(memory); }
+
+void DiscardLarge(void* memory, size_t bytes) {
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(memory) + page - 1) & ~(page - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(memory) + bytes) & ~(page - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+}
 
 }  // namespace quillon::rescue

@@ -60,7 +60,8 @@ ReadOutcome MessageReader::Read(const PlannedMessage& m, const ByteSink& sink) {
   uint32_t left = m.blocks;
   uint64_t total = 0;  // as the plan counts: never more than the file holds
   bool stop = false;
-  plan_.ForEachBlock(m, [&](uint32_t at) {
+  uint32_t linked = 0;  // where the block just read links to
+  const auto block = [&](uint32_t at) {
     if (stop) return;
     const bool last = --left == 0;
     const uint8_t* header = file_.View(at, kHeaderSize);
@@ -70,6 +71,7 @@ ReadOutcome MessageReader::Read(const PlannedMessage& m, const ByteSink& sink) {
       return;
     }
     const BlockHeader h = DecodeBlockHeader(header);
+    linked = h.nextOffset;
     const uint64_t dataAt = uint64_t{at} + kHeaderSize;
     const uint64_t inFile = dataAt < plan_.fileSize ? plan_.fileSize - dataAt : 0;
     uint32_t begin = 0, end;
@@ -107,9 +109,29 @@ ReadOutcome MessageReader::Read(const PlannedMessage& m, const ByteSink& sink) {
       return;
     }
     total += outcome.bytes - before;
-  });
+  };
+  if ((m.flags & PlannedMessage::kFollowsLinks) != 0) {
+    for (uint32_t at = m.firstBlock, k = 0; k < m.blocks && !stop; ++k, at = linked) block(at);
+  } else {
+    plan_.ForEachBlock(m, block);
+  }
   if (file_.failed()) return Failed(outcome);
   return outcome;
+}
+
+bool MessageReader::ForEachBlock(const PlannedMessage& m, const std::function<void(uint32_t)>& f) {
+  if ((m.flags & PlannedMessage::kFollowsLinks) == 0) {
+    plan_.ForEachBlock(m, f);
+    return true;
+  }
+  uint32_t at = m.firstBlock;
+  for (uint32_t k = 0; k < m.blocks; ++k) {
+    const uint8_t* header = file_.View(at, kHeaderSize);
+    if (header == nullptr) return false;
+    f(at);
+    at = DecodeBlockHeader(header).nextOffset;
+  }
+  return true;
 }
 
 }  // namespace quillon::rescue

@@ -48,6 +48,10 @@ class MessageReader {
   // plan's messages in order moves forward through the file and reads each byte about once.
   ReadOutcome Read(const PlannedMessage& message, const ByteSink& sink);
 
+  // Calls f(offset) for each block of `m` in chain order, reading the headers of a message that
+  // follows its links (PlannedMessage::kFollowsLinks). False when a header could not be read.
+  bool ForEachBlock(const PlannedMessage& m, const std::function<void(uint32_t)>& f);
+
   // After a failure every further read fails the same way.
   const MailboxFile& file() const { return file_; }
 

@@ -69,18 +69,25 @@ uint32_t PopCount(uint32_t v) {
   return n;
 }
 
+using Slot = PlanMessages::Slot;
+
 class Reconciler {
  public:
-  Reconciler(const BlockScan& scan, const catalogue::Catalogue& catalogue,
+  // `records` are the catalogue's, in the index's order; the plan's slots are made in place of
+  // them as their messages are decided.
+  Reconciler(const BlockScan& scan, std::vector<catalogue::MessageEntry>& records,
              const RescueOptions& options)
       : scan_(scan),
-        catalogue_(catalogue),
+        records_(records),
         options_(options),
         entries_(static_cast<uint32_t>(scan.entries.size())),
         nodes_(entries_ + static_cast<uint32_t>(scan.probed.size())),
         capacity_(scan.blockCapacity != 0 ? scan.blockCapacity : kClientBlockData) {}
 
-  RescuePlan Run();
+  // The walks, on the scan; false when stopped. Then the scan is no longer needed, and Assemble
+  // puts the plan together.
+  bool Run();
+  RescuePlan Assemble();
 
  private:
   // Per node: [0, entries_) are the scan's entries, [entries_, nodes_) its probed headers.
@@ -108,25 +115,23 @@ class Reconciler {
   }
 
   uint32_t Offset(uint32_t n) const {
-    return n < entries_ ? scan_.entries[n].offset() : scan_.probed[n - entries_].offset;
+    return n < entries_ ? scan_.entries.Offset(n) : scan_.probed[n - entries_].offset;
   }
   uint32_t BlockSize(uint32_t n) const {
-    return n < entries_ ? scan_.entries[n].blockSize : scan_.probed[n - entries_].blockSize;
+    return n < entries_ ? scan_.entries.BlockSize(n) : scan_.probed[n - entries_].blockSize;
   }
   uint32_t DataLength(uint32_t n) const {
-    return n < entries_ ? scan_.entries[n].dataLength : scan_.probed[n - entries_].dataLength;
+    return n < entries_ ? scan_.entries.DataLength(n) : scan_.probed[n - entries_].dataLength;
   }
   uint32_t Next(uint32_t n) const {
-    return n < entries_ ? scan_.entries[n].next : scan_.probed[n - entries_].next;
+    return n < entries_ ? scan_.entries.Next(n) : scan_.probed[n - entries_].next;
   }
   bool Begins(uint32_t n) const {
-    return n < entries_ ? scan_.entries[n].beginsLikeHeader()
+    return n < entries_ ? scan_.entries.BeginsLikeHeader(n)
                         : scan_.probed[n - entries_].beginsLikeHeader;
   }
   bool Consistent(uint32_t n) const { return DataLength(n) != 0 && DataLength(n) <= BlockSize(n); }
-  bool Deleted(uint32_t n) const {
-    return n < entries_ && scan_.entries[n].readable() && scan_.entries[n].deletedPattern();
-  }
+  bool Deleted(uint32_t n) const { return n < entries_ && scan_.entries.Deleted(n); }
   // ScanEntry::blockLike, for probed headers too.
   bool BlockLike(uint32_t n) const {
     if (n >= entries_) {
@@ -135,7 +140,9 @@ class Reconciler {
       return p.blockSize == capacity_ && p.dataLength != 0 && p.dataLength <= p.blockSize &&
              !(p.blockSize == kDeletedBlockSize && p.dataLength == kDeletedDataLength);
     }
-    return scan_.entries[n].blockLike(capacity_);
+    if (scan_.entries.Deleted(n)) return false;
+    const uint32_t length = DataLength(n), size = BlockSize(n);
+    return (length != 0 && (length <= size || length <= capacity_)) || size == capacity_;
   }
   // Not full, lengths agreeing: only a message's last block is so.
   bool Short(uint32_t n) const { return Consistent(n) && DataLength(n) < capacity_; }
@@ -147,7 +154,7 @@ class Reconciler {
   uint32_t Resolve(uint32_t offset) const {
     if (offset == 0) return kNone;
     const size_t i = scan_.IndexOf(offset);
-    if (i < entries_) return scan_.entries[i].readable() ? static_cast<uint32_t>(i) : kNone;
+    if (i < entries_) return static_cast<uint32_t>(i);
     const ProbedHeader* p = scan_.FindProbed(offset);
     return p != nullptr ? entries_ + static_cast<uint32_t>(p - scan_.probed.data()) : kNone;
   }
@@ -157,7 +164,7 @@ class Reconciler {
     if (next == 0) return kNone;
     // Blocks written one after another link to the next entry: no lookup.
     const uint32_t j =
-        n + 1 < entries_ && scan_.entries[n + 1].offset() == next ? n + 1 : Resolve(next);
+        n + 1 < entries_ && scan_.entries.Offset(n + 1) == next ? n + 1 : Resolve(next);
     return j != kNone && BlockLike(j) ? j : kNone;
   }
   // A block no link leads to, no message holds and the index does not list, whose lengths agree:
@@ -182,10 +189,17 @@ class Reconciler {
   void WalkUnlisted();
   void WalkHeadless();
   void WalkDeleted();
-  void Assemble();
 
-  // Walks the chain from `head` and adds it to the plan as `kind` (live, orphan or fragment).
+  // Walks the chain from `head` and adds it to the plan as `kind` (live, orphan or fragment):
+  // record `record`'s message, or none (kNone).
   void Walk(uint32_t head, Status kind, uint32_t record);
+  // Keeps walked message `m` (in 16 bytes when it follows its links whole), in record
+  // `record`'s place or among the others.
+  void Keep(PlannedMessage& m, uint32_t record, bool damaged);
+  // Record `record`'s message is lost: why, and which block that concerns.
+  void Lose(uint32_t record, uint32_t block, std::string why);
+  // The record whose listed first block is node `n`, or kNone.
+  uint32_t ListedRecord(uint32_t n) const;
   bool InsideClaimedBlock(uint32_t n) const;
 
   void AddNote(PlannedMessage& m, uint64_t at, uint64_t missing, uint32_t block,
@@ -197,7 +211,7 @@ class Reconciler {
   }
 
   const BlockScan& scan_;
-  const catalogue::Catalogue& catalogue_;
+  std::vector<catalogue::MessageEntry>& records_;
   const RescueOptions& options_;
   const uint32_t entries_;
   const uint32_t nodes_;
@@ -206,13 +220,18 @@ class Reconciler {
   std::vector<uint8_t> state_;    // per node: the flags and the count of links above
   std::vector<uint32_t> multi_;   // nodes two or more links lead to
   std::vector<uint32_t> broken_;  // block-like nodes whose link leads to no block
-  std::unordered_map<uint32_t, uint32_t> listedRecord_;     // node -> record
-  std::unordered_map<uint32_t, uint32_t> mends_;            // node -> node its link is taken to
-  std::vector<std::pair<uint32_t, uint32_t>> listedHeads_;  // (offset, node)
+  std::unordered_map<uint32_t, uint32_t> mends_;  // node -> node its link is taken to
+  // The records whose messages are to be walked (their first blocks listed, each once), by first
+  // block. A record's slot reads kToWalk until its message is decided.
+  std::vector<uint32_t> listed_;
+  static constexpr uint32_t kToWalk = 0xFFFFFFFFu;
+  // Records found lost while conflicts were weighed, in that order: they follow the others.
+  std::vector<uint32_t> lateLost_;
 
   RescuePlan plan_;
-  std::vector<PlannedMessage> exported_, indexOnly_, deleted_, fragments_;
-  uint64_t fragmentsDropped_ = 0;
+  std::vector<PlannedMessage> whole_;  // the messages not kept in 16 bytes
+  std::vector<Slot> others_;           // messages no record lists: orphans, deleted, fragments
+  uint64_t fragmentsKept_ = 0, fragmentsDropped_ = 0;
 };
 
 void Reconciler::AddNote(PlannedMessage& m, uint64_t at, uint64_t missing, uint32_t block,
@@ -261,20 +280,36 @@ void Reconciler::CountIndegrees() {
   }
 }
 
+void Reconciler::Lose(uint32_t record, uint32_t block, std::string why) {
+  PlannedMessage m;
+  m.status = Status::kLost;
+  m.recordOffset = records_[record].recordOffset;
+  AddNote(m, 0, 0, block, std::move(why));
+  // The slot keeps its first block: listed_ stays in order.
+  records_[record].flags =
+      PlanMessages::Whole(Status::kLost, static_cast<uint32_t>(whole_.size())).flags;
+  whole_.push_back(m);
+}
+
+uint32_t Reconciler::ListedRecord(uint32_t n) const {
+  const uint32_t at = Offset(n);
+  const auto it = std::lower_bound(listed_.begin(), listed_.end(), at, [&](uint32_t r, uint32_t v) {
+    return records_[r].firstBlock < v;
+  });
+  return it != listed_.end() && records_[*it].firstBlock == at && records_[*it].flags == kToWalk
+             ? *it
+             : kNone;
+}
+
 void Reconciler::ReadListing() {
-  const std::vector<catalogue::MessageEntry>& records = catalogue_.messages;
-  for (uint32_t r = 0; r < records.size(); ++r) {
-    const catalogue::MessageEntry& info = records[r];
-    PlannedMessage m;
-    m.record = r;
+  for (uint32_t r = 0; r < records_.size(); ++r) {
+    const catalogue::MessageEntry& info = records_[r];
     if (info.firstBlock == 0) {
       if ((info.flags & catalogue::kMessageDownloaded) == 0) {
-        m.status = Status::kHeadersOnly;
+        records_[r] = PlanMessages::Plain(Status::kHeadersOnly, 0, info.recordOffset, 0);
       } else {
-        m.status = Status::kLost;
-        AddNote(m, 0, 0, 0, "the index gives it no first block");
+        Lose(r, 0, "the index gives it no first block");
       }
-      indexOnly_.push_back(m);
       continue;
     }
     const uint32_t at = info.firstBlock;
@@ -289,20 +324,35 @@ void Reconciler::ReadListing() {
       why = "its first block, " + Hex(at) + ", is marked deleted";
     } else if (!BlockLike(n)) {
       why = "the header at its first block, " + Hex(at) + ", is not a block's";
-    } else if ((state_[n] & kListed) != 0) {
-      why = "its first block, " + Hex(at) + ", is also the first block of the message at index " +
-            "record " + Hex(records[listedRecord_[n]].recordOffset);
     }
     if (!why.empty()) {
-      m.status = Status::kLost;
-      AddNote(m, 0, 0, at, std::move(why));
-      indexOnly_.push_back(m);
+      Lose(r, at, std::move(why));
       continue;
     }
     state_[n] |= kListed;
-    listedRecord_[n] = r;
-    listedHeads_.push_back({at, n});
+    records_[r].flags = kToWalk;
+    listed_.push_back(r);
   }
+  // By first block, and among records of one first block the first in the index's order: it
+  // keeps the block, and the others are lost.
+  std::sort(listed_.begin(), listed_.end(), [&](uint32_t a, uint32_t b) {
+    return records_[a].firstBlock != records_[b].firstBlock
+               ? records_[a].firstBlock < records_[b].firstBlock
+               : a < b;
+  });
+  size_t kept = 0;
+  for (size_t k = 0; k < listed_.size(); ++k) {
+    const uint32_t r = listed_[k];
+    if (kept != 0 && records_[listed_[kept - 1]].firstBlock == records_[r].firstBlock) {
+      const uint32_t at = records_[r].firstBlock;
+      Lose(r, at,
+           "its first block, " + Hex(at) + ", is also the first block of the message at index " +
+               "record " + Hex(records_[listed_[kept - 1]].recordOffset));
+      continue;
+    }
+    listed_[kept++] = r;
+  }
+  listed_.resize(kept);
 }
 
 void Reconciler::Cut(uint32_t p, uint32_t target) {
@@ -346,8 +396,9 @@ bool Reconciler::Suspect(uint32_t p) const {
 
 void Reconciler::WeighConflicts() {
   std::vector<uint32_t> targets;
-  for (const auto& head : listedHeads_) {
-    if (Indegree(head.second) != 0) targets.push_back(head.second);
+  for (uint32_t r : listed_) {
+    const uint32_t n = Resolve(records_[r].firstBlock);
+    if (Indegree(n) != 0) targets.push_back(n);
   }
   for (uint32_t j : multi_) {
     if ((state_[j] & kListed) == 0) targets.push_back(j);
@@ -374,18 +425,12 @@ void Reconciler::WeighConflicts() {
       }
       // A listed first block that other blocks lead to and that does not begin like a message:
       // the index entry is the damaged part.
-      const uint32_t r = listedRecord_[j];
-      PlannedMessage m;
-      m.record = r;
-      m.status = Status::kLost;
-      AddNote(m, 0, 0, Offset(j),
-              "its first block, " + Hex(Offset(j)) + ", is the middle of another message (the " +
-                  "block at " + Hex(Offset(from.front())) + " links to it)");
-      indexOnly_.push_back(m);
+      const uint32_t r = ListedRecord(j);
+      Lose(r, Offset(j),
+           "its first block, " + Hex(Offset(j)) + ", is the middle of another message (the " +
+               "block at " + Hex(Offset(from.front())) + " links to it)");
+      lateLost_.push_back(r);
       state_[j] &= static_cast<uint8_t>(~kListed);
-      listedRecord_.erase(j);
-      listedHeads_.erase(
-          std::find(listedHeads_.begin(), listedHeads_.end(), std::make_pair(Offset(j), j)));
       if (from.size() < 2) continue;
     }
     // Several blocks claim j: one of them is its predecessor. Believe the only one without a sign
@@ -447,11 +492,11 @@ bool Reconciler::InsideClaimedBlock(uint32_t n) const {
 void Reconciler::Walk(uint32_t head, Status kind, uint32_t record) {
   PlannedMessage m;
   m.status = kind;
-  m.record = record;
+  m.recordOffset = record != kNone ? records_[record].recordOffset : 0;
   m.firstBlock = Offset(head);
   // Fragments past the cap are counted, and their blocks claimed, but nothing of them is kept.
-  const bool keep = kind != Status::kFragment ||
-                    (options_.fragments && fragments_.size() < options_.maxFragments);
+  const bool keep =
+      kind != Status::kFragment || (options_.fragments && fragmentsKept_ < options_.maxFragments);
   bool damaged = false;
   const auto note = [&](uint64_t at, uint64_t missing, uint32_t block, std::string reason) {
     damaged = true;
@@ -461,7 +506,7 @@ void Reconciler::Walk(uint32_t head, Status kind, uint32_t record) {
   uint64_t size = 0;
   // The index's size of a listed message: the chain's length in every file seen (the corpus's,
   // the generator's), so a chain that ends short of it was cut.
-  const uint64_t expected = record != kNoRecord ? catalogue_.messages[record].size : 0;
+  const uint64_t expected = record != kNone ? records_[record].size : 0;
   uint32_t last = head;
   for (uint32_t cur = head;;) {
     state_[cur] |= kClaimed;
@@ -594,21 +639,43 @@ void Reconciler::Walk(uint32_t head, Status kind, uint32_t record) {
   if (kind == Status::kOrphan && damaged) m.status = Status::kDamaged;
   ++plan_.counts[static_cast<size_t>(m.status)];
   if (kind == Status::kFragment) {
-    if (keep) {
-      fragments_.push_back(m);
-    } else {
+    if (!keep) {
       ++fragmentsDropped_;
+      return;
     }
-    return;
+    ++fragmentsKept_;
   }
-  exported_.push_back(m);
+  Keep(m, record, damaged);
+}
+
+void Reconciler::Keep(PlannedMessage& m, uint32_t record, bool damaged) {
+  // A message that is its file's chain from its first block to the link 0, every block but the
+  // last full, is known again from its first block and size: its runs are dropped.
+  const bool plain = !damaged && m.noteCount == 0 && m.flags == 0 && m.lastBlockBytes == 0 &&
+                     m.status != Status::kDeleted && m.size != 0 &&
+                     m.blocks == (m.size + capacity_ - 1) / capacity_;
+  Slot slot;
+  if (plain) {
+    plan_.runs.resize(m.runBegin);
+    slot =
+        PlanMessages::Plain(m.status, m.firstBlock, m.recordOffset, static_cast<uint32_t>(m.size));
+  } else {
+    slot = PlanMessages::Whole(m.status, static_cast<uint32_t>(whole_.size()));
+    whole_.push_back(m);
+  }
+  if (record != kNone) {
+    records_[record].flags = slot.flags;  // its first block and record are the slot's already
+    records_[record].size = slot.size;
+  } else {
+    others_.push_back(slot);
+  }
 }
 
 void Reconciler::WalkListed() {
-  std::sort(listedHeads_.begin(), listedHeads_.end());
-  for (const auto& head : listedHeads_) {
+  for (uint32_t r : listed_) {
+    if (records_[r].flags != kToWalk) continue;  // lost since
     if (Aborted()) return;
-    Walk(head.second, Status::kLive, listedRecord_.at(head.second));
+    Walk(Resolve(records_[r].firstBlock), Status::kLive, r);
   }
 }
 
@@ -618,9 +685,9 @@ void Reconciler::WalkUnlisted() {
     if ((n & 0xFFFF) == 0 && Aborted()) return;
     if (InsideClaimedBlock(n)) continue;
     if (Begins(n)) {
-      Walk(n, Status::kOrphan, kNoRecord);
+      Walk(n, Status::kOrphan, kNone);
     } else if (Consistent(n) && BlockSize(n) == capacity_) {
-      Walk(n, Status::kFragment, kNoRecord);
+      Walk(n, Status::kFragment, kNone);
     }
   }
 }
@@ -644,9 +711,9 @@ void Reconciler::WalkHeadless() {
     }
     if (InsideClaimedBlock(start)) continue;
     if (Begins(start)) {
-      Walk(start, Status::kOrphan, kNoRecord);
+      Walk(start, Status::kOrphan, kNone);
     } else if (BlockSize(start) == capacity_) {
-      Walk(start, Status::kFragment, kNoRecord);
+      Walk(start, Status::kFragment, kNone);
     }
   }
 }
@@ -715,30 +782,80 @@ void Reconciler::WalkDeleted() {
     m.size = size;
     if (!message) continue;  // the tail of a deleted message whose head was reused: not mail
     ++plan_.counts[static_cast<size_t>(Status::kDeleted)];
-    if (keep) deleted_.push_back(m);
+    if (keep) Keep(m, kNone, true);
   }
 }
 
-void Reconciler::Assemble() {
-  const auto byFirstBlock = [](const PlannedMessage& a, const PlannedMessage& b) {
-    return a.firstBlock < b.firstBlock;
+RescuePlan Reconciler::Assemble() {
+  // The walks' memory is given back first: the slots in the plan's order are made anew.
+  std::vector<uint8_t>().swap(state_);
+  std::vector<uint32_t>().swap(multi_);
+  std::vector<uint32_t>().swap(broken_);
+  const auto firstBlockOf = [&](const Slot& slot) {
+    return PlanMessages::IsPlain(slot) ? slot.firstBlock : whole_[slot.flags >> 4].firstBlock;
   };
-  std::stable_sort(exported_.begin(), exported_.end(), byFirstBlock);
-  std::stable_sort(fragments_.begin(), fragments_.end(), byFirstBlock);
-  for (const PlannedMessage& m : indexOnly_) ++plan_.counts[static_cast<size_t>(m.status)];
-  plan_.exported = exported_.size();
-  plan_.messages.reserve(exported_.size() + indexOnly_.size() + deleted_.size() +
-                         fragments_.size());
-  for (auto* group : {&exported_, &indexOnly_, &deleted_, &fragments_}) {
-    plan_.messages.insert(plan_.messages.end(), group->begin(), group->end());
-    std::vector<PlannedMessage>().swap(*group);
+  const auto exported = [](const Slot& slot) {
+    const Status s = PlanMessages::StatusOf(slot);
+    return s == Status::kLive || s == Status::kOrphan || s == Status::kDamaged;
+  };
+  std::vector<uint32_t> othersExported, fragments;
+  size_t deleted = 0;
+  for (uint32_t k = 0; k < others_.size(); ++k) {
+    const Status s = PlanMessages::StatusOf(others_[k]);
+    if (exported(others_[k])) othersExported.push_back(k);
+    if (s == Status::kFragment) fragments.push_back(k);
+    if (s == Status::kDeleted) ++deleted;
   }
+  const auto byFirstBlock = [&](uint32_t a, uint32_t b) {
+    return firstBlockOf(others_[a]) < firstBlockOf(others_[b]);
+  };
+  std::sort(othersExported.begin(), othersExported.end(), byFirstBlock);
+  std::sort(fragments.begin(), fragments.end(), byFirstBlock);
+  std::sort(lateLost_.begin(), lateLost_.end());
+
+  std::vector<Slot> slots;
+  slots.reserve(records_.size() + others_.size());
+  // Exported: the listed ones (by first block) and the others, merged.
+  size_t o = 0;
+  for (uint32_t r : listed_) {
+    const Slot& slot = records_[r];
+    if (!exported(slot)) continue;
+    for (;
+         o < othersExported.size() && firstBlockOf(others_[othersExported[o]]) < firstBlockOf(slot);
+         ++o) {
+      slots.push_back(others_[othersExported[o]]);
+    }
+    slots.push_back(slot);
+  }
+  for (; o < othersExported.size(); ++o) slots.push_back(others_[othersExported[o]]);
+  plan_.exported = slots.size();
+  // Headers-only and lost, in the index's order; those found lost while conflicts were weighed
+  // after the others, in the order they were found.
+  std::vector<uint32_t> late = lateLost_;
+  std::sort(late.begin(), late.end());
+  for (uint32_t r = 0; r < records_.size(); ++r) {
+    const Status s = PlanMessages::StatusOf(records_[r]);
+    if (exported(records_[r]) || std::binary_search(late.begin(), late.end(), r)) continue;
+    ++plan_.counts[static_cast<size_t>(s)];
+    slots.push_back(records_[r]);
+  }
+  for (uint32_t r : lateLost_) {
+    ++plan_.counts[static_cast<size_t>(Status::kLost)];
+    slots.push_back(records_[r]);
+  }
+  for (const Slot& slot : others_) {
+    if (PlanMessages::StatusOf(slot) == Status::kDeleted) slots.push_back(slot);
+  }
+  for (uint32_t k : fragments) slots.push_back(others_[k]);
+  plan_.listed = records_.size();
+  plan_.messages = PlanMessages(std::move(slots), std::move(whole_), capacity_);
   if (fragmentsDropped_ != 0 && options_.fragments) {
     AddFinding(0, std::to_string(fragmentsDropped_) + " more fragments are counted but not listed");
   }
+  return std::move(plan_);
 }
 
-RescuePlan Reconciler::Run() {
+bool Reconciler::Run() {
   plan_.fileSize = scan_.fileSize;
   plan_.blockCapacity = capacity_;
   if (scan_.cappedAt != 0) {
@@ -746,13 +863,16 @@ RescuePlan Reconciler::Run() {
                "the file holds more blocks than a mailbox of its size has room for; blocks from " +
                    Hex(scan_.cappedAt) + " on were not looked at");
   }
+  if (scan_.exoticDropped != 0) {
+    AddFinding(0, std::to_string(scan_.exoticDropped) +
+                      " more headers whose lengths are no block's of " + Hex(kClientBlockData) +
+                      " bytes were not looked at (too many)");
+  }
   if (scan_.probesDropped != 0) {
     AddFinding(0, std::to_string(scan_.probesDropped) +
                       " places that links name were not looked at (too many)");
   }
   state_.assign(nodes_, 0);
-  // Most blocks go into some message's runs; a fragmented folder has a run per five or so.
-  plan_.runs.reserve(entries_ / 4 + 16);
   CountIndegrees();
   ReadListing();
   WeighConflicts();
@@ -761,16 +881,22 @@ RescuePlan Reconciler::Run() {
   WalkUnlisted();
   WalkHeadless();
   WalkDeleted();
-  if (Aborted()) return RescuePlan{};
-  Assemble();
-  return std::move(plan_);
+  return !Aborted();
 }
 
 }  // namespace
 
+RescuePlan Reconcile(BlockScan scan, std::vector<catalogue::MessageEntry> records,
+                     const RescueOptions& options) {
+  Reconciler reconciler(scan, records, options);
+  if (!reconciler.Run()) return RescuePlan{};
+  scan = BlockScan{};  // before the plan's slots are made
+  return reconciler.Assemble();
+}
+
 RescuePlan Reconcile(const BlockScan& scan, const catalogue::Catalogue& catalogue,
                      const RescueOptions& options) {
-  return Reconciler(scan, catalogue, options).Run();
+  return Reconcile(BlockScan(scan), catalogue.messages, options);
 }
 
 }  // namespace quillon::rescue

@@ -25,8 +25,13 @@ struct RescueOptions {
 // there no longer names itself.
 std::vector<uint32_t> ListedFirstBlocks(const catalogue::Catalogue& catalogue);
 
-// Reconciles the blocks of `scan` with the messages `catalogue` lists. Time and memory grow with
-// the number of scan entries and records, whatever the file holds.
+// Reconciles the blocks of `scan` with the messages the index lists (`records`, the catalogue's,
+// in its order). Both are taken: the scan is freed before the plan's list is made, and the
+// records become the plan's slots. Time and memory grow with the number of scan entries and
+// records, whatever the file holds.
+RescuePlan Reconcile(BlockScan scan, std::vector<catalogue::MessageEntry> records,
+                     const RescueOptions& options = {});
+// The same on copies of both.
 RescuePlan Reconcile(const BlockScan& scan, const catalogue::Catalogue& catalogue,
                      const RescueOptions& options = {});
 

@@ -211,7 +211,8 @@ TEST(ReconcileTest, EachMessageGetsOneStatus) {
     const std::vector<Expect> expected = c.build(f);
     RescueOptions options;
     options.fragments = true;
-    const fuzzing::RescuedMailbox r = fuzzing::RescueBytes(f.Bytes(), options);
+    const std::string bytes = f.Bytes();
+    const fuzzing::RescuedMailbox r = fuzzing::RescueBytes(bytes, options);
     const RescuePlan& plan = r.rescue.plan;
     EXPECT_EQ(fuzzing::rescue_check::CheckPlan(r), "");
     EXPECT_EQ(plan.Count(Status::kFragment), c.fragments);
@@ -237,7 +238,8 @@ TEST(ReconcileTest, DeletedMailIsFilledEstimatedAndKnownWhenStillLive) {
   f.Deleted({8, 9}, std::string(700, 'z'));  // no head of a message: not recovered
   RescueOptions options;
   options.deleted = true;
-  const fuzzing::RescuedMailbox r = fuzzing::RescueBytes(f.Bytes(), options);
+  const std::string bytes = f.Bytes();
+  const fuzzing::RescuedMailbox r = fuzzing::RescueBytes(bytes, options);
   const RescuePlan& plan = r.rescue.plan;
   ASSERT_EQ(plan.Count(Status::kDeleted), 2u);
   ASSERT_EQ(plan.messages.size(), 2u);

@@ -11,10 +11,9 @@ bool RecordReader::Read(uint32_t recordOffset, catalogue::MessageInfo* info) {
   return !file_.failed() && catalogue::ReadMessageInfoAt(file_.AsInputFile(), recordOffset, info);
 }
 
-const catalogue::MessageInfo* RecordReader::RecordOf(const catalogue::Catalogue& catalogue,
-                                                     const PlannedMessage& m) {
-  if (m.record >= catalogue.messages.size()) return nullptr;
-  return Read(catalogue.messages[m.record].recordOffset, &info_) ? &info_ : nullptr;
+const catalogue::MessageInfo* RecordReader::RecordOf(const PlannedMessage& m) {
+  if (m.recordOffset == 0) return nullptr;
+  return Read(m.recordOffset, &info_) ? &info_ : nullptr;
 }
 
 }  // namespace quillon::rescue

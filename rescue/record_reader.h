@@ -26,10 +26,9 @@ class RecordReader {
   // the catalogue was read, and is not reported again.
   bool Read(uint32_t recordOffset, catalogue::MessageInfo* info);
 
-  // The record of planned message `m` of a plan made from `catalogue`; null when it has none or
-  // it cannot be read again. Valid until the next call.
-  const catalogue::MessageInfo* RecordOf(const catalogue::Catalogue& catalogue,
-                                         const PlannedMessage& m);
+  // The record of planned message `m`; null when it has none or it cannot be read again. Valid
+  // until the next call.
+  const catalogue::MessageInfo* RecordOf(const PlannedMessage& m);
 
  private:
   static constexpr size_t kWindowBytes = size_t{64} << 10;

@@ -32,7 +32,7 @@ MailboxRescue PlanRescue(InputFile* file, const RescueOptions& options,
     rescue.error = std::move(scan.error);
     return rescue;
   }
-  rescue.plan = Reconcile(scan, rescue.catalogue, options);
+  rescue.plan = Reconcile(std::move(scan), std::move(rescue.catalogue.messages), options);
   if (options.abort != nullptr && options.abort->load(std::memory_order_relaxed)) {
     rescue.error = ReadError{ReadFailure::kAborted, 0, "stopped on request"};
   }

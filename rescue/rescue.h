@@ -20,6 +20,7 @@
 namespace quillon::rescue {
 
 struct MailboxRescue {
+  // Its message-info records are the plan's (RescuePlan::listed counts them).
   catalogue::Catalogue catalogue;
   RescuePlan plan;
   // Set when the file could not be read to its end (the plan is then empty): fail the mailbox.

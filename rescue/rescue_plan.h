@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/indexed_record.h"
+
 namespace quillon::rescue {
 
 enum class Status : uint8_t {
@@ -60,11 +62,14 @@ struct PlannedMessage {
   static constexpr uint8_t kEndEstimated = 1;
   // The chain breaks before the message's end: the bytes after the last block are missing.
   static constexpr uint8_t kTailMissing = 2;
+  // Its blocks are the file's own chain: from the first block, link by link, every block but
+  // the last full. The plan keeps no runs for it; the reader follows the links.
+  static constexpr uint8_t kFollowsLinks = 4;
   uint8_t flags = 0;
-  uint32_t firstBlock = 0;      // 0 when there is none (headers-only, lost)
-  uint32_t record = kNoRecord;  // the index record: an index of Catalogue::messages
-  uint32_t blocks = 0;          // in the chain
-  uint64_t size = 0;            // bytes the reader gives (see kEndEstimated)
+  uint32_t firstBlock = 0;    // 0 when there is none (headers-only, lost)
+  uint32_t recordOffset = 0;  // where its index record lies; 0 when no record lists it
+  uint32_t blocks = 0;        // in the chain
+  uint64_t size = 0;          // bytes the reader gives (see kEndEstimated)
   // When not 0: the bytes the last block gives, its own length word being damaged (the index's
   // size of the message gave them).
   uint32_t lastBlockBytes = 0;
@@ -74,6 +79,77 @@ struct PlannedMessage {
   // Deleted messages: the live message this one is a copy of (an index of
   // RescuePlan::liveCopies), once ExamineDeleted has looked; kNoRecord when there is none.
   uint32_t liveCopy = kNoRecord;
+};
+
+// The plan's messages, in its order. Most messages of a sound folder are its own chains, whole,
+// and need only their first block, their record and their size: such a message is kept in 16
+// bytes (a folder of 1.5 million short messages is 24 MiB of plan). Any other is kept whole
+// beside them. Indexing gives a message as a PlannedMessage value.
+class PlanMessages {
+ public:
+  // How a message is kept: the catalogue's entry shape, whose last word says what it is.
+  using Slot = catalogue::MessageEntry;
+
+  PlanMessages() = default;
+  // Messages in their order: `slots` made with Plain or Whole, `whole` the messages Whole
+  // refers to; `capacity` is the file's full block's data bytes.
+  PlanMessages(std::vector<Slot> slots, std::vector<PlannedMessage> whole, uint32_t capacity)
+      : slots_(std::move(slots)), whole_(std::move(whole)), capacity_(capacity) {}
+
+  // A slot for a message kept in 16 bytes: its status and size, its first block and record (0:
+  // none); it has size / capacity blocks, rounded up, and follows its links.
+  static Slot Plain(Status status, uint32_t firstBlock, uint32_t recordOffset, uint32_t size) {
+    return Slot{recordOffset, firstBlock, size, static_cast<uint32_t>(status) | kPlainBit};
+  }
+  // A slot for whole message `index` of `whole`.
+  static Slot Whole(Status status, uint32_t index) {
+    return Slot{0, 0, 0, static_cast<uint32_t>(status) | index << kIndexShift};
+  }
+  static Status StatusOf(const Slot& slot) { return static_cast<Status>(slot.flags & 7); }
+  static bool IsPlain(const Slot& slot) { return (slot.flags & kPlainBit) != 0; }
+
+  size_t size() const { return slots_.size(); }
+  bool empty() const { return slots_.empty(); }
+  PlannedMessage operator[](size_t i) const {
+    const Slot& s = slots_[i];
+    if (!IsPlain(s)) return whole_[s.flags >> kIndexShift];
+    PlannedMessage m;
+    m.status = StatusOf(s);
+    m.firstBlock = s.firstBlock;
+    m.recordOffset = s.recordOffset;
+    m.size = s.size;
+    m.blocks =
+        capacity_ == 0 ? 0 : static_cast<uint32_t>((uint64_t{s.size} + capacity_ - 1) / capacity_);
+    if (m.blocks != 0) m.flags = PlannedMessage::kFollowsLinks;
+    return m;
+  }
+  // Message `i` to change, when it is kept whole (deleted messages always are); else null.
+  PlannedMessage* Whole(size_t i) {
+    return IsPlain(slots_[i]) ? nullptr : &whole_[slots_[i].flags >> kIndexShift];
+  }
+  // How many are kept whole, for the memory's accounts.
+  size_t wholeCount() const { return whole_.size(); }
+
+  class Iterator {
+   public:
+    Iterator(const PlanMessages* messages, size_t at) : messages_(messages), at_(at) {}
+    PlannedMessage operator*() const { return (*messages_)[at_]; }
+    Iterator& operator++() { return ++at_, *this; }
+    bool operator!=(const Iterator& other) const { return at_ != other.at_; }
+
+   private:
+    const PlanMessages* messages_;
+    size_t at_;
+  };
+  Iterator begin() const { return Iterator(this, 0); }
+  Iterator end() const { return Iterator(this, size()); }
+
+ private:
+  static constexpr uint32_t kPlainBit = 8;
+  static constexpr unsigned kIndexShift = 4;
+  std::vector<Slot> slots_;
+  std::vector<PlannedMessage> whole_;
+  uint32_t capacity_ = 0;
 };
 
 // A deleted message that is still live somewhere in the run, and where.
@@ -98,8 +174,9 @@ struct RescuePlan {
   //   then headers-only and lost messages, in the index's order;
   //   then deleted messages (only when asked for), by first block;
   //   then fragments (only when asked for), by first block.
-  std::vector<PlannedMessage> messages;
+  PlanMessages messages;
   size_t exported = 0;
+  uint64_t listed = 0;  // message-info records the catalogue read
 
   // Every message of each status, including deleted messages and fragments that were not asked
   // for (and so are not in `messages`).
@@ -117,7 +194,8 @@ struct RescuePlan {
   static constexpr size_t kMaxNotes = 1u << 16;
   static constexpr size_t kMaxFindings = 1000;
 
-  // Calls f(offset) for each block of `m` in chain order.
+  // Calls f(offset) for each block of `m` in chain order. For a message that follows its links
+  // (kFollowsLinks), which has no runs, only the reader knows them (MessageReader::ForEachBlock).
   template <typename F>
   void ForEachBlock(const PlannedMessage& m, F&& f) const {
     for (uint32_t r = m.runBegin; r != m.runBegin + m.runCount; ++r) {
