@@ -32,11 +32,11 @@ std::string WithoutDbx(const std::string& fileName) {
 }  // namespace
 
 std::vector<std::string> FolderPaths::PathOf(uint32_t folder) const {
-  std::vector<std::string> path{folders[folder].name};
-  uint32_t at = folders[folder].parent;
   // Deeper than 64 levels: the first 63 names and its own.
-  while (at != kTop && folders[at].depth >= kMaxLevels) at = folders[at].parent;
-  for (; at != kTop; at = folders[at].parent) path.push_back(folders[at].name);
+  std::vector<std::string> path{folders[folder].name};
+  for (uint32_t at = folders[folder].pathParent; at != kTop; at = folders[at].pathParent) {
+    path.push_back(folders[at].name);
+  }
   std::reverse(path.begin(), path.end());
   return path;
 }
@@ -147,6 +147,10 @@ FolderPaths PlanFolderPaths(const std::vector<FolderRecord>& records) {
     folder.parent = queue[q].parent;
     folder.record = static_cast<uint32_t>(r);
     folder.depth = folder.parent == FolderPaths::kTop ? 1 : paths.folders[folder.parent].depth + 1;
+    folder.pathParent = folder.parent;
+    if (folder.parent != FolderPaths::kTop && paths.folders[folder.parent].depth >= kMaxLevels) {
+      folder.pathParent = paths.folders[folder.parent].pathParent;
+    }
     folder.name =
         Blank(records[r].name) ? "Folder " + std::to_string(records[r].id) : records[r].name;
     if (folder.parent != usedBelow) {

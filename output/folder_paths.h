@@ -32,6 +32,9 @@ struct FolderPaths {
     uint32_t parent = kTop;  // an index of `folders`, or kTop
     uint32_t depth = 1;      // 1 at the top
     uint32_t record = 0;     // its record: an index of the records planned
+    // The folder its path goes on from: its parent, or below the 64th level the folder at the
+    // 63rd, so that a path is made in 64 steps however deep the folder.
+    uint32_t pathParent = kTop;
     std::string name;
   };
   // Every folder below the root, each once, every folder after the folders above it.
