@@ -38,26 +38,46 @@ FolderTree::FolderTree(Format format) : format_(format) {
   }
 }
 
-const FolderTree::Place& FolderTree::Locate(const std::vector<std::string>& folder) {
+FolderTree::Place FolderTree::Locate(const std::vector<std::string>& folder) {
   size_t node = 0;
-  if (folder.empty() && format_ == Format::kMbox) return nodes_[Child(0, "Inbox")].place;
-  for (size_t i = 0; i < folder.size(); ++i) {
-    if (i == kMaxFolderDepth - 1) {
-      node = Child(node, folder.back());
-      break;
+  if (folder.empty() && format_ == Format::kMbox) {
+    node = Child(0, "Inbox");
+  } else {
+    for (size_t i = 0; i < folder.size(); ++i) {
+      if (i == kMaxFolderDepth - 1) {
+        node = Child(node, folder.back());
+        break;
+      }
+      node = Child(node, folder[i]);
     }
-    node = Child(node, folder[i]);
   }
-  return nodes_[node].place;
+  // Messages come folder by folder: the place is made again only when the folder changes.
+  if (node != located_.node || (node != 0 && located_.path.empty())) {
+    located_.path = PathOf(node);
+    located_.node = node;
+  }
+  return located_;
 }
 
-std::vector<std::string> FolderTree::Ancestors(const Place& place) const {
-  std::vector<std::string> above;
-  for (size_t at = place.above; at != 0; at = nodes_[at].place.above) {
-    above.push_back(nodes_[at].place.path);
-  }
+std::vector<size_t> FolderTree::Ancestors(size_t node) const {
+  std::vector<size_t> above;
+  for (size_t at = nodes_[node].above; at != 0; at = nodes_[at].above) above.push_back(at);
   std::reverse(above.begin(), above.end());
   return above;
+}
+
+std::string FolderTree::PathOf(size_t node) const {
+  if (format_ == Format::kMaildir) return nodes_[node].own;
+  // eml: "A/B/C"; mbox: the file "A.sbd/B.sbd/C".
+  const char* const separator = format_ == Format::kMbox ? ".sbd/" : "/";
+  std::vector<size_t> chain;
+  for (size_t at = node; at != 0; at = nodes_[at].above) chain.push_back(at);
+  std::string path;
+  for (size_t k = chain.size(); k-- > 0;) {
+    if (!path.empty()) path += separator;
+    path += nodes_[chain[k]].own;
+  }
+  return path;
 }
 
 size_t FolderTree::Child(size_t parent, const std::string& name) {
@@ -66,18 +86,16 @@ size_t FolderTree::Child(size_t parent, const std::string& name) {
 
   Node node;
   node.parent = parent;
-  const Place& above = nodes_[parent].place;
-  node.place.above = parent;
+  node.above = parent;
   switch (format_) {
     case Format::kEml:
-      node.place.path = JoinPath(above.path, NamesIn(above.path).Claim(SafeName(name), ""));
+      node.own = NamesIn(PathOf(parent)).Claim(SafeName(name), "");
       break;
     case Format::kMbox: {
-      const std::string dir = parent == 0 ? "" : above.path + ".sbd";
+      const std::string dir = parent == 0 ? "" : PathOf(parent) + ".sbd";
       // Thunderbird keeps a folder's subfolders in "X.sbd" and its summary in "X.msf"; Dovecot
       // locks "X" with "X.lock". Each must be free, and fit beside the name.
-      node.place.path =
-          JoinPath(dir, NamesIn(dir).Claim(SafeName(name), "", {".sbd", ".msf", ".lock"}));
+      node.own = NamesIn(dir).Claim(SafeName(name), "", {".sbd", ".msf", ".lock"});
       break;
     }
     case Format::kMaildir: {
@@ -88,8 +106,8 @@ size_t FolderTree::Child(size_t parent, const std::string& name) {
         node.prefix = ".INBOX";
         break;
       }
-      node.place.path = MaildirName(parent, name, &attachedTo);
-      node.prefix = node.place.path;
+      node.own = MaildirName(parent, name, &attachedTo);
+      node.prefix = node.own;
       node.parent = attachedTo;
       break;
     }

@@ -38,19 +38,23 @@ class FolderTree {
   explicit FolderTree(Format format);
 
   // eml and maildir: the folder, "" being the output folder (for maildir the Maildir, "" being
-  // INBOX). mbox: the mbox file; its folder is made by the writer.
+  // INBOX). mbox: the mbox file; its folder is made by the writer. `node` names the folder in
+  // this tree (0: the output folder), for Ancestors and PathOf.
   struct Place {
     std::string path;
-    size_t above = 0;  // the folder above (0: none), whose place Ancestors gives
+    size_t node = 0;
   };
 
   // The place of `folder` (outermost name first). An empty path is the output folder: for mbox,
   // which needs a file, it is the file "Inbox" (the folder a mailbox without a tree shows).
-  const Place& Locate(const std::vector<std::string>& folder);
+  Place Locate(const std::vector<std::string>& folder);
 
-  // The places of the folders above `place`, outermost first (mbox makes a file for each, maildir
-  // a Maildir). Made when asked for: a deep tree keeps each place once.
-  std::vector<std::string> Ancestors(const Place& place) const;
+  // The folders above `node`, outermost first, the output folder left out (mbox makes a file for
+  // each, maildir a Maildir).
+  std::vector<size_t> Ancestors(size_t node) const;
+  // The place of folder `node`. Places are made when asked for from each folder's own name: a
+  // tree of 20,000 nested folders keeps each name once, not every path whole.
+  std::string PathOf(size_t node) const;
 
   // The names taken in the folder `dir` of the output (eml's files share them with folders).
   NameSet& NamesIn(const std::string& dir) { return names_[dir]; }
@@ -58,9 +62,11 @@ class FolderTree {
  private:
   struct Node {
     std::map<std::string, size_t> children;  // by the name as given
-    Place place;
+    // eml and mbox: its name in the folder above; maildir: its whole Maildir name.
+    std::string own;
+    size_t above = 0;    // the folder it lies in, in the tree as given
     std::string prefix;  // maildir: what the children's names start with (".A.B")
-    size_t parent = 0;
+    size_t parent = 0;   // maildir: the folder whose name it was made under
     NameSet childNames;  // maildir: the level names of the children
   };
   size_t Child(size_t parent, const std::string& name);
@@ -69,6 +75,7 @@ class FolderTree {
   Format format_;
   std::vector<Node> nodes_;
   std::map<std::string, NameSet> names_;
+  Place located_;  // the last place Locate gave, whose path is not made again
 };
 
 }  // namespace quillon::output

@@ -70,8 +70,11 @@ TEST(FolderTree, PlacesEachFolderOncePerFormat) {
 
 TEST(FolderTree, MboxNamesTheFilesAboveAFolder) {
   FolderTree tree(Format::kMbox);
-  EXPECT_EQ(tree.Ancestors(tree.Locate({"A", "B", "C"})),
-            (std::vector<std::string>{"A", "A.sbd/B"}));
+  std::vector<std::string> above;
+  for (const size_t node : tree.Ancestors(tree.Locate({"A", "B", "C"}).node)) {
+    above.push_back(tree.PathOf(node));
+  }
+  EXPECT_EQ(above, (std::vector<std::string>{"A", "A.sbd/B"}));
   EXPECT_EQ(tree.Locate({}).path, "Inbox");
 }
 

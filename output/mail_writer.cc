@@ -215,9 +215,15 @@ bool MailWriter::MakeFolder(const std::string& folder, std::string* error) {
 
 bool MailWriter::MakeMaildir(const std::string& maildir, std::string* error) {
   if (made_.count(maildir + "/") != 0) return true;
-  if (!maildir.empty() && !MakeMaildir("", error)) return false;
+  if (!CreateMaildir(maildir, error)) return false;
+  made_.insert(maildir + "/");
+  return true;
+}
+
+bool MailWriter::CreateMaildir(const std::string& maildir, std::string* error) {
+  if (!maildir.empty() && !MakePlace(0, error)) return false;
   for (const char* sub : {"cur", "new", "tmp"}) {
-    if (!MakeFolder(JoinPath(maildir, sub), error)) return false;
+    if (!fs_->MakeFolders(JoinPath(maildir, sub), error)) return false;
   }
   if (!maildir.empty()) {
     // Maildir++ marks a folder's Maildir so.
@@ -225,7 +231,23 @@ bool MailWriter::MakeMaildir(const std::string& maildir, std::string* error) {
         fs_->OpenForAppend(JoinPath(maildir, "maildirfolder"), error);
     if (!mark || !mark->Close(error)) return false;
   }
-  made_.insert(maildir + "/");
+  return true;
+}
+
+uint8_t& MailWriter::StateOf(size_t node) {
+  if (node >= nodeState_.size()) nodeState_.resize(node + 1, 0);
+  return nodeState_[node];
+}
+
+bool MailWriter::MakePlace(size_t node, std::string* error) {
+  uint8_t& state = StateOf(node);
+  if (state & kMade) return true;
+  const std::string path = tree_.PathOf(node);
+  if (options_.format == Format::kMaildir ? !CreateMaildir(path, error)
+                                          : !fs_->MakeFolders(path, error)) {
+    return false;
+  }
+  StateOf(node) |= kMade;  // `state` may have moved: making the root grew the table
   return true;
 }
 
@@ -241,42 +263,47 @@ std::string MailWriter::UniqueMaildirName() {
          *options_.hostName;
 }
 
-bool MailWriter::TouchMbox(const std::string& path, std::string* error) {
-  if (mboxesTouched_.count(path) != 0) return true;
+bool MailWriter::TouchMbox(size_t node, std::string* error) {
+  if (StateOf(node) & kTouched) return true;
+  const std::string path = tree_.PathOf(node);
   if (!MakeFolder(DirName(path), error)) return false;
   // An empty mbox, replacing what an earlier run left there.
   std::unique_ptr<NewFile> file =
       fs_->CreateTemporary(JoinPath(DirName(path), TemporaryName()), error);
   if (!file || !file->Commit(path, std::nullopt, error)) return false;
-  mboxesTouched_.insert(path);
+  StateOf(node) |= kTouched;
   return true;
 }
 
 bool MailWriter::AddFolder(const std::vector<std::string>& folder, std::string* error) {
-  const FolderTree::Place& place = tree_.Locate(folder);
+  const FolderTree::Place place = tree_.Locate(folder);
   switch (options_.format) {
     case Format::kEml:
-      return MakeFolder(place.path, error);
+      return MakePlace(place.node, error);
     case Format::kMaildir:
-      for (const std::string& above : tree_.Ancestors(place)) {
-        if (!MakeMaildir(above, error)) return false;
+      for (const size_t above : tree_.Ancestors(place.node)) {
+        if (!MakePlace(above, error)) return false;
       }
-      return MakeMaildir(place.path, error);
+      return MakePlace(place.node, error);
     case Format::kMbox:
-      for (const std::string& above : tree_.Ancestors(place)) {
+      for (const size_t above : tree_.Ancestors(place.node)) {
         if (!TouchMbox(above, error)) return false;
       }
-      return place.path == mboxPath_ || TouchMbox(place.path, error);
+      return place.path == mboxPath_ || TouchMbox(place.node, error);
   }
   return false;
 }
 
-bool MailWriter::OpenMbox(const std::string& path, std::string* error) {
+bool MailWriter::OpenMbox(const FolderTree::Place& place, std::string* error) {
+  const std::string& path = place.path;
   if (path == mboxPath_) return true;
   if (!CloseMbox(error)) return false;
   const std::string dir = DirName(path);
   if (!MakeFolder(dir, error)) return false;
-  if (mboxesTouched_.insert(path).second) {
+  uint8_t& state = StateOf(place.node);
+  const bool begun = (state & kTouched) != 0;
+  state |= kTouched;
+  if (!begun) {
     mboxNew_ = fs_->CreateTemporary(JoinPath(dir, TemporaryName()), error);
     if (!mboxNew_) return false;
     buffer_.Reset(mboxNew_.get());
@@ -346,18 +373,19 @@ bool MailWriter::WriteFile(const std::string* rewritePath, const MessageFacts& f
   std::string dir;  // eml: the file's folder; maildir: the Maildir
   if (rewritePath != nullptr) {
     dir = maildir ? MaildirOf(*rewritePath) : DirName(*rewritePath);
+    if (!(maildir ? MakeMaildir(dir, error) : MakeFolder(dir, error))) return false;
   } else {
-    const FolderTree::Place& place = tree_.Locate(facts.folder);
+    const FolderTree::Place place = tree_.Locate(facts.folder);
     dir = place.path;
     // Maildir++ folders above this one are Maildirs of their own (empty, but selectable), made
     // with its own the first time.
-    if (maildir && made_.count(dir + "/") == 0) {
-      for (const std::string& above : tree_.Ancestors(place)) {
-        if (!MakeMaildir(above, error)) return false;
+    if (maildir && (StateOf(place.node) & kMade) == 0) {
+      for (const size_t above : tree_.Ancestors(place.node)) {
+        if (!MakePlace(above, error)) return false;
       }
     }
+    if (!MakePlace(place.node, error)) return false;
   }
-  if (!(maildir ? MakeMaildir(dir, error) : MakeFolder(dir, error))) return false;
   std::string unique;
   std::string temporary;
   if (maildir) {
@@ -418,14 +446,14 @@ bool MailWriter::WriteFile(const std::string* rewritePath, const MessageFacts& f
 
 bool MailWriter::WriteMbox(const MessageFacts& facts, const MessageSource& source,
                            WrittenMessage* written, std::string* error) {
-  const FolderTree::Place& place = tree_.Locate(facts.folder);
+  const FolderTree::Place place = tree_.Locate(facts.folder);
   // The mbox files above it, made when it is first opened.
-  if (place.path != mboxPath_ && mboxesTouched_.count(place.path) == 0) {
-    for (const std::string& above : tree_.Ancestors(place)) {
-      if (above != mboxPath_ && !TouchMbox(above, error)) return false;
+  if (place.path != mboxPath_ && (StateOf(place.node) & kTouched) == 0) {
+    for (const size_t above : tree_.Ancestors(place.node)) {
+      if (tree_.PathOf(above) != mboxPath_ && !TouchMbox(above, error)) return false;
     }
   }
-  if (!OpenMbox(place.path, error)) return false;
+  if (!OpenMbox(place, error)) return false;
   // Where the message begins in the mbox, should it have to be cut away.
   const uint64_t begun = buffer_.total();
   quoter_.Reset();

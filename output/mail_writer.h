@@ -83,9 +83,7 @@ class MailWriter {
 
   // The place of a folder (FolderTree): for --update, which compares a message with what its
   // folder holds.
-  const FolderTree::Place& Locate(const std::vector<std::string>& folder) {
-    return tree_.Locate(folder);
-  }
+  FolderTree::Place Locate(const std::vector<std::string>& folder) { return tree_.Locate(folder); }
   // "cur/<unique>" and the like in the Maildir of `path` ("<maildir>/cur/..."), for --update.
   static std::string MaildirOf(const std::string& path);
 
@@ -93,8 +91,13 @@ class MailWriter {
   MailWriter(OutputFs* fs, WriterOptions options, NameTemplate nameTemplate);
   bool MakeFolder(const std::string& folder, std::string* error);
   bool MakeMaildir(const std::string& maildir, std::string* error);
-  bool TouchMbox(const std::string& path, std::string* error);
-  bool OpenMbox(const std::string& path, std::string* error);
+  bool CreateMaildir(const std::string& maildir, std::string* error);
+  // Folder `node` of the tree made (eml) or its Maildir (maildir), once.
+  bool MakePlace(size_t node, std::string* error);
+  // The mbox file of folder `node` begun empty, once.
+  bool TouchMbox(size_t node, std::string* error);
+  bool OpenMbox(const FolderTree::Place& place, std::string* error);
+  uint8_t& StateOf(size_t node);
   bool CloseMbox(std::string* error);
   NameSet& Names(const std::string& dir);
   std::string UniqueMaildirName();
@@ -111,10 +114,13 @@ class MailWriter {
   NameTemplate template_;
   FolderTree tree_;
   WriteBuffer buffer_;
-  std::set<std::string> made_;           // folders made or seen to exist
-  std::set<std::string> listed_;         // folders whose names were read (keepExisting)
-  std::set<std::string> mboxesTouched_;  // mbox files begun in this run
-  uint64_t sequence_ = 0;                // Q of Maildir names, and temporary names
+  // The tree's folders, by node: made (eml, maildir), or their mbox begun in this run. A flag
+  // a folder, where a set of paths held every path of a deep tree whole.
+  enum : uint8_t { kMade = 1, kTouched = 2 };
+  std::vector<uint8_t> nodeState_;
+  std::set<std::string> made_;    // other folders made or seen to exist (an mbox's, a rewrite's)
+  std::set<std::string> listed_;  // folders whose names were read (keepExisting)
+  uint64_t sequence_ = 0;         // Q of Maildir names, and temporary names
   // The mbox file being written.
   std::string mboxPath_;
   std::unique_ptr<NewFile> mboxNew_;
