@@ -25,6 +25,10 @@ MIB = 1 << 20
 CASES = [
     ("check-nested", "nested-folders", 50000, ["check", "DIR"]),
     ("tree-nested", "nested-folders", 20000, ["export", "-q", "--tree", "-o", "OUT", "DIR"]),
+    ("tree-nested-mbox", "nested-folders", 20000, ["export", "-q", "--tree", "--format", "mbox",
+                                                   "-o", "OUT", "DIR"]),
+    ("tree-nested-maildir", "nested-folders", 20000, ["export", "-q", "--tree", "--format",
+                                                      "maildir", "-o", "OUT", "DIR"]),
     ("mbox-same-name", "same-name", 10000, ["export", "-q", "--format", "mbox", "-o", "OUT",
                                             "DIR"]),
     ("mbox-distinct", "distinct-names", 10000, ["export", "-q", "--format", "mbox", "-o", "OUT",
