@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
 
+#include "output/manifest.h"
 #include "output/testing/mem_output_fs.h"
 
 namespace quillon::output {
@@ -293,6 +299,178 @@ TEST(MailWriter, NoMessageReplacesAnotherWhateverTheCase) {
   options.nameTemplate = "{folder}/{n}";
   EXPECT_EQ(MailWriter::Create(&fs, options, &error), nullptr);
   EXPECT_NE(error.find("folder separator"), std::string::npos);
+}
+
+// Folder names as a damaged or hostile Folders.dbx gives them, each alone and with the pieces
+// around it that break paths, names and readers.
+std::vector<std::string> HostileNames() {
+  const std::string pieces[] = {"",
+                                " ",
+                                "   ",
+                                ".",
+                                "..",
+                                "...",
+                                "~",
+                                "~Archive",
+                                "-",
+                                "&",
+                                "&-",
+                                "&AOk-",
+                                "%",
+                                "*",
+                                "?",
+                                "\"",
+                                "<>",
+                                "|",
+                                ":",
+                                "/",
+                                "\\",
+                                "a/b",
+                                "..\\..\\x",
+                                "../../etc",
+                                "C:",
+                                "C:\\x",
+                                "\\\\?\\x",
+                                "CON",
+                                "con.txt",
+                                "NUL",
+                                "COM1",
+                                "LPT9",
+                                "COM\xC2\xB9",
+                                "AUX.tar.gz",
+                                "Inbox",
+                                "INBOX",
+                                "inbox",
+                                "cur",
+                                "new",
+                                "tmp",
+                                "maildirfolder",
+                                "dovecot-uidlist",
+                                "quillon-manifest.jsonl",
+                                ".quillon-lock",
+                                ".quillon-manifest.jsonl.tmp",
+                                "X.sbd",
+                                "X.msf",
+                                "X.lock",
+                                ".hidden",
+                                "trailing.",
+                                "trailing ",
+                                " leading",
+                                "tab\there",
+                                "nl\nhere",
+                                "cr\rhere",
+                                "esc\x1B[2J",
+                                std::string("nul\0byte", 8),
+                                "\x7F",
+                                "c1\xC2\x85",
+                                "bad\xFF\xFEutf8",
+                                "\xC3",
+                                "rtl\xE2\x80\xAEtxt.exe",
+                                "\xEF\xBB\xBF"
+                                "bom",
+                                "mail \xF0\x9F\x93\xA7",
+                                "Caf\xC3\xA9",
+                                "Cafe\xCC\x81",
+                                "\xEF\xBC\xA1",
+                                "Work.2004",
+                                "a.b.c",
+                                "#shared",
+                                "a%b",
+                                std::string(252, 'a'),
+                                std::string(255, 'b'),
+                                std::string(300, 'c')};
+  std::vector<std::string> names;
+  std::string cyrillic, chinese, emoji;
+  for (int i = 0; i < 150; ++i) cyrillic += "\xD0\x96";
+  for (int i = 0; i < 100; ++i) chinese += "\xE6\x94\xB6";
+  for (int i = 0; i < 70; ++i) emoji += "\xF0\x9F\x93\xA7";
+  for (const std::string& piece : {cyrillic, chinese, emoji}) names.push_back(piece);
+  for (const std::string& piece : pieces) {
+    std::string upper = piece;
+    for (char& c : upper) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+    for (const std::string& name : {piece, upper, piece + ".sbd", "x" + piece + "x"}) {
+      if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    }
+  }
+  return names;
+}
+
+// Every file and folder name of the output, in every format, is one that Linux, macOS and
+// Windows take and that readers can open beside it: within 255 bytes (an mbox with room for its
+// ".lock"), valid UTF-8 without control characters, no separator, device name or trailing dot,
+// never "." or "..", inside the output folder; no two folders meet, though names differ only by
+// case; and each manifest line is JSON that names the file written.
+TEST(MailWriter, HostileFolderNamesHoldInEveryFormat) {
+  const std::vector<std::string> names = HostileNames();
+  ASSERT_GE(names.size(), 250u);
+  const auto reserved = [](std::string base) {
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    for (char& c : base) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+           base[3] >= '1' && base[3] <= '9';
+  };
+  for (Format format : {Format::kEml, Format::kMbox, Format::kMaildir}) {
+    SCOPED_TRACE(FormatName(format));
+    MemOutputFs fs(/*ignoreCase=*/true);
+    WriterOptions options = Options(format);
+    options.maildirInfoSeparator = ';';  // as on Windows: no ':' in any name
+    options.hostName = "host";
+    options.reservedNames = OwnNames();
+    std::string error;
+    auto writer = MailWriter::Create(&fs, options, &error);
+    uint32_t n = 0;
+    std::set<std::string> places;
+    for (const std::string& name : names) {
+      for (const std::vector<std::string>& folder :
+           {std::vector<std::string>{name}, std::vector<std::string>{"P", name}}) {
+        MessageFacts facts = Facts(++n, folder);
+        facts.subject = name;
+        const std::string bytes = "Subject: " + std::to_string(n) + "\r\n\r\nbody\r\n";
+        WrittenMessage written;
+        ASSERT_TRUE(writer->Write(facts, Source(bytes, 4096), &written, &error)) << error;
+        places.insert(format == Format::kEml    ? written.path.substr(0, written.path.rfind('/'))
+                      : format == Format::kMbox ? written.path
+                                                : MailWriter::MaildirOf(written.path));
+        const nlohmann::json line = nlohmann::json::parse(FileLine(facts, written), nullptr, false);
+        ASSERT_TRUE(line.is_object()) << FileLine(facts, written);
+        EXPECT_EQ(line["path"], written.path);
+      }
+    }
+    ASSERT_TRUE(writer->Finish(&error)) << error;
+    // Two folders per name, each in a place of its own: the parent "P" and the top share none.
+    EXPECT_EQ(places.size(), 2 * names.size());
+    // Each message in a file of its own (eml, Maildir; beside each Maildir++ folder's mark), each
+    // mbox a file of its own (and "P" one, above its folders): none was written over another.
+    const std::map<std::string, std::string> files = fs.Files();
+    size_t marks = 0;
+    for (const auto& [path, bytes] : files) marks += BaseName(path) == "maildirfolder";
+    if (format == Format::kMbox) {
+      EXPECT_EQ(files.size(), places.size() + 1);
+    } else {
+      EXPECT_EQ(files.size() - marks, 2 * names.size());
+    }
+    for (const auto& [path, bytes] : files) {
+      EXPECT_TRUE(PathStaysInside(path)) << path;
+      for (size_t start = 0; start <= path.size();) {
+        const size_t slash = std::min(path.find('/', start), path.size());
+        const std::string part = path.substr(start, slash - start);
+        start = slash + 1;
+        EXPECT_LE(part.size() + (format == Format::kMbox ? 5 : 0), kMaxNameBytes) << path;
+        EXPECT_EQ(ValidUtf8(part), part) << path;
+        EXPECT_TRUE(part != "." && part != ".." && !part.empty()) << path;
+        EXPECT_TRUE(part.back() != '.' && part.back() != ' ') << path;
+        EXPECT_FALSE(reserved(part.substr(0, part.find('.')))) << path;
+        for (const char c : part) {
+          const auto b = static_cast<unsigned char>(c);
+          EXPECT_TRUE(b >= 0x20 && b != 0x7F && std::strchr("<>:\"\\|?*", c) == nullptr) << path;
+        }
+        if (format == Format::kMaildir && path.compare(0, part.size(), part) == 0) {
+          EXPECT_TRUE(part.size() < 2 || part[1] != '~') << path;  // Dovecot refuses it
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
