@@ -143,8 +143,8 @@ Catalogue ReadCatalogue(InputFile* file, DamageReporter* reporter,
     if (cat.kind == FileKind::kMessages) ReadFileInfo(reader, &cat);
     TreeReader trees(&reader);
     for (int i = 0; i < 3; ++i) {
-      cat.trees[i] =
-          trees.Read(dbx::kTreeRootWords[i], cat.header.treeRoots[i], cat.header.treeCounts[i]);
+      cat.trees[i] = trees.Read(dbx::kTreeRootWords[i], cat.header.treeRoots[i],
+                                cat.header.treeCounts[i], options.maxRecords);
     }
     uint64_t recordBytesLeft = reader.size();
     if (options.readRecords && cat.kind == FileKind::kMessages) {

@@ -66,7 +66,8 @@ struct Catalogue {
 
 struct CatalogueOptions {
   bool readRecords = true;  // false: header, file-info area and trees only
-  // A message folder's records read at most, the first in tree order: for a look at a few.
+  // Records read at most, the first in tree order, and the trees walked only as far as they
+  // take: for a look at a few.
   size_t maxRecords = SIZE_MAX;
 };
 

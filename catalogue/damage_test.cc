@@ -159,6 +159,17 @@ TEST(TreeDamageTest, EachDamageIsReportedAndTheSoundRestRead) {
     EXPECT_EQ(recorder.seen, c.damage);
     EXPECT_EQ(cat.damageCount, c.damage.size());
   }
+  // A look at the first values walks no further: of the sound tree, two values and two nodes.
+  DbxBuilder b(kSize);
+  kTreeCases[0].build(b);
+  ByteFile file(b.bytes);
+  CatalogueOptions look;
+  look.readRecords = false;
+  look.maxRecords = 2;
+  const Catalogue cat = ReadCatalogue(&file, nullptr, look);
+  EXPECT_EQ(cat.trees[0].values, (std::vector<uint32_t>{V(1), V(2)}));
+  EXPECT_EQ(cat.trees[0].nodes, 2u);
+  EXPECT_EQ(cat.damageCount, 0u);
 }
 
 TEST(TreeDamageTest, AnUnreadableNodeIsReportedAsAReadFailure) {

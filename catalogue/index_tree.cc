@@ -77,7 +77,8 @@ bool TreeReader::Enter(uint32_t offset, uint32_t parent, uint32_t depth, uint32_
   return true;
 }
 
-TreeListing TreeReader::Read(uint32_t rootWord, uint32_t root, uint32_t headerCount) {
+TreeListing TreeReader::Read(uint32_t rootWord, uint32_t root, uint32_t headerCount,
+                             size_t maxValues) {
   TreeListing tree;
   tree.rootWord = rootWord;
   tree.root = root;
@@ -110,7 +111,7 @@ TreeListing TreeReader::Read(uint32_t rootWord, uint32_t root, uint32_t headerCo
   };
 
   if (Enter(root, 0, 1, headerCount, &stack)) ++tree.nodes;
-  while (!stack.empty()) {
+  while (!stack.empty() && tree.values.size() < maxValues) {
     Frame& f = stack.back();
     if (f.next < 0) {
       f.next = 0;
@@ -130,6 +131,7 @@ TreeListing TreeReader::Read(uint32_t rootWord, uint32_t root, uint32_t headerCo
                        "tree node at " + Hex(f.offset) + " lists " + Hex(value) + " a second time");
       } else {
         tree.values.push_back(value);
+        if (tree.values.size() >= maxValues) break;  // enough: no child entered for more
       }
       descend(f, Le32(entry + 4), Le32(entry + 8));
       continue;

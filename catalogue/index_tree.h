@@ -4,6 +4,7 @@
 #ifndef QUILLON_CATALOGUE_INDEX_TREE_H_
 #define QUILLON_CATALOGUE_INDEX_TREE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <unordered_set>
 #include <vector>
@@ -34,7 +35,10 @@ class TreeReader {
   // name itself, a loop, too many entries, a tree too deep, a value outside the file or listed
   // twice, a subtree whose values differ from its count) is reported, and the walk goes on with
   // the rest of the tree. Memory and time grow with the nodes read, which the file's size bounds.
-  TreeListing Read(uint32_t rootWord, uint32_t root, uint32_t headerCount);
+  // With `maxValues`, the walk stops once it has that many (a look at the first records of a
+  // large folder reads a few nodes, not the whole tree).
+  TreeListing Read(uint32_t rootWord, uint32_t root, uint32_t headerCount,
+                   size_t maxValues = SIZE_MAX);
 
  private:
   struct Frame;

@@ -37,8 +37,14 @@ bool HasHighByte(std::string_view text) {
                      [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
 }
 
+// Subjects and names are short: a longer string says no more, and each is decoded once per code
+// page weighed.
+constexpr size_t kMaxStringBytes = 512;
+
 void AddString(std::vector<std::string>* list, const std::string& s) {
-  if (list->size() < kMaxStrings && HasHighByte(s)) list->push_back(s);
+  if (list->size() < kMaxStrings && s.size() <= kMaxStringBytes && HasHighByte(s)) {
+    list->push_back(s);
+  }
 }
 
 bool IsSpecialFile(const std::string& folded) {
@@ -86,7 +92,9 @@ void Sample(const std::string& path, catalogue::CodePageEvidence* evidence) {
   const catalogue::Catalogue cat = catalogue::ReadCatalogue(file.get(), nullptr, options);
   if (cat.kind != catalogue::FileKind::kMessages) return;
   // The client names a folder's file after the folder.
-  if (HasHighByte(cat.fileInfo.name)) evidence->fileNames.push_back(cat.fileInfo.name + ".dbx");
+  if (HasHighByte(cat.fileInfo.name) && cat.fileInfo.name.size() <= kMaxStringBytes) {
+    evidence->fileNames.push_back(cat.fileInfo.name + ".dbx");
+  }
   size_t messages = 0;
   catalogue::MessageInfo info;
   for (const catalogue::MessageEntry& entry : cat.messages) {
@@ -101,7 +109,7 @@ void Sample(const std::string& path, catalogue::CodePageEvidence* evidence) {
     if (codePage != 0) evidence->charsets.push_back(codePage);
     if (evidence->sameTexts.size() >= kMaxStrings) continue;
     const auto same = [&](const std::string& raw, std::optional<std::string> header) {
-      if (!HasHighByte(raw) || !header) return;
+      if (!HasHighByte(raw) || raw.size() > kMaxStringBytes || !header) return;
       if (const std::optional<std::string> text = SelfDecoded(*header, codePage)) {
         evidence->sameTexts.emplace_back(raw, *text);
       }
@@ -197,7 +205,8 @@ StoreFolders ReadStoreFolders(const std::string& folder, uint32_t userCodePage) 
   } else {
     catalogue::CodePageEvidence evidence;
     for (const catalogue::FolderInfo& r : records) {
-      if (evidence.fileNames.size() < kMaxStrings && HasHighByte(r.fileName)) {
+      if (evidence.fileNames.size() < kMaxStrings && r.fileName.size() <= kMaxStringBytes &&
+          HasHighByte(r.fileName)) {
         evidence.fileNames.push_back(std::string(output::BaseName(r.fileName)));
       }
       AddString(&evidence.texts, r.name);
