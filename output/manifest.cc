@@ -412,18 +412,20 @@ std::unique_ptr<ListedManifest> ListedManifest::Open(
     const std::function<bool(const std::string& mailbox)>& ofThisRun,
     const std::atomic<bool>* abort, bool* refused, std::string* error) {
   *refused = false;
-  // A missing manifest is an empty one; any other failure to open it is one.
-  const size_t slash = path.rfind('/');
-  std::vector<FolderEntry> entries;
-  if (!fs->List(slash == std::string::npos ? "" : path.substr(0, slash), &entries, error)) {
-    return nullptr;
-  }
-  bool exists = false;
-  for (const FolderEntry& e : entries) exists = exists || e.name == BaseName(path);
-  std::unique_ptr<ReadableFile> file;
-  if (exists) {
-    file = fs->OpenForReading(path, error);
-    if (!file) return nullptr;
+  // A missing manifest is an empty one; any other failure to open it is one. The folder is
+  // listed only when the manifest would not open: it may hold a file per message.
+  std::unique_ptr<ReadableFile> file = fs->OpenForReading(path, error);
+  if (!file) {
+    const size_t slash = path.rfind('/');
+    std::vector<FolderEntry> entries;
+    std::string listError;
+    if (!fs->List(slash == std::string::npos ? "" : path.substr(0, slash), &entries, &listError)) {
+      return nullptr;
+    }
+    for (const FolderEntry& e : entries) {
+      if (e.name == BaseName(path)) return nullptr;
+    }
+    error->clear();
   }
   std::unique_ptr<ListedManifest> m(new ListedManifest(format, std::move(file)));
   if (!m->file_) return m;
