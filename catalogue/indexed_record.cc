@@ -1,6 +1,7 @@
 #include "catalogue/indexed_record.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -48,7 +49,7 @@ std::string_view IndexedRecord::TextView(uint8_t field, DamageLog& damage) const
     damage.Damaged(offset, FieldName(*this, field) + " holds a number where text belongs");
     return {};
   }
-  const std::string_view bytes = std::string_view(data).substr(f.begin, f.end - f.begin);
+  const std::string_view bytes = data.substr(f.begin, f.end - f.begin);
   const size_t zero = bytes.find('\0');
   if (zero == std::string_view::npos) {
     damage.Damaged(offset, FieldName(*this, field) + " runs to the end of its space unterminated");
@@ -64,27 +65,29 @@ std::string IndexedRecord::Text(uint8_t field, DamageLog& damage) const {
 bool ReadIndexedRecord(FileReader& reader, uint32_t offset, const char* what, uint64_t* bytesLeft,
                        IndexedRecord* record) {
   DamageLog& damage = reader.damage();
-  const std::string name = std::string(what) + " at " + Hex(offset);
+  // Made only for a report: every record is read, and few are damaged.
+  const auto name = [&] { return std::string(what) + " at " + Hex(offset); };
   uint8_t header[dbx::kRecordHeaderSize];
   if (!reader.Read(offset, sizeof header, header, what, offset)) return false;
   const uint32_t self = Le32(header);
   if (self != offset) {
-    damage.Damaged(offset, name + " names itself " + Hex(self));
+    damage.Damaged(offset, name() + " names itself " + Hex(self));
     return false;
   }
   const uint32_t bodyLength = Le32(header + 4);
   if (bodyLength > IndexedRecord::kMaxBody) {
-    damage.Damaged(offset, name + " claims a body of " + std::to_string(bodyLength) +
+    damage.Damaged(offset, name() + " claims a body of " + std::to_string(bodyLength) +
                                " bytes; no record is longer than " +
                                std::to_string(IndexedRecord::kMaxBody));
     return false;
   }
   if (!reader.CheckFits(offset + dbx::kRecordHeaderSize, bodyLength, what, offset)) return false;
   if (bodyLength > *bytesLeft) {
-    damage.Damaged(offset, name + " shares its bytes with other records");
+    damage.Damaged(offset, name() + " shares its bytes with other records");
     return false;
   }
-  std::string body(bodyLength, '\0');
+  std::string& body = record->body;
+  body.resize(bodyLength);
   if (!reader.Read(offset + dbx::kRecordHeaderSize, bodyLength, body.data(), what, offset)) {
     return false;
   }
@@ -92,19 +95,20 @@ bool ReadIndexedRecord(FileReader& reader, uint32_t offset, const char* what, ui
 
   uint32_t count = header[dbx::kRecordEntryCount];
   if (count > bodyLength / 4) {
-    damage.Damaged(offset, name + " has " + std::to_string(count) + " fields, its body room for " +
-                               std::to_string(bodyLength / 4));
+    damage.Damaged(offset, name() + " has " + std::to_string(count) +
+                               " fields, its body room for " + std::to_string(bodyLength / 4));
     count = bodyLength / 4;
   }
   record->what = what;
   record->offset = offset;
   record->fields = {};
-  record->data = body.substr(count * 4);
+  record->data = std::string_view(body).substr(count * 4);
   const uint32_t dataLength = bodyLength - count * 4;
 
   // A field's bytes run to where the next one's begin, so first collect where each begins.
-  std::vector<uint32_t> starts;
-  starts.reserve(count);
+  // Each field number once: at most 128 of them.
+  std::array<uint32_t, 128> starts;
+  size_t indirect = 0;
   bool inOrder = true;
   int previous = -1;
   const uint8_t* entries = reinterpret_cast<const uint8_t*>(body.data());
@@ -130,14 +134,14 @@ bool ReadIndexedRecord(FileReader& reader, uint32_t offset, const char* what, ui
       continue;
     }
     f.state = IndexedRecord::Field::kIndirect;
-    starts.push_back(f.begin);
+    starts[indirect++] = f.begin;
   }
-  if (!inOrder) damage.Damaged(offset, name + " lists its fields out of order");
-  std::sort(starts.begin(), starts.end());
+  if (!inOrder) damage.Damaged(offset, name() + " lists its fields out of order");
+  std::sort(starts.begin(), starts.begin() + indirect);
   for (IndexedRecord::Field& f : record->fields) {
     if (f.state != IndexedRecord::Field::kIndirect) continue;
-    const auto next = std::upper_bound(starts.begin(), starts.end(), f.begin);
-    f.end = next == starts.end() ? dataLength : *next;
+    const auto next = std::upper_bound(starts.begin(), starts.begin() + indirect, f.begin);
+    f.end = next == starts.begin() + indirect ? dataLength : *next;
   }
   return true;
 }

@@ -75,6 +75,11 @@ struct FolderInfo {
 struct IndexedRecord {
   static constexpr uint32_t kMaxBody = 0x10000;
 
+  IndexedRecord() = default;
+  // `data` views `body`: a copy would view the original's.
+  IndexedRecord(const IndexedRecord&) = delete;
+  IndexedRecord& operator=(const IndexedRecord&) = delete;
+
   struct Field {
     enum State : uint8_t { kAbsent, kDirect, kIndirect };
     State state = kAbsent;
@@ -85,7 +90,8 @@ struct IndexedRecord {
 
   const char* what = "record";  // "message-info record", for reports
   uint32_t offset = 0;
-  std::string data;  // the data area: the body after its entries
+  std::string body;       // the record's body, entries and data
+  std::string_view data;  // the data area: the body after its entries (a view of `body`)
   std::array<Field, 128> fields{};
 
   // Readers of one field; a field of the wrong shape is reported to `damage` and reads as absent.

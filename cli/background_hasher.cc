@@ -1,7 +1,7 @@
 #include "cli/background_hasher.h"
 
+#include <algorithm>
 #include <cstring>
-#include <optional>
 
 namespace quillon {
 
@@ -11,6 +11,8 @@ BackgroundHasher::BackgroundHasher() {
     p.bytes.reset(new uint8_t[kPieceBytes]);
     free_.push_back(std::move(p));
   }
+  current_ = std::move(free_.back());
+  free_.pop_back();
   worker_ = std::thread([this] { Work(); });
 }
 
@@ -19,53 +21,37 @@ BackgroundHasher::~BackgroundHasher() {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
   }
-  changed_.notify_all();
+  queuedChanged_.notify_one();
   worker_.join();
 }
 
 void BackgroundHasher::Begin() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  done_.emplace_back();
-  begun_ = true;
-  passed_ = 0;
-  refused_ = false;
-  if (free_.empty()) {
-    here_.emplace();
-    ++begunCount_;
-    return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    done_.emplace_back();
   }
-  current_ = std::move(free_.back());
-  free_.pop_back();
-  current_.size = 0;
-  current_.message = begunCount_++;
-  current_.first = true;
-  current_.last = false;
+  ++begunCount_;
+  begun_ = true;
+  passed_ = current_.size;
+  refused_ = false;
 }
 
-void BackgroundHasher::Submit(bool last, Then then) {
-  current_.last = last;
-  current_.then = std::move(then);
-  const uint64_t message = current_.message;
+void BackgroundHasher::Submit() {
   std::unique_lock<std::mutex> lock(mutex_);
+  submittedEnds_ += current_.ends.size();
   queued_.push_back(std::move(current_));
-  changed_.notify_all();
-  if (last) return;
-  changed_.wait(lock, [this] { return !free_.empty(); });
+  queuedChanged_.notify_one();
+  freedChanged_.wait(lock, [this] { return !free_.empty(); });
   current_ = std::move(free_.back());
   free_.pop_back();
   current_.size = 0;
-  current_.message = message;
-  current_.first = false;
+  current_.ends.clear();
   passed_ = 0;
 }
 
 void BackgroundHasher::Update(const uint8_t* bytes, size_t size) {
-  if (here_) {
-    here_->Update(bytes, size);
-    return;
-  }
   while (size > 0) {
-    if (current_.size == kPieceBytes) Submit(false);
+    if (current_.size == kPieceBytes) Submit();
     const size_t take = std::min(size, kPieceBytes - current_.size);
     std::memcpy(current_.bytes.get() + current_.size, bytes, take);
     current_.size += take;
@@ -75,7 +61,6 @@ void BackgroundHasher::Update(const uint8_t* bytes, size_t size) {
 }
 
 bool BackgroundHasher::Pass(const PieceSink& sink) {
-  if (here_) return !refused_;
   if (!refused_ && current_.size > passed_) {
     refused_ = !sink(current_.bytes.get() + passed_, current_.size - passed_);
   }
@@ -84,15 +69,10 @@ bool BackgroundHasher::Pass(const PieceSink& sink) {
 }
 
 bool BackgroundHasher::Gather(const uint8_t* bytes, size_t size, const PieceSink& sink) {
-  if (here_) {
-    here_->Update(bytes, size);
-    refused_ = refused_ || !sink(bytes, size);
-    return !refused_;
-  }
   while (size > 0) {
     if (current_.size == kPieceBytes) {
       Pass(sink);
-      Submit(false);
+      Submit();
     }
     const size_t take = std::min(size, kPieceBytes - current_.size);
     std::memcpy(current_.bytes.get() + current_.size, bytes, take);
@@ -106,15 +86,8 @@ bool BackgroundHasher::Gather(const uint8_t* bytes, size_t size, const PieceSink
 void BackgroundHasher::End(Then then) {
   if (!begun_) return;
   begun_ = false;
-  if (here_) {
-    const Sha256Digest digest = here_->Finish();
-    here_.reset();
-    if (then) then(digest);
-    std::lock_guard<std::mutex> lock(mutex_);
-    done_[begunCount_ - 1 - firstNotTaken_] = digest;
-    return;
-  }
-  Submit(true, std::move(then));
+  current_.ends.push_back(Mark{current_.size, begunCount_ - 1, std::move(then)});
+  if (current_.size == kPieceBytes) Submit();
 }
 
 size_t BackgroundHasher::Ready() {
@@ -126,7 +99,13 @@ size_t BackgroundHasher::Ready() {
 
 Sha256Digest BackgroundHasher::Take() {
   std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [this] { return !done_.empty() && done_.front(); });
+  // The oldest message's end may still be in the feeder's piece: hand it over.
+  if (!done_.front() && firstNotTaken_ >= submittedEnds_) {
+    lock.unlock();
+    Submit();
+    lock.lock();
+  }
+  freedChanged_.wait(lock, [this] { return done_.front().has_value(); });
   const Sha256Digest digest = *done_.front();
   done_.pop_front();
   ++firstNotTaken_;
@@ -134,30 +113,35 @@ Sha256Digest BackgroundHasher::Take() {
 }
 
 void BackgroundHasher::Work() {
-  std::optional<Sha256> hash;
+  std::optional<Sha256> hash;  // of the message whose bytes the last piece ended in
+  hash.emplace();
   for (;;) {
     Piece piece;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [this] { return stopping_ || !queued_.empty(); });
+      queuedChanged_.wait(lock, [this] { return stopping_ || !queued_.empty(); });
       if (queued_.empty()) return;
       piece = std::move(queued_.front());
       queued_.pop_front();
     }
-    if (piece.first) hash.emplace();
-    hash->Update(piece.bytes.get(), piece.size);
-    std::optional<Sha256Digest> digest;
-    if (piece.last) {
-      digest = hash->Finish();
-      if (piece.then) piece.then(*digest);
-      piece.then = nullptr;
+    std::vector<std::pair<uint64_t, Sha256Digest>> digests;
+    size_t at = 0;
+    for (Mark& end : piece.ends) {
+      hash->Update(piece.bytes.get() + at, end.at - at);
+      at = end.at;
+      const Sha256Digest digest = hash->Finish();
+      hash.emplace();
+      if (end.then) end.then(digest);
+      end.then = nullptr;
+      digests.emplace_back(end.message, digest);
     }
+    hash->Update(piece.bytes.get() + at, piece.size - at);
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (digest) done_[piece.message - firstNotTaken_] = *digest;
+      for (const auto& [message, digest] : digests) done_[message - firstNotTaken_] = digest;
       free_.push_back(std::move(piece));
     }
-    changed_.notify_all();
+    freedChanged_.notify_one();
   }
 }
 

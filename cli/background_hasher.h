@@ -19,10 +19,11 @@
 namespace quillon {
 
 // Messages are hashed in the order they are begun; their digests come back in that order. One
-// thread feeds it (Begin, Update, End, Take...); memory is a few pieces of kPieceBytes, and a
-// feeder that gets ahead waits for a piece to come free. A message begun while every piece is
-// taken is hashed on the feeder's thread instead, as it is fed: the hashing thread is behind,
-// and the feeder would only wait for it.
+// thread feeds it (Begin, Update, End, Take...). The messages' bytes go one after another into
+// pieces of kPieceBytes, and a piece goes to the hashing thread when it is full, or when a digest
+// still in it is asked for: a folder of short messages costs the threads one hand-over per
+// piece, not several per message. Memory is kPieces pieces; a feeder that gets ahead waits for
+// one to come free.
 class BackgroundHasher {
  public:
   static constexpr size_t kPieceBytes = size_t{256} << 10;
@@ -34,9 +35,8 @@ class BackgroundHasher {
   BackgroundHasher& operator=(const BackgroundHasher&) = delete;
 
   // The bytes of one message, in order, between Begin and End. `then`, when given, is called
-  // with the message's digest as soon as it is known, on the hashing thread (or on the caller's,
-  // for a message hashed there), before Take gives that digest: work that needs the digest can
-  // be done there rather than on the feeding thread.
+  // with the message's digest as soon as it is known, on the hashing thread, before Take gives
+  // that digest: work that needs the digest can be done there rather than on the feeding thread.
   using Then = std::function<void(const Sha256Digest& digest)>;
   void Begin();
   void Update(const uint8_t* bytes, size_t size);
@@ -57,31 +57,36 @@ class BackgroundHasher {
   Sha256Digest Take();
 
  private:
+  // Where a message ends in a piece, which one it is, and what to do with its digest.
+  struct Mark {
+    size_t at;
+    uint64_t message;
+    Then then;
+  };
   struct Piece {
     std::unique_ptr<uint8_t[]> bytes;
     size_t size = 0;
-    uint64_t message = 0;  // its message's number, in the order begun
-    bool first = false;    // the first of its message
-    bool last = false;     // the last of its message
-    Then then;             // the last piece's: End's `then`
+    std::vector<Mark> ends;  // in order; the bytes after the last one begin the next message
   };
-  void Submit(bool last, Then then = {});
+  // Hands the feeder's piece over and takes a free one, waiting for it if need be.
+  void Submit();
   void Work();
 
   std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<Piece> free_;   // pieces to fill
-  std::deque<Piece> queued_;  // filled, in order
+  std::condition_variable queuedChanged_;  // the hashing thread waits on it
+  std::condition_variable freedChanged_;   // the feeder waits on it
+  std::vector<Piece> free_;                // pieces to fill
+  std::deque<Piece> queued_;               // filled, in order
   // The digests of the messages begun and not yet taken, in order; empty until hashed.
   std::deque<std::optional<Sha256Digest>> done_;
   uint64_t firstNotTaken_ = 0;  // the number of done_.front()
   uint64_t begunCount_ = 0;
+  uint64_t submittedEnds_ = 0;  // messages whose end has been handed over
   bool stopping_ = false;
 
-  Piece current_;               // the feeder's piece
-  std::optional<Sha256> here_;  // the message hashed on the feeder's thread, if it is
-  size_t passed_ = 0;           // bytes of current_ handed to the sink
-  bool refused_ = false;        // the sink answered false
+  Piece current_;         // the feeder's piece
+  size_t passed_ = 0;     // bytes of current_ handed to the sink
+  bool refused_ = false;  // the sink answered false
   bool begun_ = false;
   std::thread worker_;
 };

@@ -11,10 +11,9 @@
 namespace quillon {
 namespace {
 
-// Messages of every size around a piece's, fed in the reader's 512-byte chunks faster than
-// they hash (so some are hashed on the feeding thread): each digest comes back in order, End's
-// `then` has had it before Take gives it, and the writer gets every byte once, in order, in
-// pieces.
+// Messages of every size around a piece's, many in one piece and one over many, fed in the
+// reader's 512-byte chunks faster than they hash: each digest comes back in order, End's `then`
+// has had it before Take gives it, and the writer gets every byte once, in order, in pieces.
 TEST(BackgroundHasherTest, DigestsComeBackInOrderAndTheWriterGetsEveryByte) {
   constexpr size_t kPiece = BackgroundHasher::kPieceBytes;
   const size_t sizes[] = {0,    1,          511, kPiece - 1, kPiece, kPiece + 1, 7 * kPiece + 3,
