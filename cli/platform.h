@@ -19,6 +19,13 @@ std::vector<std::string> CommandArguments(int argc, char** argv);
 // the process. A signal that was ignored when the command started (nohup) stays ignored.
 void InstallStopHandlers();
 
+// Memory freed in pieces of a MiB or more goes back to the system at once. glibc otherwise keeps
+// such a piece in its heap once one has been freed (its threshold for mapping rises), and the
+// rescue frees its scan and its index's entries before it writes: 68 MiB peak instead of 52 for
+// `check` of a folder of 1.3 million short messages. Nothing to do on Windows, whose heap maps
+// large pieces of its own.
+void ReturnLargeFreedMemory();
+
 // A UTF-8 path as the standard library's path, and back.
 std::filesystem::path ToPath(const std::string& utf8);
 std::string FromPath(const std::filesystem::path& path);

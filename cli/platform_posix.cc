@@ -1,3 +1,4 @@
+#include <malloc.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
@@ -23,6 +24,8 @@ extern "C" void OnStopSignal(int number) {
 std::vector<std::string> CommandArguments(int argc, char** argv) {
   return std::vector<std::string>(argv + 1, argv + argc);
 }
+
+void ReturnLargeFreedMemory() { mallopt(M_MMAP_THRESHOLD, 1 << 20); }
 
 void InstallStopHandlers() {
   // A reader that went away (`quillon export ... | head -1`) must not end the export: the write

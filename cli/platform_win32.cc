@@ -43,6 +43,8 @@ std::vector<std::string> CommandArguments(int, char**) {
   return args;
 }
 
+void ReturnLargeFreedMemory() {}
+
 void InstallStopHandlers() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
 fs::path ToPath(const std::string& utf8) { return fs::u8path(utf8); }

@@ -32,6 +32,7 @@ int Finish(quillon::ParseOutcome outcome, const std::string& usage, const std::s
 }  // namespace
 
 int main(int argc, char** argv) {
+  quillon::ReturnLargeFreedMemory();
   const std::vector<std::string> args = quillon::CommandArguments(argc, argv);
   std::string error;
   // check and locate only read: a signal ends them as it ends any reader.

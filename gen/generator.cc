@@ -32,6 +32,7 @@ constexpr uint32_t kMaxMisses = 32;
 // A rough mean message size, to spread deletions over a file bounded by size only.
 constexpr uint64_t kMeanMessageBytes = 110000;
 constexpr uint64_t kSmallMeanMessageBytes = 6000;
+constexpr uint64_t kTinyMeanMessageBytes = 700;
 
 // The object Outlook Express keeps at the start of the first info chunk: a view filter. It too
 // starts with its own offset.
@@ -192,8 +193,9 @@ bool MailboxWriter::DecideDeleted(uint32_t candidates) {
   if (options_.messageCount != 0) {
     remaining = uint64_t{options_.messageCount - stats_.messages} + deletedLeft_;
   } else {
-    const uint64_t mean =
-        options_.shape == Shape::kSmall ? kSmallMeanMessageBytes : kMeanMessageBytes;
+    const uint64_t mean = options_.shape == Shape::kSmall  ? kSmallMeanMessageBytes
+                          : options_.shape == Shape::kTiny ? kTinyMeanMessageBytes
+                                                           : kMeanMessageBytes;
     const uint64_t expected = limit_ / mean * 3 / 4;
     remaining = expected > candidates ? expected - candidates : 0;
     remaining = std::max<uint64_t>(remaining, uint64_t{deletedLeft_} + 1);
@@ -578,7 +580,7 @@ bool MailboxWriter::Run(GeneratorStats* statsOut) {
 MessageFields SeededFields(const GeneratorOptions& options, uint32_t id) {
   MessageFields f = MakeMessageFields(options.seed, id, options.shape);
   const CodePageText* texts = FindCodePageText(options.codePage);
-  if (options.shape != Shape::kSmall || texts == nullptr) return f;
+  if (options.shape == Shape::kDefault || texts == nullptr) return f;
   Rng rng(MixSeed(options.seed, uint64_t{id} << 8 | kTextStyleStream));
   // How a text stands in the headers: an encoded-word in the code page's charset or in UTF-8
   // (whose text parts then say utf-8), or 8-bit bytes. The index holds the code page's bytes

@@ -43,9 +43,9 @@ struct GeneratorOptions {
   // from the header's free-list root. Fewer when targetBytes runs out first.
   uint32_t deletedMessages = 0;
   FolderIdentity identity;
-  // The spread of sizes (mail_text.h). The small shape's index also holds 8-bit subjects and
-  // senders' names in `codePage` (1251, 936 or 1252), as a real Inbox's does; the default
-  // shape's texts are ASCII and its bytes stay as they always were.
+  // The spread of sizes (mail_text.h). The small and tiny shapes' index also holds 8-bit
+  // subjects and senders' names in `codePage` (1251, 936 or 1252), as a real Inbox's does; the
+  // default shape's texts are ASCII and its bytes stay as they always were.
   Shape shape = Shape::kDefault;
   uint32_t codePage = 1252;
 };

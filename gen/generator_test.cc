@@ -397,6 +397,18 @@ TEST(GenMailbox, SmallShapeIsARealInbox) {
   }
 }
 
+// The tiny shape: nothing but one-block replies, as many as a file holds.
+TEST(GenMailbox, TinyShapeIsOneBlockMessages) {
+  GeneratorOptions options = Options(6, 0, true, 10);
+  options.shape = gen::Shape::kTiny;
+  options.targetBytes = 4u << 20;
+  const Generated g = Generate(options);
+  ASSERT_EQ(g.decodeError, "");
+  EXPECT_GE(g.stats.messages, 4000u);  // over a million a GiB
+  EXPECT_EQ(g.stats.singleBlockMessages, g.stats.messages);
+  EXPECT_EQ(g.stats.deletedMessages, 10u);
+}
+
 bool IsBase64Line(const std::string& line) {
   if (line.empty() || line.size() > 76 || line.size() % 4 != 0) return false;
   for (char c : line) {

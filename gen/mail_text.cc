@@ -95,6 +95,8 @@ constexpr SizeBucket kSmallSizeBuckets[] = {
     {16384, 65535, 20}, {65536, 262143, 5}, {262144, 2097151, 1},
 };
 
+constexpr SizeBucket kTinySizeBuckets[] = {{0, 0, 1000}};
+
 struct AttachmentType {
   std::string_view mimeType;
   std::string_view extension;
@@ -553,7 +555,9 @@ MessageFields MakeMessageFields(uint64_t seed, uint32_t id, Shape shape) {
   MessageFields f;
 
   uint32_t pick = rng.Below(1000);
-  const SizeBucket* const buckets = shape == Shape::kSmall ? kSmallSizeBuckets : kSizeBuckets;
+  const SizeBucket* const buckets = shape == Shape::kSmall  ? kSmallSizeBuckets
+                                    : shape == Shape::kTiny ? kTinySizeBuckets
+                                                            : kSizeBuckets;
   const SizeBucket* bucket = buckets;
   while (pick >= bucket->perMille) pick -= bucket++->perMille;
   const bool shortReply = bucket == buckets;

@@ -10,9 +10,10 @@
 namespace quillon::gen {
 
 // The spread of message sizes: the default one (about 9,000 messages a GiB, most 1-50 KB, a few
-// of several MB), or that of a real Inbox of many small messages (150,000 or more a GiB: short
-// replies, notifications and one-block messages, most 1-10 KB, a few large ones).
-enum class Shape : uint8_t { kDefault, kSmall };
+// of several MB), that of a real Inbox of many small messages (150,000 or more a GiB: short
+// replies, notifications and one-block messages, most 1-10 KB, a few large ones), or only
+// one-block replies, the most messages a GiB holds (over a million).
+enum class Shape : uint8_t { kDefault, kSmall, kTiny };
 
 enum class MessageKind : uint8_t {
   kShortReply,   // under 0x200 bytes: fits one data block

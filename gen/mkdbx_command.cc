@@ -141,7 +141,8 @@ std::string MkdbxUsage() {
          "  --shape SHAPE     default: about 9,000 messages a GiB, most 1-50 KB; small:\n"
          "                    a real Inbox, 150,000 or more a GiB, most 1-10 KB, a few\n"
          "                    large, subjects and names in the index 8-bit in the code\n"
-         "                    page (with --fragmented and --deleted N for the rest)\n"
+         "                    page (with --fragmented and --deleted N for the rest);\n"
+         "                    tiny: one-block replies only, over a million a GiB\n"
          "  --codepage N      the code page of the index's texts: 1251 (a store's\n"
          "                    default), 936 or 1252 (--shape small's default)\n"
          "  --mail-charset utf-8  with --store: the messages declare UTF-8 and carry\n"
@@ -250,11 +251,13 @@ bool ParseMkdbxArgs(const std::vector<std::string>& args, MkdbxArgs* parsed, std
         codePageGiven = true;
         break;
       case kShape:
-        if (value != "default" && value != "small") {
-          *error = "--shape: '" + value + "' is not default or small";
+        if (value != "default" && value != "small" && value != "tiny") {
+          *error = "--shape: '" + value + "' is not default, small or tiny";
           return false;
         }
-        result.options.shape = value == "small" ? Shape::kSmall : Shape::kDefault;
+        result.options.shape = value == "small"  ? Shape::kSmall
+                               : value == "tiny" ? Shape::kTiny
+                                                 : Shape::kDefault;
         result.store.shape = result.options.shape;
         break;
       case kMailCharset:
@@ -303,8 +306,8 @@ bool ParseMkdbxArgs(const std::vector<std::string>& args, MkdbxArgs* parsed, std
     *error = "--mail-charset applies to --store only";
     return false;
   }
-  if (codePageGiven && result.options.shape != Shape::kSmall) {
-    *error = "--codepage applies to --store and --shape small only";
+  if (codePageGiven && result.options.shape == Shape::kDefault) {
+    *error = "--codepage applies to --store, --shape small and --shape tiny only";
     return false;
   }
   if (sizeGiven && size > 0xFFFFFFFFu) {

@@ -86,7 +86,7 @@ TEST(GenMkdbx, BadUsageExits64WithTheReason) {
        "--size: at most 4294967295 bytes; offsets in a mailbox are 32-bit"},
       {{"--size", "1K", "a.dbx"}, "--size: at least 60116 bytes, the size of an empty mailbox"},
       {{"--manifest=", "a.dbx"}, "--manifest: the file name is empty"},
-      {{"--shape", "tiny", "a.dbx"}, "--shape: 'tiny' is not default or small"},
+      {{"--shape", "huge", "a.dbx"}, "--shape: 'huge' is not default, small or tiny"},
       {{"--store", "s", "--mail-charset", "koi8-r"}, "--mail-charset: 'koi8-r' is not utf-8"},
       {{"--mail-charset", "utf-8", "a.dbx"}, "--mail-charset applies to --store only"},
   };

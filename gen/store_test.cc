@@ -413,7 +413,8 @@ TEST(GenStore, CommandWritesTheStoreAndItsManifest) {
        "--fragmented and --deleted do not apply to --store, which has its own"},
       {{"--store", store, "--size", "5G"}, "--size: a store of at most 4G"},
       {{"--store", store, "--codepage", "1250"}, "--codepage: '1250' is not 1251, 936 or 1252"},
-      {{"--codepage", "936", "x.dbx"}, "--codepage applies to --store and --shape small only"},
+      {{"--codepage", "936", "x.dbx"},
+       "--codepage applies to --store, --shape small and --shape tiny only"},
       {{"--store="}, "--store: the folder name is empty"},
   };
   for (const auto& c : kBad) {

@@ -302,6 +302,7 @@ uint32_t Reconciler::ListedRecord(uint32_t n) const {
 }
 
 void Reconciler::ReadListing() {
+  listed_.reserve(records_.size());
   for (uint32_t r = 0; r < records_.size(); ++r) {
     const catalogue::MessageEntry& info = records_[r];
     if (info.firstBlock == 0) {

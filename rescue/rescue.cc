@@ -25,6 +25,10 @@ MailboxRescue PlanRescue(InputFile* file, const RescueOptions& options,
   };
   BlockScan scan = ScanPass(file, scanning);
   if (rescue.error.failure != ReadFailure::kNone) return rescue;
+  // The trees gave the records, which are read: what they list is not needed again.
+  for (catalogue::TreeListing& tree : rescue.catalogue.trees) {
+    std::vector<uint32_t>().swap(tree.values);
+  }
   if (scan.error.failure == ReadFailure::kNone) {
     ProbeScanned(file, ListedFirstBlocks(rescue.catalogue), scanning, &scan);
   }
