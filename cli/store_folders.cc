@@ -183,18 +183,16 @@ StoreFolders ReadStoreFolders(const std::string& folder, uint32_t userCodePage) 
   std::vector<catalogue::FolderInfo> records;
   if (!foldersName.empty()) {
     const std::string path = FromPath(ToPath(folder) / ToPath(foldersName));
+    // A Folders.dbx that cannot be opened or read names no folder: its own check or export
+    // says why, as it does for any mailbox file.
     std::string error;
     const std::unique_ptr<InputFile> file = Utf8FileSystem()->OpenForReading(path, &error);
     rescue::ReadError readError;
     catalogue::Catalogue cat;
     if (file) cat = rescue::ReadCatalogueBuffered(file.get(), nullptr, &readError);
-    if (!file) {
-      store.foldersError = error;
-    } else if (readError.failure != rescue::ReadFailure::kNone) {
-      store.foldersError = readError.reason;
-    } else if (cat.kind == catalogue::FileKind::kFolders) {
+    if (file && readError.failure == rescue::ReadFailure::kNone &&
+        cat.kind == catalogue::FileKind::kFolders) {
       store.present = true;
-      store.foldersPath = path;
       records = std::move(cat.folders);
     }
   }

@@ -30,8 +30,6 @@ struct StoreCodePage {
 struct StoreFolders {
   std::string folder;    // the store folder, as the mailbox paths give it ("" for the current one)
   bool present = false;  // a Folders.dbx was found and read, whatever its damage
-  std::string foldersPath;   // of Folders.dbx, when present
-  std::string foldersError;  // a Folders.dbx was found but could not be read: why
   StoreCodePage codePage;
   // The folders of Folders.dbx, their names decoded; `records[f.record]` is folder f's record.
   output::FolderPaths paths;
