@@ -1,7 +1,8 @@
 // `quillon check PATH...`: what each mailbox file is and what became of its messages, read from
-// its index and a scan of its blocks, without reading the messages themselves. For a store folder
-// also the folder tree of its Folders.dbx, with the files no folder names and the folders whose
-// file is missing.
+// its index and a scan of its blocks, without reading the messages themselves (but for the
+// header lines of a few, once per store, that tell its code page: cli/store_folders.h). For a
+// store folder also the folder tree of its Folders.dbx, with the files no folder names and the
+// folders whose file is missing.
 #ifndef QUILLON_CLI_CHECK_COMMAND_H_
 #define QUILLON_CLI_CHECK_COMMAND_H_
 
