@@ -155,10 +155,11 @@ Catalogue ReadCatalogue(InputFile* file, DamageReporter* reporter,
       const size_t listed = std::min(cat.trees[0].values.size(), options.maxRecords);
       cat.messages.reserve(listed <= reader.size() / 32 ? listed
                                                         : std::min<size_t>(listed, 1 << 16));
+      IndexedRecord scratch;
       for (uint32_t offset : cat.trees[0].values) {
         if (cat.messages.size() >= options.maxRecords) break;
         MessageEntry entry;
-        if (ReadMessageEntry(reader, offset, &recordBytesLeft, &entry)) {
+        if (ReadMessageEntry(reader, offset, &recordBytesLeft, &entry, &scratch)) {
           cat.messages.push_back(entry);
         }
       }

@@ -99,15 +99,17 @@ bool ReadIndexedRecord(FileReader& reader, uint32_t offset, const char* what, ui
                                " fields, its body room for " + std::to_string(bodyLength / 4));
     count = bodyLength / 4;
   }
+  for (size_t k = 0; k < record->setCount; ++k) record->fields[record->set[k]] = {};
+  record->setCount = 0;
   record->what = what;
   record->offset = offset;
-  record->fields = {};
   record->data = std::string_view(body).substr(count * 4);
   const uint32_t dataLength = bodyLength - count * 4;
 
   // A field's bytes run to where the next one's begin, so first collect where each begins.
   // Each field number once: at most 128 of them.
   std::array<uint32_t, 128> starts;
+  std::array<uint8_t, 128> numbers;  // of the indirect ones
   size_t indirect = 0;
   bool inOrder = true;
   int previous = -1;
@@ -122,6 +124,7 @@ bool ReadIndexedRecord(FileReader& reader, uint32_t offset, const char* what, ui
       damage.Damaged(offset, FieldName(*record, number) + " appears twice");
       continue;
     }
+    record->set[record->setCount++] = number;
     if (entry & dbx::kFieldDirect) {
       f.state = IndexedRecord::Field::kDirect;
       f.value = entry >> 8;
@@ -134,12 +137,13 @@ bool ReadIndexedRecord(FileReader& reader, uint32_t offset, const char* what, ui
       continue;
     }
     f.state = IndexedRecord::Field::kIndirect;
+    numbers[indirect] = number;
     starts[indirect++] = f.begin;
   }
   if (!inOrder) damage.Damaged(offset, name() + " lists its fields out of order");
   std::sort(starts.begin(), starts.begin() + indirect);
-  for (IndexedRecord::Field& f : record->fields) {
-    if (f.state != IndexedRecord::Field::kIndirect) continue;
+  for (size_t k = 0; k < indirect; ++k) {
+    IndexedRecord::Field& f = record->fields[numbers[k]];
     const auto next = std::upper_bound(starts.begin(), starts.begin() + indirect, f.begin);
     f.end = next == starts.begin() + indirect ? dataLength : *next;
   }
@@ -166,8 +170,9 @@ constexpr std::pair<uint8_t, std::string MessageInfo::*> kMessageTexts[] = {
 // A message-info record's fields, checked (and reported) in one order whatever is kept of them:
 // the text fields' bytes are kept only with `keepTexts`.
 bool ReadMessageFields(FileReader& reader, uint32_t offset, uint64_t* bytesLeft, bool keepTexts,
-                       MessageInfo* info) {
-  IndexedRecord r;
+                       MessageInfo* info, IndexedRecord* scratch) {
+  IndexedRecord own;
+  IndexedRecord& r = scratch != nullptr ? *scratch : own;
   if (!ReadIndexedRecord(reader, offset, "message-info record", bytesLeft, &r)) return false;
   DamageLog& d = reader.damage();
   namespace m = dbx::message;
@@ -191,13 +196,13 @@ bool ReadMessageFields(FileReader& reader, uint32_t offset, uint64_t* bytesLeft,
 }  // namespace
 
 bool ReadMessageInfo(FileReader& reader, uint32_t offset, uint64_t* bytesLeft, MessageInfo* info) {
-  return ReadMessageFields(reader, offset, bytesLeft, true, info);
+  return ReadMessageFields(reader, offset, bytesLeft, true, info, nullptr);
 }
 
-bool ReadMessageEntry(FileReader& reader, uint32_t offset, uint64_t* bytesLeft,
-                      MessageEntry* entry) {
+bool ReadMessageEntry(FileReader& reader, uint32_t offset, uint64_t* bytesLeft, MessageEntry* entry,
+                      IndexedRecord* scratch) {
   MessageInfo info;
-  if (!ReadMessageFields(reader, offset, bytesLeft, false, &info)) return false;
+  if (!ReadMessageFields(reader, offset, bytesLeft, false, &info, scratch)) return false;
   *entry = MessageEntry{offset, info.firstBlock, info.size, info.flags};
   return true;
 }

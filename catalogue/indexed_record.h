@@ -93,6 +93,10 @@ struct IndexedRecord {
   std::string body;       // the record's body, entries and data
   std::string_view data;  // the data area: the body after its entries (a view of `body`)
   std::array<Field, 128> fields{};
+  // The fields set by the last read, cleared by the next: a record read again and again (the
+  // catalogue's million) costs no new memory and no clearing of every field.
+  std::array<uint8_t, 128> set{};
+  size_t setCount = 0;
 
   // Readers of one field; a field of the wrong shape is reported to `damage` and reads as absent.
   uint32_t Word(uint8_t field, DamageLog& damage) const;
@@ -102,18 +106,20 @@ struct IndexedRecord {
   std::string_view TextView(uint8_t field, DamageLog& damage) const;
 };
 
-// Reads the record at `offset`. False when there is none to read (reported): it lies outside
-// the file, does not name itself, or its body is longer than kMaxBody or than *bytesLeft, which
-// it is taken from (real records never share bytes, so the records of a file together are no
-// larger than the file). A field that does not fit its body is reported and left absent.
+// Reads the record at `offset` into `record` (fresh, or one this read before). False when there
+// is none to read (reported): it lies outside the file, does not name itself, or its body is longer
+// than kMaxBody or than *bytesLeft, which it is taken from (real records never share bytes, so the
+// records of a file together are no larger than the file). A field that does not fit its body is
+// reported and left absent.
 bool ReadIndexedRecord(FileReader& reader, uint32_t offset, const char* what, uint64_t* bytesLeft,
                        IndexedRecord* record);
 
 // The typed readers, on the same terms. ReadMessageEntry checks and reports what ReadMessageInfo
 // does, in the same order, and keeps only the entry.
 bool ReadMessageInfo(FileReader& reader, uint32_t offset, uint64_t* bytesLeft, MessageInfo* info);
-bool ReadMessageEntry(FileReader& reader, uint32_t offset, uint64_t* bytesLeft,
-                      MessageEntry* entry);
+// `scratch`, when given, is read into instead of a record of its own (ReadIndexedRecord).
+bool ReadMessageEntry(FileReader& reader, uint32_t offset, uint64_t* bytesLeft, MessageEntry* entry,
+                      IndexedRecord* scratch = nullptr);
 bool ReadFolderInfo(FileReader& reader, uint32_t offset, uint64_t* bytesLeft, FolderInfo* info);
 
 }  // namespace quillon::catalogue

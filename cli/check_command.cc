@@ -145,7 +145,10 @@ MailboxFacts CheckMailbox(const std::string& path, const StoreFolders& store) {
     facts.error = "cannot be opened: " + error;
     return facts;
   }
-  const rescue::MailboxRescue rescue = rescue::PlanRescue(file.get());
+  // A large mailbox is scanned by two threads while the index is read, as for export.
+  rescue::ScanOptions scanning;
+  scanning.threads = 2;
+  const rescue::MailboxRescue rescue = rescue::PlanRescue(file.get(), {}, nullptr, scanning);
   if (rescue.error.failure != rescue::ReadFailure::kNone) {
     facts.error = "cannot be read: " + rescue.error.reason;
     return facts;

@@ -154,7 +154,9 @@ void Lister::ListMailbox(const std::string& path) {
   options.deleted = o_.deleted;
   options.fragments = o_.fragments;
   options.abort = StopFlag();
-  rescue::MailboxRescue rescue = rescue::PlanRescue(file.get(), options);
+  rescue::ScanOptions scanning;
+  scanning.threads = 2;  // as for export
+  rescue::MailboxRescue rescue = rescue::PlanRescue(file.get(), options, nullptr, scanning);
   if (rescue.error.failure != rescue::ReadFailure::kNone) {
     Failed(path, ReadOutcome{ReadOutcome::kFailed, 0, rescue.error});
     return;
