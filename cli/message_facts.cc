@@ -53,52 +53,67 @@ uint32_t OutputFlags(uint32_t indexFlags) {
   return flags;
 }
 
-output::MessageFacts FactsOf(const std::string& mailbox, const catalogue::MessageInfo* record,
-                             const rescue::PlannedMessage& message, uint32_t number,
-                             std::string_view messageStart, const StoreFolders& store) {
+output::MessageFacts FactsWithoutTexts(const std::string& mailbox,
+                                       const catalogue::MessageInfo* record,
+                                       const rescue::PlannedMessage& message, uint32_t number,
+                                       std::string_view messageStart) {
   output::MessageFacts facts;
   facts.mailbox = mailbox;
   facts.number = number;
   facts.status = rescue::StatusName(message.status);
   facts.firstBlock = message.firstBlock;
   facts.blocks = message.blocks;
-  // The message's own headers are in the charset it declares; 8-bit ones that declare none were
-  // most likely written in the store's.
-  uint32_t codePage = catalogue::CodePageFromMessage(messageStart);
-  if (codePage == 0) codePage = store.codePage.codePage;
-  // FindHeader reads the header block only.
-  const std::string_view header = messageStart;
-
   if (record != nullptr) {
     const catalogue::MessageInfo& info = *record;
     facts.indexId = info.indexId;
     facts.flags = OutputFlags(info.flags);
     facts.received = Seconds(info.received);
     facts.sent = Seconds(info.sent);
-    facts.subject = store.Text(info.subject);
     facts.senderAddress = catalogue::SanitizeUtf8(info.senderAddress);
-    facts.senderName = store.Text(info.senderName);
-    facts.from = Person(facts.senderName, store.Text(info.senderAddress));
-    facts.to = Person(store.Text(info.receiverName), store.Text(info.receiverAddress));
-    facts.messageId = catalogue::SanitizeUtf8(info.messageId);
   }
-  // What the index does not say, the message's own headers may.
-  if (facts.subject.empty()) facts.subject = HeaderText(header, "Subject", codePage);
-  if (facts.from.empty()) {
-    facts.from = HeaderText(header, "From", codePage);
-    if (const std::optional<std::string> from = output::FindHeader(header, "From")) {
-      facts.senderName = DecodeHeaderText(output::DisplayNameOf(*from), codePage);
-    }
-  }
-  if (facts.to.empty()) facts.to = HeaderText(header, "To", codePage);
-  if (facts.messageId.empty()) facts.messageId = HeaderText(header, "Message-ID", codePage);
+  // What the index does not say, the message's own headers may (FindHeader reads the header
+  // block only).
   if (!facts.received || !facts.sent) {
-    if (const std::optional<std::string> date = output::FindHeader(header, "Date")) {
+    if (const std::optional<std::string> date = output::FindHeader(messageStart, "Date")) {
       const std::optional<int64_t> when = output::ParseMailDate(*date);
       if (!facts.received) facts.received = when;
       if (!facts.sent) facts.sent = when;
     }
   }
+  return facts;
+}
+
+void AddTextFacts(const catalogue::MessageInfo* record, std::string_view messageStart,
+                  const StoreFolders& store, output::MessageFacts* facts) {
+  // The message's own headers are in the charset it declares; 8-bit ones that declare none were
+  // most likely written in the store's.
+  uint32_t codePage = catalogue::CodePageFromMessage(messageStart);
+  if (codePage == 0) codePage = store.codePage.codePage;
+  const std::string_view header = messageStart;
+  if (record != nullptr) {
+    const catalogue::MessageInfo& info = *record;
+    facts->subject = store.Text(info.subject);
+    facts->senderName = store.Text(info.senderName);
+    facts->from = Person(facts->senderName, store.Text(info.senderAddress));
+    facts->to = Person(store.Text(info.receiverName), store.Text(info.receiverAddress));
+    facts->messageId = catalogue::SanitizeUtf8(info.messageId);
+  }
+  if (facts->subject.empty()) facts->subject = HeaderText(header, "Subject", codePage);
+  if (facts->from.empty()) {
+    facts->from = HeaderText(header, "From", codePage);
+    if (const std::optional<std::string> from = output::FindHeader(header, "From")) {
+      facts->senderName = DecodeHeaderText(output::DisplayNameOf(*from), codePage);
+    }
+  }
+  if (facts->to.empty()) facts->to = HeaderText(header, "To", codePage);
+  if (facts->messageId.empty()) facts->messageId = HeaderText(header, "Message-ID", codePage);
+}
+
+output::MessageFacts FactsOf(const std::string& mailbox, const catalogue::MessageInfo* record,
+                             const rescue::PlannedMessage& message, uint32_t number,
+                             std::string_view messageStart, const StoreFolders& store) {
+  output::MessageFacts facts = FactsWithoutTexts(mailbox, record, message, number, messageStart);
+  AddTextFacts(record, messageStart, store, &facts);
   return facts;
 }
 

@@ -25,6 +25,16 @@ output::MessageFacts FactsOf(const std::string& mailbox, const catalogue::Messag
                              const rescue::PlannedMessage& message, uint32_t number,
                              std::string_view messageStart, const StoreFolders& store);
 
+// FactsOf in two parts, for a caller that decodes the texts on another thread: the facts but the
+// texts (subject, names, Message-ID: the most of FactsOf's cost), then the texts added. Each
+// part only reads its arguments.
+output::MessageFacts FactsWithoutTexts(const std::string& mailbox,
+                                       const catalogue::MessageInfo* record,
+                                       const rescue::PlannedMessage& message, uint32_t number,
+                                       std::string_view messageStart);
+void AddTextFacts(const catalogue::MessageInfo* record, std::string_view messageStart,
+                  const StoreFolders& store, output::MessageFacts* facts);
+
 // The output side's flags of an index record's flags.
 uint32_t OutputFlags(uint32_t indexFlags);
 

@@ -283,6 +283,11 @@ class RescueRun {
     output::MessageFacts facts;
     output::WrittenMessage written;
     bool listed;  // false: the write failed, and the digest is dropped
+    // When `store` is set, the facts' texts are still to be decoded (AddTextFacts), from the
+    // record and the message's start, on the hashing thread.
+    const StoreFolders* store = nullptr;
+    std::optional<catalogue::MessageInfo> record;
+    std::string start;
     // Its manifest line (output::FileLine), made once the digest is known. Elements of a deque
     // stay where they are while others are added at the back.
     std::string line;
@@ -602,7 +607,13 @@ bool RescueRun::Put(const Mailbox& box, const rescue::MailboxRescue& rescue,
   };
   if (!ReadMessageStart(reader, m, &start, &outcome)) return failedRead();
   const catalogue::MessageInfo* record = records != nullptr ? records->RecordOf(m) : nullptr;
-  output::MessageFacts facts = FactsOf(box.path, record, m, number, start, stores_.Of(box.path));
+  // The texts (subject, names) cost more than the rest of the facts, and only the manifest's
+  // line needs them when the file's name does not: they are decoded on the hashing thread, which
+  // makes that line.
+  const bool textsLater = hasher_ && !template_.UsesTexts();
+  const StoreFolders& store = stores_.Of(box.path);
+  output::MessageFacts facts = textsLater ? FactsWithoutTexts(box.path, record, m, number, start)
+                                          : FactsOf(box.path, record, m, number, start, store);
   facts.folder = std::move(folder);
   if (facts.folder.empty() || facts.folder.back() != box.folderName()) {
     facts.folderName = box.folderName();
@@ -680,8 +691,19 @@ bool RescueRun::Put(const Mailbox& box, const rescue::MailboxRescue& rescue,
                                 : writer_->Write(facts, source, &written, &error);
       if (hasher_) {
         // The manifest line is made on the hashing thread, which has time to spare.
-        Pending& p = pending_.emplace_back(Pending{facts, written, done, {}});
+        Pending& p = pending_.emplace_back();
+        p.facts = done ? std::move(facts) : facts;  // a failure is told with them below
+        p.written = written;
+        p.listed = done;
+        if (textsLater) {
+          p.store = &store;
+          if (record != nullptr) p.record = *record;
+          p.start = done ? std::move(start) : start;  // a failure is told with it below
+        }
         hasher_->End([&p](const Sha256Digest& digest) {
+          if (p.store != nullptr) {
+            AddTextFacts(p.record ? &*p.record : nullptr, p.start, *p.store, &p.facts);
+          }
           output::WrittenMessage hashed = p.written;
           hashed.sha256 = digest;
           p.line = output::FileLine(p.facts, hashed);

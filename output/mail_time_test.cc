@@ -45,6 +45,7 @@ TEST(MailTime, ReadsDateHeadersOldAndNew) {
 TEST(MailTime, FormatsAsctimeAndIsoInUtc) {
   EXPECT_EQ(AsctimeUtc(0), "Thu Jan  1 00:00:00 1970");
   EXPECT_EQ(AsctimeUtc(1104746400), "Mon Jan  3 10:00:00 2005");
+  EXPECT_EQ(AsctimeUtc(951868800 + 14 * 86400 + 3723), "Wed Mar 15 01:02:03 2000");
   EXPECT_EQ(AsctimeUtc(-1), "Wed Dec 31 23:59:59 1969");
   EXPECT_EQ(AsctimeUtc(INT64_MAX), "Fri Dec 31 23:59:59 9999");
   EXPECT_EQ(Iso8601Utc(951868800), "2000-03-01T00:00:00Z");

@@ -14,12 +14,6 @@ using Json = nlohmann::ordered_json;
 // A manifest line longer than this is no line this tool wrote.
 constexpr size_t kMaxLine = 1 << 20;
 
-Json TimeOrNull(const std::optional<int64_t>& t) {
-  if (!t) return nullptr;
-  const std::string iso = Iso8601Utc(*t);
-  return iso.empty() ? Json(nullptr) : Json(iso);
-}
-
 std::string Dump(const Json& j) {
   // Texts are UTF-8 already; a byte that is not is replaced rather than refused.
   return j.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -185,50 +179,128 @@ bool ParseFileLine(const std::string& line, ParsedLine* parsed) {
 
 namespace {
 
-// The fields `quillon list --json` and the manifest share, in their order. Each is appended to
-// the object's list of members, the place of none looked up: a line a message, hundreds of
-// thousands of them for a folder of short messages. `extra` members follow them.
-Json MessageJson(const MessageFacts& facts, uint64_t size,
-                 const std::optional<Sha256Digest>& sha256, size_t extra = 0) {
-  Json j = Json::object();
-  Json::object_t& members = j.get_ref<Json::object_t&>();
-  members.reserve(16 + extra);
-  const auto add = [&](const char* name, Json value) {
-    members.emplace_back(name, std::move(value));
-  };
-  add("mailbox", facts.mailbox);
-  add("folder", facts.FolderName());
-  add("status", facts.status);
-  add("first_block", facts.firstBlock);
-  add("blocks", facts.blocks);
-  add("size", size);
-  add("sha256", sha256 ? Json(DigestToHex(*sha256)) : Json(nullptr));
-  add("index_id", facts.indexId ? Json(*facts.indexId) : Json(nullptr));
-  Json flags = Json::array();
-  for (size_t i = 0; i < kFlagCount; ++i) {
-    if (facts.flags & (1u << i)) flags.push_back(kFlagNames[i]);
+// A string as Dump writes it. An ASCII one is written here: '"' and '\\' escaped, the control
+// characters as \b \f \n \r \t or \u00xx, everything else as it is; any other goes through
+// nlohmann, whose handling of UTF-8 (and of bytes that are not) is not repeated here.
+void AppendString(std::string_view s, std::string* out) {
+  for (char c : s) {
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      *out += Dump(Json(std::string(s)));
+      return;
+    }
   }
-  add("flags", std::move(flags));
-  add("received", TimeOrNull(facts.received));
-  add("sent", TimeOrNull(facts.sent));
-  add("subject", facts.subject);
-  add("from", facts.from);
-  add("to", facts.to);
-  add("message_id", facts.messageId);
-  return j;
+  static const char kHex[] = "0123456789abcdef";
+  out->push_back('"');
+  size_t plain = 0;  // where the characters not yet written begin
+  for (size_t i = 0; i < s.size(); ++i) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b >= 0x20 && b != '"' && b != '\\') continue;
+    out->append(s.data() + plain, i - plain);
+    plain = i + 1;
+    switch (b) {
+      case '"':
+        *out += "\\\"";
+        break;
+      case '\\':
+        *out += "\\\\";
+        break;
+      case '\b':
+        *out += "\\b";
+        break;
+      case '\f':
+        *out += "\\f";
+        break;
+      case '\n':
+        *out += "\\n";
+        break;
+      case '\r':
+        *out += "\\r";
+        break;
+      case '\t':
+        *out += "\\t";
+        break;
+      default: {
+        const char escape[] = {'\\', 'u', '0', '0', kHex[b >> 4], kHex[b & 15]};
+        out->append(escape, sizeof escape);
+      }
+    }
+  }
+  out->append(s.data() + plain, s.size() - plain);
+  out->push_back('"');
+}
+
+// The fields `quillon list --json` and the manifest share, in their order, as Dump writes such
+// an object: written directly, a line a message (hundreds of thousands for a folder of short
+// messages), where building the object to dump it cost ten times as much. `path`, when given,
+// follows them.
+std::string MessageJsonLine(const MessageFacts& facts, uint64_t size,
+                            const std::optional<Sha256Digest>& sha256, const std::string* path) {
+  std::string out;
+  out.reserve(512);
+  const auto key = [&](const char* name) {
+    out += out.empty() ? "{\"" : ",\"";
+    out += name;
+    out += "\":";
+  };
+  const auto text = [&](const char* name, std::string_view value) {
+    key(name);
+    AppendString(value, &out);
+  };
+  const auto number = [&](const char* name, std::optional<uint64_t> value) {
+    key(name);
+    out += value ? std::to_string(*value) : "null";
+  };
+  const auto time = [&](const char* name, const std::optional<int64_t>& t) {
+    const std::string iso = t ? Iso8601Utc(*t) : std::string();
+    if (iso.empty()) {
+      key(name);
+      out += "null";
+    } else {
+      text(name, iso);
+    }
+  };
+  text("mailbox", facts.mailbox);
+  text("folder", facts.FolderName());
+  text("status", facts.status);
+  number("first_block", facts.firstBlock);
+  number("blocks", facts.blocks);
+  number("size", size);
+  if (sha256) {
+    text("sha256", DigestToHex(*sha256));
+  } else {
+    number("sha256", std::nullopt);
+  }
+  number("index_id", facts.indexId);
+  key("flags");
+  out += '[';
+  bool first = true;
+  for (size_t i = 0; i < kFlagCount; ++i) {
+    if ((facts.flags & (1u << i)) == 0) continue;
+    if (!first) out += ',';
+    first = false;
+    AppendString(kFlagNames[i], &out);
+  }
+  out += ']';
+  time("received", facts.received);
+  time("sent", facts.sent);
+  text("subject", facts.subject);
+  text("from", facts.from);
+  text("to", facts.to);
+  text("message_id", facts.messageId);
+  if (path != nullptr) text("path", *path);
+  out += '}';
+  return out;
 }
 
 }  // namespace
 
 std::string MessageLine(const MessageFacts& facts, uint64_t size,
                         const std::optional<Sha256Digest>& sha256) {
-  return Dump(MessageJson(facts, size, sha256));
+  return MessageJsonLine(facts, size, sha256, nullptr);
 }
 
 std::string FileLine(const MessageFacts& facts, const WrittenMessage& written) {
-  Json j = MessageJson(facts, written.size, written.sha256, 1);
-  j.get_ref<Json::object_t&>().emplace_back("path", written.path);
-  return Dump(j);
+  return MessageJsonLine(facts, written.size, written.sha256, &written.path);
 }
 
 std::string SummaryLine(const MailboxSummary& summary) {

@@ -3,11 +3,90 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
 
+#include "output/mail_time.h"
 #include "output/testing/mem_output_fs.h"
+#include "test_support/test_support.h"
 
 namespace quillon::output {
 namespace {
+
+// The lines are written directly, not dumped from an object: they must be, byte for byte, what
+// nlohmann writes for the same object, whatever the strings hold (quotes, backslashes, every
+// control character, DEL, UTF-8, and bytes that are no UTF-8), and whichever fields are absent.
+TEST(Manifest, LinesAreWhatNlohmannWrites) {
+  using Json = nlohmann::ordered_json;
+  test::SeedRng rng(2024);
+  const std::string kPieces[] = {"",     "a",    "\"",          "\\",           "/",
+                                 "\x7F", " ",    "\xC3\xA9",    "\xE5\xB7\xA5", "\xF0\x9F\x93\xA7",
+                                 "\xC3", "\xFF", "\xED\xA0\x80"};
+  const auto text = [&] {
+    std::string s;
+    for (uint64_t n = rng.Next() % 12; n > 0; --n) {
+      const uint64_t pick = rng.Next() % 48;
+      // A control character now and then, else one of the pieces above or a letter.
+      if (pick < 32) {
+        s += pick < 8 ? static_cast<char>(rng.Next() % 32) : static_cast<char>('a' + pick % 26);
+      } else {
+        s += kPieces[pick % std::size(kPieces)];
+      }
+    }
+    return s;
+  };
+  for (int round = 0; round < 2000; ++round) {
+    MessageFacts facts;
+    facts.mailbox = text();
+    facts.folder = {text(), text()};
+    if (rng.Next() % 2) facts.folderName = text();
+    facts.status = text();
+    facts.firstBlock = static_cast<uint32_t>(rng.Next());
+    facts.blocks = static_cast<uint32_t>(rng.Next() % 1000);
+    if (rng.Next() % 2) facts.indexId = static_cast<uint32_t>(rng.Next());
+    facts.flags = static_cast<uint32_t>(rng.Next() % (1u << kFlagCount));
+    if (rng.Next() % 3)
+      facts.received = static_cast<int64_t>(rng.Next() % 400000000000) - 100000000000;
+    if (rng.Next() % 3) facts.sent = static_cast<int64_t>(rng.Next() % 5000000000);
+    facts.subject = text();
+    facts.from = text();
+    facts.to = text();
+    facts.messageId = text();
+    WrittenMessage written;
+    written.path = text();
+    written.size = rng.Next();
+    if (rng.Next() % 2) written.sha256 = ComputeSha256(&round, sizeof round);
+
+    Json j;
+    j["mailbox"] = facts.mailbox;
+    j["folder"] = facts.FolderName();
+    j["status"] = facts.status;
+    j["first_block"] = facts.firstBlock;
+    j["blocks"] = facts.blocks;
+    j["size"] = written.size;
+    j["sha256"] = written.sha256 ? Json(DigestToHex(*written.sha256)) : Json(nullptr);
+    j["index_id"] = facts.indexId ? Json(*facts.indexId) : Json(nullptr);
+    j["flags"] = Json::array();
+    for (size_t i = 0; i < kFlagCount; ++i) {
+      if (facts.flags & (1u << i)) j["flags"].push_back(kFlagNames[i]);
+    }
+    const auto time = [](const std::optional<int64_t>& t) {
+      const std::string iso = t ? Iso8601Utc(*t) : "";
+      return iso.empty() ? Json(nullptr) : Json(iso);
+    };
+    j["received"] = time(facts.received);
+    j["sent"] = time(facts.sent);
+    j["subject"] = facts.subject;
+    j["from"] = facts.from;
+    j["to"] = facts.to;
+    j["message_id"] = facts.messageId;
+    const auto dump = [](const Json& v) {
+      return v.dump(-1, ' ', false, Json::error_handler_t::replace);
+    };
+    ASSERT_EQ(MessageLine(facts, written.size, written.sha256), dump(j)) << round;
+    j["path"] = written.path;
+    ASSERT_EQ(FileLine(facts, written), dump(j)) << round;
+  }
+}
 
 TEST(Manifest, LinesCarryTheListFieldsAndThePath) {
   MessageFacts facts;

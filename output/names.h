@@ -72,6 +72,16 @@ class NameTemplate {
 
   // The fields written in braces that are none of the above, for a warning.
   const std::vector<std::string>& unknownFields() const { return unknown_; }
+  // Whether a name needs the message's texts: {from}, {to}, {subject} or {id}.
+  bool UsesTexts() const {
+    for (const Piece& p : pieces_) {
+      if (p.field == Field::kFrom || p.field == Field::kTo || p.field == Field::kSubject ||
+          p.field == Field::kId) {
+        return true;
+      }
+    }
+    return false;
+  }
   // The name without extension, made safe and cut to kMaxNameBytes - `reserve` bytes. `time` is
   // the message's time (MessageTime) for {date} and {time}.
   std::string Expand(const MessageFacts& facts, int64_t time, size_t reserve) const;
