@@ -6,7 +6,13 @@
 // signal when another program shortens the mailbox: the pass reads the file in 256 KiB pieces,
 // and each message is read and written in pieces of that size.
 //
-//   quillon-bench-floor [--pread] MAILBOX MANIFEST OUTDIR
+//   quillon-bench-floor [--pread] [--whole] MAILBOX MANIFEST OUTDIR
+//
+// With --whole each file is written as the export writes its files: under a temporary name,
+// given the message's time (futimens), closed, its final name looked at (fstatat: a folder or a
+// device there is not replaced) and renamed to it. That is the least an export must do whose files
+// appear whole or not at all and carry their message's time, above the floor of open, write and
+// close.
 //
 // The floor of a walk through blocks linked at random across a file too large to index
 // (bench/hostile.py's random-chain): --random-reads times 16-byte and 4 KiB positioned reads at
@@ -139,14 +145,16 @@ int main(int argc, char** argv) {
     return RandomReads(argv[2], argc == 4 ? std::strtoull(argv[3], nullptr, 10) : 2000000);
   }
   if (argc == 3 && std::strcmp(argv[1], "--mapped-walk") == 0) return MappedWalk(argv[2]);
-  const bool usePread = argc == 5 && std::strcmp(argv[1], "--pread") == 0;
-  if (usePread) {
+  bool usePread = false, whole = false;
+  while (argc > 4 &&
+         (std::strcmp(argv[1], "--pread") == 0 || std::strcmp(argv[1], "--whole") == 0)) {
+    (std::strcmp(argv[1], "--pread") == 0 ? usePread : whole) = true;
     --argc;
     ++argv;
   }
   if (argc != 4) {
     std::fprintf(stderr,
-                 "usage: %s [--pread] MAILBOX MANIFEST OUTDIR\n"
+                 "usage: %s [--pread] [--whole] MAILBOX MANIFEST OUTDIR\n"
                  "       %s --random-reads FILE [READS]\n"
                  "       %s --mapped-walk FILE\n",
                  argv[0], argv[0], argv[0]);
@@ -203,10 +211,18 @@ int main(int argc, char** argv) {
     messages.emplace_back(std::strtoull(offset.c_str(), nullptr, 0), length);
   }
   const std::string out = argv[3];
+  const int outDir = open(out.c_str(), O_RDONLY | O_DIRECTORY);
+  if (outDir < 0) {
+    std::perror(out.c_str());
+    return 2;
+  }
   uint64_t n = 0;
   for (const auto& [offset, length] : messages) {
-    const std::string path = out + "/floor-" + std::to_string(++n) + ".eml";
-    const int o = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    const std::string name = "floor-" + std::to_string(++n) + ".eml";
+    const std::string temporary = ".floor-" + std::to_string(n) + ".tmp";
+    const std::string path = out + "/" + name;
+    const int o = whole ? openat(outDir, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666)
+                        : open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     if (o < 0) {
       std::perror(path.c_str());
       return 2;
@@ -230,8 +246,21 @@ int main(int argc, char** argv) {
       std::perror(path.c_str());
       return 2;
     }
-    close(o);
+    if (whole) {
+      const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(1000000000 + n), 0}};
+      struct stat there;
+      if (futimens(o, times) != 0 || close(o) != 0 ||
+          (fstatat(outDir, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISDIR(there.st_mode)) ||
+          renameat(outDir, temporary.c_str(), outDir, name.c_str()) != 0) {
+        std::perror(path.c_str());
+        return 2;
+      }
+    } else {
+      close(o);
+    }
   }
+  close(outDir);
   std::printf("%llu files, checksum %llx\n", static_cast<unsigned long long>(n),
               static_cast<unsigned long long>(sum));
   return 0;

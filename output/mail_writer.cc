@@ -409,7 +409,14 @@ bool MailWriter::WriteFile(const std::string* rewritePath, const MessageFacts& f
         size += n;
         if (hash) hash->Update(p, n);
         if (!header.done()) header.Take(p, n);
-        buffer_.Write(p, n);
+        // A large chunk is written from where it lies, at once (the bytes are the source's only
+        // until the call returns); a small one is gathered with the next.
+        if (n >= WriteBuffer::kLendMin) {
+          buffer_.Lend(p, n);
+          buffer_.Flush();
+        } else {
+          buffer_.Write(p, n);
+        }
         return !buffer_.failed();
       },
       &sourceError);
