@@ -14,9 +14,10 @@ largest peak resident memory (GNU time), and the goal each row is held to.
 
     bench/scale.py [--build build/native] [--cache /var/tmp/quillon-bench] [--runs 3]
                    [--folders default-1G,small-1G,tiny-1G,store-1G,default-2044M,small-2044M]
-                   [--only WORDS]
+                   [--only WORDS] [--quillon PATH]
 
---only check,mbox times only the rows whose command holds one of the words (the floor always).
+--only check,mbox times only the rows whose command holds one of the words (the floors always);
+--quillon measures another build's command on the same folders.
 """
 import argparse
 import os
@@ -89,10 +90,12 @@ def main():
     ap.add_argument("--folders",
                     default="default-1G,small-1G,tiny-1G,store-1G,default-2044M,small-2044M")
     ap.add_argument("--only", default="", help="comma-separated words: the rows to time")
+    ap.add_argument("--quillon", default=None,
+                    help="the quillon to measure (default: the build's), to compare builds")
     args = ap.parse_args()
 
     build = os.path.abspath(args.build)
-    quillon = os.path.join(build, "quillon")
+    quillon = os.path.abspath(args.quillon) if args.quillon else os.path.join(build, "quillon")
     mkdbx = os.path.join(build, "gen", "quillon-mkdbx")
     floor = os.path.join(build, "bench", "quillon-bench-floor")
     for tool in (quillon, mkdbx, floor, "/usr/bin/time"):
