@@ -10,12 +10,13 @@
 #include <unordered_map>
 
 #include "catalogue/text.h"
-#include "cli/command_options.h"
+#include "cli/codepage_option.h"
 #include "cli/command_output.h"
 #include "cli/inputs.h"
 #include "cli/platform.h"
 #include "cli/store_folders.h"
 #include "cli/terminal.h"
+#include "cmdline/command_options.h"
 #include "discovery/store_names.h"
 #include "engine/file_io.h"
 #include "output/names.h"

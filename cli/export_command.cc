@@ -10,13 +10,14 @@
 #include <system_error>
 
 #include "catalogue/text.h"
-#include "cli/command_options.h"
+#include "cli/codepage_option.h"
 #include "cli/command_output.h"
 #include "cli/inputs.h"
 #include "cli/platform.h"
 #include "cli/progress.h"
 #include "cli/rescue_export.h"
 #include "cli/terminal.h"
+#include "cmdline/command_options.h"
 #include "engine/mailbox_extractor.h"
 #include "output/names.h"
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cmdline/command_options.h"
 #include "output/folder_tree.h"
 
 namespace quillon {
@@ -40,8 +41,6 @@ struct ExportOptions {
   uint32_t codePage = 0;     // of the mailboxes' 8-bit texts; 0: each message's own, else 1252
   std::vector<std::string> paths;
 };
-
-enum class ParseOutcome { kRun, kHelp, kVersion, kUsageError };
 
 // Parses the arguments after the program name. On kUsageError, *error says what was wrong.
 ParseOutcome ParseArguments(const std::vector<std::string>& args, ExportOptions* options,

@@ -7,11 +7,12 @@
 #include <optional>
 
 #include "catalogue/text.h"
-#include "cli/command_options.h"
+#include "cli/codepage_option.h"
 #include "cli/command_output.h"
 #include "cli/inputs.h"
 #include "cli/message_facts.h"
 #include "cli/rescue_export.h"
+#include "cmdline/command_options.h"
 #include "hash/digest.h"
 #include "output/mail_time.h"
 #include "output/manifest.h"

@@ -6,12 +6,12 @@
 #include <nlohmann/json.hpp>
 #include <system_error>
 
-#include "cli/command_options.h"
 #include "cli/command_output.h"
 #include "cli/inputs.h"
 #include "cli/platform.h"
 #include "cli/progress.h"
 #include "cli/terminal.h"
+#include "cmdline/command_options.h"
 #include "discovery/registry_stores.h"
 #include "discovery/store_finder.h"
 

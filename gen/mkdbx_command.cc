@@ -1,12 +1,11 @@
 #include "gen/mkdbx_command.h"
 
-#include <getopt.h>
-
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <memory>
 
+#include "cmdline/command_options.h"
 #include "gen/output.h"
 
 namespace quillon::gen {
@@ -48,17 +47,6 @@ bool ParseSeed(const std::string& text, uint64_t* value) {
     return true;
   }
   return ParseCount(text, UINT64_MAX, value);
-}
-
-// The option getopt_long just refused, as it was typed. All are long but -h; a short one is
-// named by optopt, as inside a group such as -xh optind has not yet moved past it.
-std::string RefusedOption(char* const* argv) {
-  const std::string word = argv[optind - 1];
-  const bool longWord = word.compare(0, 2, "--") == 0;
-  if (optopt > 0 && optopt < 256 && !(longWord && optopt == 'h')) {
-    return std::string("-") + static_cast<char>(optopt);
-  }
-  return word;
 }
 
 bool WriteText(const std::string& path, const std::string& text, std::string* error) {
@@ -147,11 +135,12 @@ std::string MkdbxUsage() {
          "                    default), 936 or 1252 (--shape small's default)\n"
          "  --mail-charset utf-8  with --store: the messages declare UTF-8 and carry\n"
          "                    their texts in it; the index keeps the code page's bytes\n"
-         "  --help            show this help\n";
+         "  --help            show this help\n"
+         "  --version         show the version\n";
 }
 
 bool ParseMkdbxArgs(const std::vector<std::string>& args, MkdbxArgs* parsed, std::string* error) {
-  // Values of the long options: none is a short option.
+  // Long options only.
   enum {
     kSeed = 256,
     kSize,
@@ -164,127 +153,120 @@ bool ParseMkdbxArgs(const std::vector<std::string>& args, MkdbxArgs* parsed, std
     kShape,
     kMailCharset
   };
-  static const option kOptions[] = {{"seed", required_argument, nullptr, kSeed},
-                                    {"size", required_argument, nullptr, kSize},
-                                    {"messages", required_argument, nullptr, kMessages},
-                                    {"fragmented", no_argument, nullptr, kFragmented},
-                                    {"deleted", required_argument, nullptr, kDeleted},
-                                    {"manifest", required_argument, nullptr, kManifest},
-                                    {"store", required_argument, nullptr, kStore},
-                                    {"codepage", required_argument, nullptr, kCodePage},
-                                    {"shape", required_argument, nullptr, kShape},
-                                    {"mail-charset", required_argument, nullptr, kMailCharset},
-                                    {"help", no_argument, nullptr, 'h'},
-                                    {nullptr, 0, nullptr, 0}};
-  // getopt_long wants a program name first; it moves the output file behind the options.
-  std::vector<std::string> words{kProgram};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  const int argc = static_cast<int>(words.size());
+  static const std::vector<OptionDef> kOptions = {
+      {"seed", kSeed, "a value"},         {"size", kSize, "a value"},
+      {"messages", kMessages, "a value"}, {"fragmented", kFragmented, ""},
+      {"deleted", kDeleted, "a value"},   {"manifest", kManifest, "a value"},
+      {"store", kStore, "a value"},       {"codepage", kCodePage, "a value"},
+      {"shape", kShape, "a value"},       {"mail-charset", kMailCharset, "a value"}};
 
   MkdbxArgs result;
   bool sizeGiven = false, countGiven = false, layoutGiven = false, codePageGiven = false;
-  opterr = 0;
-  optind = 0;  // a fresh scan, in glibc and in the MinGW-w64 runtime alike
-  for (int c; (c = getopt_long(argc, argv.data(), ":h", kOptions, nullptr)) != -1;) {
-    const std::string value = optarg != nullptr ? optarg : "";
+  const auto handle = [&](int id, const char* text, std::string* why) {
+    const std::string value = text != nullptr ? text : "";
     uint64_t n;
-    switch (c) {
-      case 'h':
-        result.help = true;
-        *parsed = result;
-        return true;
+    switch (id) {
       case kSeed:
         if (!ParseSeed(value, &n)) {
-          *error = "--seed: '" + value + "' is not a number";
+          *why = "--seed: '" + value + "' is not a number";
           return false;
         }
         result.options.seed = n;
-        break;
+        return true;
       case kSize:
         if (!ParseByteCount(value, &n)) {
-          *error = "--size: '" + value + "' is not a byte count such as 4096, 64K, 16M or 2G";
+          *why = "--size: '" + value + "' is not a byte count such as 4096, 64K, 16M or 2G";
           return false;
         }
         result.options.targetBytes = n;
         sizeGiven = true;
-        break;
+        return true;
       case kMessages:
       case kDeleted: {
-        const std::string name = c == kMessages ? "--messages" : "--deleted";
+        const std::string name = id == kMessages ? "--messages" : "--deleted";
         if (!ParseCount(value, 0xFFFFFFFFu, &n)) {
-          *error = name + ": '" + value + "' is not a count";
+          *why = name + ": '" + value + "' is not a count";
           return false;
         }
-        if (c == kDeleted) {
+        if (id == kDeleted) {
           result.options.deletedMessages = static_cast<uint32_t>(n);
           layoutGiven = true;
         } else if (n == 0) {
-          *error = "--messages: give at least 1";
+          *why = "--messages: give at least 1";
           return false;
         } else {
           result.options.messageCount = static_cast<uint32_t>(n);
           countGiven = true;
         }
-        break;
+        return true;
       }
       case kFragmented:
         result.options.fragmented = true;
         layoutGiven = true;
-        break;
+        return true;
       case kStore:
         if (value.empty()) {
-          *error = "--store: the folder name is empty";
+          *why = "--store: the folder name is empty";
           return false;
         }
         result.storePath = value;
-        break;
+        return true;
       case kCodePage:
         if (!ParseCount(value, 0xFFFFFFFFu, &n) || (n != 1251 && n != 936 && n != 1252)) {
-          *error = "--codepage: '" + value + "' is not 1251, 936 or 1252";
+          *why = "--codepage: '" + value + "' is not 1251, 936 or 1252";
           return false;
         }
         result.store.codePage = static_cast<uint32_t>(n);
         result.options.codePage = static_cast<uint32_t>(n);
         codePageGiven = true;
-        break;
+        return true;
       case kShape:
         if (value != "default" && value != "small" && value != "tiny") {
-          *error = "--shape: '" + value + "' is not default, small or tiny";
+          *why = "--shape: '" + value + "' is not default, small or tiny";
           return false;
         }
         result.options.shape = value == "small"  ? Shape::kSmall
                                : value == "tiny" ? Shape::kTiny
                                                  : Shape::kDefault;
         result.store.shape = result.options.shape;
-        break;
+        return true;
       case kMailCharset:
         if (value != "utf-8") {
-          *error = "--mail-charset: '" + value + "' is not utf-8";
+          *why = "--mail-charset: '" + value + "' is not utf-8";
           return false;
         }
         result.store.utf8Mail = true;
-        break;
-      case kManifest:
+        return true;
+      default:  // kManifest
         if (value.empty()) {
-          *error = "--manifest: the file name is empty";
+          *why = "--manifest: the file name is empty";
           return false;
         }
         result.manifestPath = value;
-        break;
-      case ':':
-        *error = "option '" + std::string(argv[optind - 1]) + "' needs a value";
-        return false;
-      default:
-        *error = "unknown option '" + RefusedOption(argv.data()) + "'";
-        return false;
+        return true;
     }
+  };
+  std::vector<std::string> words{kProgram};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<std::string> operands;
+  const ParseOutcome outcome = ParseCommandOptions(words, kOptions, handle, &operands, error);
+  switch (outcome) {
+    case ParseOutcome::kUsageError:
+      return false;
+    case ParseOutcome::kHelp:
+    case ParseOutcome::kVersion: {
+      MkdbxArgs asked;
+      asked.help = outcome == ParseOutcome::kHelp;
+      asked.version = !asked.help;
+      *parsed = asked;
+      return true;
+    }
+    case ParseOutcome::kRun:
+      break;
   }
   const uint64_t size = result.options.targetBytes;
   if (!result.storePath.empty()) {
-    if (argc != optind) {
+    if (!operands.empty()) {
       *error = "--store writes a folder; no output file goes with it";
       return false;
     }
@@ -318,11 +300,11 @@ bool ParseMkdbxArgs(const std::vector<std::string>& args, MkdbxArgs* parsed, std
     *error = "--size: at least 60116 bytes, the size of an empty mailbox";
     return false;
   }
-  if (argc - optind != 1) {
-    *error = optind == argc ? "no output file given" : "more than one output file given";
+  if (operands.size() != 1) {
+    *error = operands.empty() ? "no output file given" : "more than one output file given";
     return false;
   }
-  result.outputPath = argv[optind];
+  result.outputPath = operands[0];
   if (!sizeGiven && !countGiven) result.options.messageCount = 100;
   *parsed = result;
   return true;
@@ -352,6 +334,10 @@ int RunMkdbx(const std::vector<std::string>& args, std::string* out, std::string
   }
   if (parsed.help) {
     *out += MkdbxUsage();
+    return kMkdbxOk;
+  }
+  if (parsed.version) {
+    *out += std::string(kProgram) + " " + QUILLON_VERSION + "\n";
     return kMkdbxOk;
   }
   if (!parsed.storePath.empty()) return RunStore(parsed, out, err);

@@ -23,7 +23,8 @@ struct MkdbxArgs {
   // the same options as for one file).
   std::string storePath;
   StoreOptions store;
-  bool help = false;
+  bool help = false;     // --help: nothing else is read
+  bool version = false;  // --version
 };
 
 // Parses the arguments after the program name. Without --size or --messages, 100 messages (a

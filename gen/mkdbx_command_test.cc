@@ -96,10 +96,21 @@ TEST(GenMkdbx, BadUsageExits64WithTheReason) {
     EXPECT_EQ(err, "quillon-mkdbx: " + c.second + "\nTry 'quillon-mkdbx --help'.\n");
     EXPECT_EQ(out, "");
   }
-  std::string out, err;
-  EXPECT_EQ(RunMkdbx({"--help"}, &out, &err), kMkdbxOk);
-  EXPECT_EQ(out, MkdbxUsage());
-  EXPECT_EQ(out.compare(0, 40, "Usage: quillon-mkdbx [OPTION]... OUT.dbx"), 0);
+  // --help and --version anywhere, whatever else is given, and nothing written.
+  for (const auto& [args, help] : std::vector<std::pair<std::vector<std::string>, bool>>{
+           {{"--help"}, true},
+           {{"--seed", "3", "a.dbx", "-h"}, true},
+           {{"--version"}, false},
+           {{"a.dbx", "b.dbx", "-V"}, false}}) {
+    std::string out, err;
+    EXPECT_EQ(RunMkdbx(args, &out, &err), kMkdbxOk);
+    EXPECT_EQ(err, "");
+    if (help) {
+      EXPECT_EQ(out.compare(0, 41, "Usage: quillon-mkdbx [OPTION]... OUT.dbx\n"), 0) << out;
+    } else {
+      EXPECT_EQ(out, "quillon-mkdbx " QUILLON_VERSION "\n");
+    }
+  }
 }
 
 TEST(GenMkdbx, WritesTheMailboxTheManifestAndASummary) {
