@@ -1,7 +1,7 @@
 #include "gen/store.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -723,59 +723,15 @@ bool Store::Write(FileSink& files, StoreManifest* manifest, std::string* error) 
 
 // ---- JSON ----
 
-void AppendJsonString(const std::string& s, std::string* out) {
-  *out += '"';
-  for (char c : s) {
-    const uint8_t b = static_cast<uint8_t>(c);
-    if (c == '"' || c == '\\') {
-      *out += '\\';
-      *out += c;
-    } else if (b < 0x20) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\u%04x", b);
-      *out += esc;
-    } else {
-      *out += c;
-    }
-  }
-  *out += '"';
+using Json = nlohmann::ordered_json;
+
+// A field that is null when it has no value.
+Json StringOrNull(const std::string& s) { return s.empty() ? Json() : Json(s); }
+
+void AppendLine(const Json& line, std::string* out) {
+  *out += line.dump(-1, ' ', false, Json::error_handler_t::replace);
+  *out += '\n';
 }
-
-// Writes one JSON object: Key(...) then a value, in order.
-class JsonLine {
- public:
-  explicit JsonLine(const char* type) { Key("type").String(type); }
-  JsonLine& Key(const char* key) {
-    line_ += line_.empty() ? '{' : ',';
-    AppendJsonString(key, &line_);
-    line_ += ':';
-    return *this;
-  }
-  JsonLine& String(const std::string& s) {
-    AppendJsonString(s, &line_);
-    return *this;
-  }
-  JsonLine& StringOrNull(const std::string& s) { return s.empty() ? Raw("null") : String(s); }
-  JsonLine& Number(uint64_t n) { return Raw(std::to_string(n)); }
-  JsonLine& Bool(bool b) { return Raw(b ? "true" : "false"); }
-  JsonLine& Strings(const std::vector<std::string>& items) {
-    line_ += '[';
-    for (size_t i = 0; i < items.size(); ++i) {
-      if (i > 0) line_ += ',';
-      AppendJsonString(items[i], &line_);
-    }
-    line_ += ']';
-    return *this;
-  }
-  JsonLine& Raw(const std::string& text) {
-    line_ += text;
-    return *this;
-  }
-  void AppendTo(std::string* out) { *out += line_ + "}\n"; }
-
- private:
-  std::string line_;
-};
 
 std::vector<std::string> FlagNames(uint32_t flags) {
   static const struct {
@@ -813,127 +769,75 @@ bool GenerateStore(const StoreOptions& options, FileSink& files, StoreManifest* 
 std::string ManifestJsonLines(const StoreManifest& m) {
   std::string out;
   const StoreStats& st = m.stats;
-  JsonLine("store")
-      .Key("seed")
-      .Number(m.seed)
-      .Key("codepage")
-      .Number(m.codePage)
-      .Key("charset")
-      .String(m.charset)
-      .Key("files")
-      .Number(st.files)
-      .Key("folders")
-      .Number(st.folders)
-      .Key("live")
-      .Number(st.live)
-      .Key("headers_only")
-      .Number(st.headersOnly)
-      .Key("deleted")
-      .Number(st.deleted)
-      .Key("deleted_also_live")
-      .Number(st.deletedAlsoLive)
-      .Key("bytes")
-      .Number(st.bytes)
-      .AppendTo(&out);
+  AppendLine({{"type", "store"},
+              {"seed", m.seed},
+              {"codepage", m.codePage},
+              {"charset", m.charset},
+              {"files", st.files},
+              {"folders", st.folders},
+              {"live", st.live},
+              {"headers_only", st.headersOnly},
+              {"deleted", st.deleted},
+              {"deleted_also_live", st.deletedAlsoLive},
+              {"bytes", st.bytes}},
+             &out);
   for (const StoreManifest::Folder& f : m.folders) {
-    JsonLine line("folder");
-    line.Key("id").Number(f.id).Key("parent");
-    if (f.parent < 0) {
-      line.Raw("null");
-    } else {
-      line.Number(static_cast<uint64_t>(f.parent));
-    }
-    line.Key("name")
-        .String(f.name)
-        .Key("folder_path")
-        .Strings(f.path)
-        .Key("file")
-        .StringOrNull(f.file)
-        .Key("kind")
-        .String(f.kind)
-        .Key("special")
-        .StringOrNull(f.special)
-        .Key("account_key")
-        .StringOrNull(f.accountKey)
-        .Key("messages")
-        .Number(f.messages)
-        .Key("unread")
-        .Number(f.unread)
-        .AppendTo(&out);
+    AppendLine({{"type", "folder"},
+                {"id", f.id},
+                {"parent", f.parent < 0 ? Json() : Json(f.parent)},
+                {"name", f.name},
+                {"folder_path", f.path},
+                {"file", StringOrNull(f.file)},
+                {"kind", f.kind},
+                {"special", StringOrNull(f.special)},
+                {"account_key", StringOrNull(f.accountKey)},
+                {"messages", f.messages},
+                {"unread", f.unread}},
+               &out);
   }
   for (const StoreManifest::File& f : m.files) {
-    JsonLine line("file");
-    line.Key("file").String(f.name).Key("kind").String(f.kind);
+    Json line = {{"type", "file"}, {"file", f.name}, {"kind", f.kind}};
     if (f.kind == "messages") {
-      line.Key("folder")
-          .String(f.folder)
-          .Key("source")
-          .String(f.source)
-          .Key("account_key")
-          .String(f.accountKey)
-          .Key("named")
-          .Bool(f.named);
+      line["folder"] = f.folder;
+      line["source"] = f.source;
+      line["account_key"] = f.accountKey;
+      line["named"] = f.named;
     }
-    line.Key("index_count").Number(f.indexCount).Key("bytes").Number(f.bytes).AppendTo(&out);
+    line["index_count"] = f.indexCount;
+    line["bytes"] = f.bytes;
+    AppendLine(line, &out);
   }
   for (const StoreManifest::Message& e : m.messages) {
     const bool deleted = e.indexId == 0;
     const bool blocks = e.status != "headers-only";
-    JsonLine line("message");
-    line.Key("file").String(e.file).Key("folder").String(e.folder).Key("folder_path");
-    if (e.path.empty()) {
-      line.Raw("null");
-    } else {
-      line.Strings(e.path);
-    }
-    line.Key("status").String(e.status).Key("index_id");
+    Json line = {{"type", "message"},
+                 {"file", e.file},
+                 {"folder", e.folder},
+                 {"folder_path", e.path.empty() ? Json() : Json(e.path)},
+                 {"status", e.status},
+                 {"index_id", deleted ? Json() : Json(e.indexId)},
+                 {"first_block", blocks ? Json(e.firstBlock) : Json()},
+                 {"blocks", e.blocks},
+                 {"size", e.size},
+                 {"sha256", blocks ? Json(DigestToHex(e.sha256)) : Json()}};
     if (deleted) {
-      line.Raw("null");
-    } else {
-      line.Number(e.indexId);
-    }
-    line.Key("first_block");
-    if (blocks) {
-      line.Number(e.firstBlock);
-    } else {
-      line.Raw("null");
-    }
-    line.Key("blocks").Number(e.blocks).Key("size").Number(e.size).Key("sha256");
-    if (blocks) {
-      line.String(DigestToHex(e.sha256));
-    } else {
-      line.Raw("null");
-    }
-    if (deleted) {
-      std::string ranges = "[";
-      for (size_t k = 0; k < e.overwritten.size(); ++k) {
-        if (k > 0) ranges += ',';
-        ranges += "[" + std::to_string(e.overwritten[k].first) + "," +
-                  std::to_string(e.overwritten[k].second) + "]";
+      line["overwritten"] = Json::array();
+      for (const auto& range : e.overwritten) {
+        line["overwritten"].push_back({range.first, range.second});
       }
-      line.Key("overwritten").Raw(ranges + "]").Key("last_block_reused").Bool(e.lastBlockReused);
+      line["last_block_reused"] = e.lastBlockReused;
       if (!e.liveInFile.empty()) {
-        std::string where;
-        AppendJsonString(e.liveInFile, &where);
-        line.Key("live_in").Raw("{\"file\":" + where +
-                                ",\"index_id\":" + std::to_string(e.liveInId) + "}");
+        line["live_in"] = {{"file", e.liveInFile}, {"index_id", e.liveInId}};
       }
     }
-    line.Key("flags")
-        .Strings(FlagNames(e.flags))
-        .Key("received")
-        .StringOrNull(e.received)
-        .Key("sent")
-        .StringOrNull(e.sent)
-        .Key("subject")
-        .String(e.subject)
-        .Key("from")
-        .String(e.from)
-        .Key("to")
-        .String(e.to)
-        .Key("message_id")
-        .String(e.messageId)
-        .AppendTo(&out);
+    line["flags"] = FlagNames(e.flags);
+    line["received"] = StringOrNull(e.received);
+    line["sent"] = StringOrNull(e.sent);
+    line["subject"] = e.subject;
+    line["from"] = e.from;
+    line["to"] = e.to;
+    line["message_id"] = e.messageId;
+    AppendLine(line, &out);
   }
   return out;
 }

@@ -398,6 +398,9 @@ TEST(GenStore, CommandWritesTheStoreAndItsManifest) {
   }
   const std::string jsonl = ManifestJsonLines(g.manifest);
   EXPECT_EQ(test::ReadWholeFile(list), jsonl);
+  // The manifest's bytes are those the tests and scripts that read it were written against.
+  EXPECT_EQ(DigestToHex(ComputeSha256(jsonl.data(), jsonl.size())),
+            "e0cace32356d9cf9b4296fcfc760c07c829b66d643208ce6175cfc692844aecc");
   const std::string head = "{\"type\":\"store\",\"seed\":3,\"codepage\":936,\"charset\":\"gb2312\"";
   EXPECT_EQ(jsonl.compare(0, head.size(), head), 0) << jsonl.substr(0, 200);
   const StoreStats& s = g.manifest.stats;
