@@ -1,6 +1,11 @@
 // An independent reader of .dbx files for the tests: it knows the format from the facts about
 // real files, not from the generator's code, and checks every structure it passes through. Used
 // on generated files and on the real ones in the corpus.
+//
+// It repeats on purpose what engine/, catalogue/ and rescue/ know of the format (as
+// gen/dbx_layout.h does for the writer): it is the tests' second opinion. A reading shared with
+// the product would share its mistakes, and a test comparing the two would then pass; so keep it
+// apart, and do not fold it into the product's readers or theirs into it.
 #ifndef QUILLON_GEN_DBX_TEST_READER_H_
 #define QUILLON_GEN_DBX_TEST_READER_H_
 
