@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/file_io.h"
+#include "rescue/by_value_iterator.h"
 #include "rescue/large_array.h"
 #include "rescue/mailbox_file.h"
 
@@ -76,60 +77,16 @@ class ScanEntries {
     return (packed_[i].tagged & ScanEntry::kBeginsLikeHeader) != 0;
   }
   bool Deleted(size_t i) const { return (packed_[i].word & 3) == kDeleted; }
-  uint32_t BlockSize(size_t i) const {
-    const uint32_t w = packed_[i].word;
-    switch (w & 3) {
-      case kFull:
-      case kLast:
-        return kClientBlockData;
-      case kDeleted:
-        return kDeletedBlockSize;
-      default:
-        return exotic_[w >> 2].blockSize;
-    }
-  }
-  uint32_t DataLength(size_t i) const {
-    const uint32_t w = packed_[i].word;
-    switch (w & 3) {
-      case kFull:
-        return kClientBlockData;
-      case kLast:
-        return w >> 2;
-      case kDeleted:
-        return kDeletedDataLength;
-      default:
-        return exotic_[w >> 2].dataLength;
-    }
-  }
-  uint32_t Next(size_t i) const {
-    const uint32_t w = packed_[i].word;
-    switch (w & 3) {
-      case kFull:
-        return w;
-      case kLast:
-        return 0;
-      case kDeleted:
-        return w & ~3u;
-      default:
-        return exotic_[w >> 2].next;
-    }
-  }
+  uint32_t BlockSize(size_t i) const { return Decode(i).blockSize; }
+  uint32_t DataLength(size_t i) const { return Decode(i).dataLength; }
+  uint32_t Next(size_t i) const { return Decode(i).next; }
   // The entry as the scan noted it.
   ScanEntry operator[](size_t i) const {
-    return ScanEntry{Tagged(i) | ScanEntry::kReadable, BlockSize(i), DataLength(i), Next(i)};
+    const Header h = Decode(i);
+    return ScanEntry{Tagged(i) | ScanEntry::kReadable, h.blockSize, h.dataLength, h.next};
   }
 
-  class Iterator {
-   public:
-    Iterator(const ScanEntries* entries, size_t at) : entries_(entries), at_(at) {}
-    ScanEntry operator*() const { return (*entries_)[at_]; }
-    Iterator& operator++() { return ++at_, *this; }
-    bool operator!=(const Iterator& other) const { return at_ != other.at_; }
-
-   private:
-    const ScanEntries* entries_;
-    size_t at_;
-  };
+  using Iterator = ByValueIterator<ScanEntries, ScanEntry>;
   Iterator begin() const { return Iterator(this, 0); }
   Iterator end() const { return Iterator(this, size()); }
 
@@ -152,6 +109,25 @@ class ScanEntries {
     uint32_t dataLength;
     uint32_t next;
   };
+  // The words of an entry's header after its own offset.
+  struct Header {
+    uint32_t blockSize, dataLength, next;
+  };
+  Header Decode(size_t i) const {
+    const uint32_t w = packed_[i].word;
+    switch (w & 3) {
+      case kFull:
+        return {kClientBlockData, kClientBlockData, w};
+      case kLast:
+        return {kClientBlockData, w >> 2, 0};
+      case kDeleted:
+        return {kDeletedBlockSize, kDeletedDataLength, w & ~3u};
+      default: {
+        const Exotic& x = exotic_[w >> 2];
+        return {x.blockSize, x.dataLength, x.next};
+      }
+    }
+  }
   LargeVector<Packed> packed_;
   std::vector<Exotic> exotic_;
 };

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "catalogue/indexed_record.h"
+#include "rescue/by_value_iterator.h"
 
 namespace quillon::rescue {
 
@@ -130,17 +131,7 @@ class PlanMessages {
   // How many are kept whole, for the memory's accounts.
   size_t wholeCount() const { return whole_.size(); }
 
-  class Iterator {
-   public:
-    Iterator(const PlanMessages* messages, size_t at) : messages_(messages), at_(at) {}
-    PlannedMessage operator*() const { return (*messages_)[at_]; }
-    Iterator& operator++() { return ++at_, *this; }
-    bool operator!=(const Iterator& other) const { return at_ != other.at_; }
-
-   private:
-    const PlanMessages* messages_;
-    size_t at_;
-  };
+  using Iterator = ByValueIterator<PlanMessages, PlannedMessage>;
   Iterator begin() const { return Iterator(this, 0); }
   Iterator end() const { return Iterator(this, size()); }
 
