@@ -1,21 +1,23 @@
 #!/usr/bin/env bash
-# Fuzzes for a bounded time in all (default 60 s): two fifths of it the engine's export, one fifth
-# the rescue engine (scan, reconcile, read every message), the rest shared by the catalogue
-# reader's three targets (header and trees, indexed records, Folders.dbx). Fails on any crash,
-# leak, input slower than 1 s, or memory over 512 MB; the input that did it is copied to
-# fuzz/regressions/ (another target's to fuzz/regressions/TARGET/), where the unit tests replay
-# it.
+# Fuzzes for a bounded time in all (default 80 s): three tenths of it the engine's export, three
+# twentieths the rescue engine (scan, reconcile, read every message), three tenths the catalogue
+# reader's three targets (header and trees, indexed records, Folders.dbx), and the last quarter
+# what reads message text: the mail writer (half of that), the facts of a message (a third) and
+# the Date: header (a sixth). Fails on any crash, leak, input slower than 1 s, or memory over
+# 512 MB; the input that did it is copied to fuzz/regressions/ (another target's to
+# fuzz/regressions/TARGET/), where the unit tests replay it.
 # Usage: scripts/fuzz.sh [SECONDS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds=${1:-60}
+seconds=${1:-80}
 source scripts/ensure-packages.sh
 ensure_packages "${FUZZ_PACKAGES[@]}"
 
 catalogue_targets=(catalogue_tree_fuzzer catalogue_record_fuzzer catalogue_folders_fuzzer)
+text_targets=(mail_writer_fuzzer message_facts_fuzzer mail_date_fuzzer)
 cmake --preset fuzz -DQUILLON_WERROR=ON >/dev/null
 cmake --build build/fuzz -j"$(nproc)" --target export_fuzzer make_fuzz_seeds \
-  "${catalogue_targets[@]}" make_catalogue_seeds rescue_fuzzer make_rescue_seeds
+  "${catalogue_targets[@]}" make_catalogue_seeds rescue_fuzzer make_rescue_seeds "${text_targets[@]}"
 
 work=build/fuzz/run
 seeds=$work/seeds
@@ -50,7 +52,7 @@ run_target() {
     -max_len="$max_len" -print_final_stats=1 -artifact_prefix="$artifacts/" >"$log" 2>&1
   local status=$?
   set -e
-  grep -aE '^#[0-9]+ +(INITED|DONE)|^==[0-9]+==|^SUMMARY|^stat::|^(export|catalogue|rescue) check|(crash|leak|timeout|oom|slow-unit)-' \
+  grep -aE '^#[0-9]+ +(INITED|DONE)|^==[0-9]+==|^SUMMARY|^stat::|^(export|catalogue|rescue|message facts|mail date|mail writer) check|(crash|leak|timeout|oom|slow-unit)-' \
     "$log" || true
   local found=0 f
   for f in "$artifacts"/*; do
@@ -66,12 +68,16 @@ run_target() {
   fi
 }
 
-export_time=$((seconds * 2 / 5))
-rescue_time=$((seconds / 5))
-catalogue_time=$(((seconds - export_time - rescue_time) / ${#catalogue_targets[@]}))
-[ "$export_time" -ge 1 ] || export_time=1
-[ "$rescue_time" -ge 1 ] || rescue_time=1
-[ "$catalogue_time" -ge 1 ] || catalogue_time=1
+export_time=$((seconds * 3 / 10))
+rescue_time=$((seconds * 3 / 20))
+catalogue_time=$((seconds * 3 / 10 / ${#catalogue_targets[@]}))
+text_time=$((seconds - export_time - rescue_time - catalogue_time * ${#catalogue_targets[@]}))
+writer_time=$((text_time / 2))
+facts_time=$((text_time / 3))
+date_time=$((text_time - writer_time - facts_time))
+for t in export_time rescue_time catalogue_time writer_time facts_time date_time; do
+  [ "${!t}" -ge 1 ] || printf -v "$t" 1
+done
 
 # Room for the largest real sample file (142,036 bytes), the 160 KiB generated seeds and growth.
 run_target export_fuzzer "$export_time" 196608 fuzz/regressions "$seeds"
@@ -83,6 +89,19 @@ run_target catalogue_record_fuzzer "$catalogue_time" 8192 fuzz/regressions/catal
 run_target catalogue_folders_fuzzer "$catalogue_time" 196608 \
   fuzz/regressions/catalogue_folders_fuzzer "$catalogue_seeds/folders" "$seeds"
 run_target rescue_fuzzer "$rescue_time" 65536 fuzz/regressions/rescue_fuzzer "$rescue_seeds"
+# The text targets' seeds are committed. ASan's quarantine of freed memory (256 MB by default)
+# would count against the memory limit of these many short runs: 64 MB of it still catches a use
+# after free within a run.
+export ASAN_OPTIONS=quarantine_size_mb=64
+# Messages are made long by repeating the input's text: 8 KiB of input is enough.
+run_target mail_writer_fuzzer "$writer_time" 8192 fuzz/regressions/mail_writer_fuzzer \
+  fuzz/seeds/mail_writer_fuzzer
+# The start of a message as the command reads it (16 KiB) and an index record.
+run_target message_facts_fuzzer "$facts_time" 20000 fuzz/regressions/message_facts_fuzzer \
+  fuzz/seeds/message_facts_fuzzer
+run_target mail_date_fuzzer "$date_time" 16 fuzz/regressions/mail_date_fuzzer \
+  fuzz/seeds/mail_date_fuzzer
+unset ASAN_OPTIONS
 
 if [ "$failed" -ne 0 ]; then exit 1; fi
 echo "fuzz: no finding in $seconds s"

@@ -25,7 +25,7 @@ ctest --test-dir build/asan --output-on-failure -j"$(nproc)"
 
 if [ -x scripts/fuzz.sh ]; then
   echo "== fuzzing the engine"
-  scripts/fuzz.sh 60
+  scripts/fuzz.sh 80
 fi
 
 if [ -x scripts/test-windows.sh ]; then
