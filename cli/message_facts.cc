@@ -75,7 +75,10 @@ output::MessageFacts FactsWithoutTexts(const std::string& mailbox,
   // block only).
   if (!facts.received || !facts.sent) {
     if (const std::optional<std::string> date = output::FindHeader(messageStart, "Date")) {
-      const std::optional<int64_t> when = output::ParseMailDate(*date);
+      std::optional<int64_t> when = output::ParseMailDate(*date);
+      // "31 Dec 9999 23:59:60", or a zone that carries it past the year 9999: no time, as an
+      // index's time out of range is none.
+      if (when && !output::ShowableTime(*when)) when.reset();
       if (!facts.received) facts.received = when;
       if (!facts.sent) facts.sent = when;
     }
