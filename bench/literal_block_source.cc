@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "engine/block_format.h"
+#include "dbx/block_format.h"
 
 namespace quillon {
 

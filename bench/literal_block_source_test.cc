@@ -12,8 +12,8 @@
 #include "engine/block_sources.h"
 #include "engine/mailbox_extractor.h"
 #include "engine/testing/mailbox_builder.h"
-#include "engine/testing/mem_file_system.h"
 #include "engine/testing/sample_mailbox.h"
+#include "fs/testing/mem_file_system.h"
 #include "test_support/test_support.h"
 
 namespace quillon {

@@ -14,7 +14,7 @@
 #include "catalogue/damage.h"
 #include "catalogue/index_tree.h"
 #include "catalogue/indexed_record.h"
-#include "engine/file_io.h"
+#include "fs/file_io.h"
 
 namespace quillon::catalogue {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "catalogue/damage.h"
-#include "engine/file_io.h"
+#include "fs/file_io.h"
 
 namespace quillon::catalogue {
 

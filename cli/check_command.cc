@@ -18,7 +18,7 @@
 #include "cli/terminal.h"
 #include "cmdline/command_options.h"
 #include "discovery/store_names.h"
-#include "engine/file_io.h"
+#include "fs/file_io.h"
 #include "output/names.h"
 #include "rescue/rescue.h"
 

@@ -6,7 +6,7 @@
 
 #include "cli/platform.h"
 #include "discovery/store_names.h"
-#include "engine/file_io.h"
+#include "fs/file_io.h"
 #include "output/manifest.h"
 
 namespace quillon {

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/platform.h"
-#include "engine/file_io.h"
+#include "fs/file_io.h"
 #include "test_support/test_support.h"
 
 namespace quillon {

@@ -10,7 +10,7 @@
 #include "cli/platform.h"
 #include "discovery/folder_listing.h"
 #include "discovery/store_names.h"
-#include "engine/file_io.h"
+#include "fs/file_io.h"
 
 namespace quillon {
 

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "cli/export_command.h"
-#include "engine/file_io.h"
+#include "fs/file_io.h"
 #include "rescue/rescue.h"
 
 namespace quillon {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/block_format.h"
+#include "dbx/block_format.h"
 
 namespace quillon {
 
@@ -27,7 +27,7 @@ bool BlockIndex::Build(BlockReader* reader, uint32_t fileSize, size_t maxEntries
     if (end < at + tail) break;
     const uint64_t lastPos = std::min<uint64_t>(end - tail, kReadableLimit - 4);
     for (uint32_t q = static_cast<uint32_t>(at);;) {
-      q = BlockReader::FindSelfWord(bytes, at, q, static_cast<uint32_t>(lastPos));
+      q = FindSelfWord(bytes, at, q, static_cast<uint32_t>(lastPos));
       if (q > lastPos) break;
       if (entries_.size() == maxEntries) {
         Clear();

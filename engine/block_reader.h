@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/file_io.h"
+#include "fs/file_io.h"
 
 namespace quillon {
 
@@ -69,11 +69,6 @@ class BlockReader {
   // arrived (fewer than kScanWindowSize at the end of the file). Null when a stop was
   // requested. For one sequential pass over the file.
   const uint8_t* ReadScanWindow(uint64_t offset, size_t* valid);
-
-  // In `bytes`, which hold the file from offset `base` on: the first position from `pos` on, in
-  // steps of 4 up to `end`, whose word holds itself; a position past `end` when there is none.
-  // [pos, end + 4) must lie within the bytes.
-  static uint32_t FindSelfWord(const uint8_t* bytes, uint64_t base, uint32_t pos, uint32_t end);
 
   // Reads exactly `size` bytes at `offset` straight from the file (no window), for data larger
   // than a window. Unlike Peek the offset is 64-bit and not limited: the caller checks the start.

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/block_format.h"
+#include "dbx/block_format.h"
 #include "engine/testing/mailbox_builder.h"
-#include "engine/testing/mem_file_system.h"
+#include "fs/testing/mem_file_system.h"
 
 namespace quillon {
 namespace {

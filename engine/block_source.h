@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/file_io.h"
+#include "fs/file_io.h"
 
 namespace quillon {
 

@@ -1,6 +1,6 @@
 #include "engine/block_sources.h"
 
-#include "engine/block_format.h"
+#include "dbx/block_format.h"
 
 namespace quillon {
 

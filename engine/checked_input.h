@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/file_io.h"
+#include "fs/file_io.h"
 
 namespace quillon {
 

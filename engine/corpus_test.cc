@@ -4,7 +4,7 @@
 
 #include "engine/mailbox_extractor.h"
 #include "engine/testing/mailbox_builder.h"
-#include "engine/testing/mem_file_system.h"
+#include "fs/testing/mem_file_system.h"
 #include "hash/digest.h"
 #include "test_support/test_support.h"
 

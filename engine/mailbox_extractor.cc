@@ -4,7 +4,7 @@
 #include <charconv>
 #include <cstring>
 
-#include "engine/block_format.h"
+#include "dbx/block_format.h"
 
 using quillon::BlockFacts;
 using quillon::BlockHeader;

@@ -14,10 +14,10 @@
 #include "engine/checked_input.h"
 #include "engine/export_result.h"
 #include "engine/extract_sink.h"
-#include "engine/file_io.h"
 #include "engine/message_map.h"
 #include "engine/offset_set.h"
 #include "engine/visited_set.h"
+#include "fs/file_io.h"
 
 // What went wrong when ExportMailbox returned kExportError; kept until the next ExportMailbox.
 struct ExportFailure {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/testing/mailbox_builder.h"
-#include "engine/testing/mem_file_system.h"
+#include "fs/testing/mem_file_system.h"
 
 namespace quillon {
 namespace {

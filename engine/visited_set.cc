@@ -1,6 +1,6 @@
 #include "engine/visited_set.h"
 
-#include "engine/block_format.h"
+#include "dbx/block_format.h"
 
 namespace quillon {
 

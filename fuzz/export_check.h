@@ -19,10 +19,10 @@
 #include <vector>
 
 #include "bench/literal_block_source.h"
-#include "engine/block_format.h"
+#include "dbx/block_format.h"
 #include "engine/mailbox_extractor.h"
 #include "engine/testing/mailbox_builder.h"
-#include "engine/testing/mem_file_system.h"
+#include "fs/testing/mem_file_system.h"
 
 namespace quillon::fuzzing {
 

@@ -1,6 +1,6 @@
 // Where the generator puts things in a message folder (.dbx), as Outlook Express lays them out.
 // Offsets are file offsets; all words little-endian. The generator has its own description of
-// the format on purpose, apart from engine/block_format.h and catalogue/dbx_format.h: what it
+// the format on purpose, apart from dbx/block_format.h and catalogue/dbx_format.h: what it
 // writes checks the product's readers only while it does not share their reading of the format.
 //
 //   0x0000  file header (0x24BC bytes)

@@ -17,7 +17,7 @@
 #include "engine/export_result.h"
 #include "engine/mailbox_extractor.h"
 #include "engine/testing/mailbox_builder.h"
-#include "engine/testing/mem_file_system.h"
+#include "fs/testing/mem_file_system.h"
 #include "gen/code_page_text.h"
 #include "gen/mkdbx_command.h"
 #include "gen/store_files.h"

@@ -6,8 +6,7 @@
 #include <memory>
 #include <thread>
 
-#include "engine/block_format.h"
-#include "engine/block_reader.h"
+#include "dbx/block_format.h"
 
 namespace quillon::rescue {
 namespace {
@@ -198,7 +197,7 @@ RangeEnd ScanRange(MailboxFile& file, uint64_t at, uint64_t to, uint8_t* window,
     const uint32_t lastPos = static_cast<uint32_t>(end - margin);
     const uint32_t stop = static_cast<uint32_t>(std::min<uint64_t>(lastPos, to - 4));
     for (uint32_t q = static_cast<uint32_t>(at);;) {
-      q = BlockReader::FindSelfWord(window, at, q, stop);
+      q = FindSelfWord(window, at, q, stop);
       if (q > stop) break;
       // Only what may be a block is kept: a header that lies whole in the file and could be a
       // live block's (ScanEntry::blockLike) or a deleted one's. Indexed records, tree nodes and

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/file_io.h"
+#include "fs/file_io.h"
 #include "rescue/by_value_iterator.h"
 #include "rescue/large_array.h"
 #include "rescue/mailbox_file.h"

@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/file_io.h"
+#include "fs/file_io.h"
 #include "hash/digest.h"
 #include "rescue/message_reader.h"
 #include "rescue/rescue_plan.h"

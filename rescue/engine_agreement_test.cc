@@ -7,7 +7,7 @@
 
 #include "engine/mailbox_extractor.h"
 #include "engine/testing/mailbox_builder.h"
-#include "engine/testing/mem_file_system.h"
+#include "fs/testing/mem_file_system.h"
 #include "fuzz/rescue_check.h"
 #include "gen/generator.h"
 #include "gen/mail_text.h"

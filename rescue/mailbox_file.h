@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/file_io.h"
+#include "fs/file_io.h"
 
 namespace quillon::rescue {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/block_format.h"
+#include "dbx/block_format.h"
 #include "rescue/block_scan.h"
 #include "rescue/reconcile.h"
 

@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "engine/file_io.h"
+#include "fs/file_io.h"
 #include "rescue/mailbox_file.h"
 #include "rescue/rescue_plan.h"
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "catalogue/catalogue.h"
-#include "engine/file_io.h"
+#include "fs/file_io.h"
 #include "rescue/mailbox_file.h"
 #include "rescue/rescue_plan.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "catalogue/catalogue.h"
-#include "engine/file_io.h"
+#include "fs/file_io.h"
 #include "rescue/block_scan.h"
 #include "rescue/deleted_copies.h"
 #include "rescue/mailbox_file.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/file_io.h"
+#include "fs/file_io.h"
 
 namespace quillon::catalogue::testing {
 

@@ -4,7 +4,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "engine/block_format.h"
+#include "dbx/block_format.h"
 #include "fuzz/rescue_check.h"
 #include "hash/digest.h"
 

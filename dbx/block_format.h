@@ -1,6 +1,6 @@
 // The message data block as it lies in a mailbox file (docs/format.md describes it in full).
-#ifndef QUILLON_ENGINE_BLOCK_FORMAT_H_
-#define QUILLON_ENGINE_BLOCK_FORMAT_H_
+#ifndef QUILLON_DBX_BLOCK_FORMAT_H_
+#define QUILLON_DBX_BLOCK_FORMAT_H_
 
 #include <cstdint>
 #include <cstring>
@@ -38,6 +38,12 @@ inline uint32_t PositionAfterBlock(uint32_t offset, uint32_t blockSize) {
   return next > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(next);
 }
 
+// In `bytes`, which hold the file from offset `base` on: the first position from `pos` on, in
+// steps of 4 up to `end`, whose word holds itself (a block header's first word, or a record's);
+// a position past `end` when there is none. [pos, end + 4) must lie within the bytes. Every
+// search for blocks by their self-naming word goes through here.
+uint32_t FindSelfWord(const uint8_t* bytes, uint64_t base, uint32_t pos, uint32_t end);
+
 }  // namespace quillon
 
-#endif  // QUILLON_ENGINE_BLOCK_FORMAT_H_
+#endif  // QUILLON_DBX_BLOCK_FORMAT_H_

@@ -1,7 +1,7 @@
 // The engine's only way to the operating system's files. The platform implementation lives in
 // file_io_posix.cc / file_io_win32.cc; tests hand the engine in-memory or failing ones.
-#ifndef QUILLON_ENGINE_FILE_IO_H_
-#define QUILLON_ENGINE_FILE_IO_H_
+#ifndef QUILLON_FS_FILE_IO_H_
+#define QUILLON_FS_FILE_IO_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -86,4 +86,4 @@ inline uint32_t CappedSize(uint64_t length) {
 
 }  // namespace quillon
 
-#endif  // QUILLON_ENGINE_FILE_IO_H_
+#endif  // QUILLON_FS_FILE_IO_H_

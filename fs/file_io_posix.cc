@@ -7,7 +7,7 @@
 
 #include <random>
 
-#include "engine/file_io.h"
+#include "fs/file_io.h"
 
 namespace quillon {
 

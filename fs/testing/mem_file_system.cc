@@ -1,4 +1,4 @@
-#include "engine/testing/mem_file_system.h"
+#include "fs/testing/mem_file_system.h"
 
 #include <algorithm>
 #include <cstring>

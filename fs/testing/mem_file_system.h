@@ -1,7 +1,7 @@
 // An in-memory FileSystem for tests and the fuzzer: mailbox files are byte strings that a test can
 // change while an export reads them, reads can fail, and output files can be made to fail.
-#ifndef QUILLON_ENGINE_TESTING_MEM_FILE_SYSTEM_H_
-#define QUILLON_ENGINE_TESTING_MEM_FILE_SYSTEM_H_
+#ifndef QUILLON_FS_TESTING_MEM_FILE_SYSTEM_H_
+#define QUILLON_FS_TESTING_MEM_FILE_SYSTEM_H_
 
 #include <cstdint>
 #include <functional>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/file_io.h"
+#include "fs/file_io.h"
 
 namespace quillon {
 
@@ -55,4 +55,4 @@ class MemFileSystem final : public FileSystem {
 
 }  // namespace quillon
 
-#endif  // QUILLON_ENGINE_TESTING_MEM_FILE_SYSTEM_H_
+#endif  // QUILLON_FS_TESTING_MEM_FILE_SYSTEM_H_

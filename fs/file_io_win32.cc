@@ -5,7 +5,7 @@
 
 #include <random>
 
-#include "engine/file_io.h"
+#include "fs/file_io.h"
 #include "win32/wide_text.h"
 
 namespace quillon {
