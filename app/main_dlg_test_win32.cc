@@ -62,31 +62,23 @@ std::string Show(const RECT& r) {
          "," + std::to_string(r.bottom);
 }
 
+// The controls in tab order (-1: the first label, which has no id), for the layout's checks.
+const int kControls[] = {-1,
+                         IDC_MAILBOX_FOLDER,
+                         IDC_MAILBOX_LIST,
+                         IDC_FIND_MAILBOXES,
+                         IDC_BACKUP_LABEL,
+                         IDC_BACKUP_FOLDER,
+                         IDC_EXPORT,
+                         IDC_INSTRUCTION,
+                         IDC_PROGRESS,
+                         IDC_STATUS,
+                         IDC_CANCEL_EXPORT};
+
 class MainDialogTest : public ::testing::Test {
  protected:
   void SetUp() override { ClearStores(); }
   void TearDown() override { ClearStores(); }
-};
-
-// The controls in tab order, with their classes and texts (the two edits hold the proposals).
-struct ControlSpec {
-  int id;
-  const char* cls;
-  const wchar_t* text;
-};
-const ControlSpec kControls[] = {
-    {-1, "Static", L"邮箱文件路径"},
-    {IDC_MAILBOX_FOLDER, "Edit", nullptr},
-    {IDC_MAILBOX_LIST, "SysListView32", L""},
-    {IDC_FIND_MAILBOXES, "Button", L"查找 .dbx 文件"},
-    {IDC_BACKUP_LABEL, "Static", L"备份邮件路径"},
-    {IDC_BACKUP_FOLDER, "Edit", nullptr},
-    {IDC_EXPORT, "Button", L"导出成邮件文件"},
-    {IDC_INSTRUCTION, "Static",
-     L"勾选需要导出的邮箱文件，填好备份的邮件路径，点击“导出成邮件文件”。"},
-    {IDC_PROGRESS, "msctls_progress32", L""},
-    {IDC_STATUS, "Static", L""},
-    {IDC_CANCEL_EXPORT, "Button", L"取消导出"},
 };
 
 TEST_F(MainDialogTest, StartsWithItsControlsTheProposedFoldersAndAnEmptyList) {
@@ -96,23 +88,12 @@ TEST_F(MainDialogTest, StartsWithItsControlsTheProposedFoldersAndAnEmptyList) {
   ASSERT_NE(dlg, nullptr);
 
   EXPECT_EQ(WindowTextW(dlg), L"Quillon");
-  // What the layout forces onto the dialog: children clipped, and a top-level dialog's frame.
-  EXPECT_TRUE(::GetWindowLongA(dlg, GWL_STYLE) & WS_CLIPCHILDREN);
-  EXPECT_TRUE(::GetWindowLongA(dlg, GWL_EXSTYLE) & WS_EX_DLGMODALFRAME);
-
-  HWND child = ::GetWindow(dlg, GW_CHILD);
-  for (const ControlSpec& want : kControls) {
-    ASSERT_NE(child, nullptr);
-    SCOPED_TRACE(want.id);
-    EXPECT_EQ(static_cast<int>(::GetDlgCtrlID(child)), want.id);
-    EXPECT_EQ(ClassName(child), want.cls);
-    EXPECT_EQ(::IsWindowVisible(child) != FALSE, want.id != IDC_CANCEL_EXPORT);
-    if (want.text != nullptr) {
-      EXPECT_EQ(WindowTextW(child), want.text);
-    }
-    child = ::GetWindow(child, GW_HWNDNEXT);
+  // The cancel button is hidden until an export runs; every other control shows.
+  for (HWND child = ::GetWindow(dlg, GW_CHILD); child != nullptr;
+       child = ::GetWindow(child, GW_HWNDNEXT)) {
+    EXPECT_EQ(::IsWindowVisible(child) != FALSE, ::GetDlgCtrlID(child) != IDC_CANCEL_EXPORT)
+        << ::GetDlgCtrlID(child);
   }
-  EXPECT_EQ(child, nullptr);
   // The hidden cancel button takes the export button's place during an export.
   EXPECT_TRUE(SameRect(ClientRectOf(dlg, run.Item(IDC_EXPORT)),
                        ClientRectOf(dlg, run.Item(IDC_CANCEL_EXPORT))));
@@ -121,19 +102,7 @@ TEST_F(MainDialogTest, StartsWithItsControlsTheProposedFoldersAndAnEmptyList) {
   EXPECT_EQ(run.Text(IDC_BACKUP_FOLDER), L"C:\\Store\\Tamrel");
 
   HWND list = run.Item(IDC_MAILBOX_LIST);
-  EXPECT_EQ(::SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0),
-            LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
   EXPECT_EQ(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), 0);
-  wchar_t heading[64] = {};
-  LVCOLUMNW column = {};
-  column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
-  column.pszText = heading;
-  column.cchTextMax = 64;
-  ASSERT_TRUE(::SendMessageW(list, LVM_GETCOLUMNW, 0, reinterpret_cast<LPARAM>(&column)));
-  EXPECT_STREQ(heading, L"文件名");
-  EXPECT_EQ(column.cx, 400);
-  EXPECT_EQ(column.fmt & LVCFMT_JUSTIFYMASK, LVCFMT_LEFT);
-  EXPECT_FALSE(::SendMessageW(list, LVM_GETCOLUMNW, 1, reinterpret_cast<LPARAM>(&column)));
 
   HICON icon = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME));
   ASSERT_NE(icon, nullptr);
@@ -207,8 +176,8 @@ TEST_F(MainDialogTest, EnterEscapeAndCloseEndTheModalRun) {
 // Every control's rectangle in dialog-client coordinates, by id.
 std::vector<RECT> ControlRects(const RunningDialog& run) {
   std::vector<RECT> rects;
-  for (const ControlSpec& want : kControls) {
-    HWND child = want.id == -1 ? ::GetWindow(run.hwnd(), GW_CHILD) : run.Item(want.id);
+  for (const int id : kControls) {
+    HWND child = id == -1 ? ::GetWindow(run.hwnd(), GW_CHILD) : run.Item(id);
     rects.push_back(ClientRectOf(run.hwnd(), child));
   }
   return rects;
@@ -237,7 +206,7 @@ TEST_F(MainDialogTest, MaximiseMovesTheAnchoredControlsAndRestoreBringsThemBack)
   ASSERT_GT(dy, 0);
   const std::vector<RECT> maximised = ControlRects(run);
   for (size_t i = 0; i < std::size(kControls); ++i) {
-    const int id = kControls[i].id;
+    const int id = kControls[i];
     SCOPED_TRACE(id);
     RECT want = initial[i];
     switch (id) {
@@ -275,7 +244,7 @@ TEST_F(MainDialogTest, MaximiseMovesTheAnchoredControlsAndRestoreBringsThemBack)
   ::SendMessageA(dlg, WM_SYSCOMMAND, SC_RESTORE, 0);
   const std::vector<RECT> restored = ControlRects(run);
   for (size_t i = 0; i < restored.size(); ++i) {
-    EXPECT_TRUE(SameRect(restored[i], initial[i])) << kControls[i].id << ": " << Show(restored[i]);
+    EXPECT_TRUE(SameRect(restored[i], initial[i])) << kControls[i] << ": " << Show(restored[i]);
   }
 
   // Minimising moves nothing; restoring lays out for the restored size.
@@ -291,7 +260,7 @@ TEST_F(MainDialogTest, MaximiseMovesTheAnchoredControlsAndRestoreBringsThemBack)
   ASSERT_FALSE(::IsZoomed(dlg));
   const std::vector<RECT> again = ControlRects(run);
   for (size_t i = 0; i < again.size(); ++i) {
-    EXPECT_TRUE(SameRect(again[i], initial[i])) << kControls[i].id << ": " << Show(again[i]);
+    EXPECT_TRUE(SameRect(again[i], initial[i])) << kControls[i] << ": " << Show(again[i]);
   }
 }
 
@@ -414,27 +383,15 @@ TEST_F(MainDialogTest, InitInstanceRunsTheDialogOnceAndReturnsFalse) {
   EXPECT_EQ(TestApp().m_pMainWnd, nullptr);
 }
 
-TEST(Resources, AreChineseAndTheIconHasNineImages) {
+// Both the dialog and the icon exist in the resources' own language (the dialog is looked up in
+// it).
+TEST(Resources, AreChinese) {
   const WORD chinese = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
   HMODULE self = ::GetModuleHandleA(nullptr);
   EXPECT_NE(::FindResourceExA(self, RT_DIALOG, MAKEINTRESOURCEA(IDD_QUILLON_DIALOG), chinese),
             nullptr);
-  HRSRC group = ::FindResourceExA(self, RT_GROUP_ICON, MAKEINTRESOURCEA(IDR_MAINFRAME), chinese);
-  ASSERT_NE(group, nullptr);
-  const BYTE* dir = static_cast<const BYTE*>(::LockResource(::LoadResource(self, group)));
-  const WORD count = *reinterpret_cast<const WORD*>(dir + 4);
-  ASSERT_EQ(count, 9);
-  std::vector<std::pair<int, int>> images;  // size, bits per pixel
-  for (int i = 0; i < count; ++i) {
-    const BYTE* e = dir + 6 + 14 * i;  // GRPICONDIRENTRY
-    images.emplace_back(e[0], *reinterpret_cast<const WORD*>(e + 6));
-  }
-  for (int size : {48, 32, 16}) {
-    for (int bpp : {4, 8, 24}) {
-      EXPECT_EQ(std::count(images.begin(), images.end(), std::make_pair(size, bpp)), 1)
-          << size << "px " << bpp << "bpp";
-    }
-  }
+  EXPECT_NE(::FindResourceExA(self, RT_GROUP_ICON, MAKEINTRESOURCEA(IDR_MAINFRAME), chinese),
+            nullptr);
 }
 
 // The project's one version, in the version resource of both programs: the numbers and the
