@@ -118,8 +118,10 @@ int OpenRegular(int dir, const std::string& name, int flags, const std::string& 
     close(fd);
     return -1;
   }
-  // Reads and writes of a regular file are not changed by O_NONBLOCK; cleared all the same.
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  // Reads and writes of a regular file are not changed by O_NONBLOCK; cleared all the same for
+  // a file written, but not for one only read (--update reads one a message: two system calls
+  // of its seven).
+  if ((flags & O_ACCMODE) != O_RDONLY) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
 }
 

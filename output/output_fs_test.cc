@@ -113,6 +113,33 @@ TEST(PlatformOutputFs, WritesWholeFilesAppendsAndLists) {
       "missing", [](const uint8_t*, size_t) { return true; }, &error));
 }
 
+// A file is read whole whatever its length against the reading buffer's (a read that comes
+// short is taken for the end), and no further once the sink stops.
+TEST(PlatformOutputFs, ReadsFilesOfEveryLengthWhole) {
+  test::TempFolder temp("output-read");
+  ASSERT_FALSE(temp.path().empty());
+  std::unique_ptr<OutputFs> out = PlatformOutputFs(temp.path().string());
+  for (const size_t size : {size_t{0}, size_t{1}, size_t{65535}, size_t{65536}, size_t{65537},
+                            size_t{3 * 65536}, size_t{200001}}) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7 + i / 251);
+    const std::string name = "f" + std::to_string(size);
+    ASSERT_TRUE(test::WriteWholeFile(temp.path() / name, bytes));
+    EXPECT_EQ(ReadAll(out.get(), name), bytes) << size;
+    int calls = 0;
+    std::string error;
+    const bool read = out->Read(
+        name,
+        [&calls](const uint8_t*, size_t) {
+          ++calls;
+          return false;
+        },
+        &error);
+    EXPECT_EQ(read, size == 0) << size;
+    EXPECT_EQ(calls, size == 0 ? 0 : 1) << size;
+  }
+}
+
 // One export at a time in an output folder: a second lock is refused until the first is let go
 // of, and the lock file goes with it.
 TEST(PlatformOutputFs, LocksTheOutputFolderForOneRun) {
