@@ -26,10 +26,13 @@ ListedFiles::ListedFiles(const std::string& root, const output::ListedManifest* 
     : root_(root), manifest_(manifest), abort_(abort) {}
 
 void ListedFiles::Start(size_t threads) {
-  order_ = manifest_->LinesOfThisRun();
   states_.assign(manifest_->size(), State::kNone);
-  for (const uint32_t line : order_) states_[line] = State::kWaiting;
-  for (size_t i = 0; i < threads && !order_.empty(); ++i) threads_.emplace_back([this] { Work(); });
+  bool any = false;
+  for (const uint32_t line : manifest_->LinesOfThisRun()) {
+    states_[line] = State::kWaiting;
+    any = true;
+  }
+  for (size_t i = 0; i < threads && any; ++i) threads_.emplace_back([this] { Work(); });
 }
 
 ListedFiles::~ListedFiles() {
@@ -57,9 +60,9 @@ void ListedFiles::Work() {
     uint32_t line;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      while (next_ < order_.size() && states_[order_[next_]] != State::kWaiting) ++next_;
-      if (next_ == order_.size() || stopping_ || (abort_ != nullptr && abort_->load())) return;
-      line = order_[next_++];
+      while (next_ < states_.size() && states_[next_] != State::kWaiting) ++next_;
+      if (next_ == states_.size() || stopping_ || (abort_ != nullptr && abort_->load())) return;
+      line = static_cast<uint32_t>(next_++);
       states_[line] = State::kReading;
     }
     output::ListedFile listed;
@@ -81,9 +84,9 @@ void ListedFiles::Work() {
 output::FileOnDisk ListedFiles::Look(uint32_t line, const std::string& path,
                                      const output::ListedFile& listed) {
   // The threads read each line's file where the line says it is.
-  const bool ahead = path == listed.path && std::binary_search(order_.begin(), order_.end(), line);
+  std::unique_lock<std::mutex> lock(mutex_);
+  const bool ahead = path == listed.path && line < states_.size() && states_[line] != State::kNone;
   if (ahead) {
-    std::unique_lock<std::mutex> lock(mutex_);
     State& state = states_[line];
     if (state == State::kWaiting) {
       state = State::kReading;  // read here, now: the threads have not come to it
@@ -92,10 +95,11 @@ output::FileOnDisk ListedFiles::Look(uint32_t line, const std::string& path,
       return OnDisk(state != State::kMissing, state == State::kWhole, listed);
     }
   }
+  lock.unlock();
   const std::unique_ptr<output::OutputFs> fs = output::PlatformOutputFs(root_);
   const output::FileOnDisk disk = output::LookAt(fs.get(), path, listed.size, abort_);
   if (ahead) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    lock.lock();
     states_[line] = output::DecideUpdate(&listed, disk) == output::UpdateAction::kSkip
                         ? State::kWhole
                     : disk.present ? State::kChanged

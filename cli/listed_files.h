@@ -49,9 +49,8 @@ class ListedFiles {
   std::string root_;
   const output::ListedManifest* manifest_;
   const std::atomic<bool>* abort_;
-  std::vector<uint32_t> order_;  // the lines of this run, in manifest order
-  std::vector<State> states_;    // by line (kNone: not of this run), under mutex_
-  size_t next_ = 0;              // into order_
+  std::vector<State> states_;  // by line (kNone: not of this run), under mutex_
+  size_t next_ = 0;            // the line the threads look at next
   std::mutex mutex_;
   std::condition_variable done_;
   std::atomic<bool> stopping_{false};

@@ -1,5 +1,6 @@
 #include "output/manifest.h"
 
+#include <algorithm>
 #include <cstring>
 #include <nlohmann/json.hpp>
 
@@ -511,6 +512,26 @@ std::unique_ptr<ListedManifest> ListedManifest::Open(
 
   std::vector<std::string> own;
   for (const std::string& name : OwnNames()) own.push_back(m->NameKey(name));
+  // The lines counted first, so that each key gets its room at once: grown by doubling, the
+  // keys of a manifest of a million lines held twice what they need while it was read.
+  size_t count = 0;
+  {
+    constexpr size_t kChunk = 1 << 20;
+    const std::unique_ptr<char[]> bytes(new char[kChunk]);
+    for (uint64_t at = 0;;) {
+      size_t got = 0;
+      if (!m->file_->ReadAt(at, bytes.get(), kChunk, &got, error)) return nullptr;
+      count += static_cast<size_t>(std::count(bytes.get(), bytes.get() + got, '\n'));
+      if (got < kChunk) break;
+      at += got;
+    }
+    ++count;  // a last line without a line end
+    count = std::min<size_t>(count, UINT32_MAX);
+    m->lines_.reserve(count);
+    m->byName_.reserve(count);
+    m->byPlace_.reserve(count);
+    m->byIdentity_.reserve(count);
+  }
   Reader reader(m->file_.get(), 1 << 20);
   std::string line;
   ParsedLine parsed;
@@ -550,9 +571,7 @@ std::unique_ptr<ListedManifest> ListedManifest::Open(
     m->byName_.push_back({Hash32(name), index});
     m->byPlace_.push_back({PlaceKey(m->PlaceOf(parsed.file.path), parsed.file.sha256), index});
     if (!parsed.identity.empty() && ofThisRun && ofThisRun(parsed.mailbox)) {
-      const uint64_t key = Hash64(parsed.identity);
-      m->byIdentity_.push_back(
-          {static_cast<uint32_t>(key >> 32), static_cast<uint32_t>(key), index});
+      m->byIdentity_.push_back({Hash32(parsed.identity), index});
     }
   }
   m->lines_.shrink_to_fit();
@@ -598,10 +617,9 @@ bool ListedManifest::Read(uint32_t index, ListedFile* file, std::string* identit
 
 bool ListedManifest::FindIdentity(const std::string& identity, uint32_t* line,
                                   ListedFile* file) const {
-  const uint64_t key = Hash64(identity);
-  const IdentityKey first{static_cast<uint32_t>(key >> 32), static_cast<uint32_t>(key), 0};
-  for (auto it = std::lower_bound(byIdentity_.begin(), byIdentity_.end(), first);
-       it != byIdentity_.end() && it->high == first.high && it->low == first.low; ++it) {
+  const uint32_t key = Hash32(identity);
+  for (auto it = std::lower_bound(byIdentity_.begin(), byIdentity_.end(), Key{key, 0});
+       it != byIdentity_.end() && it->key == key; ++it) {
     std::string listed;
     if (Read(it->line, file, &listed) && listed == identity) {
       *line = it->line;
@@ -614,7 +632,7 @@ bool ListedManifest::FindIdentity(const std::string& identity, uint32_t* line,
 std::vector<uint32_t> ListedManifest::LinesOfThisRun() const {
   std::vector<uint32_t> lines;
   lines.reserve(byIdentity_.size());
-  for (const IdentityKey& k : byIdentity_) lines.push_back(k.line);
+  for (const Key& k : byIdentity_) lines.push_back(k.line);
   std::sort(lines.begin(), lines.end());
   return lines;
 }
