@@ -81,8 +81,10 @@ const BlockIndex::Entry* BlockIndex::FirstFrom(uint32_t from) const {
   }
   const size_t bucket = from >> kBucketShift;
   if (bucket + 1 >= firstInBucket_.size()) return nullptr;
-  const Entry* e = entries_.data() + firstInBucket_[bucket];
-  while (e != end() && OffsetOf(*e) < from) ++e;
+  // The first entry at or after `from` is in this bucket or begins the next one.
+  const Entry* e = std::lower_bound(
+      entries_.data() + firstInBucket_[bucket], entries_.data() + firstInBucket_[bucket + 1], from,
+      [](const Entry& entry, uint32_t offset) { return OffsetOf(entry) < offset; });
   if (e == end()) return nullptr;
   return lastFound_ = e;
 }
@@ -91,11 +93,11 @@ const BlockIndex::Entry* BlockIndex::Find(uint32_t offset) const {
   if (lastFound_ != nullptr && OffsetOf(*lastFound_) == offset) return lastFound_;
   const size_t bucket = offset >> kBucketShift;
   if (bucket + 1 >= firstInBucket_.size()) return nullptr;
-  const Entry* e = entries_.data() + firstInBucket_[bucket];
   const Entry* stop = entries_.data() + firstInBucket_[bucket + 1];
-  for (; e != stop; ++e) {
-    if (OffsetOf(*e) == offset) return lastFound_ = e;
-  }
+  const Entry* e = std::lower_bound(
+      entries_.data() + firstInBucket_[bucket], stop, offset,
+      [](const Entry& entry, uint32_t at) { return OffsetOf(entry) < at; });
+  if (e != stop && OffsetOf(*e) == offset) return lastFound_ = e;
   return nullptr;
 }
 

@@ -52,8 +52,9 @@ class BlockIndex {
 
  private:
   // Entries in ascending order; firstInBucket_[b] is the index of the first entry at or after
-  // b << kBucketShift, so a lookup scans the few entries of one bucket.
-  static constexpr unsigned kBucketShift = 10;
+  // b << kBucketShift, so a lookup searches the few entries of one bucket. A bucket of 4 KiB:
+  // one of 1 KiB cost 8 MiB for a 2 GiB file.
+  static constexpr unsigned kBucketShift = 12;
   std::vector<Entry> entries_;
   std::vector<uint32_t> firstInBucket_;
   // The search and the walks ask for the same block several times in a row, and a search often
