@@ -36,20 +36,53 @@ void ListedFiles::Start(size_t threads) {
 }
 
 ListedFiles::~ListedFiles() {
-  stopping_ = true;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  room_.notify_all();
   for (std::thread& t : threads_) t.join();
 }
 
 std::optional<output::UpdatePlanner::Listed> ListedFiles::Find(const output::MessageFacts& facts,
-                                                               uint64_t size) const {
-  output::UpdatePlanner::Listed listed;
-  if (!manifest_->FindIdentity(
-          output::MessageIdentity(facts.mailbox, facts.status, facts.firstBlock, facts.blocks, size,
-                                  facts.indexId, facts.messageId),
-          &listed.line, &listed.file)) {
-    return std::nullopt;
+                                                               uint64_t size) {
+  const std::string identity =
+      output::MessageIdentity(facts.mailbox, facts.status, facts.firstBlock, facts.blocks, size,
+                              facts.indexId, facts.messageId);
+  for (const uint32_t line : manifest_->IdentityCandidates(identity)) {
+    output::UpdatePlanner::Listed listed;
+    listed.line = line;
+    std::string read;
+    bool known = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      const auto it = parsed_.find(line);
+      if (it != parsed_.end()) {
+        known = true;
+        if (it->second.identity == identity) {
+          listed.file = std::move(it->second.file);
+          parsed_.erase(it);
+          // Lines passed over are of messages gone, or found already.
+          if (line > found_) {
+            found_ = line;
+            parsed_.erase(parsed_.begin(), parsed_.lower_bound(line));
+            room_.notify_all();
+          }
+          return listed;
+        }
+      }
+    }
+    if (!known && manifest_->Read(line, &listed.file, &read) && read == identity) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (line > found_) {
+        found_ = line;
+        parsed_.erase(parsed_.begin(), parsed_.lower_bound(line));
+        room_.notify_all();
+      }
+      return listed;
+    }
   }
-  return listed;
+  return std::nullopt;
 }
 
 void ListedFiles::Work() {
@@ -59,15 +92,21 @@ void ListedFiles::Work() {
   for (;;) {
     uint32_t line;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      std::unique_lock<std::mutex> lock(mutex_);
+      while (next_ < states_.size() && states_[next_] != State::kWaiting) ++next_;
+      // Not too far ahead of the messages found: what is read is kept for them.
+      room_.wait(lock, [this] {
+        return next_ < found_ + kAhead || stopping_ || (abort_ != nullptr && abort_->load());
+      });
       while (next_ < states_.size() && states_[next_] != State::kWaiting) ++next_;
       if (next_ == states_.size() || stopping_ || (abort_ != nullptr && abort_->load())) return;
       line = static_cast<uint32_t>(next_++);
       states_[line] = State::kReading;
     }
     output::ListedFile listed;
+    std::string identity;
     State state = State::kChanged;  // a line changed meanwhile lists nothing to be taken
-    if (manifest_->Read(line, &listed)) {
+    if (manifest_->Read(line, &listed, &identity)) {
       const output::FileOnDisk disk = output::LookAt(fs.get(), listed.path, listed.size, abort_);
       state = output::DecideUpdate(&listed, disk) == output::UpdateAction::kSkip ? State::kWhole
               : disk.present                                                     ? State::kChanged
@@ -76,6 +115,9 @@ void ListedFiles::Work() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       states_[line] = state;
+      if (state != State::kChanged && line >= found_) {
+        parsed_[line] = Parsed{std::move(listed), std::move(identity)};
+      }
     }
     done_.notify_all();
   }

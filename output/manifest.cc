@@ -629,6 +629,16 @@ bool ListedManifest::FindIdentity(const std::string& identity, uint32_t* line,
   return false;
 }
 
+std::vector<uint32_t> ListedManifest::IdentityCandidates(const std::string& identity) const {
+  const uint32_t key = Hash32(identity);
+  std::vector<uint32_t> lines;
+  for (auto it = std::lower_bound(byIdentity_.begin(), byIdentity_.end(), Key{key, 0});
+       it != byIdentity_.end() && it->key == key; ++it) {
+    lines.push_back(it->line);
+  }
+  return lines;
+}
+
 std::vector<uint32_t> ListedManifest::LinesOfThisRun() const {
   std::vector<uint32_t> lines;
   lines.reserve(byIdentity_.size());

@@ -126,6 +126,9 @@ class ListedManifest {
   // The first file line that lists the message of `identity`, and what it lists; false when
   // none does.
   bool FindIdentity(const std::string& identity, uint32_t* line, ListedFile* file) const;
+  // The lines that may list the message of `identity` (its key's), ascending: to be read and
+  // checked.
+  std::vector<uint32_t> IdentityCandidates(const std::string& identity) const;
   // The lines of an identity kept (of this run's mailboxes), ascending.
   std::vector<uint32_t> LinesOfThisRun() const;
   // The file lines that may list a file of `sha256` at the place `place` (PlaceOf), ascending:
