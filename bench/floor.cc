@@ -6,13 +6,19 @@
 // signal when another program shortens the mailbox: the pass reads the file in 256 KiB pieces,
 // and each message is read and written in pieces of that size.
 //
-//   quillon-bench-floor [--pread] [--whole] MAILBOX MANIFEST OUTDIR
+//   quillon-bench-floor [--pread] [--whole[=HOW]] MAILBOX MANIFEST OUTDIR
 //
-// With --whole each file is written as the export writes its files: under a temporary name,
-// given the message's time (futimens), closed, its final name looked at (fstatat: a folder or a
-// device there is not replaced) and renamed to it. That is the least an export must do whose files
-// appear whole or not at all and carry their message's time, above the floor of open, write and
-// close.
+// With --whole each file is written so that it appears whole or not at all and carries its
+// message's time, in one of the ways an export may (HOW):
+//   rename     (the default) under a temporary name, given its time (futimens), closed, its final
+//              name looked at (fstatat: a folder or a device there is not replaced), renamed;
+//   noreplace  the same without the look: renameat2 with RENAME_NOREPLACE fails on any name there;
+//   link       under a temporary name, given its time, closed, linked to the final name (which
+//              fails on any name there) and the temporary name removed;
+//   excl       created under its final name with O_EXCL (which fails on any name there), given
+//              its time, closed; a failed export removes it;
+//   tmpfile    an unnamed file (O_TMPFILE) given its time and linked to its final name.
+// That is the least such an export must do, above the floor of open, write and close.
 //
 // The floor of a walk through blocks linked at random across a file too large to index
 // (bench/hostile.py's random-chain): --random-reads times 16-byte and 4 KiB positioned reads at
@@ -23,6 +29,7 @@
 //   quillon-bench-floor --random-reads FILE [READS]
 //   quillon-bench-floor --mapped-walk FILE
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -145,16 +152,24 @@ int main(int argc, char** argv) {
     return RandomReads(argv[2], argc == 4 ? std::strtoull(argv[3], nullptr, 10) : 2000000);
   }
   if (argc == 3 && std::strcmp(argv[1], "--mapped-walk") == 0) return MappedWalk(argv[2]);
-  bool usePread = false, whole = false;
-  while (argc > 4 &&
-         (std::strcmp(argv[1], "--pread") == 0 || std::strcmp(argv[1], "--whole") == 0)) {
-    (std::strcmp(argv[1], "--pread") == 0 ? usePread : whole) = true;
+  bool usePread = false;
+  std::string whole;  // how, or empty for the plain floor
+  while (argc > 4 && (std::strcmp(argv[1], "--pread") == 0 ||
+                      std::strncmp(argv[1], "--whole", 7) == 0)) {
+    if (std::strcmp(argv[1], "--pread") == 0) {
+      usePread = true;
+    } else {
+      whole = argv[1][7] == '=' ? argv[1] + 8 : "rename";
+    }
     --argc;
     ++argv;
   }
-  if (argc != 4) {
+  const bool knownWay = whole.empty() || whole == "rename" || whole == "noreplace" ||
+                        whole == "link" || whole == "excl" || whole == "tmpfile";
+  if (argc != 4 || !knownWay) {
     std::fprintf(stderr,
-                 "usage: %s [--pread] [--whole] MAILBOX MANIFEST OUTDIR\n"
+                 "usage: %s [--pread] [--whole[=rename|noreplace|link|excl|tmpfile]] MAILBOX "
+                 "MANIFEST OUTDIR\n"
                  "       %s --random-reads FILE [READS]\n"
                  "       %s --mapped-walk FILE\n",
                  argv[0], argv[0], argv[0]);
@@ -221,8 +236,12 @@ int main(int argc, char** argv) {
     const std::string name = "floor-" + std::to_string(++n) + ".eml";
     const std::string temporary = ".floor-" + std::to_string(n) + ".tmp";
     const std::string path = out + "/" + name;
-    const int o = whole ? openat(outDir, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666)
-                        : open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    const int o = whole.empty() ? open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666)
+                  : whole == "excl"
+                      ? openat(outDir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666)
+                  : whole == "tmpfile" ? openat(outDir, ".", O_WRONLY | O_TMPFILE, 0666)
+                                       : openat(outDir, temporary.c_str(),
+                                                O_WRONLY | O_CREAT | O_EXCL, 0666);
     if (o < 0) {
       std::perror(path.c_str());
       return 2;
@@ -246,13 +265,31 @@ int main(int argc, char** argv) {
       std::perror(path.c_str());
       return 2;
     }
-    if (whole) {
+    if (!whole.empty()) {
       const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(1000000000 + n), 0}};
       struct stat there;
-      if (futimens(o, times) != 0 || close(o) != 0 ||
-          (fstatat(outDir, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
-           S_ISDIR(there.st_mode)) ||
-          renameat(outDir, temporary.c_str(), outDir, name.c_str()) != 0) {
+      bool placed = futimens(o, times) == 0;
+      if (whole == "tmpfile") {
+        const std::string self = "/proc/self/fd/" + std::to_string(o);
+        placed = placed && linkat(AT_FDCWD, self.c_str(), outDir, name.c_str(),
+                                  AT_SYMLINK_FOLLOW) == 0;
+        placed = close(o) == 0 && placed;
+      } else {
+        placed = close(o) == 0 && placed;
+        if (whole == "rename") {
+          placed = placed &&
+                   !(fstatat(outDir, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+                     S_ISDIR(there.st_mode)) &&
+                   renameat(outDir, temporary.c_str(), outDir, name.c_str()) == 0;
+        } else if (whole == "noreplace") {
+          placed = placed && renameat2(outDir, temporary.c_str(), outDir, name.c_str(),
+                                       RENAME_NOREPLACE) == 0;
+        } else if (whole == "link") {
+          placed = placed && linkat(outDir, temporary.c_str(), outDir, name.c_str(), 0) == 0 &&
+                   unlinkat(outDir, temporary.c_str(), 0) == 0;
+        }
+      }
+      if (!placed) {
         std::perror(path.c_str());
         return 2;
       }

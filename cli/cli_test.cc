@@ -396,7 +396,8 @@ TEST_F(CliTest, StopSignalsLeaveOnlyWholeMessages) {
       const pid_t pid = Start({"export", desktop ? "--desktop" : "-feml", "-o",
                                out.filename().string(), "Big.dbx", "Later.dbx"});
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-      while (!fs::exists(out / "Big.dbx-10.eml") && std::chrono::steady_clock::now() < deadline) {
+      // A file is made under its name before its bytes: the 11th begun, the 10th is whole.
+      while (!fs::exists(out / "Big.dbx-11.eml") && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
       kill(pid, c.signal);

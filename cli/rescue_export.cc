@@ -79,6 +79,13 @@ class RecordingFs final : public output::OutputFs {
     if (!file) return Record(Op::kCreate, path, *error), nullptr;
     return std::make_unique<NewFile>(std::move(file), this, path);
   }
+  std::unique_ptr<output::NewFile> CreateFinal(const std::string& path,
+                                               const std::string& temporaryPath,
+                                               std::string* error) override {
+    std::unique_ptr<output::NewFile> file = fs_->CreateFinal(path, temporaryPath, error);
+    if (!file) return Record(Op::kCreate, path, *error), nullptr;
+    return std::make_unique<NewFile>(std::move(file), this, path);
+  }
   std::unique_ptr<output::AppendFile> OpenForAppend(const std::string& path,
                                                     std::string* error) override {
     std::unique_ptr<output::AppendFile> file = fs_->OpenForAppend(path, error);

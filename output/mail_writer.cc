@@ -394,7 +394,26 @@ bool MailWriter::WriteFile(const std::string* rewritePath, const MessageFacts& f
   } else {
     temporary = JoinPath(dir, TemporaryName());
   }
-  std::unique_ptr<NewFile> file = fs_->CreateTemporary(temporary, error);
+  // An eml name known before the bytes (the index gives the time, or the name needs none) is
+  // made at once, with no temporary file to rename; it is taken once the file is whole, so a
+  // message that fails leaves the numbering as if it had never come.
+  const bool timeKnown = facts.received && ShowableTime(*facts.received);
+  NameSet* names = nullptr;
+  NameSet::Offer offer;
+  std::string stem;
+  std::unique_ptr<NewFile> file;
+  if (rewritePath == nullptr && !maildir && (timeKnown || !template_.UsesTime())) {
+    stem = template_.Expand(facts, timeKnown ? *facts.received : options_.exportTime, 4);
+    names = &Names(dir);
+    offer = names->Propose(stem, ".eml");
+    while (options_.listed && options_.listed(JoinPath(dir, offer.name))) {
+      names->Accept(offer, stem);
+      offer = names->Propose(stem, ".eml");
+    }
+    file = fs_->CreateFinal(JoinPath(dir, offer.name), temporary, error);
+  } else {
+    file = fs_->CreateTemporary(temporary, error);
+  }
   if (!file) return false;
   buffer_.Reset(file.get());
 
@@ -432,18 +451,22 @@ bool MailWriter::WriteFile(const std::string* rewritePath, const MessageFacts& f
   std::string path;
   if (rewritePath != nullptr) {
     path = *rewritePath;
+  } else if (names != nullptr) {
+    path = JoinPath(dir, offer.name);
   } else if (maildir) {
     path = JoinPath(
         dir, "cur/" + unique + *options_.maildirInfoSeparator + "2," + MaildirFlags(facts.flags));
   } else {
-    const std::string stem = template_.Expand(facts, time, 4);
-    NameSet& names = Names(dir);
-    std::string name = names.Claim(stem, ".eml");
+    // Its name needs the time its header gave.
+    const std::string timedStem = template_.Expand(facts, time, 4);
+    NameSet& taken = Names(dir);
+    std::string name = taken.Claim(timedStem, ".eml");
     while (options_.listed && options_.listed(JoinPath(dir, name)))
-      name = names.Claim(stem, ".eml");
+      name = taken.Claim(timedStem, ".eml");
     path = JoinPath(dir, name);
   }
   if (!file->Commit(path, time, error)) return false;
+  if (names != nullptr) names->Accept(offer, stem);
   written->path = path;
   written->size = size;
   written->sha256 = hash ? std::optional<Sha256Digest>(hash->Finish()) : facts.sha256;

@@ -245,24 +245,35 @@ bool NameSet::Free(const std::string& name, const std::vector<std::string>& also
 
 std::string NameSet::Claim(std::string_view stem, std::string_view extension,
                            const std::vector<std::string>& alsoTaken) {
+  Offer offer = Propose(stem, extension, alsoTaken);
+  Accept(offer, stem, alsoTaken);
+  return std::move(offer.name);
+}
+
+NameSet::Offer NameSet::Propose(std::string_view stem, std::string_view extension,
+                                const std::vector<std::string>& alsoTaken) const {
   // Room for the longest of the names taken beside it, so that each of them fits too.
   size_t besides = 0;
   for (const std::string& suffix : alsoTaken) besides = std::max(besides, suffix.size());
   const size_t budget = kMaxNameBytes - extension.size() - besides;
-  std::string name = CutName(stem, budget) + std::string(extension);
-  const std::string key = FoldCase(stem);
-  if (!Free(name, alsoTaken)) {
-    uint32_t& k = next_.try_emplace(key, 2).first->second;
-    for (;; ++k) {
-      const std::string suffix = " (" + std::to_string(k) + ")";
-      name = CutName(stem, budget - suffix.size()) + suffix + std::string(extension);
-      if (Free(name, alsoTaken)) break;
+  Offer offer{CutName(stem, budget) + std::string(extension), 0};
+  if (Free(offer.name, alsoTaken)) return offer;
+  const auto next = next_.find(FoldCase(stem));
+  for (uint32_t k = next == next_.end() ? 2 : next->second;; ++k) {
+    const std::string suffix = " (" + std::to_string(k) + ")";
+    offer.name = CutName(stem, budget - suffix.size()) + suffix + std::string(extension);
+    if (Free(offer.name, alsoTaken)) {
+      offer.number = k;
+      return offer;
     }
-    ++k;
   }
-  Take(name);
-  for (const std::string& suffix : alsoTaken) Take(name + suffix);
-  return name;
+}
+
+void NameSet::Accept(const Offer& offer, std::string_view stem,
+                     const std::vector<std::string>& alsoTaken) {
+  if (offer.number != 0) next_[FoldCase(stem)] = offer.number + 1;
+  Take(offer.name);
+  for (const std::string& suffix : alsoTaken) Take(offer.name + suffix);
 }
 
 std::string_view BaseName(std::string_view path) {

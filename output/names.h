@@ -53,6 +53,16 @@ class NameSet {
   bool IsTaken(std::string_view name) const { return taken_.count(FoldCase(name)) != 0; }
   std::string Claim(std::string_view stem, std::string_view extension,
                     const std::vector<std::string>& alsoTaken = {});
+  // Claim in two steps, for a name that is taken only once its file is there: the name Claim
+  // would give now, and taking it. Nothing may be taken in between.
+  struct Offer {
+    std::string name;
+    uint32_t number = 0;  // of " (n)"; 0 when not numbered
+  };
+  Offer Propose(std::string_view stem, std::string_view extension,
+                const std::vector<std::string>& alsoTaken = {}) const;
+  void Accept(const Offer& offer, std::string_view stem,
+              const std::vector<std::string>& alsoTaken = {});
 
  private:
   bool Free(const std::string& name, const std::vector<std::string>& alsoTaken) const;
@@ -72,6 +82,13 @@ class NameTemplate {
 
   // The fields written in braces that are none of the above, for a warning.
   const std::vector<std::string>& unknownFields() const { return unknown_; }
+  // Whether a name needs the message's time: {date} or {time}.
+  bool UsesTime() const {
+    for (const Piece& p : pieces_) {
+      if (p.field == Field::kDate || p.field == Field::kTime) return true;
+    }
+    return false;
+  }
   // Whether a name needs the message's texts: {from}, {to}, {subject} or {id}.
   bool UsesTexts() const {
     for (const Piece& p : pieces_) {

@@ -40,7 +40,8 @@ class ByteOut {
 
 // A file that appears under its final name whole or not at all: its bytes go to a temporary
 // file, and Commit renames that over the final name. Destroyed without a commit, it removes the
-// temporary file and leaves the final name as it was.
+// temporary file and leaves the final name as it was. (One that OutputFs::CreateFinal created
+// under its final name, where nothing had that name, is removed from there.)
 class NewFile : public ByteOut {
  public:
   // Drops every byte written after the first `size`; the next write follows them.
@@ -100,6 +101,19 @@ class OutputFs {
   // file system as the final name, normally in its folder or Maildir's tmp/) until committed.
   virtual std::unique_ptr<NewFile> CreateTemporary(const std::string& temporaryPath,
                                                    std::string* error) = 0;
+
+  // Starts the file `finalPath` to be written whole, as CreateTemporary does, but without a
+  // rename where it can be had: where nothing has that name, the file is made under it at once
+  // (one name to make, none to change); where something has it (a run before, a folder), under
+  // `temporaryPath`, renamed over it at the commit as CreateTemporary's. Either way the commit
+  // names `finalPath`, and a file dropped before its commit leaves nothing of its own. A stop
+  // of the machine itself may leave a file cut short under its final name.
+  virtual std::unique_ptr<NewFile> CreateFinal(const std::string& finalPath,
+                                               const std::string& temporaryPath,
+                                               std::string* error) {
+    (void)finalPath;
+    return CreateTemporary(temporaryPath, error);
+  }
 
   // Opens the regular file `path` for appending, creating it when missing.
   virtual std::unique_ptr<AppendFile> OpenForAppend(const std::string& path,

@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -129,8 +130,15 @@ class PosixOutputFs;
 
 class PosixNewFile final : public NewFile {
  public:
-  PosixNewFile(int fd, DirRef dir, std::string name, std::string shown, PosixOutputFs* fs)
-      : fd_(fd), dir_(std::move(dir)), name_(std::move(name)), shown_(std::move(shown)), fs_(fs) {}
+  // `placed`: made under its final name (CreateFinal), that path, rather than a temporary one.
+  PosixNewFile(int fd, DirRef dir, std::string name, std::string shown, PosixOutputFs* fs,
+               std::string placed = {})
+      : fd_(fd),
+        dir_(std::move(dir)),
+        name_(std::move(name)),
+        shown_(std::move(shown)),
+        fs_(fs),
+        placed_(std::move(placed)) {}
   ~PosixNewFile() override {
     if (fd_ >= 0) close(fd_);
     if (!committed_) unlinkat(dir_->fd, name_.c_str(), 0);
@@ -159,6 +167,7 @@ class PosixNewFile final : public NewFile {
   std::string name_;   // in dir_
   std::string shown_;  // the whole path, for errors
   PosixOutputFs* fs_;
+  std::string placed_;
   bool committed_ = false;
 };
 
@@ -263,6 +272,24 @@ class PosixOutputFs final : public OutputFs {
     return std::make_unique<PosixNewFile>(fd, std::move(dir), name, Full(temporaryPath), this);
   }
 
+  std::unique_ptr<NewFile> CreateFinal(const std::string& finalPath,
+                                       const std::string& temporaryPath,
+                                       std::string* error) override {
+    DirRef dir = Enter(Parent(finalPath), false, error);
+    if (!dir) return nullptr;
+    const std::string name = Leaf(finalPath);
+    // O_EXCL fails on any name there, a link or a folder included: those are the temporary
+    // file's to replace or refuse, as before.
+    const int fd = OpenAt(dir->fd, name, O_WRONLY | O_CREAT | O_EXCL);
+    if (fd < 0 && errno == EEXIST) return CreateTemporary(temporaryPath, error);
+    if (fd < 0) {
+      *error = ErrorText(Full(finalPath), errno);
+      return nullptr;
+    }
+    return std::make_unique<PosixNewFile>(fd, std::move(dir), name, Full(finalPath), this,
+                                          finalPath);
+  }
+
   std::unique_ptr<AppendFile> OpenForAppend(const std::string& path, std::string* error) override {
     const DirRef dir = Enter(Parent(path), false, error);
     if (!dir) return nullptr;
@@ -352,6 +379,15 @@ class PosixOutputFs final : public OutputFs {
     const DirRef dir = Enter(Parent(finalPath), false, error);
     if (!dir) return false;
     const std::string name = Leaf(finalPath);
+    // Where nothing has the name, one call: what is there is looked at only when there is
+    // something (a file system without RENAME_NOREPLACE takes the long way every time).
+    if (renameat2(fromDir.fd, from.c_str(), dir->fd, name.c_str(), RENAME_NOREPLACE) == 0) {
+      return true;
+    }
+    if (errno != EEXIST && errno != EINVAL && errno != ENOSYS) {
+      *error = ErrorText(Full(finalPath), errno);
+      return false;
+    }
     struct stat st;
     if (fstatat(dir->fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
         (S_ISDIR(st.st_mode) || S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))) {
@@ -470,6 +506,10 @@ bool PosixNewFile::Commit(const std::string& finalPath, std::optional<int64_t> m
   const int fd = fd_;
   fd_ = -1;
   if (!CloseChecked(fd, shown_, error)) return false;
+  if (!placed_.empty() && finalPath == placed_) {
+    committed_ = true;
+    return true;
+  }
   if (!fs_->Place(*dir_, name_, finalPath, error)) return false;
   committed_ = true;
   return true;
