@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 
 #include "output/mail_time.h"
 
@@ -233,6 +234,64 @@ std::string ToModifiedUtf7(std::string_view utf8) {
   }
   flush();
   return out;
+}
+
+namespace {
+// Parts of a split set; a set is split once it holds more than kSplitAt fingerprints.
+constexpr size_t kParts = 256;
+constexpr size_t kSplitAt = 1 << 16;
+}  // namespace
+
+bool FingerprintSet::Add(Part* part, uint64_t f) {
+  // A part grows by a quarter when 7/8 full: linear probing stays short (the probes are
+  // neighbours in memory), and a grown part is mostly used.
+  if ((part->used + 1) * 8 > part->slots.size() * 7) {
+    std::vector<uint64_t> old(std::max<size_t>(16, part->slots.size() + part->slots.size() / 4));
+    old.swap(part->slots);
+    part->used = 0;
+    for (uint64_t g : old) {
+      if (g != 0) Add(part, g);
+    }
+  }
+  const size_t n = part->slots.size();
+  // The slot from the low half, the part from the top byte: the two do not depend on each other.
+  for (size_t i = static_cast<size_t>((f & 0xFFFFFFFFu) * n >> 32);; i = i + 1 == n ? 0 : i + 1) {
+    if (part->slots[i] == f) return false;
+    if (part->slots[i] == 0) {
+      part->slots[i] = f;
+      ++part->used;
+      return true;
+    }
+  }
+}
+
+bool FingerprintSet::Insert(uint64_t f) {
+  if (!split_ && size_ >= kSplitAt) {
+    std::vector<Part> parts(kParts);
+    split_ = true;
+    parts.swap(parts_);
+    for (uint64_t g : parts[0].slots) {
+      if (g != 0) Add(&PartOf(g), g);
+    }
+  }
+  const bool added = Add(&PartOf(f), f);
+  size_ += added;
+  return added;
+}
+
+bool FingerprintSet::Contains(uint64_t f) const {
+  const Part& part = PartOf(f);
+  const size_t n = part.slots.size();
+  if (n == 0) return false;
+  for (size_t i = static_cast<size_t>((f & 0xFFFFFFFFu) * n >> 32);; i = i + 1 == n ? 0 : i + 1) {
+    if (part.slots[i] == f) return true;
+    if (part.slots[i] == 0) return false;
+  }
+}
+
+uint64_t NameSet::Fingerprint(std::string_view name) {
+  const uint64_t f = std::hash<std::string_view>()(FoldCase(name));
+  return f == 0 ? 1 : f;
 }
 
 bool NameSet::Free(const std::string& name, const std::vector<std::string>& alsoTaken) const {

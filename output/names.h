@@ -9,7 +9,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "output/message.h"
@@ -42,15 +41,42 @@ std::string FoldCase(std::string_view utf8);
 // "&-", everything else as "&" + modified BASE64 of UTF-16 + "-".
 std::string ToModifiedUtf7(std::string_view utf8);
 
+// 64-bit fingerprints, in an open table of about 10 bytes each: the names of a folder of a million
+// files held in 10 MiB, where the names themselves took 90 bytes each.
+class FingerprintSet {
+ public:
+  // True when `f` was not there yet.
+  bool Insert(uint64_t f);
+  bool Contains(uint64_t f) const;
+  size_t size() const { return size_; }
+
+ private:
+  // A large set is split by the fingerprint's top byte, so that one part grows at a time: the
+  // old and new slots of a part, not of the whole, are held at once.
+  struct Part {
+    std::vector<uint64_t> slots;  // 0: empty (no fingerprint is 0)
+    size_t used = 0;
+  };
+  Part& PartOf(uint64_t f) { return parts_[split_ ? f >> 56 : 0]; }
+  const Part& PartOf(uint64_t f) const { return parts_[split_ ? f >> 56 : 0]; }
+  static bool Add(Part* part, uint64_t f);
+  std::vector<Part> parts_{1};
+  bool split_ = false;
+  size_t size_ = 0;
+};
+
 // The names taken in one folder, compared case-insensitively. Claim gives a free name made of
 // `stem` and `extension`, numbering the stem " (2)", " (3)"... when needed, and cutting it so
 // that the whole stays within kMaxNameBytes. `alsoTaken` are suffixes that must be free beside
 // the name and are taken with it (Thunderbird's "X.sbd" and "X.msf", Dovecot's "X.lock" beside the
 // mbox "X"); the name is cut so that each of them fits in kMaxNameBytes too.
+// A name is kept as a 64-bit fingerprint of its folded form: two names of one form always meet;
+// two others meet once in 2^64 / (names of the folder) looks, and the one looked for then takes
+// a number it did not need. Nothing is replaced either way.
 class NameSet {
  public:
-  void Take(std::string_view name) { taken_.insert(FoldCase(name)); }
-  bool IsTaken(std::string_view name) const { return taken_.count(FoldCase(name)) != 0; }
+  void Take(std::string_view name) { taken_.Insert(Fingerprint(name)); }
+  bool IsTaken(std::string_view name) const { return taken_.Contains(Fingerprint(name)); }
   std::string Claim(std::string_view stem, std::string_view extension,
                     const std::vector<std::string>& alsoTaken = {});
   // Claim in two steps, for a name that is taken only once its file is there: the name Claim
@@ -65,8 +91,9 @@ class NameSet {
               const std::vector<std::string>& alsoTaken = {});
 
  private:
+  static uint64_t Fingerprint(std::string_view name);
   bool Free(const std::string& name, const std::vector<std::string>& alsoTaken) const;
-  std::unordered_set<std::string> taken_;
+  FingerprintSet taken_;
   // The next number to try for a stem, so that many equal names cost no more than one each.
   std::unordered_map<std::string, uint32_t> next_;
 };

@@ -85,6 +85,29 @@ TEST(Names, NumbersCollisionsWhateverTheCase) {
   EXPECT_EQ(mbox.Claim("b", "", {".sbd", ".msf"}), "b (2)");
 }
 
+// A folder of many names (the set is split and grown many times on the way): every name taken
+// stays taken, in any case, and none that was not is taken; a claim between two steps of
+// Propose and Accept numbers as Claim does, and a proposal not accepted takes nothing.
+TEST(Names, ManyNamesStayTakenAsTheSetGrows) {
+  NameSet names;
+  constexpr int kNames = 200000;
+  for (int i = 1; i <= kNames; ++i) {
+    ASSERT_EQ(names.Claim("Inbox.dbx-" + std::to_string(i), ".eml"),
+              "Inbox.dbx-" + std::to_string(i) + ".eml");
+  }
+  for (int i = 1; i <= kNames; i += 997) {
+    const std::string stem = "INBOX.DBX-" + std::to_string(i);
+    EXPECT_TRUE(names.IsTaken(stem + ".EML")) << i;
+    EXPECT_FALSE(names.IsTaken(stem + ".eml.tmp")) << i;
+    EXPECT_FALSE(names.IsTaken("Inbox.dbx-" + std::to_string(i + kNames) + ".eml")) << i;
+    const NameSet::Offer offer = names.Propose(stem, ".eml");
+    EXPECT_EQ(offer.name, stem + " (2).eml");
+    EXPECT_EQ(names.Propose(stem, ".eml").name, offer.name);  // nothing taken by proposing
+    names.Accept(offer, stem);
+    EXPECT_EQ(names.Claim(stem, ".eml"), stem + " (3).eml");
+  }
+}
+
 TEST(Names, ModifiedUtf7AsImapNamesFolders) {
   const struct {
     std::string utf8, encoded;
