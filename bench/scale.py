@@ -9,7 +9,8 @@ tmpfs, each command runs --runs times, the commands taken in turn within each ru
 moment of the machine falls on all of them alike. Prints per folder one table of medians: wall
 seconds, CPU seconds (user + system: what the work costs whatever else the machine does), GB/s of
 mailbox, the ratio to the floor (bench/floor.cc: one file per message, open, write, close; and
-the same files written whole, as the export's are: a temporary file, its time set, renamed), the
+the same files written whole: a temporary file, its time set, renamed; or made under the final
+name with O_EXCL, its time set, as a fresh eml export writes them), the
 largest peak resident memory (GNU time), and the goal each row is held to.
 
     bench/scale.py [--build build/native] [--cache /var/tmp/quillon-bench] [--runs 3]
@@ -127,6 +128,9 @@ def main():
             # The same files written whole, as the export writes its own (bench/floor.cc).
             rows.append(("floor, whole files",
                          lambda out: [floor, "--whole", path, manifest, out], None))
+            # Made under the final name (O_EXCL), its time set: how a fresh eml export writes.
+            rows.append(("floor, whole files by O_EXCL",
+                         lambda out: [floor, "--whole=excl", path, manifest, out], None))
         rows += [
             ("export --desktop", export("--desktop"), None),
             ("export (eml)", export(),
