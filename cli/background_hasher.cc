@@ -90,11 +90,9 @@ void BackgroundHasher::End(Then then) {
   if (current_.size == kPieceBytes) Submit();
 }
 
-size_t BackgroundHasher::Ready() {
+bool BackgroundHasher::Ready() {
   std::lock_guard<std::mutex> lock(mutex_);
-  size_t ready = 0;
-  while (ready < done_.size() && done_[ready]) ++ready;
-  return ready;
+  return !done_.empty() && done_.front().has_value();
 }
 
 Sha256Digest BackgroundHasher::Take() {

@@ -50,8 +50,10 @@ class BackgroundHasher {
   bool Gather(const uint8_t* bytes, size_t size, const PieceSink& sink);
   bool Pass(const PieceSink& sink);
 
-  // How many ended messages have their digest ready, without waiting.
-  size_t Ready();
+  // True when the oldest message not yet taken has its digest, without waiting: asked after
+  // every message, it looks at that one only (counting every ready one made a feeder that took
+  // them one by one count them all each time).
+  bool Ready();
   // The digest of the oldest ended message not yet taken; waits for it. At least one message
   // must have ended and not been taken.
   Sha256Digest Take();

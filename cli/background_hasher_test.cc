@@ -52,7 +52,7 @@ TEST(BackgroundHasherTest, DigestsComeBackInOrderAndTheWriterGetsEveryByte) {
     std::optional<Sha256Digest>& slot = told[&m - messages.data()];
     hasher.End([&slot](const Sha256Digest& digest) { slot = digest; });
     EXPECT_EQ(written, m);
-    while (hasher.Ready() > 0) take();
+    while (hasher.Ready()) take();
   }
   while (digests.size() < messages.size()) take();
   for (size_t i = 0; i < messages.size(); ++i) {

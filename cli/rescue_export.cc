@@ -547,7 +547,7 @@ void RescueRun::List(const output::MessageFacts& facts, const output::WrittenMes
 }
 
 void RescueRun::ListHashed(bool all) {
-  while (!pending_.empty() && (all || hasher_->Ready() > 0)) {
+  while (!pending_.empty() && (all || hasher_->Ready())) {
     Pending& p = pending_.front();
     p.written.sha256 = hasher_->Take();
     if (p.listed) List(p.facts, p.written, &p.line);
