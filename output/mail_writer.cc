@@ -23,13 +23,20 @@ class HeaderCapture {
  public:
   explicit HeaderCapture(size_t cap) : cap_(cap) {}
 
-  // Keeps up to the cap of `n` bytes; returns how many it kept.
+  // Keeps bytes of `n` until the header block has ended or the cap is reached; returns how many
+  // it kept. Taken a step at a time: a short message comes in one chunk, and what follows its
+  // header block goes on from where it lies rather than being copied here first.
   size_t Take(const uint8_t* p, size_t n) {
-    const size_t take = std::min(n, cap_ - bytes_.size());
-    const size_t from = bytes_.size() < 2 ? 0 : bytes_.size() - 2;
-    bytes_.append(reinterpret_cast<const char*>(p), take);
-    FindEnd(from);
-    return take;
+    constexpr size_t kStep = 1024;
+    size_t took = 0;
+    while (took < n && !done()) {
+      const size_t step = std::min({n - took, cap_ - bytes_.size(), kStep});
+      const size_t from = bytes_.size() < 2 ? 0 : bytes_.size() - 2;
+      bytes_.append(reinterpret_cast<const char*>(p + took), step);
+      took += step;
+      FindEnd(from);
+    }
+    return took;
   }
   bool found() const { return end_ != std::string::npos; }
   bool full() const { return bytes_.size() == cap_; }
