@@ -120,12 +120,14 @@ const char* FileKindName(FileKind kind) {
   return "not-a-mailbox";
 }
 
-const char* SourceName(uint8_t source) {
+const char* SourceName(uint32_t source) {
   switch (source) {
     case 0:
       return "news";
     case 1:
       return "imap";
+    case 2:
+      return "http";
     case 3:
       return "local";
     default:

@@ -40,13 +40,14 @@ struct FileHeader {
 // The file-info area of a message folder.
 struct FolderFileInfo {
   bool present = false;    // false when the file is not a message folder or ends before it
-  uint8_t source = 0;      // 0 news, 1 IMAP, 3 local folder
+  uint8_t source = 0;      // as a folder's kind: 0 news, 1 IMAP, 3 local folder
   std::string accountKey;  // the account's registry key ("LocalStore" for local folders)
   std::string name;        // the folder's name as first created (a rename changes Folders.dbx only)
 };
 
-// "news", "imap", "local", or null for a value the format does not name.
-const char* SourceName(uint8_t source);
+// The kind of account a mailbox file's source or a Folders.dbx folder's kind names: "news",
+// "imap", "http" (HTTP mail), "local", or null for a value the format does not name.
+const char* SourceName(uint32_t source);
 
 struct Catalogue {
   FileKind kind = FileKind::kNotAMailbox;

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "catalogue/text.h"
+#include "text/utf8.h"
 
 namespace quillon::catalogue {
 namespace {
@@ -138,18 +139,6 @@ bool IsVowel(uint32_t c) {
     if (v != 0 && v == c) return true;
   }
   return false;
-}
-
-// The code point at s[*at], which is valid UTF-8 (the decoders give nothing else); moves on.
-uint32_t NextCodePoint(std::string_view s, size_t* at) {
-  const auto byte = [&](size_t k) { return static_cast<uint32_t>(static_cast<uint8_t>(s[k])); };
-  const uint32_t b = byte(*at);
-  size_t n = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-  n = std::min(n, s.size() - *at);
-  uint32_t c = n == 1 ? b : b & (0x7F >> n);
-  for (size_t k = 1; k < n; ++k) c = c << 6 | (byte(*at + k) & 0x3F);
-  *at += n;
-  return c;
 }
 
 struct WordTally {

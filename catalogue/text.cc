@@ -3,6 +3,9 @@
 #include <cstring>
 
 #include "catalogue/code_pages.h"
+#include "text/ascii.h"
+#include "text/civil_time.h"
+#include "text/utf8.h"
 
 namespace quillon::catalogue {
 namespace {
@@ -52,14 +55,10 @@ const CodePageName kCodePages[] = {
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
+// `prefix` is lower case.
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    if (Lower(text[i]) != prefix[i]) return false;
-  }
-  return true;
+  return text.size() >= prefix.size() &&
+         EqualsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
 }
 
 bool IsAscii(std::string_view bytes) {
@@ -71,7 +70,7 @@ bool IsAscii(std::string_view bytes) {
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
-  c = Lower(c);
+  c = AsciiLower(c);
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
 }
@@ -138,7 +137,7 @@ bool ParseEncodedWord(std::string_view text, size_t at, EncodedWord* word) {
     return false;
   }
   const std::string_view charset = text.substr(at + 2, charsetEnd - at - 2);
-  const char encoding = Lower(text[charsetEnd + 1]);
+  const char encoding = AsciiLower(text[charsetEnd + 1]);
   const size_t textStart = charsetEnd + 3;
   const size_t close = text.find("?=", textStart);
   if (close == std::string_view::npos || charset.empty()) return false;
@@ -224,7 +223,7 @@ uint32_t CodePageOfCharset(std::string_view charset) {
 
 std::string CodePageToUtf8(std::string_view bytes, uint32_t codePage) {
   if (IsAscii(bytes) && !IsStateful(codePage)) return std::string(bytes);
-  if (codePage == kUtf8CodePage) return SanitizeUtf8(bytes);
+  if (codePage == kUtf8CodePage) return ValidUtf8(bytes);
   if (!CodePageAvailable(codePage)) {
     std::string out;
     for (char c : bytes) {
@@ -238,7 +237,7 @@ std::string CodePageToUtf8(std::string_view bytes, uint32_t codePage) {
   }
   // The platform's output is UTF-8 already; the check costs little and keeps the promise
   // whatever a system's tables do.
-  return SanitizeUtf8(PlatformToUtf8(bytes, codePage));
+  return ValidUtf8(PlatformToUtf8(bytes, codePage));
 }
 
 uint32_t CodePageFromMessage(std::string_view message) {
@@ -312,42 +311,6 @@ std::string DecodeHeaderText(std::string_view text, uint32_t codePage) {
   return out;
 }
 
-std::string SanitizeUtf8(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  const size_t n = bytes.size();
-  size_t i = 0;
-  auto cont = [&](size_t k, unsigned lo = 0x80, unsigned hi = 0xBF) {
-    return i + k < n && p[i + k] >= lo && p[i + k] <= hi;
-  };
-  while (i < n) {
-    const unsigned c = p[i];
-    size_t len = 0;
-    if (c < 0x80) {
-      len = 1;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      len = cont(1) ? 2 : 0;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      // No overlong forms (E0 80..9F) and no surrogates (ED A0..BF).
-      const bool second = c == 0xE0 ? cont(1, 0xA0) : c == 0xED ? cont(1, 0x80, 0x9F) : cont(1);
-      len = second && cont(2) ? 3 : 0;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      // No overlong forms (F0 80..8F) and nothing past U+10FFFF (F4 90..).
-      const bool second = c == 0xF0 ? cont(1, 0x90) : c == 0xF4 ? cont(1, 0x80, 0x8F) : cont(1);
-      len = second && cont(2) && cont(3) ? 4 : 0;
-    }
-    if (len == 0) {
-      out += "\xEF\xBF\xBD";
-      ++i;
-    } else {
-      out.append(bytes.substr(i, len));
-      i += len;
-    }
-  }
-  return out;
-}
-
 namespace {
 
 constexpr uint64_t kTicksPerSecond = 10000000;
@@ -369,32 +332,8 @@ bool FiletimeToTimeT(uint64_t filetime, std::time_t* time) {
 }
 
 std::string FiletimeToIso8601(uint64_t filetime) {
-  if (filetime == 0) return {};
-  const uint64_t total = filetime / kTicksPerSecond;
-  uint64_t days = total / 86400;
-  const uint32_t secondOfDay = static_cast<uint32_t>(total % 86400);
-  // 1601 begins a 400-year cycle of 146,097 days: four centuries of 36,524 days, the last with
-  // one more (2000 is a leap year, 1700 is not); a century is 24 four-year groups of 1,461 days
-  // and a last one a day short; a group is three years of 365 days and a leap year.
-  const uint64_t cycles = days / 146097;
-  days %= 146097;
-  const uint64_t centuries = std::min<uint64_t>(days / 36524, 3);
-  days -= centuries * 36524;
-  const uint64_t groups = days / 1461;
-  days %= 1461;
-  const uint64_t years = std::min<uint64_t>(days / 365, 3);
-  days -= years * 365;
-  const uint64_t year = 1601 + cycles * 400 + centuries * 100 + groups * 4 + years;
-  if (year > 9999) return {};
-  const bool leap = years == 3 && (groups != 24 || centuries == 3);
-  const uint32_t monthDays[12] = {31, leap ? 29u : 28u, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  int month = 0;
-  while (days >= monthDays[month]) days -= monthDays[month++];
-  char text[32];
-  std::snprintf(text, sizeof text, "%04u-%02d-%02uT%02u:%02u:%02uZ", static_cast<unsigned>(year),
-                month + 1, static_cast<unsigned>(days + 1), secondOfDay / 3600,
-                secondOfDay / 60 % 60, secondOfDay % 60);
-  return text;
+  int64_t seconds = 0;
+  return FiletimeToUnixSeconds(filetime, &seconds) ? Iso8601Utc(seconds) : std::string();
 }
 
 }  // namespace quillon::catalogue

@@ -48,9 +48,6 @@ uint32_t ChooseCodePage(uint32_t userCodePage, std::string_view messageStart);
 // stands), everything else taken as `codePage`.
 std::string DecodeHeaderText(std::string_view text, uint32_t codePage);
 
-// `bytes` with every byte that does not begin a valid UTF-8 sequence replaced by U+FFFD.
-std::string SanitizeUtf8(std::string_view bytes);
-
 // A FILETIME (100 ns units since 1601-01-01 UTC) as seconds since 1970-01-01 UTC, rounded down.
 // False for 0, which the records use for "absent".
 bool FiletimeToUnixSeconds(uint64_t filetime, int64_t* seconds);

@@ -21,6 +21,7 @@
 #include "fs/file_io.h"
 #include "output/names.h"
 #include "rescue/rescue.h"
+#include "text/utf8.h"
 
 namespace quillon {
 
@@ -80,7 +81,7 @@ std::string FileNameOf(const std::string& path) { return FromPath(ToPath(path).f
 // A text from the file, fit to print on one line and short enough to quote.
 std::string Quoted(const std::string& text) {
   std::string clean = CleanDisplayName(text);
-  std::string cut(output::CutUtf8(clean, 60));
+  std::string cut(CutUtf8(clean, 60));
   if (cut.size() < clean.size()) cut += "...";
   return "\"" + cut + "\"";
 }

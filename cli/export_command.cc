@@ -20,6 +20,7 @@
 #include "cmdline/command_options.h"
 #include "engine/mailbox_extractor.h"
 #include "output/names.h"
+#include "text/ascii.h"
 
 namespace quillon {
 
@@ -103,11 +104,6 @@ static_assert(std::atomic<int>::is_always_lock_free &&
 std::atomic<int> g_stopCause{static_cast<int>(StopCause::kNone)};
 std::atomic<CMailboxExtractor*> g_runningEngine{nullptr};
 std::atomic<bool> g_stopFlag{false};
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return s;
-}
 
 // Follows one mailbox's export for the progress line: how far the current stage has read into
 // the file (the search reads it from its start to its end, and so does the copying, since the
@@ -379,7 +375,7 @@ std::vector<std::string> ListMailboxes(const std::vector<std::string>& paths,
     std::vector<std::string> names;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
       const std::string name = FromPath(it->path().filename());
-      if (name.size() > 4 && Lower(name.substr(name.size() - 4)) == ".dbx" &&
+      if (name.size() > 4 && EqualsIgnoringAsciiCase(name.substr(name.size() - 4), ".dbx") &&
           !it->is_directory(ec)) {
         names.push_back(name);
       }

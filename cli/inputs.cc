@@ -11,6 +11,7 @@
 #include "discovery/folder_listing.h"
 #include "discovery/store_names.h"
 #include "fs/file_io.h"
+#include "text/ascii.h"
 
 namespace quillon {
 
@@ -18,13 +19,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string AsciiLower(std::string s) {
-  for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return s;
-}
-
 bool IsDbxName(const std::string& name) {
-  return name.size() > 4 && AsciiLower(name.substr(name.size() - 4)) == ".dbx";
+  return name.size() > 4 && EqualsIgnoringAsciiCase(name.substr(name.size() - 4), ".dbx");
 }
 
 // The same folder reached by two paths (a link, "a/../a") is one key.
@@ -247,7 +243,7 @@ std::string IdentityWords(const MailStore& store) {
 size_t MailboxCount(const MailStore& store) {
   size_t count = 0;
   for (const DbxFile& file : store.dbxFiles) {
-    const std::string name = AsciiLower(file.name);
+    const std::string name = AsciiLowered(file.name);
     if (name != "folders.dbx" && name != "pop3uidl.dbx" && name != "offline.dbx") ++count;
   }
   return count;

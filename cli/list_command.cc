@@ -54,7 +54,7 @@ constexpr char kDeletedCopy[] = "deleted-also-live";
 
 std::string Received(const std::optional<int64_t>& t) {
   if (!t) return "-";
-  const std::string iso = output::Iso8601Utc(*t);  // "2005-01-03T10:00:00Z"
+  const std::string iso = Iso8601Utc(*t);  // "2005-01-03T10:00:00Z"
   return iso.size() < 16 ? "-" : iso.substr(0, 10) + " " + iso.substr(11, 5);
 }
 

@@ -4,6 +4,7 @@
 
 #include "catalogue/text.h"
 #include "output/mail_time.h"
+#include "text/utf8.h"
 
 namespace quillon {
 
@@ -69,7 +70,7 @@ output::MessageFacts FactsWithoutTexts(const std::string& mailbox,
     facts.flags = OutputFlags(info.flags);
     facts.received = Seconds(info.received);
     facts.sent = Seconds(info.sent);
-    facts.senderAddress = catalogue::SanitizeUtf8(info.senderAddress);
+    facts.senderAddress = ValidUtf8(info.senderAddress);
   }
   // What the index does not say, the message's own headers may (FindHeader reads the header
   // block only).
@@ -99,7 +100,7 @@ void AddTextFacts(const catalogue::MessageInfo* record, std::string_view message
     facts->senderName = store.Text(info.senderName);
     facts->from = Person(facts->senderName, store.Text(info.senderAddress));
     facts->to = Person(store.Text(info.receiverName), store.Text(info.receiverAddress));
-    facts->messageId = catalogue::SanitizeUtf8(info.messageId);
+    facts->messageId = ValidUtf8(info.messageId);
   }
   if (facts->subject.empty()) facts->subject = HeaderText(header, "Subject", codePage);
   if (facts->from.empty()) {

@@ -123,21 +123,6 @@ void Sample(const std::string& path, catalogue::CodePageEvidence* evidence) {
 
 }  // namespace
 
-const char* FolderSourceName(uint32_t kind) {
-  switch (kind) {
-    case 0:
-      return "news";
-    case 1:
-      return "imap";
-    case 2:
-      return "http";
-    case 3:
-      return "local";
-    default:
-      return nullptr;
-  }
-}
-
 std::string ParentOf(const std::string& path) {
   const size_t slash = path.find_last_of(kPathSeparators);
   if (slash == std::string::npos) return "";
@@ -155,7 +140,7 @@ std::vector<std::string> StoreFolders::PathOf(const std::string& fileName,
 
 const char* StoreFolders::SourceOf(uint32_t index) const {
   if (index >= paths.folders.size()) return nullptr;
-  return FolderSourceName(records[paths.folders[index].record].kind);
+  return catalogue::SourceName(records[paths.folders[index].record].kind);
 }
 
 StoreFolders ReadStoreFolders(const std::string& folder, uint32_t userCodePage) {

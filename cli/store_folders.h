@@ -87,9 +87,6 @@ class StoreReader {
 // The folder a path lies in, as given ("" for a bare file name).
 std::string ParentOf(const std::string& path);
 
-// "local", "imap", "http", "news" for a folder record's kind; null for others.
-const char* FolderSourceName(uint32_t kind);
-
 }  // namespace quillon
 
 #endif  // QUILLON_CLI_STORE_FOLDERS_H_

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "text/paths.h"  // JoinPath, to reach what a listing found
+
 namespace quillon {
 
 enum class EntryKind {
@@ -32,13 +34,6 @@ struct FolderEntry {
 // are kOther, and *error is the system's reason; otherwise *error is left as it was.
 bool ListFolder(const std::string& folder, bool followLink, uint64_t maxEntries,
                 std::vector<FolderEntry>* entries, bool* truncated, std::string* error);
-
-// `folder` and `name` joined with the platform's separator; no second separator after a root.
-std::string JoinPath(const std::string& folder, const std::string& name);
-
-// True for the characters that separate folders in a path here: '/' everywhere, '\' too on
-// Windows.
-bool IsPathSeparator(char c);
 
 }  // namespace quillon
 

@@ -64,11 +64,4 @@ bool ListFolder(const std::string& folder, bool followLink, uint64_t maxEntries,
   return true;
 }
 
-std::string JoinPath(const std::string& folder, const std::string& name) {
-  if (!folder.empty() && folder.back() == '/') return folder + name;
-  return folder + '/' + name;
-}
-
-bool IsPathSeparator(char c) { return c == '/'; }
-
 }  // namespace quillon

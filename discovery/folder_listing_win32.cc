@@ -70,11 +70,4 @@ bool ListFolder(const std::string& folder, bool followLink, uint64_t maxEntries,
   return true;
 }
 
-std::string JoinPath(const std::string& folder, const std::string& name) {
-  if (!folder.empty() && IsPathSeparator(folder.back())) return folder + name;
-  return folder + '\\' + name;
-}
-
-bool IsPathSeparator(char c) { return c == '/' || c == '\\'; }
-
 }  // namespace quillon

@@ -7,6 +7,7 @@
 #include "discovery/registry_stores.h"
 #include "discovery/store_locator.h"
 #include "discovery/store_names.h"
+#include "text/ascii.h"
 #include "win32/wide_text.h"
 
 namespace quillon {
@@ -22,11 +23,7 @@ struct Route {
 // One form for "the same folder": separators alike, no trailing one, ASCII case folded (Windows
 // ignores case in names).
 std::string FolderKey(const std::string& folder) {
-  std::string key = NormalizeFolderPath(folder);
-  for (char& c : key) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return key;
+  return AsciiLowered(NormalizeFolderPath(folder));
 }
 
 bool SameGuid(const std::string& a, const std::string& b) { return FolderKey(a) == FolderKey(b); }

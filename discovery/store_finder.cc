@@ -7,6 +7,7 @@
 
 #include "discovery/folder_listing.h"
 #include "discovery/identity_hive.h"
+#include "text/ascii.h"
 
 namespace quillon {
 
@@ -15,19 +16,10 @@ namespace {
 // A profile folder holds a few dozen entries; this only keeps a strange one from being read whole.
 constexpr uint64_t kMaxProfileEntries = 100'000;
 
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return i == a.size() && b[i] == '\0';
-}
-
 bool EndsWithIgnoringCase(const std::string& text, const char* suffix) {
   const std::string s(suffix);
-  return text.size() > s.size() && EqualsIgnoringCase(text.substr(text.size() - s.size()), suffix);
+  return text.size() > s.size() &&
+         EqualsIgnoringAsciiCase(text.substr(text.size() - s.size()), suffix);
 }
 
 bool IsHexDigit(char c) {
@@ -73,9 +65,9 @@ bool ParseIdentity(const std::string& path, StoreIdentity* identity, std::string
     const Component& c = parts[n - fromEnd];
     return path.substr(c.start, c.length);
   };
-  if (n < 4 || !EqualsIgnoringCase(name(1), "Outlook Express") ||
-      !EqualsIgnoringCase(name(2), "Microsoft") || !IsGuid(name(3)) ||
-      !EqualsIgnoringCase(name(4), "Identities")) {
+  if (n < 4 || !EqualsIgnoringAsciiCase(name(1), "Outlook Express") ||
+      !EqualsIgnoringAsciiCase(name(2), "Microsoft") || !IsGuid(name(3)) ||
+      !EqualsIgnoringAsciiCase(name(4), "Identities")) {
     return false;
   }
   StoreIdentity found;
@@ -84,10 +76,10 @@ bool ParseIdentity(const std::string& path, StoreIdentity* identity, std::string
   if (n >= 7) {
     const Component& profile = parts[n - 7];
     *anyProfile = path.substr(0, profile.start + profile.length);
-    const bool xp = EqualsIgnoringCase(name(6), "Local Settings") &&
-                    EqualsIgnoringCase(name(5), "Application Data");
+    const bool xp = EqualsIgnoringAsciiCase(name(6), "Local Settings") &&
+                    EqualsIgnoringAsciiCase(name(5), "Application Data");
     const bool vista =
-        EqualsIgnoringCase(name(6), "AppData") && EqualsIgnoringCase(name(5), "Local");
+        EqualsIgnoringAsciiCase(name(6), "AppData") && EqualsIgnoringAsciiCase(name(5), "Local");
     if (xp || vista) {
       found.profile = *anyProfile;
       found.user = name(7);
@@ -218,7 +210,7 @@ bool Finder::BuildStore(const std::string& folder, const std::vector<FolderEntry
     if (entry.kind != EntryKind::kRegularFile || !EndsWithIgnoringCase(entry.name, ".dbx")) {
       continue;
     }
-    if (EqualsIgnoringCase(entry.name, "Folders.dbx")) built.hasFoldersDbx = true;
+    if (EqualsIgnoringAsciiCase(entry.name, "Folders.dbx")) built.hasFoldersDbx = true;
     built.dbxFiles.push_back({entry.name, entry.size});
     built.totalSize += entry.size;
   }
@@ -267,7 +259,8 @@ const std::string& Finder::ProfileHive(const std::string& profile) {
   std::string error;
   if (ListFolder(profile, false, kMaxProfileEntries, &entries, &truncated, &error)) {
     for (const FolderEntry& entry : entries) {
-      if (entry.kind == EntryKind::kRegularFile && EqualsIgnoringCase(entry.name, "NTUSER.DAT")) {
+      if (entry.kind == EntryKind::kRegularFile &&
+          EqualsIgnoringAsciiCase(entry.name, "NTUSER.DAT")) {
         hive = JoinPath(profile, entry.name);
         break;
       }

@@ -31,8 +31,8 @@ std::string CleanDisplayName(const std::string& text);
 // `maxBytes` (>= 1) bytes: '/', '\', ':', '*', '?', '"', '<', '>', '|', control characters and
 // bytes that are not well-formed UTF-8 become '_'; the text is cut on a character boundary;
 // trailing dots and spaces, which Windows drops, are removed; a reserved device name (CON, PRN,
-// AUX, NUL, COM1-9, LPT1-9, in any case, alone or before an extension) gets '_' after the device
-// name; an empty result, "." and ".." become "_".
+// AUX, NUL, COM1-9, LPT1-9, COM and LPT with a superscript digit, in any case, alone or before an
+// extension) gets '_' after the device name; an empty result, "." and ".." become "_".
 std::string SafeFolderName(const std::string& text, size_t maxBytes = kMaxStoreFolderNameBytes);
 
 // One subfolder name per store, in the order of `stores`: the identity's display name ("Main

@@ -27,6 +27,7 @@ TEST(StoreNames, SafeFolderNameKeepsWhatBothSystemsTakeAndChangesTheRest) {
       {"con.txt", 100, "con_.txt"},
       {"Lpt9 .x", 100, "Lpt9_ .x"},
       {"COM0", 100, "COM0"},
+      {"LPT\xC2\xB2.x", 100, "LPT\xC2\xB2_.x"},  // Windows takes a superscript digit for a digit
       {"CONSOLE", 100, "CONSOLE"},
       {"nul.", 100, "nul_"},
       // Cut on a character boundary (工 is three bytes), then trailing spaces go.

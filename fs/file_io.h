@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "text/paths.h"  // the separator the engine puts between the backup folder and a name
+
 namespace quillon {
 
 // A mailbox file open for reading. Other programs may read, write, truncate or delete it
@@ -71,12 +73,6 @@ FileSystem* PlatformFileSystem();
 // The operating system's files with UTF-8 paths (on Windows converted to UTF-16 for the wide file
 // functions, '/' and '\\' both separators; elsewhere the same object as PlatformFileSystem).
 FileSystem* Utf8FileSystem();
-
-// The separator the engine puts between the backup folder and a file name: '\\' on Windows, '/'
-// elsewhere.
-extern const char kPathSeparator;
-// Every character that separates folders in a path: "\\/" on Windows, "/" elsewhere.
-extern const char kPathSeparators[];
 
 // The size the engine works with: the file's length capped at 0xFFFFFFFF, as every offset in a
 // mailbox file is 32-bit. A file of 4 GiB and more is still read up to where offsets reach.

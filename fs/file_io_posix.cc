@@ -11,9 +11,6 @@
 
 namespace quillon {
 
-const char kPathSeparator = '/';
-const char kPathSeparators[] = "/";
-
 namespace {
 
 std::string ErrorText(int error) { return strerror(error); }

@@ -10,9 +10,6 @@
 
 namespace quillon {
 
-const char kPathSeparator = '\\';
-const char kPathSeparators[] = "\\/";
-
 namespace {
 
 std::string TrimmedMessage(std::string text) {

@@ -17,6 +17,7 @@
 #include "catalogue/dbx_format.h"
 #include "catalogue/testing/byte_file.h"
 #include "catalogue/text.h"
+#include "text/utf8.h"
 
 namespace quillon::fuzzing {
 
@@ -24,7 +25,7 @@ namespace catalogue_check {
 
 using namespace quillon::catalogue;
 
-inline bool IsUtf8(const std::string& s) { return SanitizeUtf8(s) == s; }
+inline bool IsUtf8(const std::string& s) { return ValidUtf8(s) == s; }
 
 // Code pages a fuzzer's input picks from for its strings.
 inline uint32_t PickCodePage(std::string_view bytes) {

@@ -22,12 +22,12 @@
 #include "cli/rescue_export.h"
 #include "fuzz/fuzz_input.h"
 #include "output/mail_time.h"
+#include "text/ascii.h"
+#include "text/civil_time.h"
 
 namespace quillon::fuzzing {
 
 namespace text_check {
-
-inline char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // A header's value as RFC 5322 reads a header section: lines up to the first empty one, each
 // line that begins with white space part of the field before it, the field's name compared
@@ -50,7 +50,8 @@ inline std::optional<std::string> ReferenceHeader(std::string_view block, std::s
   for (const std::string& field : fields) {
     if (field.size() <= name.size() || field[name.size()] != ':') continue;
     bool same = true;
-    for (size_t i = 0; i < name.size() && same; ++i) same = Lower(field[i]) == Lower(name[i]);
+    for (size_t i = 0; i < name.size() && same; ++i)
+      same = AsciiLower(field[i]) == AsciiLower(name[i]);
     if (!same) continue;
     const size_t value = field.find_first_not_of(" \t\r\n", name.size() + 1);
     return value == std::string::npos ? std::string() : field.substr(value);
@@ -63,15 +64,14 @@ inline std::vector<std::string> FormsOf(int64_t t) {
   static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  const output::CivilTime c = output::ToCivil(t);
+  const CivilTime c = ToCivil(t);
   char clock[16];
   std::snprintf(clock, sizeof clock, "%02d:%02d:%02d", c.hour, c.minute, c.second);
   const std::string year = std::to_string(c.year);
   const std::string day = std::to_string(c.day);
   return {std::string(kDays[c.weekday]) + ", " + day + " " + kMonths[c.month - 1] + " " + year +
               " " + clock + " +0000",
-          day + " " + kMonths[c.month - 1] + " " + year + " " + clock + " GMT",
-          output::AsctimeUtc(t)};
+          day + " " + kMonths[c.month - 1] + " " + year + " " + clock + " GMT", AsctimeUtc(t)};
 }
 
 }  // namespace text_check
@@ -151,7 +151,7 @@ inline std::string CheckMessageFacts(std::string_view bytes) {
   // A date read from the header reads back as itself in every form a date is written in.
   if (const std::optional<std::string> date = output::FindHeader(start, "Date")) {
     const std::optional<int64_t> t = output::ParseMailDate(*date);
-    if (t && output::ShowableTime(*t) && output::ToCivil(*t).year >= 1000) {
+    if (t && output::ShowableTime(*t) && ToCivil(*t).year >= 1000) {
       for (const std::string& form : FormsOf(*t)) {
         if (output::ParseMailDate(form) != t) return "'" + form + "' does not read back";
       }

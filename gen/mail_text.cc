@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "gen/random.h"
+#include "text/ascii.h"
 
 namespace quillon::gen {
 namespace {
@@ -125,14 +126,6 @@ std::string_view Pick(Rng& rng, const std::string_view (&list)[N]) {
   return list[rng.Below(static_cast<uint32_t>(N))];
 }
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 struct Person {
   std::string name, address;
 };
@@ -143,13 +136,13 @@ Person MakePerson(Rng& rng) {
   p.name = std::string(first) + " " + std::string(last);
   switch (rng.Below(3)) {
     case 0:
-      p.address = Lower(first) + "." + Lower(last);
+      p.address = AsciiLowered(first) + "." + AsciiLowered(last);
       break;
     case 1:
-      p.address = Lower(first.substr(0, 1)) + Lower(last);
+      p.address = AsciiLowered(first.substr(0, 1)) + AsciiLowered(last);
       break;
     default:
-      p.address = Lower(first) + std::to_string(rng.Between(1, 99));
+      p.address = AsciiLowered(first) + std::to_string(rng.Between(1, 99));
       break;
   }
   p.address += "@";
@@ -174,10 +167,7 @@ Owner MakeOwner(uint64_t seed) {
   return o;
 }
 
-void CapitalizeAt(std::string* s, size_t at) {
-  char& c = (*s)[at];
-  if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-}
+void CapitalizeAt(std::string* s, size_t at) { (*s)[at] = AsciiUpper((*s)[at]); }
 
 std::string MakeSubject(Rng& rng, uint32_t maxWords) {
   std::string s;

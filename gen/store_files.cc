@@ -6,6 +6,7 @@
 #include "gen/dbx_layout.h"
 #include "gen/index_tree.h"
 #include "gen/record_builder.h"
+#include "text/ascii.h"
 
 namespace quillon::gen {
 namespace {
@@ -60,14 +61,6 @@ void AppendFolderRecord(const FolderRecord& f, uint32_t offset, std::string* out
   if (f.special != 0) r.Word(kFolderSpecial, f.special);
   r.Word(kFolderKind, f.kind);
   r.AppendTo(offset, out);
-}
-
-std::string AsciiLower(const std::string& s) {
-  std::string out = s;
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
 }
 
 }  // namespace
@@ -125,7 +118,7 @@ bool WriteFoldersFile(const std::vector<FolderRecord>& folders, uint64_t created
   std::stable_sort(byName.begin(), byName.end(), [](auto* a, auto* b) {
     const int32_t pa = static_cast<int32_t>(a->parent), pb = static_cast<int32_t>(b->parent);
     if (pa != pb) return pa < pb;
-    return AsciiLower(a->name) < AsciiLower(b->name);
+    return AsciiLowered(a->name) < AsciiLowered(b->name);
   });
   for (const FolderRecord* f : byName) {
     trees[1].push_back(offsetOf[f - folders.data()]);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "text/utf8.h"
+
 namespace quillon::output {
 
 const char* FormatName(Format format) {
@@ -24,10 +26,6 @@ bool ParseFormat(std::string_view name, Format* format) {
     }
   }
   return false;
-}
-
-std::string JoinPath(const std::string& folder, const std::string& name) {
-  return folder.empty() ? name : folder + "/" + name;
 }
 
 FolderTree::FolderTree(Format format) : format_(format) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "output/names.h"
+#include "text/paths.h"
 
 namespace quillon::output {
 
@@ -30,8 +31,11 @@ bool ParseFormat(std::string_view name, Format* format);
 // read from a damaged file must not make paths no file system takes.
 inline constexpr size_t kMaxFolderDepth = 16;
 
-// "a/b" from "a" and "b"; "b" when `folder` is empty.
-std::string JoinPath(const std::string& folder, const std::string& name);
+// "a/b" from "a" and "b"; "b" when `folder` is empty. Paths below the output folder have '/'
+// between their names on every system.
+inline std::string JoinPath(std::string_view folder, std::string_view name) {
+  return quillon::JoinPath(folder, name, '/');
+}
 
 class FolderTree {
  public:

@@ -4,31 +4,14 @@
 #include <cstring>
 #include <vector>
 
+#include "text/ascii.h"
+
 namespace quillon::output {
 namespace {
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
-// Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's days_from_civil).
-int64_t DaysFromCivil(int64_t y, int m, int d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
 
 int DaysInMonth(int64_t y, int m) {
   static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -38,13 +21,12 @@ int DaysInMonth(int64_t y, int m) {
 
 const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 
 // 1-12 for a month's name (its first three letters decide, as some writers spell it out).
 int MonthOf(std::string_view word) {
   if (word.size() < 3) return 0;
   for (int m = 0; m < 12; ++m) {
-    if (EqualNoCase(word.substr(0, 3), kMonths[m])) return m + 1;
+    if (EqualsIgnoringAsciiCase(word.substr(0, 3), kMonths[m])) return m + 1;
   }
   return 0;
 }
@@ -97,7 +79,7 @@ bool ParseZone(std::string_view s, int64_t* offset) {
   } kZones[] = {{"UT", 0},   {"UTC", 0},  {"GMT", 0},  {"Z", 0},    {"EST", -5}, {"EDT", -4},
                 {"CST", -6}, {"CDT", -5}, {"MST", -7}, {"MDT", -6}, {"PST", -8}, {"PDT", -7}};
   for (const auto& zone : kZones) {
-    if (EqualNoCase(s, zone.name)) {
+    if (EqualsIgnoringAsciiCase(s, zone.name)) {
       *offset = zone.hours * 3600;
       return true;
     }
@@ -201,7 +183,7 @@ std::optional<std::string> FindHeader(std::string_view block, std::string_view n
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.empty()) return std::nullopt;  // the end of the header block
     if (line.size() > name.size() && line[name.size()] == ':' &&
-        EqualNoCase(line.substr(0, name.size()), name)) {
+        EqualsIgnoringAsciiCase(line.substr(0, name.size()), name)) {
       std::string value(line.substr(name.size() + 1));
       // Continuation lines begin with white space.
       pos = end + 1;
@@ -243,97 +225,7 @@ std::string DisplayNameOf(std::string_view value) {
   return std::string(name);
 }
 
-CivilTime ToCivil(int64_t t) {
-  int64_t days = t / 86400;
-  int64_t rest = t % 86400;
-  if (rest < 0) {
-    rest += 86400;
-    --days;
-  }
-  CivilTime c{};
-  c.weekday = static_cast<int>(((days % 7) + 11) % 7);  // 1970-01-01 was a Thursday
-  // H. Hinnant's civil_from_days.
-  const int64_t z = days + 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  c.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  c.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  c.year = yoe + era * 400 + (c.month <= 2);
-  c.hour = static_cast<int>(rest / 3600);
-  c.minute = static_cast<int>(rest / 60 % 60);
-  c.second = static_cast<int>(rest % 60);
-  return c;
-}
-
-namespace {
-// The first and last second of the years 0000-9999.
-constexpr int64_t kFirstSecond = -62167219200;
-constexpr int64_t kLastSecond = 253402300799;
-}  // namespace
-
-namespace {
-
-// `value` (0 <= value < 10^width) as `width` digits, leading zeros kept, at `to`; returns the end.
-char* Digits(char* to, int value, int width) {
-  for (int i = width - 1; i >= 0; --i, value /= 10) to[i] = static_cast<char>('0' + value % 10);
-  return to + width;
-}
-
-}  // namespace
-
-// Both are made for every message an export writes (the From line, the manifest's times):
-// digit by digit, which costs a tenth of a formatted print.
-std::string AsctimeUtc(int64_t t) {
-  if (t < kFirstSecond) t = kFirstSecond;
-  if (t > kLastSecond) t = kLastSecond;
-  const CivilTime c = ToCivil(t);
-  // "Thu Jan  1 00:00:00 1970": the day padded with a space, as asctime pads it.
-  char text[24];
-  std::memcpy(text, kDays[c.weekday], 3);
-  text[3] = ' ';
-  std::memcpy(text + 4, kMonths[c.month - 1], 3);
-  text[7] = ' ';
-  if (c.day < 10) {
-    text[8] = ' ';
-    text[9] = static_cast<char>('0' + c.day);
-  } else {
-    Digits(text + 8, c.day, 2);
-  }
-  text[10] = ' ';
-  Digits(text + 11, c.hour, 2);
-  text[13] = ':';
-  Digits(text + 14, c.minute, 2);
-  text[16] = ':';
-  Digits(text + 17, c.second, 2);
-  text[19] = ' ';
-  Digits(text + 20, static_cast<int>(c.year), 4);
-  return std::string(text, sizeof text);
-}
-
-std::string Iso8601Utc(int64_t t) {
-  if (t < kFirstSecond || t > kLastSecond) return "";
-  const CivilTime c = ToCivil(t);
-  // "2005-01-03T10:00:00Z"
-  char text[20];
-  Digits(text, static_cast<int>(c.year), 4);
-  text[4] = '-';
-  Digits(text + 5, c.month, 2);
-  text[7] = '-';
-  Digits(text + 8, c.day, 2);
-  text[10] = 'T';
-  Digits(text + 11, c.hour, 2);
-  text[13] = ':';
-  Digits(text + 14, c.minute, 2);
-  text[16] = ':';
-  Digits(text + 17, c.second, 2);
-  text[19] = 'Z';
-  return std::string(text, sizeof text);
-}
-
-bool ShowableTime(int64_t t) { return t >= kFirstSecond && t <= kLastSecond; }
+bool ShowableTime(int64_t t) { return t >= kFirstFourDigitSecond && t <= kLastFourDigitSecond; }
 
 int64_t MessageTime(const std::optional<int64_t>& received, std::string_view headerBlock,
                     int64_t exportTime) {

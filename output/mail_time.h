@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/civil_time.h"  // the calendar the formats show times in
+
 namespace quillon::output {
 
 // Seconds since 1970-01-01 UTC of an RFC 5322 date-time: "Mon, 3 Jan 2005 10:00:00 +0100",
@@ -26,17 +28,6 @@ std::optional<std::string> FindHeader(std::string_view headerBlock, std::string_
 // <ann@x>` and `ann@x (Ann Lee)`; its quotes and the white space around it gone; empty when
 // there is none. Encoded-words stay as they are.
 std::string DisplayNameOf(std::string_view value);
-
-struct CivilTime {
-  int64_t year;
-  int month, day, hour, minute, second, weekday;  // month 1-12, weekday 0 = Sunday
-};
-CivilTime ToCivil(int64_t unixSeconds);
-
-// "Thu Jan  1 00:00:00 1970" (the year clamped to 0000-9999, as the From line has four digits).
-std::string AsctimeUtc(int64_t unixSeconds);
-// "1970-01-01T00:00:00Z"; empty outside the years 0000-9999.
-std::string Iso8601Utc(int64_t unixSeconds);
 
 // True for a time that every format can show: within the years 0000-9999, the four digits of the
 // From line's year and of ISO 8601's. One rule for the rest: a time outside them (an index's

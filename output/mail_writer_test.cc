@@ -11,6 +11,7 @@
 
 #include "output/manifest.h"
 #include "output/testing/mem_output_fs.h"
+#include "text/utf8.h"
 
 namespace quillon::output {
 namespace {

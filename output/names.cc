@@ -6,70 +6,11 @@
 #include <functional>
 
 #include "output/mail_time.h"
+#include "text/file_names.h"
+#include "text/utf8.h"
 
 namespace quillon::output {
 namespace {
-
-constexpr uint32_t kReplacement = 0xFFFD;
-
-// The code point at text[*pos], moving *pos past it; an invalid sequence gives U+FFFD and
-// moves one byte.
-uint32_t NextCodePoint(std::string_view text, size_t* pos) {
-  const auto byte = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
-  const uint8_t b0 = byte(*pos);
-  if (b0 < 0x80) {
-    ++*pos;
-    return b0;
-  }
-  size_t length;
-  uint32_t cp, min;
-  if ((b0 & 0xE0) == 0xC0) {
-    length = 2, cp = b0 & 0x1F, min = 0x80;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    length = 3, cp = b0 & 0x0F, min = 0x800;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    length = 4, cp = b0 & 0x07, min = 0x10000;
-  } else {
-    ++*pos;
-    return kReplacement;
-  }
-  if (*pos + length > text.size()) {
-    ++*pos;
-    return kReplacement;
-  }
-  for (size_t k = 1; k < length; ++k) {
-    const uint8_t b = byte(*pos + k);
-    if ((b & 0xC0) != 0x80) {
-      ++*pos;
-      return kReplacement;
-    }
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-    ++*pos;
-    return kReplacement;
-  }
-  *pos += length;
-  return cp;
-}
-
-void AppendUtf8(uint32_t cp, std::string* out) {
-  if (cp < 0x80) {
-    out->push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
 
 bool Between(uint32_t cp, uint32_t first, uint32_t last) { return cp >= first && cp <= last; }
 
@@ -106,53 +47,14 @@ uint32_t FoldCodePoint(uint32_t cp) {
   return cp;
 }
 
-bool IsForbidden(uint32_t cp) {
-  return cp < 0x20 || cp == 0x7F || Between(cp, 0x80, 0x9F) ||
-         (cp < 0x80 && std::strchr("<>:\"/\\|?*", static_cast<int>(cp)) != nullptr);
-}
-
-char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-// Windows opens a device for these names, whatever follows the first dot.
-bool IsReservedBase(std::string_view base) {
-  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
-  std::string upper;
-  for (char c : base) upper.push_back(AsciiUpper(c));
-  if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL") return true;
-  if (upper.size() < 4 || (upper.compare(0, 3, "COM") != 0 && upper.compare(0, 3, "LPT") != 0)) {
-    return false;
-  }
-  const std::string_view digit = std::string_view(upper).substr(3);
-  return (digit.size() == 1 && digit[0] >= '1' && digit[0] <= '9') || digit == "\xC2\xB9" ||
-         digit == "\xC2\xB2" || digit == "\xC2\xB3";
-}
-
-void TrimEnd(std::string* s) {
-  while (!s->empty() && (s->back() == ' ' || s->back() == '.')) s->pop_back();
-}
-
 // `name` cut to `maxBytes` on a character boundary without trailing dots or spaces.
 std::string CutName(std::string_view name, size_t maxBytes) {
   std::string cut(CutUtf8(name, maxBytes));
-  TrimEnd(&cut);
+  TrimTrailingDotsAndSpaces(&cut);
   return cut.empty() ? "_" : cut;
 }
 
 }  // namespace
-
-std::string ValidUtf8(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t pos = 0; pos < text.size();) AppendUtf8(NextCodePoint(text, &pos), &out);
-  return out;
-}
-
-std::string_view CutUtf8(std::string_view text, size_t maxBytes) {
-  if (text.size() <= maxBytes) return text;
-  size_t end = maxBytes;
-  while (end > 0 && (static_cast<uint8_t>(text[end]) & 0xC0) == 0x80) --end;
-  return text.substr(0, end);
-}
 
 std::string SafeName(std::string_view text, size_t maxBytes) {
   std::string out;
@@ -167,17 +69,9 @@ std::string SafeName(std::string_view text, size_t maxBytes) {
       continue;
     }
     space = false;
-    AppendUtf8(IsForbidden(cp) ? '_' : cp, &out);
+    AppendUtf8(IsForbiddenInName(cp) ? '_' : cp, &out);
   }
-  out = CutName(out, maxBytes);
-  const size_t dot = out.find('.');
-  if (IsReservedBase(std::string_view(out).substr(0, dot))) {
-    size_t baseEnd = dot == std::string::npos ? out.size() : dot;
-    while (baseEnd > 0 && out[baseEnd - 1] == ' ') --baseEnd;
-    out.insert(baseEnd, "_");
-    out = CutName(out, maxBytes);
-  }
-  return out;
+  return FinishName(std::move(out), maxBytes);
 }
 
 std::string FoldCase(std::string_view utf8) {

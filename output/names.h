@@ -18,13 +18,6 @@ namespace quillon::output {
 // The longest name a file system takes: 255 bytes (ext4, and in UTF-16 units NTFS, APFS).
 inline constexpr size_t kMaxNameBytes = 255;
 
-// `text` with every byte that does not begin a valid UTF-8 sequence replaced by U+FFFD.
-std::string ValidUtf8(std::string_view text);
-
-// The longest prefix of valid UTF-8 `text` of at most `maxBytes` bytes that ends on a
-// character boundary.
-std::string_view CutUtf8(std::string_view text, size_t maxBytes);
-
 // `text` as one name that Linux, macOS and Windows all accept, at most `maxBytes` long:
 // separators, NUL and control characters and <>:"/\|?* become '_' (white-space controls a
 // space, runs of spaces one), trailing dots and spaces go, a reserved Windows device name

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "rescue/block_scan.h"
+#include "text/ascii.h"
 
 namespace quillon::rescue {
 namespace {
@@ -19,8 +20,6 @@ uint64_t Key(const Sha256Digest& d) {
   return k;
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 }  // namespace
 
 std::string FindMessageId(const std::string& header, uint64_t* lineBegin, uint64_t* lineEnd) {
@@ -30,7 +29,8 @@ std::string FindMessageId(const std::string& header, uint64_t* lineBegin, uint64
     size_t eol = header.find('\n', line);
     if (eol == std::string::npos) eol = header.size();
     bool match = eol - line >= nameLength;
-    for (size_t k = 0; match && k < nameLength; ++k) match = Lower(header[line + k]) == kName[k];
+    for (size_t k = 0; match && k < nameLength; ++k)
+      match = AsciiLower(header[line + k]) == kName[k];
     if (match) {
       // The value, with folded continuation lines joined and the white space around it dropped.
       std::string value;

@@ -11,9 +11,10 @@ cmake --preset mingw -DQUILLON_WERROR=ON
 # programs of the tree register themselves by running under Wine at build time, which this
 # script does on its own prefix below instead.
 cmake --build --preset mingw --target Quillon quillon app_tests layout_tests discovery_tests \
-  catalogue_tests hash_tests engine_tests rescue_tests output_tests cli_tests
+  text_tests catalogue_tests hash_tests engine_tests rescue_tests output_tests cli_tests
 
-tests=(app/layout/layout_tests.exe discovery/discovery_tests.exe catalogue/catalogue_tests.exe
+tests=(app/layout/layout_tests.exe text/text_tests.exe discovery/discovery_tests.exe
+  catalogue/catalogue_tests.exe
   hash/hash_tests.exe engine/engine_tests.exe rescue/rescue_tests.exe output/output_tests.exe
   cli/cli_tests.exe
   app/app_tests.exe)

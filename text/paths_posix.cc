@@ -1,0 +1,10 @@
+#include "text/paths.h"
+
+namespace quillon {
+
+const char kPathSeparator = '/';
+const char kPathSeparators[] = "/";
+
+bool IsPathSeparator(char c) { return c == '/'; }
+
+}  // namespace quillon
