@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "fuzz/catalogue_check.h"
+#include "catalogue/testing/catalogue_check.h"
 
 namespace quillon::catalogue {
 namespace {

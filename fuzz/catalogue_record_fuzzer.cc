@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "fuzz/catalogue_check.h"
+#include "catalogue/testing/catalogue_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string problem =

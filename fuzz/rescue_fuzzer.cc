@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "fuzz/rescue_check.h"
+#include "rescue/testing/rescue_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string problem =

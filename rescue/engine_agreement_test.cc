@@ -8,9 +8,9 @@
 #include "engine/mailbox_extractor.h"
 #include "engine/testing/mailbox_builder.h"
 #include "fs/testing/mem_file_system.h"
-#include "fuzz/rescue_check.h"
 #include "gen/generator.h"
 #include "gen/mail_text.h"
+#include "rescue/testing/rescue_check.h"
 #include "test_support/test_support.h"
 
 namespace quillon::rescue {

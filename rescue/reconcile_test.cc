@@ -8,9 +8,9 @@
 
 #include "catalogue/dbx_format.h"
 #include "catalogue/testing/dbx_builder.h"
-#include "fuzz/rescue_check.h"
 #include "gen/generator.h"
 #include "gen/message_info.h"
+#include "rescue/testing/rescue_check.h"
 #include "test_support/test_support.h"
 
 namespace quillon::rescue {

@@ -5,8 +5,8 @@
 #include <unordered_set>
 
 #include "dbx/block_format.h"
-#include "fuzz/rescue_check.h"
 #include "hash/digest.h"
+#include "rescue/testing/rescue_check.h"
 
 namespace quillon::rescue::testing {
 namespace {

@@ -2,8 +2,8 @@
 // replays their findings: whatever the bytes, reading ends, reads stay within what the file's size
 // allows, every value and record lies in the file, each piece of damage is reported in words, and
 // every decoded string is valid UTF-8.
-#ifndef QUILLON_FUZZ_CATALOGUE_CHECK_H_
-#define QUILLON_FUZZ_CATALOGUE_CHECK_H_
+#ifndef QUILLON_CATALOGUE_TESTING_CATALOGUE_CHECK_H_
+#define QUILLON_CATALOGUE_TESTING_CATALOGUE_CHECK_H_
 
 #include <algorithm>
 #include <cstdint>
@@ -200,4 +200,4 @@ inline std::string CheckFoldersFile(std::string_view bytes) {
 
 }  // namespace quillon::fuzzing
 
-#endif  // QUILLON_FUZZ_CATALOGUE_CHECK_H_
+#endif  // QUILLON_CATALOGUE_TESTING_CATALOGUE_CHECK_H_

@@ -3,8 +3,8 @@
 // group and order, no block is in two messages, every message reads back to the size the plan
 // gives, and a file that fails or shrinks under the reader is reported as such, never taken as
 // its end.
-#ifndef QUILLON_FUZZ_RESCUE_CHECK_H_
-#define QUILLON_FUZZ_RESCUE_CHECK_H_
+#ifndef QUILLON_RESCUE_TESTING_RESCUE_CHECK_H_
+#define QUILLON_RESCUE_TESTING_RESCUE_CHECK_H_
 
 #include <algorithm>
 #include <cstdint>
@@ -227,4 +227,4 @@ inline std::string CheckRescue(std::string_view bytes) {
 
 }  // namespace quillon::fuzzing
 
-#endif  // QUILLON_FUZZ_RESCUE_CHECK_H_
+#endif  // QUILLON_RESCUE_TESTING_RESCUE_CHECK_H_
