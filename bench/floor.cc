@@ -154,8 +154,8 @@ int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--mapped-walk") == 0) return MappedWalk(argv[2]);
   bool usePread = false;
   std::string whole;  // how, or empty for the plain floor
-  while (argc > 4 && (std::strcmp(argv[1], "--pread") == 0 ||
-                      std::strncmp(argv[1], "--whole", 7) == 0)) {
+  while (argc > 4 &&
+         (std::strcmp(argv[1], "--pread") == 0 || std::strncmp(argv[1], "--whole", 7) == 0)) {
     if (std::strcmp(argv[1], "--pread") == 0) {
       usePread = true;
     } else {
@@ -236,12 +236,11 @@ int main(int argc, char** argv) {
     const std::string name = "floor-" + std::to_string(++n) + ".eml";
     const std::string temporary = ".floor-" + std::to_string(n) + ".tmp";
     const std::string path = out + "/" + name;
-    const int o = whole.empty() ? open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666)
-                  : whole == "excl"
-                      ? openat(outDir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666)
-                  : whole == "tmpfile" ? openat(outDir, ".", O_WRONLY | O_TMPFILE, 0666)
-                                       : openat(outDir, temporary.c_str(),
-                                                O_WRONLY | O_CREAT | O_EXCL, 0666);
+    const int o =
+        whole.empty()        ? open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666)
+        : whole == "excl"    ? openat(outDir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666)
+        : whole == "tmpfile" ? openat(outDir, ".", O_WRONLY | O_TMPFILE, 0666)
+                             : openat(outDir, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
     if (o < 0) {
       std::perror(path.c_str());
       return 2;
@@ -271,8 +270,8 @@ int main(int argc, char** argv) {
       bool placed = futimens(o, times) == 0;
       if (whole == "tmpfile") {
         const std::string self = "/proc/self/fd/" + std::to_string(o);
-        placed = placed && linkat(AT_FDCWD, self.c_str(), outDir, name.c_str(),
-                                  AT_SYMLINK_FOLLOW) == 0;
+        placed =
+            placed && linkat(AT_FDCWD, self.c_str(), outDir, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
         placed = close(o) == 0 && placed;
       } else {
         placed = close(o) == 0 && placed;

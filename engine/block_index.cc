@@ -94,9 +94,9 @@ const BlockIndex::Entry* BlockIndex::Find(uint32_t offset) const {
   const size_t bucket = offset >> kBucketShift;
   if (bucket + 1 >= firstInBucket_.size()) return nullptr;
   const Entry* stop = entries_.data() + firstInBucket_[bucket + 1];
-  const Entry* e = std::lower_bound(
-      entries_.data() + firstInBucket_[bucket], stop, offset,
-      [](const Entry& entry, uint32_t at) { return OffsetOf(entry) < at; });
+  const Entry* e =
+      std::lower_bound(entries_.data() + firstInBucket_[bucket], stop, offset,
+                       [](const Entry& entry, uint32_t at) { return OffsetOf(entry) < at; });
   if (e != stop && OffsetOf(*e) == offset) return lastFound_ = e;
   return nullptr;
 }

@@ -218,14 +218,10 @@ TEST(PosixOutputFs, NoCutMessageStaysUnderItsName) {
     End end;
     const char* path;  // what it became ("": nothing)
   } kCases[] = {
-      {Format::kEml, "a", kReadFails, ""},
-      {Format::kEml, "a", kStopped, ""},
-      {Format::kEml, "a", kWhole, "a.eml"},
-      {Format::kEml, "A", kWhole, "A (2).eml"},
-      {Format::kEml, "kept", kReadFails, ""},
-      {Format::kEml, "kept", kStopped, ""},
-      {Format::kEml, "again", kWhole, "again.eml"},
-      {Format::kMaildir, "", kReadFails, ""},
+      {Format::kEml, "a", kReadFails, ""},          {Format::kEml, "a", kStopped, ""},
+      {Format::kEml, "a", kWhole, "a.eml"},         {Format::kEml, "A", kWhole, "A (2).eml"},
+      {Format::kEml, "kept", kReadFails, ""},       {Format::kEml, "kept", kStopped, ""},
+      {Format::kEml, "again", kWhole, "again.eml"}, {Format::kMaildir, "", kReadFails, ""},
       {Format::kMaildir, "", kStopped, ""},
   };
   std::map<Format, std::unique_ptr<MailWriter>> writers;
