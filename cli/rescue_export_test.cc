@@ -266,6 +266,7 @@ TEST_F(RescueExportTest, DeletedMessagesAndFragmentsGoApart) {
   EXPECT_EQ(test::ReadWholeFile(dir / "copy/m.jsonl"),
             test::ReadWholeFile(dir / "out/quillon-manifest.jsonl"));
   size_t deleted = 0, files = 0;
+  std::multiset<std::string> exportedDeleted;  // their digests
   for (const Json& line : Manifest(dir / "out")) {
     if (line.value("summary", false)) {
       uint64_t accounted = line["written"];
@@ -278,6 +279,7 @@ TEST_F(RescueExportTest, DeletedMessagesAndFragmentsGoApart) {
     const bool apart = path.rfind(std::string(kDeletedFolder) + "/", 0) == 0;
     EXPECT_EQ(apart, line["status"] == "deleted") << path;
     deleted += apart;
+    if (apart) exportedDeleted.insert(line["sha256"].get<std::string>());
     // Named after its date and subject.
     if (!line["received"].is_null()) {
       EXPECT_EQ(path.substr(path.find('/') + 1, 10),
@@ -287,6 +289,24 @@ TEST_F(RescueExportTest, DeletedMessagesAndFragmentsGoApart) {
   }
   EXPECT_GT(deleted, 0u);
   EXPECT_EQ(files, Files(dir / "out").size());
+  // list --deleted shows the same deleted messages (a copy of a live one marked, not exported),
+  // under a line of their own per mailbox.
+  const Result listed = Run({"list", "--json", "--deleted", "store"});
+  EXPECT_EQ(listed.status, 0) << listed.err;
+  std::multiset<std::string> listedDeleted;
+  for (const Json& m : JsonLines(listed.out)) {
+    if (m["status"] == "deleted") listedDeleted.insert(m["sha256"].get<std::string>());
+  }
+  EXPECT_TRUE(listedDeleted == exportedDeleted);
+  const Result rows = Run({"list", "--deleted", "store"});
+  EXPECT_EQ(rows.status, 0) << rows.err;
+  size_t headings = 0;
+  for (size_t at = rows.out.find(" (deleted)\n"); at != std::string::npos;
+       at = rows.out.find(" (deleted)\n", at + 1)) {
+    ++headings;
+  }
+  EXPECT_GT(headings, 0u) << rows.out;
+  EXPECT_EQ(Run({"list", "--json", "store"}).out.find("\"deleted"), std::string::npos);
 }
 
 // Two folders of one store that would share a place are numbered; two stores are refused.
