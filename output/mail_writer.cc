@@ -202,6 +202,16 @@ MailWriter::~MailWriter() = default;
 
 std::string MailWriter::MaildirOf(const std::string& path) { return DirName(DirName(path)); }
 
+NameSet::Offer MailWriter::UnlistedName(const std::string& dir, NameSet& names,
+                                        const std::string& stem) {
+  NameSet::Offer offer = names.Propose(stem, ".eml");
+  while (options_.listed && options_.listed(JoinPath(dir, offer.name))) {
+    names.Accept(offer, stem);
+    offer = names.Propose(stem, ".eml");
+  }
+  return offer;
+}
+
 NameSet& MailWriter::Names(const std::string& dir) {
   NameSet& names = tree_.NamesIn(dir);
   if (options_.keepExisting && listed_.insert(dir).second) {
@@ -412,11 +422,7 @@ bool MailWriter::WriteFile(const std::string* rewritePath, const MessageFacts& f
   if (rewritePath == nullptr && !maildir && (timeKnown || !template_.UsesTime())) {
     stem = template_.Expand(facts, timeKnown ? *facts.received : options_.exportTime, 4);
     names = &Names(dir);
-    offer = names->Propose(stem, ".eml");
-    while (options_.listed && options_.listed(JoinPath(dir, offer.name))) {
-      names->Accept(offer, stem);
-      offer = names->Propose(stem, ".eml");
-    }
+    offer = UnlistedName(dir, *names, stem);
     file = fs_->CreateFinal(JoinPath(dir, offer.name), temporary, error);
   } else {
     file = fs_->CreateTemporary(temporary, error);
@@ -467,10 +473,9 @@ bool MailWriter::WriteFile(const std::string* rewritePath, const MessageFacts& f
     // Its name needs the time its header gave.
     const std::string timedStem = template_.Expand(facts, time, 4);
     NameSet& taken = Names(dir);
-    std::string name = taken.Claim(timedStem, ".eml");
-    while (options_.listed && options_.listed(JoinPath(dir, name)))
-      name = taken.Claim(timedStem, ".eml");
-    path = JoinPath(dir, name);
+    const NameSet::Offer timed = UnlistedName(dir, taken, timedStem);
+    taken.Accept(timed, timedStem);
+    path = JoinPath(dir, timed.name);
   }
   if (!file->Commit(path, time, error)) return false;
   if (names != nullptr) names->Accept(offer, stem);

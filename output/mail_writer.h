@@ -100,6 +100,9 @@ class MailWriter {
   uint8_t& StateOf(size_t node);
   bool CloseMbox(std::string* error);
   NameSet& Names(const std::string& dir);
+  // The first name of `stem` in `names` that the last run's manifest does not list (the listed
+  // ones are taken on the way).
+  NameSet::Offer UnlistedName(const std::string& dir, NameSet& names, const std::string& stem);
   std::string UniqueMaildirName();
   std::string TemporaryName();
   bool WriteFile(const std::string* rewritePath, const MessageFacts& facts,
