@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/export_command.h"
+#include "cli/command.h"
 
 namespace quillon {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/export_command.h"
+#include "cli/command.h"
 #include "cli/progress.h"
 #include "cli/terminal.h"
 

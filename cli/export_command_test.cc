@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "cli/export_places.h"
+#include "cli/export_report.h"
 #include "cli/platform.h"
 #include "fs/file_io.h"
 #include "test_support/test_support.h"

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "cli/export_command.h"
+#include "cli/command.h"
 #include "cli/platform.h"
 
 namespace quillon {

@@ -2,7 +2,7 @@
 // After <windows.h>, which it needs.
 #include <shellapi.h>
 
-#include "cli/export_command.h"
+#include "cli/command.h"
 #include "cli/platform.h"
 #include "win32/wide_text.h"
 

@@ -17,9 +17,14 @@
 #include "catalogue/catalogue.h"
 #include "cli/background_hasher.h"
 #include "cli/command_output.h"
+#include "cli/export_driver.h"
+#include "cli/export_places.h"
+#include "cli/export_progress.h"
+#include "cli/export_report.h"
 #include "cli/inputs.h"
 #include "cli/listed_files.h"
 #include "cli/message_facts.h"
+#include "cli/plan_walk.h"
 #include "cli/platform.h"
 #include "cli/store_folders.h"
 #include "output/mail_time.h"
@@ -161,17 +166,6 @@ class RecordingFs final : public output::OutputFs {
   Failure failure_;
 };
 
-// A mailbox of the run, and where its messages go.
-struct Mailbox {
-  std::string path;                // as the user gave it (or its folder and name)
-  std::vector<std::string> shown;  // its folder path as Outlook Express showed it
-  std::vector<std::string> place;  // where its messages go: `shown` with --tree
-  bool messageFolder = false;      // a message folder (not Folders.dbx, Offline.dbx...)
-  bool foldersFile = false;        // the store's Folders.dbx
-  bool unlisted = false;           // its store's Folders.dbx does not list it
-  std::string folderName() const { return shown.empty() ? std::string() : shown.back(); }
-};
-
 // What became of one mailbox's messages.
 struct Tally {
   std::array<uint64_t, rescue::kStatusCount> counts{};  // found, by status
@@ -203,31 +197,34 @@ bool HasSignature(const catalogue::Catalogue& cat) { return cat.header.magic == 
 
 class RescueRun {
  public:
-  RescueRun(const ExportOptions& options, PathRule* rule, std::FILE* out, std::FILE* err,
-            bool progress)
-      : o_(options),
-        rule_(rule),
-        print_(out, err, options.quiet),
-        line_(err, progress),
-        stores_(options.codePage, [this](const std::string& note) {
+  RescueRun(const ExportContext& context, ExportOptions options)
+      : o_(std::move(options)),
+        rule_(context.rule),
+        print_(*context.print),
+        progress_(*context.progress),
+        stores_(o_.codePage, [this](const std::string& note) {
           if (o_.quiet) return;
-          line_.Clear();
+          progress_.Clear();
           print_.Error("quillon: " + note);
         }) {
-    folder_ = options.outputFolder;
-    while (folder_.size() > 1 && (folder_.back() == '/' || folder_.back() == kPathSeparator)) {
-      folder_.pop_back();
-    }
+    folder_ = TrimSeparators(o_.outputFolder);
     exportTime_ = std::chrono::duration_cast<std::chrono::seconds>(
                       std::chrono::system_clock::now().time_since_epoch())
                       .count();
-    progressState_.dryRun = options.dryRun;
   }
 
-  int Run();
+  // Places the mailboxes and sets up the output: kExitOk, or the run's exit status.
+  int Begin();
+  // Exports mailbox `index`: false when it was stopped.
+  bool Export(size_t index);
+  // The deleted messages, once every live one was seen, and the manifest. False when a stop
+  // ended the deleted messages of mailbox *index.
+  bool Finish(size_t* index);
+  int ExitStatus() const { return failed_ ? kExitFailed : damaged_ ? kExitDamaged : kExitOk; }
+  std::string WrittenSoFar() const;
+  const std::vector<PlacedMailbox>& mailboxes() const { return mailboxes_; }
 
  private:
-  bool PlanPlaces(std::vector<std::string> paths);
   bool StartOutput();
   void ExportMailbox(size_t index);
   void ExportDeleted(Deferred& deferred);
@@ -235,9 +232,10 @@ class RescueRun {
   // Writes (or counts) one message into `folder`. False when the mailbox must stop: *words says
   // why ("" when a stop was asked for).
   // `records` reads the index records again (null: none is wanted, as for deleted messages).
-  bool Put(const Mailbox& box, const rescue::MailboxRescue& rescue, rescue::MessageReader* reader,
-           rescue::RecordReader* records, const PlannedMessage& m, uint32_t number,
-           std::vector<std::string> folder, bool printLive, Tally* tally, std::string* words);
+  bool Put(const PlacedMailbox& box, const rescue::MailboxRescue& rescue,
+           rescue::MessageReader* reader, rescue::RecordReader* records, const PlannedMessage& m,
+           uint32_t number, std::vector<std::string> folder, bool printLive, Tally* tally,
+           std::string* words);
   std::string WriteFailureWords(const output::MessageFacts& facts, const std::string& start,
                                 const std::string* rewritePath);
   void Detail(Tally* tally, std::string text);
@@ -247,26 +245,21 @@ class RescueRun {
             const std::string* line = nullptr);
   // Lists the pending files whose digest is ready; with `all`, waits for every one.
   void ListHashed(bool all);
-  void Report(const Mailbox& box, const rescue::MailboxRescue& rescue, const Tally& tally);
+  void Report(const PlacedMailbox& box, const rescue::MailboxRescue& rescue, const Tally& tally);
   std::string Display(const std::string& relative) const;
-  void Reached(uint64_t end);
-  void Begin(size_t index, const std::string& path);
   // Begins mailbox `index` and opens it for reading; null, with the failure reported, when it
   // cannot be opened.
   std::unique_ptr<InputFile> Open(size_t index, Tally* tally);
 
-  const ExportOptions& o_;
+  const ExportOptions o_;
   PathRule* rule_;
-  Printer print_;
-  ProgressLine line_;
-  ProgressState progressState_;
-  uint64_t reached_ = 0;
+  Printer& print_;
+  ExportProgress& progress_;
   StoreReader stores_;
   std::string folder_;  // the output folder without trailing separators
   int64_t exportTime_ = 0;
 
-  std::vector<Mailbox> mailboxes_;
-  std::vector<std::string> emptyFolders_;
+  std::vector<PlacedMailbox> mailboxes_;
   std::vector<output::MailboxSummary> summaries_;
   std::vector<Tally> tallies_;
   std::vector<Deferred> deferred_;
@@ -307,7 +300,6 @@ class RescueRun {
   bool failed_ = false;
   bool damaged_ = false;
   uint64_t totalFiles_ = 0;
-  size_t stoppedAt_ = SIZE_MAX;
 };
 
 std::string RescueRun::Display(const std::string& relative) const {
@@ -316,122 +308,6 @@ std::string RescueRun::Display(const std::string& relative) const {
     if (c == '/') c = kPathSeparator;
   }
   return folder_ + kPathSeparator + shown;
-}
-
-void RescueRun::Begin(size_t index, const std::string& path) {
-  std::error_code ec;
-  const uint64_t size = fs::file_size(ToPath(path), ec);
-  progressState_.mailbox = index + 1;
-  progressState_.mailboxes = mailboxes_.size();
-  progressState_.path = path;
-  progressState_.size = ec ? 0 : size;
-  progressState_.writing = false;
-  progressState_.percent = 0;
-  progressState_.written = 0;
-  reached_ = 0;
-  line_.Show(progressState_, true);
-}
-
-void RescueRun::Reached(uint64_t end) {
-  if (!line_.enabled() || end <= reached_) return;
-  reached_ = end;
-  const uint64_t size = progressState_.size;
-  progressState_.percent =
-      size == 0 ? 100 : static_cast<unsigned>(std::min<uint64_t>(end, size) * 100 / size);
-  line_.Show(progressState_, false);
-}
-
-// Each mailbox's folder, and a refusal when two mailboxes of the run would write the same files.
-bool RescueRun::PlanPlaces(std::vector<std::string> paths) {
-  const bool flat = o_.format == output::Format::kEml && !o_.tree;
-  if (flat) {
-    // Everything goes into the output folder, named after the mailbox: as the desktop engine.
-    const std::vector<NameClash> clashes = DropRepeatsAndFindClashes(&paths);
-    for (const NameClash& c : clashes) {
-      print_.Error("quillon: " + c.first + " and " + c.second + " would both write " +
-                   OutputName(c.second) + "-1.eml, -2.eml, ... into " + o_.outputFolder);
-    }
-    if (!clashes.empty()) return false;
-  } else {
-    // The same file named twice is exported once. Only paths of one name can be one file:
-    // each is compared with those, not with every path kept.
-    std::vector<std::string> kept;
-    std::unordered_map<std::string, std::vector<size_t>> keptByName;
-    for (const std::string& p : paths) {
-      std::vector<size_t>& sameName = keptByName[OutputName(p)];
-      const bool repeat = std::any_of(sameName.begin(), sameName.end(), [&](size_t k) {
-        std::error_code ec;
-        return fs::equivalent(ToPath(kept[k]), ToPath(p), ec);
-      });
-      if (repeat) continue;
-      sameName.push_back(kept.size());
-      kept.push_back(p);
-    }
-    paths = std::move(kept);
-  }
-  std::unordered_map<std::string, size_t> byPlace;
-  // The number to try next for a place already taken, so that the 10,000th mailbox of one folder
-  // name tries one number, not 10,000.
-  std::unordered_map<std::string, uint32_t> nextNumber;
-  bool clash = false;
-  for (const std::string& path : paths) {
-    Mailbox box;
-    box.path = path;
-    std::string ownName, error;
-    // Flat eml needs no folder before the export: the mailbox is read then, not twice.
-    std::unique_ptr<InputFile> file = flat ? nullptr : OpenMailbox(path, nullptr, &error);
-    if (file) {
-      catalogue::CatalogueOptions headerOnly;
-      headerOnly.readRecords = false;
-      const catalogue::Catalogue cat = catalogue::ReadCatalogue(file.get(), nullptr, headerOnly);
-      ownName = cat.fileInfo.name;
-      box.messageFolder = cat.kind == catalogue::FileKind::kMessages;
-      box.foldersFile = cat.kind == catalogue::FileKind::kFolders;
-    }
-    if (!flat) {
-      const StoreFolders& store = stores_.Of(path);
-      box.shown = store.PathOf(path, ownName);
-      box.unlisted = box.messageFolder && !store.Listed(path);
-    }
-    if (o_.tree || box.unlisted) {
-      box.place = box.shown;  // an unlisted file keeps out of the listed folders' way
-    } else if (o_.format != output::Format::kEml) {
-      box.place = {box.folderName()};  // one mbox file or Maildir per mailbox, side by side
-    }
-    if (!flat && (box.messageFolder || !box.foldersFile)) {
-      // eml files are named after the mailbox, so only the same name in one folder clashes.
-      const auto keyOf = [&](const std::vector<std::string>& place) {
-        std::string key;
-        for (const std::string& name : place) key += name + '\0';
-        if (o_.format == output::Format::kEml) key += FileNameKey(OutputName(path));
-        return key;
-      };
-      const std::string firstKey = keyOf(box.place);
-      auto taken = byPlace.find(firstKey);
-      // Two folders of one store (an account's Inbox beside Local Folders' one, without
-      // --tree) are told apart by a number; two stores in one folder are refused.
-      uint32_t& next = nextNumber[firstKey];
-      for (uint32_t n = std::max<uint32_t>(next, 2);
-           taken != byPlace.end() && !box.place.empty() &&
-           ParentOf(mailboxes_[taken->second].path) == ParentOf(path);
-           ++n) {
-        box.place.back() = box.folderName() + " (" + std::to_string(n) + ")";
-        taken = byPlace.find(keyOf(box.place));
-        next = n + 1;
-      }
-      if (taken != byPlace.end()) {
-        std::string where;
-        for (const std::string& name : box.place) where += (where.empty() ? "" : "/") + name;
-        print_.Error("quillon: " + mailboxes_[taken->second].path + " and " + path +
-                     " would both write into the folder " + (where.empty() ? "." : where) + " of " +
-                     o_.outputFolder);
-        clash = true;
-      }
-      byPlace.emplace(keyOf(box.place), mailboxes_.size());
-    }
-    mailboxes_.push_back(std::move(box));
-  }
-  return !clash;
 }
 
 bool RescueRun::StartOutput() {
@@ -465,7 +341,7 @@ bool RescueRun::StartOutput() {
   }
   if (o_.update) {
     std::set<std::string> paths;
-    for (const Mailbox& box : mailboxes_) paths.insert(box.path);
+    for (const PlacedMailbox& box : mailboxes_) paths.insert(box.path);
     bool refused = false;
     listed_ = output::ListedManifest::Open(
         fs_.get(), output::kManifestName, o_.format,
@@ -598,7 +474,7 @@ std::string RescueRun::WriteFailureWords(const output::MessageFacts& facts,
   return "cannot write " + Display(file) + ": " + (f.reason.empty() ? "failed" : f.reason);
 }
 
-bool RescueRun::Put(const Mailbox& box, const rescue::MailboxRescue& rescue,
+bool RescueRun::Put(const PlacedMailbox& box, const rescue::MailboxRescue& rescue,
                     rescue::MessageReader* reader, rescue::RecordReader* records,
                     const PlannedMessage& m, uint32_t number, std::vector<std::string> folder,
                     bool printLive, Tally* tally, std::string* words) {
@@ -742,19 +618,18 @@ bool RescueRun::Put(const Mailbox& box, const rescue::MailboxRescue& rescue,
                       ": damaged: " + NotesOf(rescue.plan, m));
   }
   if (printer) live_.Add(printer->Finish(), o_.dryRun ? box.path : written.path);
-  progressState_.written = static_cast<uint32_t>(tally->written);
-  line_.Show(progressState_, false);
+  progress_.Written(tally->written);
   return true;
 }
 
 std::unique_ptr<InputFile> RescueRun::Open(size_t index, Tally* tally) {
   const std::string& path = mailboxes_[index].path;
-  Begin(index, path);
+  progress_.Begin(index, mailboxes_.size(), path);
   std::string error;
   std::unique_ptr<InputFile> file = OpenMailbox(
-      path, [this](uint64_t end) { Reached(end); }, &error);
+      path, [this](uint64_t end) { progress_.Reached(end); }, &error);
   if (!file) {
-    line_.Clear();
+    progress_.Clear();
     failed_ = tally->failed = true;
     print_.Error(path + ": cannot be opened: " + error);
   }
@@ -762,7 +637,7 @@ std::unique_ptr<InputFile> RescueRun::Open(size_t index, Tally* tally) {
 }
 
 void RescueRun::ExportMailbox(size_t index) {
-  Mailbox& box = mailboxes_[index];
+  PlacedMailbox& box = mailboxes_[index];
   Tally& tally = tallies_[index];
   std::unique_ptr<InputFile> file = Open(index, &tally);
   if (!file) return;
@@ -780,7 +655,7 @@ void RescueRun::ExportMailbox(size_t index) {
   for (uint64_t count : rescue.plan.counts) summary.found += count;
   tally.counts = rescue.plan.counts;
   if (rescue.error.failure != rescue::ReadFailure::kNone) {
-    line_.Clear();
+    progress_.Clear();
     if (rescue.error.failure == rescue::ReadFailure::kAborted) {
       tally.stopped = true;
       print_.Result(box.path + ": stopped after 0 messages");
@@ -808,8 +683,7 @@ void RescueRun::ExportMailbox(size_t index) {
   if (box.messageFolder && writer_) writer_->AddFolder(box.place, &error);
 
   const rescue::RescuePlan& plan = rescue.plan;
-  progressState_.writing = true;
-  reached_ = 0;
+  progress_.Writing();
   rescue::MessageReader reader(file.get(), plan, StopFlag());
   rescue::RecordReader records(file.get(), plan.fileSize, StopFlag());
   // With --deleted, every live message of the run is printed, for the deleted copies of it.
@@ -852,7 +726,7 @@ void RescueRun::ExportMailbox(size_t index) {
     }
     ended = !ok;
   }
-  line_.Clear();
+  progress_.Clear();
   if (StopRequested() != StopCause::kNone || (ended && words.empty())) {
     tally.stopped = true;
     print_.Result(box.path + ": stopped after " + Messages(tally.written));
@@ -869,7 +743,7 @@ void RescueRun::ExportMailbox(size_t index) {
   }
 }
 
-void RescueRun::Report(const Mailbox& box, const rescue::MailboxRescue& rescue,
+void RescueRun::Report(const PlacedMailbox& box, const rescue::MailboxRescue& rescue,
                        const Tally& tally) {
   const rescue::RescuePlan& plan = rescue.plan;
   const bool damaged = plan.Count(Status::kDamaged) + plan.Count(Status::kLost) > 0;
@@ -927,7 +801,7 @@ void RescueRun::Report(const Mailbox& box, const rescue::MailboxRescue& rescue,
 }
 
 void RescueRun::ExportDeleted(Deferred& deferred) {
-  const Mailbox& box = mailboxes_[deferred.mailbox];
+  const PlacedMailbox& box = mailboxes_[deferred.mailbox];
   Tally& tally = tallies_[deferred.mailbox];
   std::unique_ptr<InputFile> file = Open(deferred.mailbox, &tally);
   if (!file) return;
@@ -941,8 +815,7 @@ void RescueRun::ExportDeleted(Deferred& deferred) {
       examined.error.failure != rescue::ReadFailure::kAborted) {
     words = ReadFailureWords(box.path, examined.error);
   }
-  progressState_.writing = true;
-  reached_ = 0;
+  progress_.Writing();
   rescue::MessageReader reader(file.get(), plan, StopFlag());
   std::vector<std::string> folder = box.place;
   folder.push_back(kDeletedFolder);
@@ -961,7 +834,7 @@ void RescueRun::ExportDeleted(Deferred& deferred) {
     if (!ended) ++tally.deletedWritten;
   }
   tally.written = before;
-  line_.Clear();
+  progress_.Clear();
   const std::string what = Plural(tally.deletedWritten, "deleted message", "deleted messages");
   if (StopRequested() != StopCause::kNone || (ended && words.empty())) {
     tally.stopped = true;
@@ -1048,17 +921,14 @@ bool RescueRun::FinishOutput() {
   return ok;
 }
 
-int RescueRun::Run() {
-  std::vector<std::string> paths = ListMailboxes(o_.paths, &emptyFolders_);
-  if (!PlanPlaces(std::move(paths))) {
-    print_.Error(
-        "quillon: nothing was written; export mailboxes of the same name into different "
-        "folders, one run each (-o DIR)");
+int RescueRun::Begin() {
+  if (!PlaceMailboxes(o_, o_.paths, &stores_, &print_, &mailboxes_)) {
+    print_.Error(kClashRefusal);
     return kExitUsage;
   }
   if (!o_.manifestPath.empty()) {
     std::vector<std::string> inputs;
-    for (const Mailbox& box : mailboxes_) inputs.push_back(box.path);
+    for (const PlacedMailbox& box : mailboxes_) inputs.push_back(box.path);
     const std::string problem =
         CheckManifestCopy(o_.manifestPath, folder_, inputs, &manifestIsOwn_);
     if (!problem.empty()) {
@@ -1074,15 +944,14 @@ int RescueRun::Run() {
     print_.Error(std::string("quillon: ") + ReportOf(cause).what + "; nothing was written");
     return ReportOf(cause).status;
   }
-  for (const std::string& f : emptyFolders_) print_.Result(f + ": no .dbx files in this folder");
   summaries_.resize(mailboxes_.size());
   tallies_.resize(mailboxes_.size());
   if (o_.tree && writer_) {
     // A store given whole shows every folder of its Folders.dbx, those without mail too.
-    for (const Mailbox& box : mailboxes_) {
+    for (const PlacedMailbox& box : mailboxes_) {
       // Not for a Folders.dbx without a mailbox of its store: the rule refuses that.
       if (!box.foldersFile ||
-          std::none_of(mailboxes_.begin(), mailboxes_.end(), [&](const Mailbox& other) {
+          std::none_of(mailboxes_.begin(), mailboxes_.end(), [&](const PlacedMailbox& other) {
             return other.messageFolder && ParentOf(other.path) == ParentOf(box.path);
           })) {
         continue;
@@ -1098,97 +967,91 @@ int RescueRun::Run() {
       }
     }
   }
-  for (size_t i = 0; i < mailboxes_.size(); ++i) {
-    if (StopRequested() != StopCause::kNone) {
-      stoppedAt_ = i;
-      break;
-    }
-    ExportMailbox(i);
-    if (tallies_[i].stopped) {
-      stoppedAt_ = i;
-      break;
-    }
-  }
+  return kExitOk;
+}
+
+bool RescueRun::Export(size_t index) {
+  ExportMailbox(index);
+  return !tallies_[index].stopped;
+}
+
+bool RescueRun::Finish(size_t* index) {
+  bool whole = true;
   for (Deferred& d : deferred_) {
     if (StopRequested() != StopCause::kNone) break;
     ExportDeleted(d);
     if (tallies_[d.mailbox].stopped) {
-      stoppedAt_ = d.mailbox;
+      *index = d.mailbox;
+      whole = false;
       break;
     }
   }
   if (!FinishOutput()) failed_ = true;
-  const StopCause cause = StopRequested();
-  if (cause != StopCause::kNone) {
-    const StopReport report = ReportOf(cause);
-    const std::string where = stoppedAt_ < mailboxes_.size()
-                                  ? " at " + mailboxes_[stoppedAt_].path + " (mailbox " +
-                                        std::to_string(stoppedAt_ + 1) + " of " +
-                                        std::to_string(mailboxes_.size()) + ")"
-                                  : "";
-    // An mbox holds many messages: each ends at the last whole one, as the manifest lists them.
-    const bool mbox = o_.format == output::Format::kMbox;
-    print_.Error(std::string("quillon: ") + report.what + where + "; the " +
-                 std::to_string(totalFiles_) + (mbox ? " messages" : " files") +
-                 " written so far are whole" + (mbox ? ", and the mbox files end with them" : ""));
-    return report.status;
-  }
-  if (failed_) return kExitFailed;
-  return damaged_ ? kExitDamaged : kExitOk;
+  return whole;
 }
+
+std::string RescueRun::WrittenSoFar() const {
+  // An mbox holds many messages: each ends at the last whole one, as the manifest lists them.
+  const bool mbox = o_.format == output::Format::kMbox;
+  return "the " + std::to_string(totalFiles_) + (mbox ? " messages" : " files") +
+         " written so far are whole" + (mbox ? ", and the mbox files end with them" : "");
+}
+
+// Every run has an output folder of its own: the stores that --recursive found each go into
+// theirs, so each keeps its own manifest and names.
+class RescueEngine final : public ExportEngine {
+ public:
+  explicit RescueEngine(const ExportContext& context) : context_(context) {}
+
+  std::vector<ExportRun> Runs(const ExpandedInputs& inputs) override {
+    std::vector<ExportRun> runs;
+    for (const InputGroup& group : inputs.groups) {
+      auto it = std::find_if(runs.begin(), runs.end(), [&](const ExportRun& r) {
+        return r.subfolder == group.outputSubfolder;
+      });
+      if (it == runs.end()) it = runs.insert(runs.end(), {group.outputSubfolder, {}});
+      it->mailboxes.insert(it->mailboxes.end(), group.mailboxes.begin(), group.mailboxes.end());
+    }
+    if (runs.empty()) runs.emplace_back();  // the output folder is still made and checked
+    return runs;
+  }
+
+  int Prepare(std::vector<ExportRun>* runs) override {
+    if (runs->size() > 1 && !context_.options.manifestPath.empty()) {
+      context_.print->Error(
+          "quillon: --manifest FILE takes one output folder; with --recursive each store's "
+          "manifest is quillon-manifest.jsonl in its own folder");
+      return kExitUsage;
+    }
+    return kExitOk;
+  }
+
+  int Begin(ExportRun* run, const std::string& folder) override {
+    ExportOptions one = context_.options;
+    one.recursive = false;
+    one.paths = run->mailboxes;
+    one.outputFolder = folder;
+    run_.reset();  // its files are closed and its lock let go before the next run's
+    run_ = std::make_unique<RescueRun>(context_, std::move(one));
+    const int status = run_->Begin();
+    run->mailboxes.clear();
+    for (const PlacedMailbox& box : run_->mailboxes()) run->mailboxes.push_back(box.path);
+    return status;
+  }
+  bool Export(size_t index) override { return run_->Export(index); }
+  bool Finish(size_t* index) override { return run_->Finish(index); }
+  int Status() const override { return run_->ExitStatus(); }
+  std::string WrittenSoFar() const override { return run_->WrittenSoFar(); }
+
+ private:
+  const ExportContext& context_;
+  std::unique_ptr<RescueRun> run_;
+};
 
 }  // namespace
 
-std::unique_ptr<InputFile> OpenMailbox(const std::string& path,
-                                       std::function<void(uint64_t)> onRead, std::string* error) {
-  std::unique_ptr<InputFile> file = Utf8FileSystem()->OpenForReading(path, error);
-  if (!file || !onRead) return file;
-  class Watched final : public InputFile {
-   public:
-    Watched(std::unique_ptr<InputFile> f, std::function<void(uint64_t)> on)
-        : file_(std::move(f)), on_(std::move(on)), owner_(std::this_thread::get_id()) {}
-    uint64_t Size() override { return file_->Size(); }
-    // Safe from two threads (the scan reads two halves at once); only the opening thread's
-    // reads move the progress line, which is not.
-    bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got,
-                std::string* error) override {
-      const bool read = file_->ReadAt(offset, buffer, size, got, error);
-      if (std::this_thread::get_id() == owner_) on_(offset + *got);
-      return read;
-    }
-
-   private:
-    std::unique_ptr<InputFile> file_;
-    std::function<void(uint64_t)> on_;
-    const std::thread::id owner_;
-  };
-  return std::make_unique<Watched>(std::move(file), std::move(onRead));
-}
-
-std::string ReadFailureWords(const std::string& path, const rescue::ReadError& error) {
-  if (error.failure == rescue::ReadFailure::kChanged) return kChangedWords;
-  return CannotReadWords(path, error.offset, error.reason);
-}
-
-bool ReadMessageStart(rescue::MessageReader* reader, const PlannedMessage& message,
-                      std::string* start, ReadOutcome* outcome) {
-  start->clear();
-  *outcome = reader->Read(message, [&](const uint8_t* p, size_t n) {
-    const size_t take = std::min(n, kStartBytes - start->size());
-    const size_t from = start->size() < 3 ? 0 : start->size() - 3;
-    start->append(reinterpret_cast<const char*>(p), take);
-    // The header block is all the facts need.
-    const bool headerEnded = start->find("\n\n", from) != std::string::npos ||
-                             start->find("\r\n\r\n", from) != std::string::npos;
-    return start->size() < kStartBytes && !headerEnded;
-  });
-  return outcome->result != ReadOutcome::kFailed;
-}
-
-int RunRescueExport(const ExportOptions& options, PathRule* rule, std::FILE* out, std::FILE* err,
-                    bool progress) {
-  RescueRun run(options, rule, out, err, progress);
-  return run.Run();
+std::unique_ptr<ExportEngine> MakeRescueEngine(const ExportContext& context) {
+  return std::make_unique<RescueEngine>(context);
 }
 
 }  // namespace quillon

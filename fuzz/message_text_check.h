@@ -19,7 +19,7 @@
 
 #include "catalogue/indexed_record.h"
 #include "cli/message_facts.h"
-#include "cli/rescue_export.h"
+#include "cli/plan_walk.h"
 #include "fuzz/fuzz_input.h"
 #include "output/mail_time.h"
 #include "text/ascii.h"
