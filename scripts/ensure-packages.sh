@@ -6,9 +6,9 @@
 # scdoc builds the manual page; mandoc and bash-completion are for its tests and the completion's.
 # libhivex reads a copied registry hive for an identity's name, and writes the tests' tiny hive
 # (found through pkg-config). nlohmann-json3-dev (header-only) reads and writes the export's
-# manifest.
+# manifest. GMime 3 and libytnef take a message apart into its bodies and attachments.
 NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libssl-dev scdoc mandoc bash-completion
-  pkgconf libhivex-dev nlohmann-json3-dev)
+  pkgconf libhivex-dev nlohmann-json3-dev libgmime-3.0-dev libytnef0-dev)
 # The mail programs that the output tests read the written mbox and Maildir folders back with:
 # Dovecot's doveadm, mutt (run in a terminal that tmux provides) and Python's mailbox module.
 MAIL_READER_PACKAGES=(dovecot-core mutt tmux python3)
@@ -19,9 +19,10 @@ THUNDERBIRD_PACKAGES=(thunderbird)
 DEB_PACKAGE_PACKAGES=(dpkg-dev file)
 # The test command's source format check.
 FORMAT_PACKAGES=(clang-format)
-# The fuzzer: clang with libFuzzer and the sanitizer runtimes; libhivex and nlohmann-json, as the
-# whole tree builds.
-FUZZ_PACKAGES=(cmake ninja-build clang libclang-rt-14-dev pkgconf libhivex-dev nlohmann-json3-dev)
+# The fuzzer: clang with libFuzzer and the sanitizer runtimes; libhivex, nlohmann-json, GMime and
+# libytnef, as the whole tree builds.
+FUZZ_PACKAGES=(cmake ninja-build clang libclang-rt-14-dev pkgconf libhivex-dev nlohmann-json3-dev
+  libgmime-3.0-dev libytnef0-dev)
 # The benchmark: the peer tool it compares with, GNU time for peak memory, and its script.
 BENCH_PACKAGES=(undbx time python3)
 # The Windows build and its tests under Wine: the cross compiler, GoogleTest's sources (built
