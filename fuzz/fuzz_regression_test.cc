@@ -6,6 +6,7 @@
 #include "fuzz/export_check.h"
 #include "fuzz/mail_writer_check.h"
 #include "fuzz/message_text_check.h"
+#include "fuzz/mime_walk_check.h"
 #include "test_support/test_support.h"
 
 namespace quillon {
@@ -35,6 +36,7 @@ TEST(FuzzRegressionTest, MessageTextSeedsAndFindingsPassTheirChecks) {
       {"message_facts_fuzzer", fuzzing::CheckMessageFacts},
       {"mail_date_fuzzer", fuzzing::CheckMailDate},
       {"mail_writer_fuzzer", fuzzing::CheckMailWriter},
+      {"mime_walk_fuzzer", fuzzing::CheckMimeWalk},
   };
   for (const auto& t : targets) {
     size_t seeds = 0;

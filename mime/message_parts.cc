@@ -13,6 +13,7 @@ extern "C" {
 #include <vector>
 
 #include "text/ascii.h"
+#include "text/utf8.h"
 
 namespace quillon::mime {
 namespace {
@@ -134,6 +135,33 @@ std::string TypeOf(GMimeObject* object) {
 
 bool IsTnef(std::string_view type) {
   return type == "application/ms-tnef" || type == "application/vnd.ms-tnef";
+}
+
+// True when `bytes` is a TNEF stream whose attributes follow each other to its end, each with
+// its checksum right. libytnef reports damage on the terminal (and allocates what a damaged
+// length says): it is given only streams that pass this.
+bool WellFramedTnef(std::string_view bytes) {
+  static constexpr std::string_view kSignature = "\x78\x9F\x3E\x22";
+  if (bytes.compare(0, kSignature.size(), kSignature) != 0) return false;
+  const auto byte = [&](size_t at) {
+    return static_cast<uint32_t>(static_cast<uint8_t>(bytes[at]));
+  };
+  size_t at = kSignature.size() + 2;  // the signature and the key
+  if (at > bytes.size()) return false;
+  while (at < bytes.size()) {
+    // level (1), id (4), length (4), data, checksum (2)
+    if (bytes.size() - at < 11) return false;
+    const size_t length =
+        byte(at + 5) | byte(at + 6) << 8 | byte(at + 7) << 16 | byte(at + 8) << 24;
+    at += 9;
+    if (bytes.size() - at < 2 || length > bytes.size() - at - 2) return false;
+    uint32_t sum = 0;
+    for (size_t i = 0; i < length; ++i) sum += byte(at + i);
+    at += length;
+    if ((sum & 0xFFFF) != (byte(at) | byte(at + 1) << 8)) return false;
+    at += 2;
+  }
+  return true;
 }
 
 // Lines that start with "--": an upper bound on the parts and boundaries of the text.
@@ -327,7 +355,7 @@ class Walker {
               g_mime_content_disposition_parse(options_, value.c_str())) {
         Ref<GMimeContentDisposition> owned(disposition);
         const char* name = g_mime_content_disposition_get_parameter(disposition, "filename");
-        if (name != nullptr && *name != '\0') return Trimmed(name);
+        if (name != nullptr && *name != '\0') return ValidUtf8(Trimmed(name));
       }
     }
     if (const char* raw = RawHeader(headers, "Content-Type")) {
@@ -335,7 +363,7 @@ class Walker {
       if (GMimeContentType* type = g_mime_content_type_parse(options_, value.c_str())) {
         Ref<GMimeContentType> owned(type);
         const char* name = g_mime_content_type_get_parameter(type, "name");
-        if (name != nullptr && *name != '\0') return Trimmed(name);
+        if (name != nullptr && *name != '\0') return ValidUtf8(Trimmed(name));
       }
     }
     return "";
@@ -357,7 +385,7 @@ class Walker {
     if (raw == nullptr) return "";
     const std::string value = RelabelGb2312(HeaderBytesToUtf8(raw));
     char* decoded = g_mime_utils_header_decode_text(options_, value.c_str());
-    std::string out = Trimmed(decoded != nullptr ? decoded : value.c_str());
+    std::string out = ValidUtf8(Trimmed(decoded != nullptr ? decoded : value.c_str()));
     g_free(decoded);
     return out;
   }
@@ -372,7 +400,7 @@ class Walker {
       return TextHeader(object, name);
     }
     char* text = internet_address_list_to_string(list, nullptr, FALSE);
-    std::string out = Trimmed(text != nullptr ? text : "");
+    std::string out = ValidUtf8(Trimmed(text != nullptr ? text : ""));
     g_free(text);
     g_object_unref(list);
     return out;
@@ -453,9 +481,7 @@ class Walker {
   // .dat itself when it holds no file libytnef can read.
   void Tnef(Use use, GMimeObject* object, std::string bytes) {
     std::vector<Part> files;
-    // libytnef reports a missing signature on the terminal: it is checked here first.
-    static constexpr std::string_view kSignature = "\x78\x9F\x3E\x22";
-    if (bytes.compare(0, kSignature.size(), kSignature) == 0 && bytes.size() < (size_t{1} << 31)) {
+    if (WellFramedTnef(bytes)) {
       TNEFStruct tnef;
       TNEFInitialize(&tnef);
       tnef.Debug = 0;

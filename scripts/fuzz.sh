@@ -2,8 +2,8 @@
 # Fuzzes for a bounded time in all (default 80 s): three tenths of it the engine's export, three
 # twentieths the rescue engine (scan, reconcile, read every message), three tenths the catalogue
 # reader's three targets (header and trees, indexed records, Folders.dbx), and the last quarter
-# what reads message text: the mail writer (half of that), the facts of a message (a third) and
-# the Date: header (a sixth). Fails on any crash, leak, input slower than 1 s, or memory over
+# what reads message text: a message taken apart into its parts (a quarter of that), then the mail
+# writer (half of the rest), the facts of a message (a third) and the Date: header (a sixth). Fails on any crash, leak, input slower than 1 s, or memory over
 # 512 MB; the input that did it is copied to fuzz/regressions/ (another target's to
 # fuzz/regressions/TARGET/), where the unit tests replay it.
 # Usage: scripts/fuzz.sh [SECONDS]
@@ -14,7 +14,7 @@ source scripts/ensure-packages.sh
 ensure_packages "${FUZZ_PACKAGES[@]}"
 
 catalogue_targets=(catalogue_tree_fuzzer catalogue_record_fuzzer catalogue_folders_fuzzer)
-text_targets=(mail_writer_fuzzer message_facts_fuzzer mail_date_fuzzer)
+text_targets=(mail_writer_fuzzer message_facts_fuzzer mail_date_fuzzer mime_walk_fuzzer)
 cmake --preset fuzz -DQUILLON_WERROR=ON >/dev/null
 cmake --build build/fuzz -j"$(nproc)" --target export_fuzzer make_fuzz_seeds \
   "${catalogue_targets[@]}" make_catalogue_seeds rescue_fuzzer make_rescue_seeds "${text_targets[@]}"
@@ -52,7 +52,7 @@ run_target() {
     -max_len="$max_len" -print_final_stats=1 -artifact_prefix="$artifacts/" >"$log" 2>&1
   local status=$?
   set -e
-  grep -aE '^#[0-9]+ +(INITED|DONE)|^==[0-9]+==|^SUMMARY|^stat::|^(export|catalogue|rescue|message facts|mail date|mail writer) check|(crash|leak|timeout|oom|slow-unit)-' \
+  grep -aE '^#[0-9]+ +(INITED|DONE)|^==[0-9]+==|^SUMMARY|^stat::|^(export|catalogue|rescue|message facts|mail date|mail writer|mime walk) check|(crash|leak|timeout|oom|slow-unit)-' \
     "$log" || true
   local found=0 f
   for f in "$artifacts"/*; do
@@ -72,10 +72,12 @@ export_time=$((seconds * 3 / 10))
 rescue_time=$((seconds * 3 / 20))
 catalogue_time=$((seconds * 3 / 10 / ${#catalogue_targets[@]}))
 text_time=$((seconds - export_time - rescue_time - catalogue_time * ${#catalogue_targets[@]}))
+mime_time=$((text_time / 4))
+text_time=$((text_time - mime_time))
 writer_time=$((text_time / 2))
 facts_time=$((text_time / 3))
 date_time=$((text_time - writer_time - facts_time))
-for t in export_time rescue_time catalogue_time writer_time facts_time date_time; do
+for t in export_time rescue_time catalogue_time writer_time facts_time date_time mime_time; do
   [ "${!t}" -ge 1 ] || printf -v "$t" 1
 done
 
@@ -101,6 +103,9 @@ run_target message_facts_fuzzer "$facts_time" 20000 fuzz/regressions/message_fac
   fuzz/seeds/message_facts_fuzzer
 run_target mail_date_fuzzer "$date_time" 16 fuzz/regressions/mail_date_fuzzer \
   fuzz/seeds/mail_date_fuzzer
+# Whole messages: the seeds are a few KiB, one a real Outlook Express message.
+run_target mime_walk_fuzzer "$mime_time" 65536 fuzz/regressions/mime_walk_fuzzer \
+  fuzz/seeds/mime_walk_fuzzer
 unset ASAN_OPTIONS
 
 if [ "$failed" -ne 0 ]; then exit 1; fi
