@@ -21,6 +21,7 @@
 #include "fs/file_io.h"
 #include "output/names.h"
 #include "rescue/rescue.h"
+#include "text/file_names.h"
 #include "text/utf8.h"
 
 namespace quillon {
@@ -287,7 +288,7 @@ std::string JsonLine(const Json& j) {
 }
 
 bool IsSpecialFile(const std::string& fileName) {
-  const std::string key = output::FoldCase(fileName);
+  const std::string key = FoldCase(fileName);
   return key == "folders.dbx" || key == "pop3uidl.dbx" || key == "offline.dbx";
 }
 
@@ -307,11 +308,11 @@ struct StoreGaps {
 StoreGaps FindGaps(const StoreFolders& store, const std::vector<std::string>& fileNames) {
   StoreGaps gaps;
   std::unordered_map<std::string, bool> onDisk;  // folded name -> named by a folder
-  for (const std::string& name : fileNames) onDisk[output::FoldCase(name)] = false;
+  for (const std::string& name : fileNames) onDisk[FoldCase(name)] = false;
   for (const uint32_t f : store.paths.TreeOrder()) {
     const std::string& file = store.records[store.paths.folders[f].record].fileName;
     if (file.empty()) continue;
-    const auto found = onDisk.find(output::FoldCase(file));
+    const auto found = onDisk.find(FoldCase(file));
     if (found == onDisk.end()) {
       gaps.missing.push_back(f);
     } else {
@@ -319,7 +320,7 @@ StoreGaps FindGaps(const StoreFolders& store, const std::vector<std::string>& fi
     }
   }
   for (const std::string& name : fileNames) {
-    if (!onDisk[output::FoldCase(name)] && !IsSpecialFile(name)) gaps.unnamed.push_back(name);
+    if (!onDisk[FoldCase(name)] && !IsSpecialFile(name)) gaps.unnamed.push_back(name);
   }
   return gaps;
 }
@@ -336,7 +337,7 @@ void TreeText(const std::string& folder, const StoreFolders& store, const StoreG
     const std::string& file = store.records[shown.record].fileName;
     text = std::string(2 * std::min<size_t>(shown.depth, 64), ' ') + CleanDisplayName(shown.name);
     if (!file.empty()) {
-      const auto facts = factsByFile.find(output::FoldCase(file));
+      const auto facts = factsByFile.find(FoldCase(file));
       text += " (" + CleanDisplayName(file);
       if (facts == factsByFile.end()) {
         text += ", missing)";
@@ -485,7 +486,7 @@ int RunCheck(const CheckOptions& options, std::FILE* out, std::FILE* err) {
     }
     if (showTree && !options.json) {
       std::unordered_map<std::string, const MailboxFacts*> byFile;
-      for (const MailboxFacts& f : checked) byFile[output::FoldCase(FileNameOf(f.path))] = &f;
+      for (const MailboxFacts& f : checked) byFile[FoldCase(FileNameOf(f.path))] = &f;
       TreeText(group.folder, store, gaps, byFile,
                [&](const std::string& line) { print.PutLine(line); });
     }

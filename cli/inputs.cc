@@ -8,9 +8,9 @@
 #include "catalogue/catalogue.h"
 #include "cli/message_facts.h"
 #include "cli/platform.h"
-#include "discovery/folder_listing.h"
 #include "discovery/store_names.h"
 #include "fs/file_io.h"
+#include "fs/folder_listing.h"
 #include "text/ascii.h"
 
 namespace quillon {

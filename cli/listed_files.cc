@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "output/output_fs.h"
+#include "fs/output_fs.h"
 
 namespace quillon {
 
@@ -88,7 +88,7 @@ std::optional<output::UpdatePlanner::Listed> ListedFiles::Find(const output::Mes
 void ListedFiles::Work() {
   // Each thread reads through an output folder of its own: the system's is safe to share, but
   // one each costs nothing and keeps it so.
-  const std::unique_ptr<output::OutputFs> fs = output::PlatformOutputFs(root_);
+  const std::unique_ptr<quillon::OutputFs> fs = quillon::PlatformOutputFs(root_);
   for (;;) {
     uint32_t line;
     {
@@ -138,7 +138,7 @@ output::FileOnDisk ListedFiles::Look(uint32_t line, const std::string& path,
     }
   }
   lock.unlock();
-  const std::unique_ptr<output::OutputFs> fs = output::PlatformOutputFs(root_);
+  const std::unique_ptr<quillon::OutputFs> fs = quillon::PlatformOutputFs(root_);
   const output::FileOnDisk disk = output::LookAt(fs.get(), path, listed.size, abort_);
   if (ahead) {
     lock.lock();

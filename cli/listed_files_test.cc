@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "fs/output_fs.h"
 #include "output/manifest.h"
-#include "output/output_fs.h"
 #include "test_support/test_support.h"
 
 namespace quillon {
@@ -22,7 +22,7 @@ TEST(ListedFilesTest, EachMessageFindsItsOwnFileInAnyOrder) {
   test::TempFolder temp("listed-files");
   ASSERT_FALSE(temp.path().empty());
   const std::string root = temp.path().string();
-  std::unique_ptr<output::OutputFs> fs = output::PlatformOutputFs(root);
+  std::unique_ptr<quillon::OutputFs> fs = quillon::PlatformOutputFs(root);
   constexpr uint32_t kPerMailbox = 2200;  // more than the threads read ahead
   std::vector<output::MessageFacts> messages;
   std::vector<output::WrittenMessage> files;

@@ -27,11 +27,11 @@
 #include "cli/plan_walk.h"
 #include "cli/platform.h"
 #include "cli/store_folders.h"
+#include "fs/output_fs.h"
 #include "output/mail_time.h"
 #include "output/mail_writer.h"
 #include "output/manifest.h"
 #include "output/names.h"
-#include "output/output_fs.h"
 
 namespace quillon {
 
@@ -62,7 +62,7 @@ std::string ReasonOf(const std::string& error) {
 
 // The system's output folder, remembering the last failure: whether a folder or file could not
 // be made or a file not written, where and why, for the result line's words.
-class RecordingFs final : public output::OutputFs {
+class RecordingFs final : public quillon::OutputFs {
  public:
   enum class Op { kNone, kCreate, kWrite };
   struct Failure {
@@ -71,42 +71,42 @@ class RecordingFs final : public output::OutputFs {
     std::string reason;
   };
 
-  explicit RecordingFs(std::unique_ptr<output::OutputFs> fs) : fs_(std::move(fs)) {}
+  explicit RecordingFs(std::unique_ptr<quillon::OutputFs> fs) : fs_(std::move(fs)) {}
   const Failure& failure() const { return failure_; }
   void Forget() { failure_ = Failure(); }
 
   bool MakeFolders(const std::string& folder, std::string* error) override {
     return fs_->MakeFolders(folder, error) || Record(Op::kCreate, folder, *error);
   }
-  std::unique_ptr<output::NewFile> CreateTemporary(const std::string& path,
-                                                   std::string* error) override {
-    std::unique_ptr<output::NewFile> file = fs_->CreateTemporary(path, error);
-    if (!file) return Record(Op::kCreate, path, *error), nullptr;
-    return std::make_unique<NewFile>(std::move(file), this, path);
-  }
-  std::unique_ptr<output::NewFile> CreateFinal(const std::string& path,
-                                               const std::string& temporaryPath,
-                                               std::string* error) override {
-    std::unique_ptr<output::NewFile> file = fs_->CreateFinal(path, temporaryPath, error);
-    if (!file) return Record(Op::kCreate, path, *error), nullptr;
-    return std::make_unique<NewFile>(std::move(file), this, path);
-  }
-  std::unique_ptr<output::AppendFile> OpenForAppend(const std::string& path,
+  std::unique_ptr<quillon::NewFile> CreateTemporary(const std::string& path,
                                                     std::string* error) override {
-    std::unique_ptr<output::AppendFile> file = fs_->OpenForAppend(path, error);
+    std::unique_ptr<quillon::NewFile> file = fs_->CreateTemporary(path, error);
+    if (!file) return Record(Op::kCreate, path, *error), nullptr;
+    return std::make_unique<NewFile>(std::move(file), this, path);
+  }
+  std::unique_ptr<quillon::NewFile> CreateFinal(const std::string& path,
+                                                const std::string& temporaryPath,
+                                                std::string* error) override {
+    std::unique_ptr<quillon::NewFile> file = fs_->CreateFinal(path, temporaryPath, error);
+    if (!file) return Record(Op::kCreate, path, *error), nullptr;
+    return std::make_unique<NewFile>(std::move(file), this, path);
+  }
+  std::unique_ptr<quillon::AppendFile> OpenForAppend(const std::string& path,
+                                                     std::string* error) override {
+    std::unique_ptr<quillon::AppendFile> file = fs_->OpenForAppend(path, error);
     if (!file) return Record(Op::kCreate, path, *error), nullptr;
     return std::make_unique<AppendFile>(std::move(file), this, path);
   }
-  bool List(const std::string& folder, std::vector<output::FolderEntry>* entries,
+  bool List(const std::string& folder, std::vector<quillon::FolderEntry>* entries,
             std::string* error) override {
     return fs_->List(folder, entries, error);
   }
-  std::unique_ptr<output::ReadableFile> OpenForReading(const std::string& path,
-                                                       std::string* error) override {
+  std::unique_ptr<quillon::ReadableFile> OpenForReading(const std::string& path,
+                                                        std::string* error) override {
     return fs_->OpenForReading(path, error);
   }
-  std::unique_ptr<output::Held> Lock(const std::string& name, bool* busy,
-                                     std::string* error) override {
+  std::unique_ptr<quillon::Held> Lock(const std::string& name, bool* busy,
+                                      std::string* error) override {
     return fs_->Lock(name, busy, error);
   }
 
@@ -115,14 +115,14 @@ class RecordingFs final : public output::OutputFs {
     failure_ = Failure{op, path, ReasonOf(error)};
     return false;
   }
-  class NewFile final : public output::NewFile {
+  class NewFile final : public quillon::NewFile {
    public:
-    NewFile(std::unique_ptr<output::NewFile> file, RecordingFs* owner, std::string path)
+    NewFile(std::unique_ptr<quillon::NewFile> file, RecordingFs* owner, std::string path)
         : file_(std::move(file)), owner_(owner), path_(std::move(path)) {}
     bool Write(const void* data, size_t size, std::string* error) override {
       return file_->Write(data, size, error) || owner_->Record(Op::kWrite, path_, *error);
     }
-    bool WriteSpans(const output::ByteSpan* spans, size_t count, std::string* error) override {
+    bool WriteSpans(const quillon::ByteSpan* spans, size_t count, std::string* error) override {
       return file_->WriteSpans(spans, count, error) || owner_->Record(Op::kWrite, path_, *error);
     }
     bool CutBack(uint64_t size, std::string* error) override {
@@ -135,18 +135,18 @@ class RecordingFs final : public output::OutputFs {
     }
 
    private:
-    std::unique_ptr<output::NewFile> file_;
+    std::unique_ptr<quillon::NewFile> file_;
     RecordingFs* owner_;
     std::string path_;
   };
-  class AppendFile final : public output::AppendFile {
+  class AppendFile final : public quillon::AppendFile {
    public:
-    AppendFile(std::unique_ptr<output::AppendFile> file, RecordingFs* owner, std::string path)
+    AppendFile(std::unique_ptr<quillon::AppendFile> file, RecordingFs* owner, std::string path)
         : file_(std::move(file)), owner_(owner), path_(std::move(path)) {}
     bool Write(const void* data, size_t size, std::string* error) override {
       return file_->Write(data, size, error) || owner_->Record(Op::kWrite, path_, *error);
     }
-    bool WriteSpans(const output::ByteSpan* spans, size_t count, std::string* error) override {
+    bool WriteSpans(const quillon::ByteSpan* spans, size_t count, std::string* error) override {
       return file_->WriteSpans(spans, count, error) || owner_->Record(Op::kWrite, path_, *error);
     }
     bool CutBack(uint64_t size, std::string* error) override {
@@ -157,12 +157,12 @@ class RecordingFs final : public output::OutputFs {
     }
 
    private:
-    std::unique_ptr<output::AppendFile> file_;
+    std::unique_ptr<quillon::AppendFile> file_;
     RecordingFs* owner_;
     std::string path_;
   };
 
-  std::unique_ptr<output::OutputFs> fs_;
+  std::unique_ptr<quillon::OutputFs> fs_;
   Failure failure_;
 };
 
@@ -266,14 +266,14 @@ class RescueRun {
   rescue::LiveMessageSet live_;
 
   // Let go of last, once every file of the run is closed.
-  std::unique_ptr<output::Held> lock_;
+  std::unique_ptr<quillon::Held> lock_;
   bool refused_ = false;        // another export holds the output folder
   bool manifestIsOwn_ = false;  // --manifest names the output folder's own manifest
   std::unique_ptr<RecordingFs> fs_;
   std::unique_ptr<output::MailWriter> writer_;
   output::NameTemplate template_;
   std::unique_ptr<output::ManifestWriter> manifest_;
-  std::unique_ptr<output::OutputFs> copyFs_;
+  std::unique_ptr<quillon::OutputFs> copyFs_;
   std::unique_ptr<output::ManifestWriter> copy_;    // --manifest FILE
   std::unique_ptr<output::ListedManifest> listed_;  // --update: the last run's manifest
   std::unique_ptr<ListedFiles> listedFiles_;
@@ -325,7 +325,7 @@ bool RescueRun::StartOutput() {
     print_.Error("quillon: cannot create the output folder " + folder_ + ": " + ErrorText(ec));
     return false;
   }
-  fs_ = std::make_unique<RecordingFs>(output::PlatformOutputFs(folder_));
+  fs_ = std::make_unique<RecordingFs>(quillon::PlatformOutputFs(folder_));
   std::string error;
   // One export at a time: two into one folder would interleave their mbox files and take each
   // other's names. Held until the run ends. A folder that cannot take the lock file (read-only,
@@ -391,7 +391,7 @@ bool RescueRun::StartOutput() {
   // A copy asked for where the manifest goes anyway is that manifest.
   if (!o_.manifestPath.empty() && !manifestIsOwn_) {
     const fs::path file = fs::absolute(ToPath(o_.manifestPath), ec);
-    copyFs_ = output::PlatformOutputFs(FromPath(file.parent_path()));
+    copyFs_ = quillon::PlatformOutputFs(FromPath(file.parent_path()));
     copy_ = output::ManifestWriter::Create(copyFs_.get(), FromPath(file.filename()), &error);
     if (!copy_) {
       print_.Error("quillon: cannot create the manifest " + o_.manifestPath + ": " +

@@ -15,6 +15,7 @@
 #include "output/mail_time.h"
 #include "output/names.h"
 #include "rescue/rescue.h"
+#include "text/file_names.h"
 
 namespace quillon {
 
@@ -154,7 +155,7 @@ StoreFolders ReadStoreFolders(const std::string& folder, uint32_t userCodePage) 
   for (fs::directory_iterator it(ToPath(folder.empty() ? "." : folder), ec), end; !ec && it != end;
        it.increment(ec)) {
     const std::string name = FromPath(it->path().filename());
-    const std::string key = output::FoldCase(name);
+    const std::string key = FoldCase(name);
     onDisk.insert(key);
     if (key == "folders.dbx") foldersName = name;
     std::error_code sizeError;
@@ -201,9 +202,7 @@ StoreFolders ReadStoreFolders(const std::string& folder, uint32_t userCodePage) 
     for (const auto& [size, name] : mailboxes) {
       Sample(FromPath(ToPath(folder) / ToPath(name)), &evidence);
     }
-    evidence.onDisk = [&](const std::string& name) {
-      return onDisk.count(output::FoldCase(name)) != 0;
-    };
+    evidence.onDisk = [&](const std::string& name) { return onDisk.count(FoldCase(name)) != 0; };
     const catalogue::CodePageGuess guess = catalogue::GuessCodePage(evidence);
     store.codePage.codePage = guess.codePage;
     store.codePage.alsoPossible = guess.alsoPossible;

@@ -5,8 +5,8 @@
 #include <set>
 #include <utility>
 
-#include "discovery/folder_listing.h"
 #include "discovery/identity_hive.h"
+#include "fs/folder_listing.h"
 #include "text/ascii.h"
 
 namespace quillon {

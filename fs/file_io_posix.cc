@@ -8,6 +8,7 @@
 #include <random>
 
 #include "fs/file_io.h"
+#include "fs/system_calls_posix.h"
 
 namespace quillon {
 
@@ -28,22 +29,9 @@ class PosixInputFile final : public InputFile {
 
   bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got,
               std::string* error) override {
-    size_t done = 0;
-    while (done < size) {
-      const ssize_t n = pread(fd_, static_cast<char*>(buffer) + done, size - done,
-                              static_cast<off_t>(offset + done));
-      if (n > 0) {
-        done += static_cast<size_t>(n);
-      } else if (n == 0) {
-        break;  // the end of the file
-      } else if (errno != EINTR) {
-        *got = done;
-        *error = ErrorText(errno);
-        return false;
-      }
-    }
-    *got = done;
-    return true;
+    const int code = posix::ReadAt(fd_, offset, buffer, size, got);
+    if (code != 0) *error = ErrorText(code);
+    return code == 0;
   }
 
  private:
@@ -61,29 +49,16 @@ class PosixOutputFile final : public OutputFile {
   }
 
   bool Write(const void* data, size_t size, std::string* error) override {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-      const ssize_t n = write(fd_, p, size);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        // write() returning 0 for a non-empty request means nothing more will fit.
-        *error = ErrorText(n < 0 ? errno : ENOSPC);
-        return false;
-      }
-      p += n;
-      size -= static_cast<size_t>(n);
-    }
-    return true;
+    const int code = posix::WriteAll(fd_, data, size);
+    if (code != 0) *error = ErrorText(code);
+    return code == 0;
   }
 
   bool Close(std::string* error) override {
-    const int fd = fd_;
+    const int code = posix::Close(fd_);
     fd_ = -1;
-    if (close(fd) != 0 && errno != EINTR) {
-      *error = ErrorText(errno);
-      return false;
-    }
-    return true;
+    if (code != 0) *error = ErrorText(code);
+    return code == 0;
   }
 
   bool Place(std::string* error) override {

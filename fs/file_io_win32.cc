@@ -6,6 +6,7 @@
 #include <random>
 
 #include "fs/file_io.h"
+#include "fs/system_calls_win32.h"
 #include "win32/wide_text.h"
 
 namespace quillon {
@@ -90,6 +91,13 @@ struct WidePaths {
   static std::string ErrorText(DWORD code) { return SystemErrorText(code); }
 };
 
+// The system call's failure `code` (ERROR_SUCCESS for none) in the family's words.
+template <typename Paths>
+bool Done(DWORD code, std::string* error) {
+  if (code != ERROR_SUCCESS) *error = Paths::ErrorText(code);
+  return code == ERROR_SUCCESS;
+}
+
 template <typename Paths>
 class Win32InputFile final : public InputFile {
  public:
@@ -104,26 +112,7 @@ class Win32InputFile final : public InputFile {
 
   bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got,
               std::string* error) override {
-    size_t done = 0;
-    while (done < size) {
-      OVERLAPPED at = {};
-      const uint64_t pos = offset + done;
-      at.Offset = static_cast<DWORD>(pos);
-      at.OffsetHigh = static_cast<DWORD>(pos >> 32);
-      const DWORD want = static_cast<DWORD>(size - done > 0x40000000u ? 0x40000000u : size - done);
-      DWORD n = 0;
-      if (!ReadFile(h_, static_cast<char*>(buffer) + done, want, &n, &at)) {
-        const DWORD code = GetLastError();
-        if (code == ERROR_HANDLE_EOF) break;  // at or past the end
-        *got = done;
-        *error = Paths::ErrorText(code);
-        return false;
-      }
-      if (n == 0) break;
-      done += n;
-    }
-    *got = done;
-    return true;
+    return Done<Paths>(win32::ReadAt(h_, offset, buffer, size, got), error);
   }
 
  private:
@@ -142,32 +131,13 @@ class Win32OutputFile final : public OutputFile {
   }
 
   bool Write(const void* data, size_t size, std::string* error) override {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-      const DWORD want = static_cast<DWORD>(size > 0x40000000u ? 0x40000000u : size);
-      DWORD wrote = 0;
-      if (!WriteFile(h_, p, want, &wrote, nullptr)) {
-        *error = Paths::ErrorText(GetLastError());
-        return false;
-      }
-      if (wrote == 0) {
-        *error = Paths::ErrorText(ERROR_DISK_FULL);
-        return false;
-      }
-      p += wrote;
-      size -= wrote;
-    }
-    return true;
+    return Done<Paths>(win32::WriteAll(h_, data, size), error);
   }
 
   bool Close(std::string* error) override {
     const HANDLE h = h_;
     h_ = INVALID_HANDLE_VALUE;
-    if (!CloseHandle(h)) {
-      *error = Paths::ErrorText(GetLastError());
-      return false;
-    }
-    return true;
+    return Done<Paths>(win32::Close(h), error);
   }
 
   bool Place(std::string* error) override {

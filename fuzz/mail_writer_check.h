@@ -19,11 +19,12 @@
 #include <string_view>
 #include <vector>
 
+#include "fs/testing/mem_output_fs.h"
 #include "fuzz/fuzz_input.h"
 #include "output/mail_time.h"
 #include "output/mail_writer.h"
 #include "output/names.h"
-#include "output/testing/mem_output_fs.h"
+#include "text/file_names.h"
 
 namespace quillon::fuzzing {
 
@@ -288,13 +289,15 @@ inline std::string CheckMailWriter(std::string_view bytes) {
     fs.List(folders[i], &entries, &error);
     for (const FolderEntry& e : entries) {
       const std::string path = folders[i].empty() ? e.name : folders[i] + "/" + e.name;
-      const bool info = format == Format::kMaildir && infoSeparator == ':' && !e.isFolder;
+      const bool info =
+          format == Format::kMaildir && infoSeparator == ':' && e.kind != EntryKind::kFolder;
       const std::string problem = NameProblem(e.name, !ignoreCase, info);
       if (!problem.empty()) return problem + " (" + path + ")";
-      if (format == Format::kMbox && !e.isFolder && e.name.size() + 5 > kMaxNameBytes) {
+      if (format == Format::kMbox && e.kind != EntryKind::kFolder &&
+          e.name.size() + 5 > kMaxNameBytes) {
         return "no room for \".lock\" beside the mbox " + path;
       }
-      if (e.isFolder) folders.push_back(path);
+      if (e.kind == EntryKind::kFolder) folders.push_back(path);
     }
   }
   const std::map<std::string, std::string> files = fs.Files();

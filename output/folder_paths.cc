@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "output/names.h"
+#include "text/file_names.h"
 
 namespace quillon::output {
 namespace {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "text/file_names.h"
 #include "text/utf8.h"
 
 namespace quillon::output {

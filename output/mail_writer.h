@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "fs/output_fs.h"
 #include "hash/digest.h"
 #include "output/folder_tree.h"
 #include "output/mbox_quoting.h"
 #include "output/message.h"
 #include "output/names.h"
-#include "output/output_fs.h"
 
 namespace quillon::output {
 

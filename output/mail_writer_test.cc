@@ -9,8 +9,8 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "fs/testing/mem_output_fs.h"
 #include "output/manifest.h"
-#include "output/testing/mem_output_fs.h"
 #include "text/utf8.h"
 
 namespace quillon::output {

@@ -6,6 +6,7 @@
 
 #include "output/mail_time.h"
 #include "output/names.h"
+#include "text/file_names.h"
 
 namespace quillon::output {
 namespace {
@@ -760,7 +761,7 @@ std::optional<std::string> UpdatePlanner::FindRenamed(const std::string& path) {
       std::string ignored;
       fs_->List(JoinPath(maildir, sub), &entries, &ignored);
       for (const FolderEntry& e : entries) {
-        if (e.isFolder) continue;
+        if (e.kind == EntryKind::kFolder) continue;
         const std::string_view unique = UniquePart(e.name);
         files.push_back({Hash64(unique), std::string(sub) + "/" + e.name.substr(unique.size())});
       }

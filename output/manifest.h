@@ -15,11 +15,11 @@
 #include <utility>
 #include <vector>
 
+#include "fs/output_fs.h"
 #include "hash/digest.h"
 #include "output/folder_tree.h"
 #include "output/mail_writer.h"
 #include "output/message.h"
-#include "output/output_fs.h"
 
 namespace quillon::output {
 

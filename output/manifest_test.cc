@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include "fs/testing/mem_output_fs.h"
 #include "output/mail_time.h"
-#include "output/testing/mem_output_fs.h"
 #include "test_support/test_support.h"
 
 namespace quillon::output {

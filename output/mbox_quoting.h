@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "output/output_fs.h"
+#include "fs/output_fs.h"
 
 namespace quillon::output {
 

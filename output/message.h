@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fs/output_fs.h"
 #include "hash/digest.h"
 
 namespace quillon::output {
@@ -63,7 +64,7 @@ struct MessageFacts {
 };
 
 // Receives a message's bytes in order, a chunk at a time; returns false to stop.
-using ChunkSink = std::function<bool(const uint8_t* data, size_t size)>;
+using ChunkSink = quillon::ChunkSink;
 // Gives every byte of one message to the sink, in order. False when the bytes could not all be
 // given (a read failed: *error says why; or the sink stopped).
 using MessageSource = std::function<bool(const ChunkSink& sink, std::string* error)>;

@@ -12,41 +12,6 @@
 namespace quillon::output {
 namespace {
 
-bool Between(uint32_t cp, uint32_t first, uint32_t last) { return cp >= first && cp <= last; }
-
-// Simple case folding of the scripts the mailboxes' code pages hold.
-uint32_t FoldCodePoint(uint32_t cp) {
-  if (Between(cp, 'A', 'Z')) return cp + 32;
-  if (cp < 0xC0) return cp;
-  if (Between(cp, 0xC0, 0xDE) && cp != 0xD7) return cp + 32;
-  const bool even = cp % 2 == 0;
-  if ((Between(cp, 0x100, 0x12F) || Between(cp, 0x132, 0x137) || Between(cp, 0x14A, 0x177) ||
-       Between(cp, 0x1DE, 0x1EF) || Between(cp, 0x1F8, 0x21F) || Between(cp, 0x222, 0x233) ||
-       Between(cp, 0x460, 0x481) || Between(cp, 0x48A, 0x4BF) || Between(cp, 0x4D0, 0x52F)) &&
-      even) {
-    return cp + 1;
-  }
-  if ((Between(cp, 0x139, 0x148) || Between(cp, 0x179, 0x17E) || Between(cp, 0x1CD, 0x1DC) ||
-       Between(cp, 0x4C1, 0x4CE)) &&
-      !even) {
-    return cp + 1;
-  }
-  if (cp == 0x178) return 0xFF;
-  if (cp == 0x17F) return 's';
-  if (cp == 0x386) return 0x3AC;
-  if (Between(cp, 0x388, 0x38A)) return cp + 37;
-  if (cp == 0x38C) return 0x3CC;
-  if (Between(cp, 0x38E, 0x38F)) return cp + 63;
-  if (Between(cp, 0x391, 0x3A1) || Between(cp, 0x3A3, 0x3AB)) return cp + 32;
-  if (cp == 0x3C2) return 0x3C3;
-  if (Between(cp, 0x400, 0x40F)) return cp + 80;
-  if (Between(cp, 0x410, 0x42F)) return cp + 32;
-  if (cp == 0x4C0) return 0x4CF;
-  if (Between(cp, 0x531, 0x556)) return cp + 48;
-  if (Between(cp, 0xFF21, 0xFF3A)) return cp + 32;
-  return cp;
-}
-
 // `name` cut to `maxBytes` on a character boundary without trailing dots or spaces.
 std::string CutName(std::string_view name, size_t maxBytes) {
   std::string cut(CutUtf8(name, maxBytes));
@@ -72,15 +37,6 @@ std::string SafeName(std::string_view text, size_t maxBytes) {
     AppendUtf8(IsForbiddenInName(cp) ? '_' : cp, &out);
   }
   return FinishName(std::move(out), maxBytes);
-}
-
-std::string FoldCase(std::string_view utf8) {
-  std::string out;
-  out.reserve(utf8.size());
-  for (size_t pos = 0; pos < utf8.size();) {
-    AppendUtf8(FoldCodePoint(NextCodePoint(utf8, &pos)), &out);
-  }
-  return out;
 }
 
 std::string ToModifiedUtf7(std::string_view utf8) {

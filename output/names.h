@@ -25,11 +25,6 @@ inline constexpr size_t kMaxNameBytes = 255;
 // extension) gets '_' after it ("CON.txt" gives "CON_.txt"), and an empty result is "_".
 std::string SafeName(std::string_view text, size_t maxBytes = kMaxNameBytes);
 
-// A key under which names that a case-insensitive file system takes for one are equal: simple
-// case folding of Latin, Greek, Cyrillic, Armenian and full-width Latin letters (what the code
-// pages of the mailboxes hold), the rest as it is.
-std::string FoldCase(std::string_view utf8);
-
 // A mailbox name in IMAP's modified UTF-7 (RFC 3501 5.1.3): printable ASCII as itself, "&" as
 // "&-", everything else as "&" + modified BASE64 of UTF-16 + "-".
 std::string ToModifiedUtf7(std::string_view utf8);

@@ -14,8 +14,8 @@
 #include <map>
 #include <set>
 
+#include "fs/output_fs.h"
 #include "output/mail_writer.h"
-#include "output/output_fs.h"
 #include "test_support/test_support.h"
 
 namespace quillon::output {

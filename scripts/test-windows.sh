@@ -11,9 +11,9 @@ cmake --preset mingw -DQUILLON_WERROR=ON
 # programs of the tree register themselves by running under Wine at build time, which this
 # script does on its own prefix below instead.
 cmake --build --preset mingw --target Quillon quillon app_tests layout_tests discovery_tests \
-  text_tests catalogue_tests hash_tests engine_tests rescue_tests output_tests cli_tests
+  text_tests fs_tests catalogue_tests hash_tests engine_tests rescue_tests output_tests cli_tests
 
-tests=(app/layout/layout_tests.exe text/text_tests.exe discovery/discovery_tests.exe
+tests=(app/layout/layout_tests.exe text/text_tests.exe fs/fs_tests.exe discovery/discovery_tests.exe
   catalogue/catalogue_tests.exe
   hash/hash_tests.exe engine/engine_tests.exe rescue/rescue_tests.exe output/output_tests.exe
   cli/cli_tests.exe
@@ -34,7 +34,7 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     # locale that is installed (zh_CN is not generated here): they run in C.UTF-8. No
     # apostrophes in here: this is one single-quoted argument.
     locale=zh_CN.UTF-8
-    case "$t" in engine/* | output/* | cli/* | discovery/*) locale=C.UTF-8 ;; esac
+    case "$t" in fs/* | engine/* | output/* | cli/* | discovery/*) locale=C.UTF-8 ;; esac
     if ! LC_ALL=$locale timeout 600 wine "$QUILLON_BUILD/$t" >"$log" 2>&1; then status=1; fi
     cat "$log"
   done

@@ -26,6 +26,11 @@ void TrimTrailingDotsAndSpaces(std::string* name);
 // ("CON.txt" gives "CON_.txt"), and "_" for an empty result.
 std::string FinishName(std::string name, size_t maxBytes);
 
+// A key under which names that a case-insensitive file system takes for one are equal: simple
+// case folding of Latin, Greek, Cyrillic, Armenian and full-width Latin letters (what the code
+// pages of the mailboxes hold), the rest as it is.
+std::string FoldCase(std::string_view utf8);
+
 }  // namespace quillon
 
 #endif  // QUILLON_TEXT_FILE_NAMES_H_

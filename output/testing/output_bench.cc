@@ -74,7 +74,7 @@ double Floor(const std::vector<std::string>& messages, const fs::path& dir, bool
 double Run(Format format, const std::vector<std::string>& messages, const fs::path& dir,
            uint32_t hashFlags) {
   fs::remove_all(dir);
-  std::unique_ptr<OutputFs> out = PlatformOutputFs(dir.string());
+  std::unique_ptr<quillon::OutputFs> out = quillon::PlatformOutputFs(dir.string());
   std::string error;
   WriterOptions options;
   options.format = format;

@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: quillon-output-sample eml|mbox|maildir DIR [ORIGINALS]\n");
     return 64;
   }
-  std::unique_ptr<OutputFs> fs = PlatformOutputFs(argv[2]);
+  std::unique_ptr<quillon::OutputFs> fs = quillon::PlatformOutputFs(argv[2]);
   std::string error;
   WriterOptions options;
   options.format = format;
@@ -94,8 +94,8 @@ int main(int argc, char** argv) {
     facts.messageId = "<" + facts.subject + "@example.org>";
     const std::string& bytes = sample.bytes;
     if (argc == 4) {
-      std::unique_ptr<OutputFs> originals = PlatformOutputFs(argv[3]);
-      std::unique_ptr<NewFile> copy;
+      std::unique_ptr<quillon::OutputFs> originals = quillon::PlatformOutputFs(argv[3]);
+      std::unique_ptr<quillon::NewFile> copy;
       ok = originals->MakeFolders("", &error) &&
            (copy = originals->CreateTemporary(std::to_string(n) + ".tmp", &error)) &&
            copy->Write(bytes.data(), bytes.size(), &error) &&

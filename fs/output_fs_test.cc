@@ -1,4 +1,4 @@
-#include "output/output_fs.h"
+#include "fs/output_fs.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 
 #include "test_support/test_support.h"
 
-namespace quillon::output {
+namespace quillon {
 namespace {
 
 namespace fs = std::filesystem;
@@ -100,7 +100,7 @@ TEST(PlatformOutputFs, WritesWholeFilesAppendsAndLists) {
 
   ASSERT_TRUE(out->List("Local Folders", &entries, &error));
   std::map<std::string, bool> listed;
-  for (const FolderEntry& e : entries) listed[e.name] = e.isFolder;
+  for (const FolderEntry& e : entries) listed[e.name] = e.kind == EntryKind::kFolder;
   EXPECT_EQ(listed, (std::map<std::string, bool>{{"Caf\xC3\xA9 \xE6\x94\xB6\xE4\xBB\xB6", true},
                                                  {"box", false},
                                                  {"cut", false},
@@ -163,4 +163,4 @@ TEST(PlatformOutputFs, LocksTheOutputFolderForOneRun) {
 }
 
 }  // namespace
-}  // namespace quillon::output
+}  // namespace quillon

@@ -1,22 +1,25 @@
-// Where the output formats write: a small file interface over an output folder, so that tests
-// hand the writers an in-memory one (testing/mem_output_fs.h) and the command the system's
-// (output_fs_posix.cc, output_fs_win32.cc). Paths are relative to the output folder, UTF-8,
-// with '/' between folders whatever the platform.
-#ifndef QUILLON_OUTPUT_OUTPUT_FS_H_
-#define QUILLON_OUTPUT_OUTPUT_FS_H_
+// A folder written into as a whole, the output folder of an export: a small file interface over
+// it, so that tests hand the writers an in-memory one (testing/mem_output_fs.h) and the command
+// the system's (output_fs_posix.cc, output_fs_win32.cc). Paths are relative to the output folder,
+// UTF-8, with '/' between folders whatever the platform.
+#ifndef QUILLON_FS_OUTPUT_FS_H_
+#define QUILLON_FS_OUTPUT_FS_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "output/message.h"
+#include "fs/folder_listing.h"  // FolderEntry
 
-namespace quillon::output {
+namespace quillon {
 
-// Bytes going into a file.
+// Receives bytes in order, a chunk at a time; returns false to stop.
+using ChunkSink = std::function<bool(const uint8_t* data, size_t size)>;
+
 // Bytes somewhere in memory, to be written in turn with others.
 struct ByteSpan {
   const void* data;
@@ -80,11 +83,6 @@ class Held {
   virtual ~Held() = default;
 };
 
-struct FolderEntry {
-  std::string name;
-  bool isFolder = false;
-};
-
 // Every folder below the output folder is made and entered without following a link (a symbolic
 // link on POSIX, any reparse point on Windows): a link planted where a folder of the output goes
 // is refused, never written through. Files are read and appended to only when they are regular
@@ -119,7 +117,8 @@ class OutputFs {
   virtual std::unique_ptr<AppendFile> OpenForAppend(const std::string& path,
                                                     std::string* error) = 0;
 
-  // What `folder` holds, in no particular order; empty (and true) when it does not exist.
+  // What `folder` holds, in no particular order; empty (and true) when it does not exist. Each
+  // entry's kind as ListFolder's, seen without following a link; its size is not looked up (0).
   virtual bool List(const std::string& folder, std::vector<FolderEntry>* entries,
                     std::string* error) = 0;
 
@@ -151,6 +150,6 @@ char PlatformMaildirInfoSeparator();
 uint64_t PlatformProcessId();
 std::string PlatformHostName();
 
-}  // namespace quillon::output
+}  // namespace quillon
 
-#endif  // QUILLON_OUTPUT_OUTPUT_FS_H_
+#endif  // QUILLON_FS_OUTPUT_FS_H_

@@ -10,18 +10,16 @@
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <iterator>
 #include <map>
 #include <mutex>
 #include <vector>
 
-#include "output/output_fs.h"
+#include "fs/output_fs.h"
+#include "fs/system_calls_posix.h"
 
-namespace quillon::output {
+namespace quillon {
 namespace {
 
 std::string ErrorText(const std::string& path, int error) { return path + ": " + strerror(error); }
@@ -30,47 +28,10 @@ std::string ErrorText(const std::string& path, int error) { return path + ": " +
 // last ": " of an error as its reason.
 constexpr char kLinkWords[] = " is a symbolic link, which the export does not follow";
 
-// writev, a few dozen spans a call, until every byte is written. A call that writes nothing of a
-// non-empty request means nothing more will fit.
-bool WriteAllSpans(int fd, const ByteSpan* spans, size_t count, const std::string& path,
-                   std::string* error) {
-  iovec vectors[64];  // fewer than any system's IOV_MAX
-  for (size_t i = 0; i < count;) {
-    size_t filled = 0;
-    for (; i < count && filled < std::size(vectors); ++i) {
-      if (spans[i].size > 0) vectors[filled++] = {const_cast<void*>(spans[i].data), spans[i].size};
-    }
-    for (size_t at = 0; at < filled;) {  // the first vector not yet written whole
-      const ssize_t n = writev(fd, vectors + at, static_cast<int>(filled - at));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        *error = ErrorText(path, n < 0 ? errno : ENOSPC);
-        return false;
-      }
-      for (size_t left = static_cast<size_t>(n); left > 0;) {
-        iovec& v = vectors[at];
-        const size_t done = std::min(left, v.iov_len);
-        v.iov_base = static_cast<char*>(v.iov_base) + done;
-        v.iov_len -= done;
-        left -= done;
-        if (v.iov_len == 0) ++at;
-      }
-    }
-  }
-  return true;
-}
-
-bool WriteAll(int fd, const void* data, size_t size, const std::string& path, std::string* error) {
-  const ByteSpan span{data, size};
-  return WriteAllSpans(fd, &span, 1, path, error);
-}
-
-bool CloseChecked(int fd, const std::string& path, std::string* error) {
-  if (close(fd) != 0 && errno != EINTR) {
-    *error = ErrorText(path, errno);
-    return false;
-  }
-  return true;
+// The system call's failure `code` (0 for none) as an error about `path`.
+bool Done(int code, const std::string& path, std::string* error) {
+  if (code != 0) *error = ErrorText(path, code);
+  return code == 0;
 }
 
 // An open folder; closed when the last user lets go of it.
@@ -145,10 +106,10 @@ class PosixNewFile final : public NewFile {
   }
 
   bool Write(const void* data, size_t size, std::string* error) override {
-    return WriteAll(fd_, data, size, shown_, error);
+    return Done(posix::WriteAll(fd_, data, size), shown_, error);
   }
   bool WriteSpans(const ByteSpan* spans, size_t count, std::string* error) override {
-    return WriteAllSpans(fd_, spans, count, shown_, error);
+    return Done(posix::WriteAll(fd_, spans, count), shown_, error);
   }
   bool CutBack(uint64_t size, std::string* error) override {
     if (ftruncate(fd_, static_cast<off_t>(size)) != 0 ||
@@ -179,10 +140,10 @@ class PosixAppendFile final : public AppendFile {
     if (fd_ >= 0) close(fd_);
   }
   bool Write(const void* data, size_t size, std::string* error) override {
-    return WriteAll(fd_, data, size, shown_, error);
+    return Done(posix::WriteAll(fd_, data, size), shown_, error);
   }
   bool WriteSpans(const ByteSpan* spans, size_t count, std::string* error) override {
-    return WriteAllSpans(fd_, spans, count, shown_, error);
+    return Done(posix::WriteAll(fd_, spans, count), shown_, error);
   }
   bool CutBack(uint64_t size, std::string* error) override {
     // O_APPEND writes go to the end, wherever that now is.
@@ -195,7 +156,7 @@ class PosixAppendFile final : public AppendFile {
   bool Close(std::string* error) override {
     const int fd = fd_;
     fd_ = -1;
-    return CloseChecked(fd, shown_, error);
+    return Done(posix::Close(fd), shown_, error);
   }
 
  private:
@@ -210,19 +171,7 @@ class PosixReadableFile final : public ReadableFile {
   ~PosixReadableFile() override { close(fd_); }
   bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got,
               std::string* error) override {
-    *got = 0;
-    while (*got < size) {
-      const ssize_t n = pread(fd_, static_cast<char*>(buffer) + *got, size - *got,
-                              static_cast<off_t>(offset + *got));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        *error = ErrorText(shown_, errno);
-        return false;
-      }
-      if (n == 0) break;
-      *got += static_cast<size_t>(n);
-    }
-    return true;
+    return Done(posix::ReadAt(fd_, offset, buffer, size, got), shown_, error);
   }
 
  private:
@@ -318,13 +267,17 @@ class PosixOutputFs final : public OutputFs {
     while (const dirent* e = readdir(listing)) {
       const std::string name = e->d_name;
       if (name == "." || name == "..") continue;
-      bool isFolder = e->d_type == DT_DIR;
-      if (e->d_type == DT_UNKNOWN) {
-        struct stat st;
-        isFolder =
-            fstatat(dir->fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+      EntryKind kind = e->d_type == DT_DIR   ? EntryKind::kFolder
+                       : e->d_type == DT_REG ? EntryKind::kRegularFile
+                                             : EntryKind::kOther;
+      struct stat st;
+      if (e->d_type == DT_UNKNOWN &&
+          fstatat(dir->fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        kind = S_ISDIR(st.st_mode)   ? EntryKind::kFolder
+               : S_ISREG(st.st_mode) ? EntryKind::kRegularFile
+                                     : EntryKind::kOther;
       }
-      entries->push_back({name, isFolder});
+      entries->push_back({name, kind});
     }
     closedir(listing);
     return true;
@@ -505,7 +458,7 @@ bool PosixNewFile::Commit(const std::string& finalPath, std::optional<int64_t> m
   }
   const int fd = fd_;
   fd_ = -1;
-  if (!CloseChecked(fd, shown_, error)) return false;
+  if (!Done(posix::Close(fd), shown_, error)) return false;
   if (!placed_.empty() && finalPath == placed_) {
     committed_ = true;
     return true;
@@ -531,4 +484,4 @@ std::string PlatformHostName() {
   return name;
 }
 
-}  // namespace quillon::output
+}  // namespace quillon

@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "discovery/folder_listing.h"
+#include "fs/folder_listing.h"
 
 namespace quillon {
 

@@ -1,11 +1,11 @@
-#include "output/testing/mem_output_fs.h"
+#include "fs/testing/mem_output_fs.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "output/names.h"
+#include "text/file_names.h"
 
-namespace quillon::output {
+namespace quillon {
 
 class MemNewFile final : public NewFile {
  public:
@@ -152,10 +152,11 @@ bool MemOutputFs::List(const std::string& folder, std::vector<FolderEntry>* entr
            key.find('/', prefix.size()) == std::string::npos;
   };
   for (const auto& [key, file] : files_) {
-    if (direct(key)) entries->push_back({file.path.substr(file.path.rfind('/') + 1), false});
+    if (direct(key))
+      entries->push_back({file.path.substr(file.path.rfind('/') + 1), EntryKind::kRegularFile});
   }
   for (const std::string& key : folders_) {
-    if (direct(key)) entries->push_back({key.substr(prefix.size()), true});
+    if (direct(key)) entries->push_back({key.substr(prefix.size()), EntryKind::kFolder});
   }
   return true;
 }
@@ -204,4 +205,4 @@ void MemOutputFs::Put(const std::string& path, std::string bytes) {
   file.bytes = std::move(bytes);
 }
 
-}  // namespace quillon::output
+}  // namespace quillon

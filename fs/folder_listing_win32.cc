@@ -1,26 +1,10 @@
 #include <windows.h>
 
-#include "discovery/folder_listing.h"
+#include "fs/folder_listing.h"
+#include "fs/system_calls_win32.h"
 #include "win32/wide_text.h"
 
 namespace quillon {
-
-namespace {
-
-EntryKind KindOf(const WIN32_FIND_DATAW& found) {
-  const DWORD attributes = found.dwFileAttributes;
-  const bool reparse = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    // Junctions, mount points and folder links alike: never entered.
-    return reparse ? EntryKind::kOther : EntryKind::kFolder;
-  }
-  // A file that is a link is not followed; other reparse points (deduplicated or cloud files)
-  // hold their data and count as files.
-  if (reparse && found.dwReserved0 == IO_REPARSE_TAG_SYMLINK) return EntryKind::kOther;
-  return EntryKind::kRegularFile;
-}
-
-}  // namespace
 
 bool ListFolder(const std::string& folder, bool followLink, uint64_t maxEntries,
                 std::vector<FolderEntry>* entries, bool* truncated, std::string* error) {
@@ -54,7 +38,7 @@ bool ListFolder(const std::string& folder, bool followLink, uint64_t maxEntries,
       *truncated = true;
       break;
     }
-    FolderEntry entry{name, KindOf(found), 0};
+    FolderEntry entry{name, win32::EntryKindOf(found), 0};
     if (entry.kind == EntryKind::kRegularFile) {
       entry.size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
     }

@@ -1,7 +1,7 @@
 // An in-memory output folder for tests: files are strings, a write can be made to fail (a full
 // disk), and names can be compared without case, as Windows and macOS do.
-#ifndef QUILLON_OUTPUT_TESTING_MEM_OUTPUT_FS_H_
-#define QUILLON_OUTPUT_TESTING_MEM_OUTPUT_FS_H_
+#ifndef QUILLON_FS_TESTING_MEM_OUTPUT_FS_H_
+#define QUILLON_FS_TESTING_MEM_OUTPUT_FS_H_
 
 #include <cstdint>
 #include <map>
@@ -9,9 +9,9 @@
 #include <set>
 #include <string>
 
-#include "output/output_fs.h"
+#include "fs/output_fs.h"
 
-namespace quillon::output {
+namespace quillon {
 
 class MemOutputFs final : public OutputFs {
  public:
@@ -61,6 +61,6 @@ class MemOutputFs final : public OutputFs {
   std::set<std::string> locks_;                     // by Key
 };
 
-}  // namespace quillon::output
+}  // namespace quillon
 
-#endif  // QUILLON_OUTPUT_TESTING_MEM_OUTPUT_FS_H_
+#endif  // QUILLON_FS_TESTING_MEM_OUTPUT_FS_H_

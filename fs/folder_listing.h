@@ -1,9 +1,10 @@
 // One folder's entries as the store finder needs them: what each entry is, seen without following
-// a link, and a regular file's size. Nothing but folders is ever opened, so a FIFO or a device in
+// a link, and a regular file's size (an output folder lists its entries as FolderEntry too,
+// through OutputFs::List). Nothing but folders is ever opened, so a FIFO or a device in
 // the tree cannot block the search. Names and paths are UTF-8 (on Windows, the wide API's names
 // converted). folder_listing_posix.cc / folder_listing_win32.cc.
-#ifndef QUILLON_DISCOVERY_FOLDER_LISTING_H_
-#define QUILLON_DISCOVERY_FOLDER_LISTING_H_
+#ifndef QUILLON_FS_FOLDER_LISTING_H_
+#define QUILLON_FS_FOLDER_LISTING_H_
 
 #include <cstdint>
 #include <string>
@@ -21,7 +22,7 @@ enum class EntryKind {
 
 struct FolderEntry {
   std::string name;  // without the folder
-  EntryKind kind;
+  EntryKind kind = EntryKind::kOther;
   uint64_t size = 0;  // a regular file's length; 0 for anything else
 };
 
@@ -37,4 +38,4 @@ bool ListFolder(const std::string& folder, bool followLink, uint64_t maxEntries,
 
 }  // namespace quillon
 
-#endif  // QUILLON_DISCOVERY_FOLDER_LISTING_H_
+#endif  // QUILLON_FS_FOLDER_LISTING_H_

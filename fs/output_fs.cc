@@ -1,8 +1,8 @@
-#include "output/output_fs.h"
+#include "fs/output_fs.h"
 
 #include <memory>
 
-namespace quillon::output {
+namespace quillon {
 
 bool OutputFs::Read(const std::string& path, const ChunkSink& sink, std::string* error) {
   const std::unique_ptr<ReadableFile> file = OpenForReading(path, error);
@@ -21,4 +21,4 @@ bool OutputFs::Read(const std::string& path, const ChunkSink& sink, std::string*
   }
 }
 
-}  // namespace quillon::output
+}  // namespace quillon

@@ -1,6 +1,6 @@
 // The folder listing under names of any script: the command passes UTF-8 paths on every system,
 // and on Windows no ANSI code page holds both Cyrillic and Chinese names.
-#include "discovery/folder_listing.h"
+#include "fs/folder_listing.h"
 
 #include <gtest/gtest.h>
 

@@ -8,16 +8,16 @@
 // so the path keeps naming the folders that were checked.
 #include <windows.h>
 
-#include <algorithm>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
 
-#include "output/output_fs.h"
+#include "fs/output_fs.h"
+#include "fs/system_calls_win32.h"
 #include "win32/wide_text.h"
 
-namespace quillon::output {
+namespace quillon {
 namespace {
 
 std::string Shown(const std::wstring& path) {
@@ -35,20 +35,10 @@ std::string ErrorText(const std::wstring& path, DWORD code) {
 // follows the last ": " of an error as its reason.
 constexpr char kLinkWords[] = " is a link (a reparse point), which the export does not follow";
 
-bool WriteAll(HANDLE h, const void* data, size_t size, const std::wstring& path,
-              std::string* error) {
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    const DWORD want = static_cast<DWORD>(size > 0x40000000u ? 0x40000000u : size);
-    DWORD done = 0;
-    if (!WriteFile(h, p, want, &done, nullptr) || done == 0) {
-      *error = ErrorText(path, done == 0 && GetLastError() == 0 ? ERROR_DISK_FULL : GetLastError());
-      return false;
-    }
-    p += done;
-    size -= done;
-  }
-  return true;
+// The system call's failure `code` (ERROR_SUCCESS for none) as an error about `path`.
+bool Done(DWORD code, const std::wstring& path, std::string* error) {
+  if (code != ERROR_SUCCESS) *error = ErrorText(path, code);
+  return code == ERROR_SUCCESS;
 }
 
 bool CutAt(HANDLE h, uint64_t size, const std::wstring& path, std::string* error) {
@@ -107,7 +97,7 @@ class Win32NewFile final : public NewFile {
   }
 
   bool Write(const void* data, size_t size, std::string* error) override {
-    return WriteAll(h_, data, size, temporary_, error);
+    return Done(win32::WriteAll(h_, data, size), temporary_, error);
   }
   bool CutBack(uint64_t size, std::string* error) override {
     return CutAt(h_, size, temporary_, error);
@@ -130,7 +120,7 @@ class Win32AppendFile final : public AppendFile {
     if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
   }
   bool Write(const void* data, size_t size, std::string* error) override {
-    return WriteAll(h_, data, size, path_, error);
+    return Done(win32::WriteAll(h_, data, size), path_, error);
   }
   bool CutBack(uint64_t size, std::string* error) override {
     return CutAt(h_, start_ + size, path_, error);
@@ -138,11 +128,7 @@ class Win32AppendFile final : public AppendFile {
   bool Close(std::string* error) override {
     const HANDLE h = h_;
     h_ = INVALID_HANDLE_VALUE;
-    if (!CloseHandle(h)) {
-      *error = ErrorText(path_, GetLastError());
-      return false;
-    }
-    return true;
+    return Done(win32::Close(h), path_, error);
   }
 
  private:
@@ -157,26 +143,7 @@ class Win32ReadableFile final : public ReadableFile {
   ~Win32ReadableFile() override { CloseHandle(h_); }
   bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got,
               std::string* error) override {
-    *got = 0;
-    while (*got < size) {
-      // A read at an offset of its own, which leaves the handle's position alone: safe from
-      // several threads at once.
-      OVERLAPPED at{};
-      const uint64_t where = offset + *got;
-      at.Offset = static_cast<DWORD>(where);
-      at.OffsetHigh = static_cast<DWORD>(where >> 32);
-      const DWORD want = static_cast<DWORD>(std::min<size_t>(size - *got, 1u << 30));
-      DWORD n = 0;
-      if (!ReadFile(h_, static_cast<char*>(buffer) + *got, want, &n, &at)) {
-        const DWORD code = GetLastError();
-        if (code == ERROR_HANDLE_EOF) break;
-        *error = ErrorText(path_, code);
-        return false;
-      }
-      if (n == 0) break;
-      *got += n;
-    }
-    return true;
+    return Done(win32::ReadAt(h_, offset, buffer, size, got), path_, error);
   }
 
  private:
@@ -272,9 +239,7 @@ class Win32OutputFs final : public OutputFs {
       const std::wstring name = data.cFileName;
       if (name == L"." || name == L"..") continue;
       // A reparse point is no folder of the output, whatever it leads to.
-      const bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                            !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-      entries->push_back({Utf8FromWide(name), isFolder});
+      entries->push_back({Utf8FromWide(name), win32::EntryKindOf(data)});
     } while (FindNextFileW(find, &data));
     FindClose(find);
     return true;
@@ -444,10 +409,7 @@ bool Win32NewFile::Commit(const std::string& finalPath, std::optional<int64_t> m
   }
   const HANDLE h = h_;
   h_ = INVALID_HANDLE_VALUE;
-  if (!CloseHandle(h)) {
-    *error = ErrorText(temporary_, GetLastError());
-    return false;
-  }
+  if (!Done(win32::Close(h), temporary_, error)) return false;
   if (!fs_->Place(temporary_, finalPath, error)) return false;
   committed_ = true;
   return true;
@@ -470,4 +432,4 @@ std::string PlatformHostName() {
   return Utf8FromWide(std::wstring_view(name, size));
 }
 
-}  // namespace quillon::output
+}  // namespace quillon
