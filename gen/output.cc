@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "gen/system_file.h"
+#include "fs/system_file.h"
 
 namespace quillon::gen {
 

@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
-namespace quillon::gen {
+namespace quillon {
+class SystemFile;  // fs/system_file.h
+}  // namespace quillon
 
-class SystemFile;
+namespace quillon::gen {
 
 class Output {
  public:

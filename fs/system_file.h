@@ -1,19 +1,20 @@
-// The generator's one seam to the operating system: a file created for writing, written at
-// explicit positions, and a folder to put files in. system_file_posix.cc and
+// A file written at positions of the writer's choosing, and a folder to put such files in: what
+// the mailbox generator writes its stores with (a block written, its header filled in later).
+// Paths are UTF-8 (on Windows converted for the wide functions). system_file_posix.cc and
 // system_file_win32.cc implement it.
-#ifndef QUILLON_GEN_SYSTEM_FILE_H_
-#define QUILLON_GEN_SYSTEM_FILE_H_
+#ifndef QUILLON_FS_SYSTEM_FILE_H_
+#define QUILLON_FS_SYSTEM_FILE_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 
-namespace quillon::gen {
+namespace quillon {
 
 class SystemFile {
  public:
-  // Creates `path` (UTF-8) or truncates an existing file. Null on failure, with *error.
+  // Creates `path` or truncates an existing file. Null on failure, with *error.
   static std::unique_ptr<SystemFile> Create(const std::string& path, std::string* error);
   // Closes the file if Close was not called, ignoring errors.
   ~SystemFile();
@@ -33,10 +34,10 @@ class SystemFile {
   std::string path_;  // for messages
 };
 
-// Creates the folder `path` (UTF-8), its parent being there already. True when it exists
-// afterwards, made now or before; false with *error otherwise.
+// Creates the folder `path`, its parent being there already. True when it exists afterwards,
+// made now or before; false with *error otherwise.
 bool MakeFolder(const std::string& path, std::string* error);
 
-}  // namespace quillon::gen
+}  // namespace quillon
 
-#endif  // QUILLON_GEN_SYSTEM_FILE_H_
+#endif  // QUILLON_FS_SYSTEM_FILE_H_

@@ -1,9 +1,10 @@
 #include <windows.h>
 
-#include "gen/system_file.h"
+#include "fs/system_calls_win32.h"
+#include "fs/system_file.h"
 #include "win32/wide_text.h"
 
-namespace quillon::gen {
+namespace quillon {
 namespace {
 
 std::string Describe(const std::string& path, const char* what, DWORD code) {
@@ -29,34 +30,18 @@ SystemFile::~SystemFile() {
 }
 
 bool SystemFile::WriteAt(uint64_t offset, const void* data, size_t size, std::string* error) {
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    // Every write names its position, so the handle's own file pointer never matters.
-    OVERLAPPED at = {};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    const DWORD chunk = size > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(size);
-    DWORD written = 0;
-    const BOOL ok = WriteFile(AsHandle(handle_), p, chunk, &written, &at);
-    if (!ok || written == 0) {
-      *error = Describe(path_, "write failed", ok ? ERROR_DISK_FULL : GetLastError());
-      return false;
-    }
-    p += written;
-    size -= written;
-    offset += written;
-  }
-  return true;
+  // Every write names its position, so the handle's own file pointer never matters.
+  const DWORD code = win32::WriteAllAt(AsHandle(handle_), offset, data, size);
+  if (code != ERROR_SUCCESS) *error = Describe(path_, "write failed", code);
+  return code == ERROR_SUCCESS;
 }
 
 bool SystemFile::Close(std::string* error) {
   if (!open_) return true;
   open_ = false;
-  if (!CloseHandle(AsHandle(handle_))) {
-    *error = Describe(path_, "close failed", GetLastError());
-    return false;
-  }
-  return true;
+  const DWORD code = win32::Close(AsHandle(handle_));
+  if (code != ERROR_SUCCESS) *error = Describe(path_, "close failed", code);
+  return code == ERROR_SUCCESS;
 }
 
 bool MakeFolder(const std::string& path, std::string* error) {
@@ -72,4 +57,4 @@ bool MakeFolder(const std::string& path, std::string* error) {
   return false;
 }
 
-}  // namespace quillon::gen
+}  // namespace quillon

@@ -4,9 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "gen/system_file.h"
+#include "fs/system_calls_posix.h"
+#include "fs/system_file.h"
 
-namespace quillon::gen {
+namespace quillon {
 namespace {
 std::string Describe(const std::string& path, const char* what, int code) {
   return path + ": " + what + ": " + strerror(code);
@@ -27,29 +28,17 @@ SystemFile::~SystemFile() {
 }
 
 bool SystemFile::WriteAt(uint64_t offset, const void* data, size_t size, std::string* error) {
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t n = pwrite(static_cast<int>(handle_), p, size, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      *error = Describe(path_, "write failed", n < 0 ? errno : ENOSPC);
-      return false;
-    }
-    p += n;
-    size -= static_cast<size_t>(n);
-    offset += static_cast<uint64_t>(n);
-  }
-  return true;
+  const int code = posix::WriteAllAt(static_cast<int>(handle_), offset, data, size);
+  if (code != 0) *error = Describe(path_, "write failed", code);
+  return code == 0;
 }
 
 bool SystemFile::Close(std::string* error) {
   if (!open_) return true;
   open_ = false;
-  if (close(static_cast<int>(handle_)) != 0) {
-    *error = Describe(path_, "close failed", errno);
-    return false;
-  }
-  return true;
+  const int code = posix::Close(static_cast<int>(handle_));
+  if (code != 0) *error = Describe(path_, "close failed", code);
+  return code == 0;
 }
 
 bool MakeFolder(const std::string& path, std::string* error) {
@@ -61,4 +50,4 @@ bool MakeFolder(const std::string& path, std::string* error) {
   return false;
 }
 
-}  // namespace quillon::gen
+}  // namespace quillon
