@@ -10,6 +10,7 @@ extern "C" {
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "text/ascii.h"
@@ -53,19 +54,27 @@ std::string Unfolded(std::string_view raw) {
   return out;
 }
 
-// Encoded-words labelled gb2312 (RFC 2047 "=?gb2312?" and RFC 2231 "*=gb2312'") relabelled as
-// GB18030, their superset, before GMime decodes them.
-std::string RelabelGb2312(std::string text) {
+// Encoded-words labelled gb2312 (RFC 2047 "=?gb2312?", and in `parameters` RFC 2231
+// "*=gb2312'") relabelled as GB18030, their superset, before GMime decodes them.
+std::string RelabelGb2312(std::string_view text, bool parameters) {
   static constexpr std::string_view kLabel = "gb2312";
-  for (size_t at = 0; (at = AsciiLowered(text).find(kLabel, at)) != std::string::npos;) {
-    const bool word = at >= 2 && text.compare(at - 2, 2, "=?") == 0 &&
-                      at + kLabel.size() < text.size() && text[at + kLabel.size()] == '?';
-    const bool parameter = at >= 1 && text[at - 1] == '=' && at + kLabel.size() < text.size() &&
-                           text[at + kLabel.size()] == '\'';
-    if (word || parameter) text.replace(at, kLabel.size(), "gb18030");
-    at += kLabel.size();
+  const std::string lower = AsciiLowered(text);
+  std::string out;
+  out.reserve(text.size());
+  size_t copied = 0;
+  for (size_t at = 0; (at = lower.find(kLabel, at)) != std::string::npos; at += kLabel.size()) {
+    const size_t after = at + kLabel.size();
+    const bool word =
+        at >= 2 && text.substr(at - 2, 2) == "=?" && after < text.size() && text[after] == '?';
+    const bool parameter =
+        parameters && at >= 1 && text[at - 1] == '=' && after < text.size() && text[after] == '\'';
+    if (!word && !parameter) continue;
+    out.append(text.substr(copied, at - copied));
+    out += "gb18030";
+    copied = after;
   }
-  return text;
+  out.append(text.substr(copied));
+  return out;
 }
 
 // The file name extension of a MIME type, for a part that names itself nothing.
@@ -138,21 +147,37 @@ bool IsTnef(std::string_view type) {
 }
 
 // True when `bytes` is a TNEF stream whose attributes follow each other to its end, each with
-// its checksum right. libytnef reports damage on the terminal (and allocates what a damaged
-// length says): it is given only streams that pass this.
+// its checksum right and none twice for the message or for one attachment (each attachment
+// begins with its rendering attribute; none of its attributes comes before that). libytnef reports
+// damage on the terminal, allocates what a damaged length says and leaks an attribute given twice:
+// it is given only streams that pass.
 bool WellFramedTnef(std::string_view bytes) {
+  static constexpr uint32_t kAttachRendering = 0x00069002;
+  static constexpr char kAttachmentLevel = 2;
   static constexpr std::string_view kSignature = "\x78\x9F\x3E\x22";
   if (bytes.compare(0, kSignature.size(), kSignature) != 0) return false;
   const auto byte = [&](size_t at) {
     return static_cast<uint32_t>(static_cast<uint8_t>(bytes[at]));
   };
+  const auto word = [&](size_t at) {
+    return byte(at) | byte(at + 1) << 8 | byte(at + 2) << 16 | byte(at + 3) << 24;
+  };
+  std::unordered_set<uint32_t> seen;  // of the message, then of the current attachment
+  bool inAttachment = false;
   size_t at = kSignature.size() + 2;  // the signature and the key
   if (at > bytes.size()) return false;
   while (at < bytes.size()) {
     // level (1), id (4), length (4), data, checksum (2)
     if (bytes.size() - at < 11) return false;
-    const size_t length =
-        byte(at + 5) | byte(at + 6) << 8 | byte(at + 7) << 16 | byte(at + 8) << 24;
+    const uint32_t id = word(at + 1);
+    if (id == kAttachRendering) {
+      seen.clear();
+      inAttachment = true;
+    } else if (bytes[at] == kAttachmentLevel && !inAttachment) {
+      return false;
+    }
+    if (!seen.insert(id).second) return false;
+    const size_t length = word(at + 5);
     at += 9;
     if (bytes.size() - at < 2 || length > bytes.size() - at - 2) return false;
     uint32_t sum = 0;
@@ -178,14 +203,17 @@ size_t BoundaryLineEnd(std::string_view message, size_t maxLines) {
 
 // How a subtree is used: shown as the message's body; the body of a forwarded message, which
 // its .eml keeps (its text is not shown, its attachments are walked); the parts beside a
-// related body's root; or all attachments.
-enum class Use { kShown, kForwarded, kRelated, kAttached };
+// related body's root, shown or forwarded (a forwarded body's inline parts stay in its .eml);
+// or all attachments.
+enum class Use { kShown, kForwarded, kRelated, kForwardedRelated, kAttached };
 
 class Walker {
  public:
+  // `parsed`: the bytes the parser was given, of a message of `messageSize` bytes.
   Walker(MessageParts* out, GMimeParserOptions* options, uint32_t codePage, const Limits& limits,
-         size_t messageSize)
+         std::string_view parsed, size_t messageSize)
       : out_(out),
+        parsed_(parsed),
         options_(options),
         codePage_(codePage),
         limits_(limits),
@@ -222,7 +250,11 @@ class Walker {
     if (GMIME_IS_MESSAGE_PART(object)) {
       GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
       if (inner == nullptr) return;
-      Part part = NewPart(object, type, Written(GMIME_OBJECT(inner)));
+      if (spent_ >= budget_) {
+        out_->limited = true;
+        return;
+      }
+      Part part = NewPart(object, type, AsStored(inner));
       if (NameOf(object).empty()) {
         std::string subject = TextHeader(GMIME_OBJECT(inner), "Subject");
         part.name = (subject.empty() ? std::string("attachment") : subject) + ".eml";
@@ -233,7 +265,12 @@ class Walker {
       return;
     }
     if (GMIME_IS_MULTIPART(object)) {
+      // The parameter as parsed: GMime's getter makes one up when there is none, and re-encodes
+      // the header to hold it, which a hostile Content-Type can make take minutes.
+      const char* boundary = g_mime_object_get_content_type_parameter(object, "boundary");
+      boundaries_.push_back(boundary != nullptr ? boundary : "");
       Multipart(GMIME_MULTIPART(object), type, depth, use, bodyWanted);
+      boundaries_.pop_back();
       return;
     }
     if (!GMIME_IS_PART(object)) return;
@@ -300,14 +337,49 @@ class Walker {
       for (int i = 0; i < count; ++i) {
         GMimeObject* child = g_mime_multipart_get_part(multipart, i);
         bool wanted = false;
-        if (child != root)
-          Walk(child, depth + 1, use == Use::kShown ? Use::kRelated : use, &wanted);
+        if (child != root) Walk(child, depth + 1, RelatedUse(use), &wanted);
       }
       return;
     }
     for (int i = 0; i < count; ++i) {
       Walk(g_mime_multipart_get_part(multipart, i), depth + 1, use, bodyWanted);
     }
+  }
+
+  // A forwarded message's bytes as they stand in the message: from its first header to the line
+  // break before the next boundary of a multipart around it (GMime ends the part there), else
+  // to the end; as GMime writes it when its start is not known.
+  std::string AsStored(GMimeMessage* message) {
+    GMimeHeaderList* headers = g_mime_object_get_header_list(GMIME_OBJECT(message));
+    if (headers == nullptr || g_mime_header_list_get_count(headers) == 0) {
+      return Written(GMIME_OBJECT(message));
+    }
+    const gint64 offset = g_mime_header_get_offset(g_mime_header_list_get_header_at(headers, 0));
+    if (offset < 0 || static_cast<uint64_t>(offset) >= parsed_.size()) {
+      return Written(GMIME_OBJECT(message));
+    }
+    const size_t begin = static_cast<size_t>(offset);
+    size_t end = parsed_.size();
+    // The nearest multipart's boundary first: the others are then looked for only before it.
+    for (auto b = boundaries_.rbegin(); b != boundaries_.rend(); ++b) {
+      if (b->empty()) continue;
+      const std::string line = "--" + *b;
+      const std::string_view within = parsed_.substr(0, end);
+      for (size_t at = within.find(line, begin); at != std::string_view::npos;
+           at = within.find(line, at + 1)) {
+        if (at > 0 && parsed_[at - 1] == '\n') {
+          end = at - 1;
+          if (end > begin && parsed_[end - 1] == '\r') --end;
+          break;
+        }
+      }
+    }
+    return std::string(parsed_.substr(begin, end - begin));
+  }
+
+  static Use RelatedUse(Use use) {
+    if (use == Use::kShown) return Use::kRelated;
+    return use == Use::kForwarded ? Use::kForwardedRelated : use;
   }
 
   bool IsAttachment(GMimeObject* object) {
@@ -324,6 +396,7 @@ class Walker {
   }
 
   void Add(Use use, Part part) {
+    if (use == Use::kForwardedRelated && !part.contentId.empty()) return;
     if (spent_ + part.bytes.size() > budget_) {
       out_->limited = true;
       return;
@@ -350,7 +423,7 @@ class Walker {
   std::string NameOf(GMimeObject* object) {
     GMimeHeaderList* headers = g_mime_object_get_header_list(object);
     if (const char* raw = RawHeader(headers, "Content-Disposition")) {
-      const std::string value = RelabelGb2312(HeaderBytesToUtf8(raw));
+      const std::string value = RelabelGb2312(HeaderBytesToUtf8(raw), true);
       if (GMimeContentDisposition* disposition =
               g_mime_content_disposition_parse(options_, value.c_str())) {
         Ref<GMimeContentDisposition> owned(disposition);
@@ -359,7 +432,7 @@ class Walker {
       }
     }
     if (const char* raw = RawHeader(headers, "Content-Type")) {
-      const std::string value = RelabelGb2312(HeaderBytesToUtf8(raw));
+      const std::string value = RelabelGb2312(HeaderBytesToUtf8(raw), true);
       if (GMimeContentType* type = g_mime_content_type_parse(options_, value.c_str())) {
         Ref<GMimeContentType> owned(type);
         const char* name = g_mime_content_type_get_parameter(type, "name");
@@ -383,7 +456,7 @@ class Walker {
   std::string TextHeader(GMimeObject* object, const char* name) {
     const char* raw = RawHeader(g_mime_object_get_header_list(object), name);
     if (raw == nullptr) return "";
-    const std::string value = RelabelGb2312(HeaderBytesToUtf8(raw));
+    const std::string value = RelabelGb2312(HeaderBytesToUtf8(raw), false);
     char* decoded = g_mime_utils_header_decode_text(options_, value.c_str());
     std::string out = ValidUtf8(Trimmed(decoded != nullptr ? decoded : value.c_str()));
     g_free(decoded);
@@ -393,7 +466,7 @@ class Walker {
   std::string AddressHeader(GMimeObject* object, const char* name) {
     const char* raw = RawHeader(g_mime_object_get_header_list(object), name);
     if (raw == nullptr) return "";
-    const std::string value = RelabelGb2312(HeaderBytesToUtf8(raw));
+    const std::string value = RelabelGb2312(HeaderBytesToUtf8(raw), false);
     InternetAddressList* list = internet_address_list_parse(options_, value.c_str());
     if (list == nullptr || internet_address_list_length(list) == 0) {
       if (list != nullptr) g_object_unref(list);
@@ -523,6 +596,8 @@ class Walker {
   }
 
   MessageParts* out_;
+  std::string_view parsed_;
+  std::vector<std::string> boundaries_;  // of the multiparts around the part walked
   GMimeParserOptions* options_;
   uint32_t codePage_;
   Limits limits_;
@@ -562,7 +637,7 @@ MessageParts TakeApart(std::string_view message, uint32_t codePage, const Limits
   GMimeMessage* parsed = g_mime_parser_construct_message(parser.get(), options.get());
   if (parsed == nullptr) return out;
   Ref<GMimeMessage> owned(parsed);
-  Walker walker(&out, options.get(), codePage, limits, message.size());
+  Walker walker(&out, options.get(), codePage, limits, message.substr(0, end), message.size());
   walker.Headers(parsed);
   bool bodyWanted = true;
   walker.Walk(g_mime_message_get_mime_part(parsed), 0, Use::kShown, &bodyWanted);

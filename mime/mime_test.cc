@@ -65,6 +65,8 @@ TEST(MimeHeaders, SubjectDecodedToUtf8) {
       {"adjacent words joined", "=?utf-8?Q?a?= =?utf-8?Q?b?=", "", 1252, "ab"},
       {"gb2312 word read as GB18030", "=?gb2312?B?" + Base64("\xE9\x46") + "?=", "", 1252,
        "\xE9\x95\x95"},
+      {"GB2312 in text left alone", "gb2312 =?GB2312?Q?=D6=D0?= =gb2312'", "", 1252,
+       "gb2312 \xE4\xB8\xAD =gb2312'"},
       {"8-bit in the declared charset", "\xCF\xF0\xE8\xE2\xE5\xF2", "windows-1251", 1252,
        "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"},
       {"8-bit in koi8-r", "\xF0\xD2\xC9\xD7\xC5\xD4", "koi8-r", 1252,
@@ -269,13 +271,23 @@ TEST(MimeAttachments, NamesAsSent) {
   }
 }
 
+std::string WithCrLf(const std::string& text) {
+  std::string out;
+  for (const char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return out;
+}
+
+// The forwarded message's .eml is its bytes as they stand, in either line ending; its own
+// attachments are walked, its body and inline image stay in the .eml.
 TEST(MimeAttachments, ForwardedMessageAndWinmail) {
   const std::string forwarded =
       "From: b@example.com\nSubject: Inner\nContent-Type: multipart/mixed; boundary=in\n\n"
-      "--in\nContent-Type: text/plain\n\ninner text\n"
+      "--in\nContent-Type: multipart/related; boundary=rel\n\n"
+      "--rel\nContent-Type: text/html\n\n<img src=\"cid:i@x\">\n"
+      "--rel\nContent-Type: image/gif\nContent-ID: <i@x>\n\nGIF8\n--rel--\n"
       "--in\nContent-Type: text/plain; name=inner.txt\n\ninner attachment\n--in--\n";
   const std::string winmail = Winmail("report.txt", "Quarterly figures\n");
-  const MessageParts parts = TakeApart(
+  const std::string message =
       Message("Content-Type: multipart/mixed; boundary=out\n",
               "--out\nContent-Type: text/plain\n\nouter text\n"
               "--out\nContent-Type: message/rfc822\n\n" +
@@ -284,16 +296,18 @@ TEST(MimeAttachments, ForwardedMessageAndWinmail) {
                   "Content-Transfer-Encoding: base64\n\n" +
                   Base64(winmail) +
                   "\n--out\nContent-Type: application/ms-tnef; name=winmail.dat\n\nnot tnef\n"
-                  "--out--\n"),
-      1252);
-  EXPECT_EQ(parts.text, "outer text");
-  const std::vector<std::string> expected = {
-      "Inner.eml|message/rfc822|" + forwarded,
-      "inner.txt|text/plain|inner attachment",
-      "report.txt|application/octet-stream|Quarterly figures\n",
-      "winmail.dat|application/ms-tnef|not tnef",
-  };
-  EXPECT_EQ(Describe(parts.attachments, false), expected);
+                  "--out--\n");
+  for (const bool crlf : {false, true}) {
+    const MessageParts parts = TakeApart(crlf ? WithCrLf(message) : message, 1252);
+    EXPECT_EQ(parts.text, "outer text");
+    const std::vector<std::string> expected = {
+        "Inner.eml|message/rfc822|" + (crlf ? WithCrLf(forwarded) : forwarded),
+        "inner.txt|text/plain|inner attachment",
+        "report.txt|application/octet-stream|Quarterly figures\n",
+        "winmail.dat|application/ms-tnef|not tnef",
+    };
+    EXPECT_EQ(Describe(parts.attachments, false), expected) << crlf;
+  }
 }
 
 TEST(MimeHostile, LimitsHoldAndNothingCrashes) {
