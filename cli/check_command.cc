@@ -184,10 +184,6 @@ MailboxFacts CheckMailbox(const std::string& path, const StoreFolders& store) {
   return facts;
 }
 
-std::string Plural(uint64_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 // "50 live, 2 orphans, 3 deleted and recoverable": the statuses that have messages.
 std::string CountWords(const MailboxFacts& f) {
   const struct {

@@ -21,7 +21,11 @@ std::string ErrorLine(const std::string& line) {
   return line.rfind(kErrorPrefix, 0) == 0 ? line : kErrorPrefix + line;
 }
 
-std::string Messages(uint64_t n) { return std::to_string(n) + (n == 1 ? " message" : " messages"); }
+std::string Plural(uint64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+std::string Messages(uint64_t n) { return Plural(n, "message", "messages"); }
 
 void ProgressLine::Show(const ProgressState& state, bool force) {
   if (!enabled_) return;

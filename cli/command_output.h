@@ -15,6 +15,8 @@
 
 namespace quillon {
 
+// "1 folder", "2 folders": `n` and the word for its number.
+std::string Plural(uint64_t n, const char* one, const char* many);
 // "1 message", "2 messages".
 std::string Messages(uint64_t n);
 

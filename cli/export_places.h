@@ -38,6 +38,10 @@ inline constexpr char kClashRefusal[] =
     "quillon: nothing was written; export mailboxes of the same name into different folders, one "
     "run each (-o DIR)";
 
+// Where recovered deleted messages and fragments go, below the folder they were found in.
+inline constexpr char kDeletedFolder[] = "Recovered deleted messages";
+inline constexpr char kFragmentFolder[] = "Fragments";
+
 // A mailbox of the rescue engine's run, and where its messages go.
 struct PlacedMailbox {
   std::string path;                // as the user gave it (or its folder and name)

@@ -18,14 +18,16 @@
 #include "cli/background_hasher.h"
 #include "cli/command_output.h"
 #include "cli/export_driver.h"
+#include "cli/export_manifest.h"
 #include "cli/export_places.h"
 #include "cli/export_progress.h"
 #include "cli/export_report.h"
+#include "cli/export_update.h"
 #include "cli/inputs.h"
-#include "cli/listed_files.h"
 #include "cli/message_facts.h"
 #include "cli/plan_walk.h"
 #include "cli/platform.h"
+#include "cli/recording_fs.h"
 #include "cli/store_folders.h"
 #include "fs/output_fs.h"
 #include "output/mail_time.h"
@@ -42,158 +44,11 @@ using rescue::Status;
 
 namespace {
 
-// The reasons the manifest's summary gives for messages found but not written.
-constexpr char kHeadersOnly[] = "headers-only";
-constexpr char kLost[] = "lost";
-constexpr char kDeletedNotAsked[] = "deleted-not-asked";
-constexpr char kDeletedAlsoLive[] = "deleted-also-live";
-constexpr char kFragmentNotAsked[] = "fragment-not-asked";
-constexpr char kFailed[] = "failed";
-constexpr char kStopped[] = "stopped";
-// Damaged and lost messages named under a mailbox's result line, at most.
-constexpr size_t kMaxDetails = 10;
-
-// The reason in an output-folder error ("out/x.tmp: No space left on device"): the system's
-// words follow the path.
-std::string ReasonOf(const std::string& error) {
-  const size_t colon = error.rfind(": ");
-  return colon == std::string::npos ? error : error.substr(colon + 2);
-}
-
-// The system's output folder, remembering the last failure: whether a folder or file could not
-// be made or a file not written, where and why, for the result line's words.
-class RecordingFs final : public quillon::OutputFs {
- public:
-  enum class Op { kNone, kCreate, kWrite };
-  struct Failure {
-    Op op = Op::kNone;
-    std::string path;  // relative to the output folder
-    std::string reason;
-  };
-
-  explicit RecordingFs(std::unique_ptr<quillon::OutputFs> fs) : fs_(std::move(fs)) {}
-  const Failure& failure() const { return failure_; }
-  void Forget() { failure_ = Failure(); }
-
-  bool MakeFolders(const std::string& folder, std::string* error) override {
-    return fs_->MakeFolders(folder, error) || Record(Op::kCreate, folder, *error);
-  }
-  std::unique_ptr<quillon::NewFile> CreateTemporary(const std::string& path,
-                                                    std::string* error) override {
-    std::unique_ptr<quillon::NewFile> file = fs_->CreateTemporary(path, error);
-    if (!file) return Record(Op::kCreate, path, *error), nullptr;
-    return std::make_unique<NewFile>(std::move(file), this, path);
-  }
-  std::unique_ptr<quillon::NewFile> CreateFinal(const std::string& path,
-                                                const std::string& temporaryPath,
-                                                std::string* error) override {
-    std::unique_ptr<quillon::NewFile> file = fs_->CreateFinal(path, temporaryPath, error);
-    if (!file) return Record(Op::kCreate, path, *error), nullptr;
-    return std::make_unique<NewFile>(std::move(file), this, path);
-  }
-  std::unique_ptr<quillon::AppendFile> OpenForAppend(const std::string& path,
-                                                     std::string* error) override {
-    std::unique_ptr<quillon::AppendFile> file = fs_->OpenForAppend(path, error);
-    if (!file) return Record(Op::kCreate, path, *error), nullptr;
-    return std::make_unique<AppendFile>(std::move(file), this, path);
-  }
-  bool List(const std::string& folder, std::vector<quillon::FolderEntry>* entries,
-            std::string* error) override {
-    return fs_->List(folder, entries, error);
-  }
-  std::unique_ptr<quillon::ReadableFile> OpenForReading(const std::string& path,
-                                                        std::string* error) override {
-    return fs_->OpenForReading(path, error);
-  }
-  std::unique_ptr<quillon::Held> Lock(const std::string& name, bool* busy,
-                                      std::string* error) override {
-    return fs_->Lock(name, busy, error);
-  }
-
- private:
-  bool Record(Op op, const std::string& path, const std::string& error) {
-    failure_ = Failure{op, path, ReasonOf(error)};
-    return false;
-  }
-  class NewFile final : public quillon::NewFile {
-   public:
-    NewFile(std::unique_ptr<quillon::NewFile> file, RecordingFs* owner, std::string path)
-        : file_(std::move(file)), owner_(owner), path_(std::move(path)) {}
-    bool Write(const void* data, size_t size, std::string* error) override {
-      return file_->Write(data, size, error) || owner_->Record(Op::kWrite, path_, *error);
-    }
-    bool WriteSpans(const quillon::ByteSpan* spans, size_t count, std::string* error) override {
-      return file_->WriteSpans(spans, count, error) || owner_->Record(Op::kWrite, path_, *error);
-    }
-    bool CutBack(uint64_t size, std::string* error) override {
-      return file_->CutBack(size, error) || owner_->Record(Op::kWrite, path_, *error);
-    }
-    bool Commit(const std::string& finalPath, std::optional<int64_t> modified,
-                std::string* error) override {
-      return file_->Commit(finalPath, modified, error) ||
-             owner_->Record(Op::kWrite, finalPath, *error);
-    }
-
-   private:
-    std::unique_ptr<quillon::NewFile> file_;
-    RecordingFs* owner_;
-    std::string path_;
-  };
-  class AppendFile final : public quillon::AppendFile {
-   public:
-    AppendFile(std::unique_ptr<quillon::AppendFile> file, RecordingFs* owner, std::string path)
-        : file_(std::move(file)), owner_(owner), path_(std::move(path)) {}
-    bool Write(const void* data, size_t size, std::string* error) override {
-      return file_->Write(data, size, error) || owner_->Record(Op::kWrite, path_, *error);
-    }
-    bool WriteSpans(const quillon::ByteSpan* spans, size_t count, std::string* error) override {
-      return file_->WriteSpans(spans, count, error) || owner_->Record(Op::kWrite, path_, *error);
-    }
-    bool CutBack(uint64_t size, std::string* error) override {
-      return file_->CutBack(size, error) || owner_->Record(Op::kWrite, path_, *error);
-    }
-    bool Close(std::string* error) override {
-      return file_->Close(error) || owner_->Record(Op::kWrite, path_, *error);
-    }
-
-   private:
-    std::unique_ptr<quillon::AppendFile> file_;
-    RecordingFs* owner_;
-    std::string path_;
-  };
-
-  std::unique_ptr<quillon::OutputFs> fs_;
-  Failure failure_;
-};
-
-// What became of one mailbox's messages.
-struct Tally {
-  std::array<uint64_t, rescue::kStatusCount> counts{};  // found, by status
-  uint64_t written = 0;  // messages written (skipped ones under --update included)
-  uint64_t damaged = 0;  // of them
-  uint64_t fragments = 0;
-  uint64_t deletedWritten = 0;
-  uint64_t deletedCopies = 0;
-  uint64_t bytes = 0;  // of the messages, for --dry-run
-  output::UpdateCounts update;
-  std::vector<std::string> details;  // damaged and lost messages, named
-  uint64_t moreDetails = 0;
-  bool failed = false;
-  bool stopped = false;
-};
-
 // A deleted message's facts that ExamineDeleted needs kept until every live message was seen.
 struct Deferred {
   size_t mailbox;
   rescue::MailboxRescue rescue;
 };
-
-std::string Plural(uint64_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
-// "(not an Outlook Express mailbox file)" is said of a file without the signature.
-bool HasSignature(const catalogue::Catalogue& cat) { return cat.header.magic == 0xFE12ADCFu; }
 
 class RescueRun {
  public:
@@ -238,13 +93,6 @@ class RescueRun {
            std::string* words);
   std::string WriteFailureWords(const output::MessageFacts& facts, const std::string& start,
                                 const std::string* rewritePath);
-  void Detail(Tally* tally, std::string text);
-  // Lists a file in the manifest (and its copy); a failure is reported when the run ends.
-  // `line`, when given, is the file's manifest line, made already.
-  void List(const output::MessageFacts& facts, const output::WrittenMessage& written,
-            const std::string* line = nullptr);
-  // Lists the pending files whose digest is ready; with `all`, waits for every one.
-  void ListHashed(bool all);
   void Report(const PlacedMailbox& box, const rescue::MailboxRescue& rescue, const Tally& tally);
   std::string Display(const std::string& relative) const;
   // Begins mailbox `index` and opens it for reading; null, with the failure reported, when it
@@ -266,36 +114,15 @@ class RescueRun {
   rescue::LiveMessageSet live_;
 
   // Let go of last, once every file of the run is closed.
-  std::unique_ptr<quillon::Held> lock_;
+  std::unique_ptr<Held> lock_;
   bool refused_ = false;        // another export holds the output folder
   bool manifestIsOwn_ = false;  // --manifest names the output folder's own manifest
   std::unique_ptr<RecordingFs> fs_;
   std::unique_ptr<output::MailWriter> writer_;
   output::NameTemplate template_;
-  std::unique_ptr<output::ManifestWriter> manifest_;
-  std::unique_ptr<quillon::OutputFs> copyFs_;
-  std::unique_ptr<output::ManifestWriter> copy_;    // --manifest FILE
-  std::unique_ptr<output::ListedManifest> listed_;  // --update: the last run's manifest
-  std::unique_ptr<ListedFiles> listedFiles_;
-  std::unique_ptr<output::UpdatePlanner> planner_;
-  // Files written whose digest the hasher has yet to give, in the order they were written.
-  struct Pending {
-    output::MessageFacts facts;
-    output::WrittenMessage written;
-    bool listed;  // false: the write failed, and the digest is dropped
-    // When `store` is set, the facts' texts are still to be decoded (AddTextFacts), from the
-    // record and the message's start, on the hashing thread.
-    const StoreFolders* store = nullptr;
-    std::optional<catalogue::MessageInfo> record;
-    std::string start;
-    // Its manifest line (output::FileLine), made once the digest is known. Elements of a deque
-    // stay where they are while others are added at the back.
-    std::string line;
-  };
+  std::unique_ptr<ExportManifest> manifest_;
+  std::unique_ptr<ExportUpdate> update_;
   std::unique_ptr<BackgroundHasher> hasher_;
-  std::deque<Pending> pending_;
-  uint64_t filesListed_ = 0;
-  std::string manifestError_, copyError_;
 
   bool failed_ = false;
   bool damaged_ = false;
@@ -325,7 +152,8 @@ bool RescueRun::StartOutput() {
     print_.Error("quillon: cannot create the output folder " + folder_ + ": " + ErrorText(ec));
     return false;
   }
-  fs_ = std::make_unique<RecordingFs>(quillon::PlatformOutputFs(folder_));
+  fs_ = std::make_unique<RecordingFs>(PlatformOutputFs(folder_));
+  manifest_ = std::make_unique<ExportManifest>(fs_.get());
   std::string error;
   // One export at a time: two into one folder would interleave their mbox files and take each
   // other's names. Held until the run ends. A folder that cannot take the lock file (read-only,
@@ -340,14 +168,11 @@ bool RescueRun::StartOutput() {
     return false;
   }
   if (o_.update) {
-    std::set<std::string> paths;
-    for (const PlacedMailbox& box : mailboxes_) paths.insert(box.path);
+    std::vector<std::string> paths;
+    for (const PlacedMailbox& box : mailboxes_) paths.push_back(box.path);
     bool refused = false;
-    listed_ = output::ListedManifest::Open(
-        fs_.get(), output::kManifestName, o_.format,
-        [&paths](const std::string& mailbox) { return paths.count(mailbox) != 0; }, StopFlag(),
-        &refused, &error);
-    if (!listed_) {
+    update_ = ExportUpdate::Open(fs_.get(), folder_, o_.format, paths, &refused, &error);
+    if (!update_) {
       refused_ = refused;
       if (refused) {
         print_.Error("quillon: --update refuses the manifest " + Display(output::kManifestName) +
@@ -359,14 +184,6 @@ bool RescueRun::StartOutput() {
       }
       return false;
     }
-    // The listed files are read and hashed on two threads while the mailboxes are planned.
-    listedFiles_ = std::make_unique<ListedFiles>(folder_, listed_.get(), StopFlag());
-    listedFiles_->Start(2);
-    planner_ = std::make_unique<output::UpdatePlanner>(
-        fs_.get(), listed_.get(),
-        [this](uint32_t line, const std::string& path, const output::ListedFile& file) {
-          return listedFiles_->Look(line, path, file);
-        });
   }
   output::WriterOptions writing;
   writing.format = o_.format;
@@ -375,8 +192,8 @@ bool RescueRun::StartOutput() {
   writing.reservedNames = output::OwnNames();
   writing.keepExisting = o_.update;
   // Nor a name the last run's manifest lists, though its file be gone: that line is carried over.
-  if (listed_) {
-    writing.listed = [this](const std::string& path) { return listed_->Names(path); };
+  if (update_) {
+    writing.listed = [this](const std::string& path) { return update_->Names(path); };
   }
   writing.abort = StopFlag();
   // The digests come from the hasher's thread, or (--update) are known before writing.
@@ -390,61 +207,12 @@ bool RescueRun::StartOutput() {
   }
   // A copy asked for where the manifest goes anyway is that manifest.
   if (!o_.manifestPath.empty() && !manifestIsOwn_) {
-    const fs::path file = fs::absolute(ToPath(o_.manifestPath), ec);
-    copyFs_ = quillon::PlatformOutputFs(FromPath(file.parent_path()));
-    copy_ = output::ManifestWriter::Create(copyFs_.get(), FromPath(file.filename()), &error);
-    if (!copy_) {
-      print_.Error("quillon: cannot create the manifest " + o_.manifestPath + ": " +
-                   ReasonOf(error));
+    if (!manifest_->OpenCopy(o_.manifestPath, &error)) {
+      print_.Error("quillon: cannot create the manifest " + o_.manifestPath + ": " + error);
       return false;
     }
   }
   return true;
-}
-
-void RescueRun::List(const output::MessageFacts& facts, const output::WrittenMessage& written,
-                     const std::string* line) {
-  ++filesListed_;
-  std::string error;
-  // Made with the first file, so that a run that writes none leaves none, and a folder that
-  // takes no file is reported once, by the message that could not be written.
-  if (!manifest_ && manifestError_.empty()) {
-    manifest_ = output::ManifestWriter::Create(fs_.get(), output::kManifestName, &error);
-    if (!manifest_) manifestError_ = ReasonOf(error);
-  }
-  const std::string made = line ? std::string() : output::FileLine(facts, written);
-  const std::string& text = line ? *line : made;
-  if (manifest_ && manifestError_.empty() && !manifest_->AddLine(text, &error)) {
-    manifestError_ = ReasonOf(error);
-  }
-  if (copy_ && copyError_.empty() && !copy_->AddLine(text, &error)) {
-    copyError_ = ReasonOf(error);
-  }
-}
-
-void RescueRun::ListHashed(bool all) {
-  while (!pending_.empty() && (all || hasher_->Ready())) {
-    Pending& p = pending_.front();
-    p.written.sha256 = hasher_->Take();
-    if (p.listed) List(p.facts, p.written, &p.line);
-    pending_.pop_front();
-  }
-}
-
-void RescueRun::Detail(Tally* tally, std::string text) {
-  if (tally->details.size() < kMaxDetails) {
-    tally->details.push_back(std::move(text));
-  } else {
-    ++tally->moreDetails;
-  }
-}
-
-// The notes of a message in words: the first, and how many more.
-std::string NotesOf(const rescue::RescuePlan& plan, const PlannedMessage& m) {
-  if (m.noteCount == 0) return "its chain breaks";
-  std::string words = plan.NotesOf(m)[0].reason;
-  if (m.noteCount > 1) words += " (and " + Plural(m.noteCount - 1, "more note", "more notes") + ")";
-  return words;
 }
 
 std::string RescueRun::WriteFailureWords(const output::MessageFacts& facts,
@@ -507,9 +275,9 @@ bool RescueRun::Put(const PlacedMailbox& box, const rescue::MailboxRescue& rescu
   // --update: a message that a listed file holds needs only that file checked; any other is
   // hashed first, to find a file of the same bytes or to be written.
   std::optional<output::UpdatePlanner::Listed> listed;
-  if (planner_ && !printer) listed = listedFiles_->Find(facts, m.size);
+  if (update_ && !printer) listed = update_->Find(facts, m.size);
   std::optional<Sha256> hash;
-  if (planner_ && !listed) hash.emplace();
+  if (update_ && !listed) hash.emplace();
   // A first pass when the digest must be known before writing (--update), or for a dry run that
   // prints the live messages for the deleted ones.
   if (hash || (o_.dryRun && printer)) {
@@ -529,16 +297,16 @@ bool RescueRun::Put(const PlacedMailbox& box, const rescue::MailboxRescue& rescu
     written.size = size != 0 ? size : m.size;
   } else {
     output::UpdatePlanner::Decision decision;
-    if (planner_) {
-      decision = planner_->Decide(writer_->Locate(facts.folder).path,
-                                  listed ? listed->file.sha256 : *facts.sha256, listed);
+    if (update_) {
+      decision = update_->Decide(writer_->Locate(facts.folder).path,
+                                 listed ? listed->file.sha256 : *facts.sha256, listed);
     }
-    if (planner_ && decision.action == output::UpdateAction::kSkip) {
+    if (update_ && decision.action == output::UpdateAction::kSkip) {
       written.path = decision.path;
       written.size = listed ? listed->file.size : size;
       written.sha256 = listed ? listed->file.sha256 : *facts.sha256;
     } else {
-      if (planner_ && !facts.sha256) {
+      if (update_ && !facts.sha256) {
         // To be written again: its digest is of the bytes it has now.
         Sha256 bytes;
         outcome = reader->Read(m, [&](const uint8_t* p, size_t n) {
@@ -568,13 +336,13 @@ bool RescueRun::Put(const PlacedMailbox& box, const rescue::MailboxRescue& rescu
       };
       fs_->Forget();
       std::string error;
-      const bool rewrite = planner_ && decision.action == output::UpdateAction::kRewrite;
+      const bool rewrite = update_ && decision.action == output::UpdateAction::kRewrite;
       if (hasher_) hasher_->Begin();
       const bool done = rewrite ? writer_->Rewrite(decision.path, facts, source, &written, &error)
                                 : writer_->Write(facts, source, &written, &error);
       if (hasher_) {
         // The manifest line is made on the hashing thread, which has time to spare.
-        Pending& p = pending_.emplace_back();
+        ExportManifest::Pending& p = manifest_->Hold();
         p.facts = done ? std::move(facts) : facts;  // a failure is told with them below
         p.written = written;
         p.listed = done;
@@ -591,7 +359,7 @@ bool RescueRun::Put(const PlacedMailbox& box, const rescue::MailboxRescue& rescu
           hashed.sha256 = digest;
           p.line = output::FileLine(p.facts, hashed);
         });
-        ListHashed(false);
+        manifest_->ListHashed(hasher_.get(), false);
       }
       if (!done) {
         if (StopRequested() != StopCause::kNone) return false;
@@ -600,22 +368,16 @@ bool RescueRun::Put(const PlacedMailbox& box, const rescue::MailboxRescue& rescu
         return false;
       }
     }
-    if (planner_) {
-      planner_->Count(decision.action);
-      uint64_t& n = decision.action == output::UpdateAction::kSkip    ? tally->update.skipped
-                    : decision.action == output::UpdateAction::kWrite ? tally->update.written
-                                                                      : tally->update.rewritten;
-      ++n;
-    }
-    if (!hasher_) List(facts, written);
+    if (update_) update_->Count(decision.action, &tally->update);
+    if (!hasher_) manifest_->List(facts, written);
   }
   ++tally->written;
   ++totalFiles_;
   tally->bytes += written.size;
   if (m.status == Status::kDamaged) {
     ++tally->damaged;
-    Detail(tally, (o_.dryRun ? box.path + " #" + std::to_string(number) : Display(written.path)) +
-                      ": damaged: " + NotesOf(rescue.plan, m));
+    tally->Detail((o_.dryRun ? box.path + " #" + std::to_string(number) : Display(written.path)) +
+                  ": damaged: " + NotesOf(rescue.plan, m));
   }
   if (printer) live_.Add(printer->Finish(), o_.dryRun ? box.path : written.path);
   progress_.Written(tally->written);
@@ -716,9 +478,9 @@ void RescueRun::ExportMailbox(size_t index) {
       case Status::kLost: {
         const catalogue::MessageInfo* info = records.RecordOf(m);
         const output::MessageFacts facts = FactsOf(box.path, info, m, 0, "", stores_.Of(box.path));
-        Detail(&tally, box.path + ": lost: " +
-                           (info ? "index id " + std::to_string(info->indexId) + ", " : "") + "\"" +
-                           facts.subject + "\": " + NotesOf(plan, m));
+        tally.Detail(box.path +
+                     ": lost: " + (info ? "index id " + std::to_string(info->indexId) + ", " : "") +
+                     "\"" + facts.subject + "\": " + NotesOf(plan, m));
         break;
       }
       default:
@@ -746,57 +508,9 @@ void RescueRun::ExportMailbox(size_t index) {
 void RescueRun::Report(const PlacedMailbox& box, const rescue::MailboxRescue& rescue,
                        const Tally& tally) {
   const rescue::RescuePlan& plan = rescue.plan;
-  const bool damaged = plan.Count(Status::kDamaged) + plan.Count(Status::kLost) > 0;
-  damaged_ = damaged_ || damaged;
-  std::vector<std::string> notWritten;
-  const auto add = [&](uint64_t n, const std::string& what) {
-    if (n > 0) notWritten.push_back(std::to_string(n) + " " + what);
-  };
-  if (const uint64_t n = plan.Count(Status::kHeadersOnly)) {
-    const catalogue::FolderFileInfo& info = rescue.catalogue.fileInfo;
-    notWritten.push_back(
-        HeadersOnlyWords(n, info.present ? catalogue::SourceName(info.source) : nullptr));
-  }
-  add(plan.Count(Status::kLost), "lost");
-  if (!o_.deleted) add(plan.Count(Status::kDeleted), "deleted (--deleted)");
-  if (!o_.fragments) {
-    add(plan.Count(Status::kFragment),
-        plan.Count(Status::kFragment) == 1 ? "fragment (--fragments)" : "fragments (--fragments)");
-  }
-  bool foundAny = false;
-  for (uint64_t count : plan.counts) foundAny = foundAny || count > 0;
-  std::string line;
-  if (!foundAny) {
-    line = box.path + (HasSignature(rescue.catalogue)
-                           ? ": no messages found"
-                           : ": no messages found (not an Outlook Express mailbox file)");
-  } else {
-    const std::string verb = o_.dryRun ? " would be written" : " written";
-    line = box.path + ": " + Messages(tally.written);
-    if (planner_) {
-      line += ": " + std::to_string(tally.update.skipped) + " already there, " +
-              std::to_string(tally.update.written) + " written, " +
-              std::to_string(tally.update.rewritten) + " rewritten";
-    } else {
-      line += verb;
-    }
-    if (tally.damaged > 0) line += " (" + std::to_string(tally.damaged) + " damaged)";
-    if (o_.dryRun) line += " (" + std::to_string(tally.bytes) + " bytes)";
-    if (tally.fragments > 0) line += ", " + Plural(tally.fragments, "fragment", "fragments") + verb;
-    if (!notWritten.empty()) {
-      line += "; not written:";
-      for (size_t k = 0; k < notWritten.size(); ++k) line += (k ? ", " : " ") + notWritten[k];
-    }
-  }
-  print_.Result(line);
-  if (box.unlisted) {
-    // Flat eml files are named after the mailbox file, not its folder.
-    print_.Result("  " + UnlistedWords(box.place.empty() ? std::vector<std::string>() : box.shown));
-  }
-  for (const std::string& d : tally.details) print_.Result("  " + d);
-  if (tally.moreDetails > 0) {
-    print_.Result("  and " + std::to_string(tally.moreDetails) +
-                  " more damaged or lost (the manifest lists every file written)");
+  damaged_ = damaged_ || plan.Count(Status::kDamaged) + plan.Count(Status::kLost) > 0;
+  for (const std::string& line : MailboxReport(box, rescue, tally, o_, update_ != nullptr)) {
+    print_.Result(line);
   }
 }
 
@@ -843,19 +557,13 @@ void RescueRun::ExportDeleted(Deferred& deferred) {
     failed_ = tally.failed = true;
     print_.Error(box.path + ": failed after " + what + ": " + words);
   } else {
-    std::string line = box.path + ": " + what + (o_.dryRun ? " would be written" : " written") +
-                       " (into " + kDeletedFolder + ")";
-    if (tally.deletedCopies > 0) {
-      line += "; not written: " + std::to_string(tally.deletedCopies) +
-              " deleted here but live elsewhere in this run";
-    }
-    print_.Result(line);
+    print_.Result(DeletedReport(box.path, tally, o_.dryRun));
   }
 }
 
 bool RescueRun::FinishOutput() {
   if (o_.dryRun) return true;
-  if (hasher_) ListHashed(true);
+  if (hasher_) manifest_->ListHashed(hasher_.get(), true);
   bool ok = true;
   std::string error;
   if (!writer_->Finish(&error)) {
@@ -863,59 +571,23 @@ bool RescueRun::FinishOutput() {
                  fs_->failure().reason);
     ok = false;
   }
-  std::vector<std::string> summaries;
-  for (size_t i = 0; i < summaries_.size(); ++i) {
-    output::MailboxSummary& s = summaries_[i];
-    if (s.mailbox.empty()) continue;  // not begun, or not opened
-    const Tally& t = tallies_[i];
-    const auto count = [&](Status status) { return t.counts[static_cast<size_t>(status)]; };
-    s.written = t.written + t.fragments + t.deletedWritten;
-    uint64_t accounted = s.written;
-    const auto reason = [&](const char* why, uint64_t n) {
-      if (n == 0) return;
-      s.notWritten.emplace_back(why, n);
-      accounted += n;
-    };
-    reason(kHeadersOnly, count(Status::kHeadersOnly));
-    reason(kLost, count(Status::kLost));
-    reason(o_.deleted ? kDeletedAlsoLive : kDeletedNotAsked,
-           o_.deleted ? t.deletedCopies : count(Status::kDeleted));
-    if (!o_.fragments) reason(kFragmentNotAsked, count(Status::kFragment));
-    // What a failure or a stop left unwritten.
-    reason(t.stopped ? kStopped : kFailed, s.found > accounted ? s.found - accounted : 0);
-    summaries.push_back(output::SummaryLine(s));
-  }
+  const std::vector<std::string> summaries = SummaryLines(summaries_, tallies_, o_);
   // The files of earlier runs that this run left alone, read again from the old manifest (open
   // since the start; the mailboxes' plans are gone by now) and handed on line by line, and every
   // summary, for the next --update; the lines go to the manifest and its copy alike.
-  const std::vector<uint32_t> carried = planner_ ? planner_->Unclaimed() : std::vector<uint32_t>();
-  if ((filesListed_ > 0 || (planner_ && (!carried.empty() || !summaries.empty()))) && !manifest_ &&
-      manifestError_.empty()) {
-    manifest_ = output::ManifestWriter::Create(fs_.get(), output::kManifestName, &error);
-    if (!manifest_) manifestError_ = ReasonOf(error);
-  }
-  const auto add = [&](const std::string& line) {
-    if (manifest_ && manifestError_.empty() && !manifest_->AddLine(line, &error)) {
-      manifestError_ = ReasonOf(error);
-    }
-    if (copy_ && copyError_.empty() && !copy_->AddLine(line, &error)) copyError_ = ReasonOf(error);
-  };
-  std::string carryError;
-  if (planner_ && !listed_->ReadLines(carried, add, &carryError)) {
-    manifestError_ = "cannot read the last run's: " + ReasonOf(carryError);
-  }
-  for (const std::string& line : summaries) add(line);
-  if (manifest_ && manifestError_.empty() && !manifest_->Finish(&error)) {
-    manifestError_ = ReasonOf(error);
-  }
-  if (copy_ && copyError_.empty() && !copy_->Finish(&error)) copyError_ = ReasonOf(error);
-  if (!manifestError_.empty()) {
+  const std::vector<uint32_t> carried = update_ ? update_->Unclaimed() : std::vector<uint32_t>();
+  manifest_->Finish(summaries, update_ && (!carried.empty() || !summaries.empty()),
+                    [&](const std::function<void(const std::string&)>& add, std::string* why) {
+                      return !update_ || update_->CarryLines(carried, add, why);
+                    });
+  if (!manifest_->error().empty()) {
     print_.Error("quillon: cannot write the manifest " + Display(output::kManifestName) + ": " +
-                 manifestError_);
+                 manifest_->error());
     ok = false;
   }
-  if (copy_ && !copyError_.empty()) {
-    print_.Error("quillon: cannot write the manifest " + o_.manifestPath + ": " + copyError_);
+  if (!manifest_->copyError().empty()) {
+    print_.Error("quillon: cannot write the manifest " + o_.manifestPath + ": " +
+                 manifest_->copyError());
     ok = false;
   }
   return ok;

@@ -11,10 +11,6 @@
 
 namespace quillon {
 
-// Where recovered deleted messages and fragments go, below the folder they were found in.
-inline constexpr char kDeletedFolder[] = "Recovered deleted messages";
-inline constexpr char kFragmentFolder[] = "Fragments";
-
 std::unique_ptr<ExportEngine> MakeRescueEngine(const ExportContext& context);
 
 }  // namespace quillon

@@ -2,8 +2,6 @@
 // is the truth) and on the real files of the shared corpus: the same files as the extraction
 // engine where the mailbox is sound, the exit status and the report where it is not, and
 // --update. Formats and trees are read back by mail programs in output/testing/read_back_test.py.
-#include "cli/rescue_export.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,6 +17,7 @@
 #include <sstream>
 
 #include "cli/export_command.h"
+#include "cli/export_places.h"
 #include "test_support/test_support.h"
 
 namespace quillon {
