@@ -19,7 +19,7 @@ import sys
 # Bottom first. A folder's product code includes only folders of lower layers.
 LAYERS = [
     ["text", "test_support", "hash", "win32", "cmdline"],
-    ["mime"],
+    ["mime", "html"],
     ["fs", "dbx"],
     ["engine", "gen"],
     ["catalogue", "output", "discovery", "framework"],
