@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <set>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -675,7 +676,10 @@ void AppendText(std::string_view text, std::string* out) {
 // without recursion.
 class Writer {
  public:
-  Writer(const CidResolver& resolve, CleanCounts* counts) : resolve_(resolve), counts_(counts) {}
+  // `files`: the files the resolver gave; with `again`, the markup is the cleaner's own, and the
+  // images kept are those that name one of them.
+  Writer(const CidResolver& resolve, std::set<std::string>* files, bool again, CleanCounts* counts)
+      : resolve_(resolve), files_(files), again_(again), counts_(counts) {}
 
   std::string Write(const GumboNode* body) {
     out_ += "<body";
@@ -734,7 +738,7 @@ class Writer {
     std::optional<std::string> image;
     if (tag == GUMBO_TAG_IMG) {
       const GumboAttribute* src = gumbo_get_attribute(&element->v.element.attributes, "src");
-      if (src != nullptr) image = PartFile(src->value, resolve_);
+      if (src != nullptr) image = Image(src->value);
       if (!image) {
         ++counts_->droppedImages;
         return false;
@@ -770,7 +774,7 @@ class Writer {
       } else if (name == "href") {
         value = LinkUrl(attribute->value);
       } else if (name == "src" || name == "background") {
-        value = PartFile(attribute->value, resolve_);
+        value = Image(attribute->value);
         if (!value && name == "background") ++counts_->droppedImages;
       } else if (name == "style") {
         value = CleanStyle(attribute->value, &counts_->droppedAttributes);
@@ -791,7 +795,19 @@ class Writer {
     }
   }
 
+  std::optional<std::string> Image(std::string_view value) {
+    if (again_) {
+      if (files_->count(std::string(value)) == 0) return std::nullopt;
+      return std::string(value);
+    }
+    std::optional<std::string> file = PartFile(value, resolve_);
+    if (file) files_->insert(*file);
+    return file;
+  }
+
   const CidResolver& resolve_;
+  std::set<std::string>* files_;
+  bool again_;
   CleanCounts* counts_;
   std::string out_;
 };
@@ -805,18 +821,32 @@ const GumboNode* BodyOf(const GumboOutput* output) {
   return nullptr;
 }
 
-}  // namespace
-
-CleanedHtml CleanHtml(std::string_view html, const CidResolver& resolve) {
-  CleanedHtml result;
-  const std::string text = ValidUtf8(html);
-  const std::string markup = Reader(&result.counts).Read(text);
+// One pass of the cleaner: `text` read, parsed and written again.
+std::string CleanOnce(std::string_view text, const CidResolver& resolve,
+                      std::set<std::string>* files, bool again, CleanCounts* counts) {
+  const std::string markup = Reader(counts).Read(text);
   GumboOptions options = kGumboDefaultOptions;
   options.max_errors = 0;  // each error would keep a copy of the open elements
   std::unique_ptr<GumboOutput, void (*)(GumboOutput*)> output(
       gumbo_parse_with_options(&options, markup.data(), markup.size()),
       [](GumboOutput* parsed) { gumbo_destroy_output(&kGumboDefaultOptions, parsed); });
-  result.html = Writer(resolve, &result.counts).Write(BodyOf(output.get()));
+  return Writer(resolve, files, again, counts).Write(BodyOf(output.get()));
+}
+
+}  // namespace
+
+CleanedHtml CleanHtml(std::string_view html, const CidResolver& resolve) {
+  CleanedHtml result;
+  std::set<std::string> files;
+  result.html = CleanOnce(ValidUtf8(html), resolve, &files, false, &result.counts);
+  // Some trees the parser builds from broken markup (a list item moved out of a table into a
+  // paragraph, say) read back as other trees: the result is cleaned again until it reads back
+  // as itself, so that what the frame shows is what was checked, and cleaning it is a no-op.
+  for (int pass = 0; pass < 3; ++pass) {
+    std::string again = CleanOnce(result.html, resolve, &files, true, &result.counts);
+    if (again == result.html) break;
+    result.html = std::move(again);
+  }
   return result;
 }
 

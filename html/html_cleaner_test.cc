@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <gumbo.h>
 
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -60,6 +62,19 @@ TEST(HtmlCleaner, EveryPayloadIsCleanedSafelyAndStaysCleanedAgain) {
               "")
         << "payload: " << payload;
   }
+}
+
+// The fuzzer's findings, replayed.
+TEST(HtmlCleaner, FuzzerFindingsPassTheChecks) {
+  size_t replayed = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(QUILLON_HTML_FINDINGS)) {
+    std::ifstream file(entry.path(), std::ios::binary);
+    const std::string input((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
+    EXPECT_EQ(testing::CheckCleaner(input), "") << entry.path();
+    ++replayed;
+  }
+  EXPECT_GT(replayed, 0u);
 }
 
 // Each payload of the file: no tag of an attack is left in what is written (a '<' there always

@@ -7,8 +7,9 @@
 # libhivex reads a copied registry hive for an identity's name, and writes the tests' tiny hive
 # (found through pkg-config). nlohmann-json3-dev (header-only) reads and writes the export's
 # manifest. GMime 3 and libytnef take a message apart into its bodies and attachments.
+# libgumbo-dev is the HTML5 parser under the cleaner of mail HTML (pkg-config too).
 NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libssl-dev scdoc mandoc bash-completion
-  pkgconf libhivex-dev nlohmann-json3-dev libgmime-3.0-dev libytnef0-dev)
+  pkgconf libhivex-dev nlohmann-json3-dev libgmime-3.0-dev libytnef0-dev libgumbo-dev)
 # The mail programs that the output tests read the written mbox and Maildir folders back with:
 # Dovecot's doveadm, mutt (run in a terminal that tmux provides) and Python's mailbox module.
 MAIL_READER_PACKAGES=(dovecot-core mutt tmux python3)
@@ -19,10 +20,10 @@ THUNDERBIRD_PACKAGES=(thunderbird)
 DEB_PACKAGE_PACKAGES=(dpkg-dev file)
 # The test command's source format check.
 FORMAT_PACKAGES=(clang-format)
-# The fuzzer: clang with libFuzzer and the sanitizer runtimes; libhivex, nlohmann-json, GMime and
-# libytnef, as the whole tree builds.
+# The fuzzer: clang with libFuzzer and the sanitizer runtimes; libhivex, nlohmann-json, GMime,
+# libytnef and gumbo, as the whole tree builds.
 FUZZ_PACKAGES=(cmake ninja-build clang libclang-rt-14-dev pkgconf libhivex-dev nlohmann-json3-dev
-  libgmime-3.0-dev libytnef0-dev)
+  libgmime-3.0-dev libytnef0-dev libgumbo-dev)
 # The benchmark: the peer tool it compares with, GNU time for peak memory, and its script.
 BENCH_PACKAGES=(undbx time python3)
 # The Windows build and its tests under Wine: the cross compiler, GoogleTest's sources (built

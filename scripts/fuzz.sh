@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Fuzzes for a bounded time in all (default 80 s): three tenths of it the engine's export, three
 # twentieths the rescue engine (scan, reconcile, read every message), three tenths the catalogue
-# reader's three targets (header and trees, indexed records, Folders.dbx), and the last quarter
-# what reads message text: a message taken apart into its parts (a quarter of that), then the mail
-# writer (half of the rest), the facts of a message (a third) and the Date: header (a sixth). Fails on any crash, leak, input slower than 1 s, or memory over
+# reader's three targets (header and trees, indexed records, Folders.dbx), a tenth the cleaner of
+# mail HTML, and the rest what reads message text: a message taken apart into its parts (a
+# quarter of that), then the mail writer (half of the rest), the facts of a message (a third) and
+# the Date: header (a sixth). Fails on any crash, leak, input slower than 1 s, or memory over
 # 512 MB; the input that did it is copied to fuzz/regressions/ (another target's to
 # fuzz/regressions/TARGET/), where the unit tests replay it.
 # Usage: scripts/fuzz.sh [SECONDS]
@@ -17,7 +18,8 @@ catalogue_targets=(catalogue_tree_fuzzer catalogue_record_fuzzer catalogue_folde
 text_targets=(mail_writer_fuzzer message_facts_fuzzer mail_date_fuzzer mime_walk_fuzzer)
 cmake --preset fuzz -DQUILLON_WERROR=ON >/dev/null
 cmake --build build/fuzz -j"$(nproc)" --target export_fuzzer make_fuzz_seeds \
-  "${catalogue_targets[@]}" make_catalogue_seeds rescue_fuzzer make_rescue_seeds "${text_targets[@]}"
+  "${catalogue_targets[@]}" make_catalogue_seeds rescue_fuzzer make_rescue_seeds "${text_targets[@]}" \
+  html_cleaner_fuzzer
 
 work=build/fuzz/run
 seeds=$work/seeds
@@ -52,7 +54,7 @@ run_target() {
     -max_len="$max_len" -print_final_stats=1 -artifact_prefix="$artifacts/" >"$log" 2>&1
   local status=$?
   set -e
-  grep -aE '^#[0-9]+ +(INITED|DONE)|^==[0-9]+==|^SUMMARY|^stat::|^(export|catalogue|rescue|message facts|mail date|mail writer|mime walk) check|(crash|leak|timeout|oom|slow-unit)-' \
+  grep -aE '^#[0-9]+ +(INITED|DONE)|^==[0-9]+==|^SUMMARY|^stat::|^(export|catalogue|rescue|message facts|mail date|mail writer|mime walk|html cleaner) check|(crash|leak|timeout|oom|slow-unit)-' \
     "$log" || true
   local found=0 f
   for f in "$artifacts"/*; do
@@ -71,13 +73,16 @@ run_target() {
 export_time=$((seconds * 3 / 10))
 rescue_time=$((seconds * 3 / 20))
 catalogue_time=$((seconds * 3 / 10 / ${#catalogue_targets[@]}))
-text_time=$((seconds - export_time - rescue_time - catalogue_time * ${#catalogue_targets[@]}))
+html_time=$((seconds / 10))
+text_time=$((seconds - export_time - rescue_time - catalogue_time * ${#catalogue_targets[@]} -
+  html_time))
 mime_time=$((text_time / 4))
 text_time=$((text_time - mime_time))
 writer_time=$((text_time / 2))
 facts_time=$((text_time / 3))
 date_time=$((text_time - writer_time - facts_time))
-for t in export_time rescue_time catalogue_time writer_time facts_time date_time mime_time; do
+for t in export_time rescue_time catalogue_time html_time writer_time facts_time date_time \
+  mime_time; do
   [ "${!t}" -ge 1 ] || printf -v "$t" 1
 done
 
@@ -106,6 +111,18 @@ run_target mail_date_fuzzer "$date_time" 16 fuzz/regressions/mail_date_fuzzer \
 # Whole messages: the seeds are a few KiB, one a real Outlook Express message.
 run_target mime_walk_fuzzer "$mime_time" 65536 fuzz/regressions/mime_walk_fuzzer \
   fuzz/seeds/mime_walk_fuzzer
+# The payload corpus, an entry a seed; 64 KiB of input is room for deep nesting.
+html_seeds=$work/html-seeds
+rm -rf "$html_seeds"
+mkdir -p "$html_seeds"
+n=0
+while IFS= read -r line; do
+  case $line in '' | '#'*) continue ;; esac
+  n=$((n + 1))
+  printf '%b' "$line" >"$html_seeds/payload-$n"
+done <html/testing/payloads.txt
+run_target html_cleaner_fuzzer "$html_time" 65536 fuzz/regressions/html_cleaner_fuzzer \
+  "$html_seeds"
 unset ASAN_OPTIONS
 
 if [ "$failed" -ne 0 ]; then exit 1; fi
