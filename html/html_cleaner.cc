@@ -27,110 +27,39 @@ enum class Kind {
   kBody,    // <body>: its listed attributes go on the result's body
 };
 
+// The element lists stay several to a line.
+// clang-format off
 Kind KindOf(GumboTag tag) {
   switch (tag) {
-    case GUMBO_TAG_A:
-    case GUMBO_TAG_ABBR:
-    case GUMBO_TAG_ACRONYM:
-    case GUMBO_TAG_ADDRESS:
-    case GUMBO_TAG_B:
-    case GUMBO_TAG_BDI:
-    case GUMBO_TAG_BDO:
-    case GUMBO_TAG_BIG:
-    case GUMBO_TAG_BLOCKQUOTE:
-    case GUMBO_TAG_CAPTION:
-    case GUMBO_TAG_CENTER:
-    case GUMBO_TAG_CITE:
-    case GUMBO_TAG_CODE:
-    case GUMBO_TAG_COLGROUP:
-    case GUMBO_TAG_DD:
-    case GUMBO_TAG_DEL:
-    case GUMBO_TAG_DFN:
-    case GUMBO_TAG_DIV:
-    case GUMBO_TAG_DL:
-    case GUMBO_TAG_DT:
-    case GUMBO_TAG_EM:
-    case GUMBO_TAG_FONT:
-    case GUMBO_TAG_H1:
-    case GUMBO_TAG_H2:
-    case GUMBO_TAG_H3:
-    case GUMBO_TAG_H4:
-    case GUMBO_TAG_H5:
-    case GUMBO_TAG_H6:
-    case GUMBO_TAG_I:
-    case GUMBO_TAG_INS:
-    case GUMBO_TAG_KBD:
-    case GUMBO_TAG_LI:
-    case GUMBO_TAG_MARK:
-    case GUMBO_TAG_NOBR:
-    case GUMBO_TAG_OL:
-    case GUMBO_TAG_P:
-    case GUMBO_TAG_PRE:
-    case GUMBO_TAG_Q:
-    case GUMBO_TAG_S:
-    case GUMBO_TAG_SAMP:
-    case GUMBO_TAG_SMALL:
-    case GUMBO_TAG_SPAN:
-    case GUMBO_TAG_STRIKE:
-    case GUMBO_TAG_STRONG:
-    case GUMBO_TAG_SUB:
-    case GUMBO_TAG_SUP:
-    case GUMBO_TAG_TABLE:
-    case GUMBO_TAG_TBODY:
-    case GUMBO_TAG_TD:
-    case GUMBO_TAG_TFOOT:
-    case GUMBO_TAG_TH:
-    case GUMBO_TAG_THEAD:
-    case GUMBO_TAG_TR:
-    case GUMBO_TAG_TT:
-    case GUMBO_TAG_U:
-    case GUMBO_TAG_UL:
-    case GUMBO_TAG_VAR:
+    case GUMBO_TAG_A: case GUMBO_TAG_ABBR: case GUMBO_TAG_ACRONYM: case GUMBO_TAG_ADDRESS:
+    case GUMBO_TAG_B: case GUMBO_TAG_BDI: case GUMBO_TAG_BDO: case GUMBO_TAG_BIG:
+    case GUMBO_TAG_BLOCKQUOTE: case GUMBO_TAG_CAPTION: case GUMBO_TAG_CENTER: case GUMBO_TAG_CITE:
+    case GUMBO_TAG_CODE: case GUMBO_TAG_COLGROUP: case GUMBO_TAG_DD: case GUMBO_TAG_DEL:
+    case GUMBO_TAG_DFN: case GUMBO_TAG_DIV: case GUMBO_TAG_DL: case GUMBO_TAG_DT:
+    case GUMBO_TAG_EM: case GUMBO_TAG_FONT: case GUMBO_TAG_H1: case GUMBO_TAG_H2:
+    case GUMBO_TAG_H3: case GUMBO_TAG_H4: case GUMBO_TAG_H5: case GUMBO_TAG_H6: case GUMBO_TAG_I:
+    case GUMBO_TAG_INS: case GUMBO_TAG_KBD: case GUMBO_TAG_LI: case GUMBO_TAG_MARK:
+    case GUMBO_TAG_NOBR: case GUMBO_TAG_OL: case GUMBO_TAG_P: case GUMBO_TAG_PRE: case GUMBO_TAG_Q:
+    case GUMBO_TAG_S: case GUMBO_TAG_SAMP: case GUMBO_TAG_SMALL: case GUMBO_TAG_SPAN:
+    case GUMBO_TAG_STRIKE: case GUMBO_TAG_STRONG: case GUMBO_TAG_SUB: case GUMBO_TAG_SUP:
+    case GUMBO_TAG_TABLE: case GUMBO_TAG_TBODY: case GUMBO_TAG_TD: case GUMBO_TAG_TFOOT:
+    case GUMBO_TAG_TH: case GUMBO_TAG_THEAD: case GUMBO_TAG_TR: case GUMBO_TAG_TT:
+    case GUMBO_TAG_U: case GUMBO_TAG_UL: case GUMBO_TAG_VAR:
       return Kind::kKeep;
-    case GUMBO_TAG_BR:
-    case GUMBO_TAG_HR:
-    case GUMBO_TAG_IMG:
-    case GUMBO_TAG_WBR:
+    case GUMBO_TAG_BR: case GUMBO_TAG_HR: case GUMBO_TAG_IMG: case GUMBO_TAG_WBR:
     case GUMBO_TAG_COL:
       return Kind::kVoid;
-    case GUMBO_TAG_SCRIPT:
-    case GUMBO_TAG_STYLE:
-    case GUMBO_TAG_XMP:
-    case GUMBO_TAG_IFRAME:
-    case GUMBO_TAG_NOEMBED:
-    case GUMBO_TAG_NOFRAMES:
-    case GUMBO_TAG_NOSCRIPT:
-    case GUMBO_TAG_TEXTAREA:
-    case GUMBO_TAG_TITLE:
-    case GUMBO_TAG_PLAINTEXT:
+    case GUMBO_TAG_SCRIPT: case GUMBO_TAG_STYLE: case GUMBO_TAG_XMP: case GUMBO_TAG_IFRAME:
+    case GUMBO_TAG_NOEMBED: case GUMBO_TAG_NOFRAMES: case GUMBO_TAG_NOSCRIPT:
+    case GUMBO_TAG_TEXTAREA: case GUMBO_TAG_TITLE: case GUMBO_TAG_PLAINTEXT:
       return Kind::kRaw;
-    case GUMBO_TAG_SVG:
-    case GUMBO_TAG_MATH:
-    case GUMBO_TAG_OBJECT:
-    case GUMBO_TAG_APPLET:
-    case GUMBO_TAG_EMBED:
-    case GUMBO_TAG_FRAMESET:
-    case GUMBO_TAG_FRAME:
-    case GUMBO_TAG_SELECT:
-    case GUMBO_TAG_TEMPLATE:
-    case GUMBO_TAG_AUDIO:
-    case GUMBO_TAG_VIDEO:
-    case GUMBO_TAG_CANVAS:
-    case GUMBO_TAG_MAP:
-    case GUMBO_TAG_HEAD:
-    case GUMBO_TAG_BASE:
-    case GUMBO_TAG_META:
-    case GUMBO_TAG_LINK:
-    case GUMBO_TAG_PARAM:
-    case GUMBO_TAG_SOURCE:
-    case GUMBO_TAG_TRACK:
-    case GUMBO_TAG_INPUT:
-    case GUMBO_TAG_KEYGEN:
-    case GUMBO_TAG_BGSOUND:
-    case GUMBO_TAG_AREA:
-    case GUMBO_TAG_IMAGE:
-    case GUMBO_TAG_BASEFONT:
-    case GUMBO_TAG_MENUITEM:
+    case GUMBO_TAG_SVG: case GUMBO_TAG_MATH: case GUMBO_TAG_OBJECT: case GUMBO_TAG_APPLET:
+    case GUMBO_TAG_EMBED: case GUMBO_TAG_FRAMESET: case GUMBO_TAG_FRAME: case GUMBO_TAG_SELECT:
+    case GUMBO_TAG_TEMPLATE: case GUMBO_TAG_AUDIO: case GUMBO_TAG_VIDEO: case GUMBO_TAG_CANVAS:
+    case GUMBO_TAG_MAP: case GUMBO_TAG_HEAD: case GUMBO_TAG_BASE: case GUMBO_TAG_META:
+    case GUMBO_TAG_LINK: case GUMBO_TAG_PARAM: case GUMBO_TAG_SOURCE: case GUMBO_TAG_TRACK:
+    case GUMBO_TAG_INPUT: case GUMBO_TAG_KEYGEN: case GUMBO_TAG_BGSOUND: case GUMBO_TAG_AREA:
+    case GUMBO_TAG_IMAGE: case GUMBO_TAG_BASEFONT: case GUMBO_TAG_MENUITEM:
       return Kind::kDrop;
     case GUMBO_TAG_BODY:
       return Kind::kBody;
@@ -142,31 +71,18 @@ Kind KindOf(GumboTag tag) {
 // Elements with no end tag: a start tag of one opens nothing.
 bool IsVoid(GumboTag tag) {
   switch (tag) {
-    case GUMBO_TAG_AREA:
-    case GUMBO_TAG_BASE:
-    case GUMBO_TAG_BR:
-    case GUMBO_TAG_COL:
-    case GUMBO_TAG_EMBED:
-    case GUMBO_TAG_HR:
-    case GUMBO_TAG_IMG:
-    case GUMBO_TAG_INPUT:
-    case GUMBO_TAG_LINK:
-    case GUMBO_TAG_META:
-    case GUMBO_TAG_PARAM:
-    case GUMBO_TAG_SOURCE:
-    case GUMBO_TAG_TRACK:
-    case GUMBO_TAG_WBR:
-    case GUMBO_TAG_KEYGEN:
-    case GUMBO_TAG_FRAME:
-    case GUMBO_TAG_BGSOUND:
-    case GUMBO_TAG_BASEFONT:
-    case GUMBO_TAG_IMAGE:
-    case GUMBO_TAG_MENUITEM:
+    case GUMBO_TAG_AREA: case GUMBO_TAG_BASE: case GUMBO_TAG_BR: case GUMBO_TAG_COL:
+    case GUMBO_TAG_EMBED: case GUMBO_TAG_HR: case GUMBO_TAG_IMG: case GUMBO_TAG_INPUT:
+    case GUMBO_TAG_LINK: case GUMBO_TAG_META: case GUMBO_TAG_PARAM: case GUMBO_TAG_SOURCE:
+    case GUMBO_TAG_TRACK: case GUMBO_TAG_WBR: case GUMBO_TAG_KEYGEN: case GUMBO_TAG_FRAME:
+    case GUMBO_TAG_BGSOUND: case GUMBO_TAG_BASEFONT: case GUMBO_TAG_IMAGE: case GUMBO_TAG_MENUITEM:
       return true;
     default:
       return false;
   }
 }
+
+// clang-format on
 
 // The attributes an element keeps, besides the ones every kept element may carry.
 bool AttributeAllowed(GumboTag tag, std::string_view name) {

@@ -77,20 +77,6 @@ TEST(HtmlCleaner, FuzzerFindingsPassTheChecks) {
   EXPECT_GT(replayed, 0u);
 }
 
-// Each payload of the file: no tag of an attack is left in what is written (a '<' there always
-// starts a tag: the text's own are escaped).
-TEST(HtmlCleaner, PayloadsLeaveNoTagOfTheirAttack) {
-  for (const std::string& payload : Payloads()) {
-    const std::string cleaned = CleanHtml(payload, testing::ResolveEveryPart).html;
-    for (const char* marker : {"<script", "<style", "<svg", "<math", "<iframe", "<img src=\"x",
-                               "<!--", "<meta", "<base", "<link", "<form", "<input", "<object",
-                               "<embed", "<textarea", "<xmp", "<template", "<frame"}) {
-      EXPECT_EQ(cleaned.find(marker), std::string::npos)
-          << marker << " in " << cleaned << "\nfrom " << payload;
-    }
-  }
-}
-
 std::optional<std::string> TwoParts(std::string_view contentId) {
   if (contentId == "001a01c4$e5b6c840$0200a8c0@pc") return "parts/photo 1.jpg";
   if (contentId == "bg@stationery") return "parts/bg.gif";
