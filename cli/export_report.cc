@@ -6,6 +6,7 @@
 #include "catalogue/catalogue.h"
 #include "cli/command_output.h"
 #include "cli/export_places.h"
+#include "cli/plan_walk.h"
 
 namespace quillon {
 
@@ -63,10 +64,8 @@ std::vector<std::string> MailboxReport(const PlacedMailbox& box,
     add(plan.Count(Status::kFragment),
         plan.Count(Status::kFragment) == 1 ? "fragment (--fragments)" : "fragments (--fragments)");
   }
-  bool foundAny = false;
-  for (uint64_t count : plan.counts) foundAny = foundAny || count > 0;
   std::string line;
-  if (!foundAny) {
+  if (!FoundAny(plan)) {
     line = box.path + (HasSignature(rescue.catalogue)
                            ? ": no messages found"
                            : ": no messages found (not an Outlook Express mailbox file)");

@@ -64,16 +64,28 @@ std::string Label(const std::string& status) {
   return status == kDeletedCopy ? "deleted-copy" : status;
 }
 
-class Lister {
+// Walks the run's mailboxes (cli/plan_walk.h) and prints a row for each message.
+class Lister final : private PlanVisitor {
  public:
   Lister(const ListOptions& options, std::FILE* out, std::FILE* err, size_t columns)
-      : o_(options), print_(out, err, false), columns_(columns) {}
+      : o_(options),
+        print_(out, err, false),
+        columns_(columns),
+        walk_(o_.deleted, o_.fragments, this) {}
 
   int Run();
 
  private:
-  void ListMailbox(const std::string& path);
-  void ListDeleted(const std::string& path, rescue::MailboxRescue& rescue);
+  std::function<void(uint64_t)> Opening(size_t, bool) override { return nullptr; }
+  void NotOpened(size_t index, const std::string& error) override;
+  bool Planned(size_t index, rescue::MailboxRescue& rescue) override;
+  bool Visit(const WalkedMessage& w) override;
+  bool Walked(size_t index, const rescue::MailboxRescue& rescue, bool ended) override;
+  bool Examined(size_t index, const rescue::MailboxRescue& rescue,
+                const ReadOutcome& outcome) override;
+  bool VisitDeleted(const WalkedMessage& w) override;
+  bool WalkedDeleted(size_t index, bool ended) override;
+
   // Prints one message; false when reading it failed (*outcome says why) or a stop came.
   // `records` reads the index records again (null: none is wanted, as for deleted messages).
   bool Show(const std::string& path, const rescue::MailboxRescue& rescue,
@@ -89,8 +101,9 @@ class Lister {
   size_t columns_;
   StoreReader stores_{o_.codePage,
                       [this](const std::string& note) { print_.Error("quillon: " + note); }};
-  rescue::LiveMessageSet live_;
-  std::vector<std::pair<std::string, rescue::MailboxRescue>> deferred_;
+  PlanWalk walk_;
+  std::vector<std::string> mailboxes_;
+  ReadOutcome outcome_;       // of the message that ended a mailbox
   PathRule* rule_ = nullptr;  // the run's, while it runs
   bool failed_ = false;
 };
@@ -132,7 +145,7 @@ bool Lister::Show(const std::string& path, const rescue::MailboxRescue& rescue,
     });
     if (outcome->result != ReadOutcome::kComplete) return false;
     if (o_.json) sha256 = hash.Finish();
-    if (printLive) live_.Add(printer.Finish(), path + " #" + std::to_string(number));
+    if (printLive) walk_.live().Add(printer.Finish(), path + " #" + std::to_string(number));
   }
   if (o_.json) {
     print_.Json(output::MessageLine(facts, size, sha256));
@@ -144,32 +157,22 @@ bool Lister::Show(const std::string& path, const rescue::MailboxRescue& rescue,
   return true;
 }
 
-void Lister::ListMailbox(const std::string& path) {
-  std::string error;
-  std::unique_ptr<InputFile> file = OpenMailbox(path, nullptr, &error);
-  if (!file) {
-    failed_ = true;
-    print_.Error(path + ": cannot be opened: " + error);
-    return;
-  }
-  rescue::RescueOptions options;
-  options.deleted = o_.deleted;
-  options.fragments = o_.fragments;
-  options.abort = StopFlag();
-  rescue::ScanOptions scanning;
-  scanning.threads = 2;  // as for export
-  rescue::MailboxRescue rescue = rescue::PlanRescue(file.get(), options, nullptr, scanning);
+void Lister::NotOpened(size_t index, const std::string& error) {
+  failed_ = true;
+  print_.Error(mailboxes_[index] + ": cannot be opened: " + error);
+}
+
+bool Lister::Planned(size_t index, rescue::MailboxRescue& rescue) {
+  const std::string& path = mailboxes_[index];
   if (rescue.error.failure != rescue::ReadFailure::kNone) {
     Failed(path, ReadOutcome{ReadOutcome::kFailed, 0, rescue.error});
-    return;
+    return false;
   }
-  bool foundAny = false;
-  for (uint64_t count : rescue.plan.counts) foundAny = foundAny || count > 0;
-  const std::string broken = rule_->Read(path, foundAny);
+  const std::string broken = rule_->Read(path, FoundAny(rescue.plan));
   if (!broken.empty()) {
     failed_ = true;
     print_.Error(broken);
-    return;
+    return false;
   }
   const rescue::RescuePlan& plan = rescue.plan;
   if (!o_.json) {
@@ -191,67 +194,51 @@ void Lister::ListMailbox(const std::string& path) {
     }
     if (!plan.messages.empty()) Header();
   }
-  rescue::MessageReader reader(file.get(), plan, StopFlag());
-  rescue::RecordReader records(file.get(), plan.fileSize, StopFlag());
-  uint32_t fragment = 0;
-  for (size_t i = 0; i < plan.messages.size(); ++i) {
-    const PlannedMessage& m = plan.messages[i];
-    if (m.status == Status::kDeleted) continue;  // once every live message has been seen
-    const uint32_t number = m.status == Status::kFragment ? ++fragment
-                            : i < plan.exported           ? static_cast<uint32_t>(i + 1)
-                                                          : 0;
-    ReadOutcome outcome;
-    if (StopRequested() != StopCause::kNone ||
-        !Show(path, rescue, &reader, &records, m, number, rescue::StatusName(m.status),
-              o_.deleted && m.status == Status::kLive, &outcome)) {
-      Failed(path, outcome);
-      return;
-    }
-  }
-  if (plan.Count(Status::kDeleted) > 0 && o_.deleted) {
-    deferred_.emplace_back(path, std::move(rescue));
-  }
+  outcome_ = ReadOutcome();
+  return true;
 }
 
-void Lister::ListDeleted(const std::string& path, rescue::MailboxRescue& rescue) {
-  std::string error;
-  std::unique_ptr<InputFile> file = OpenMailbox(path, nullptr, &error);
-  if (!file) {
-    failed_ = true;
-    print_.Error(path + ": cannot be opened: " + error);
-    return;
+bool Lister::Visit(const WalkedMessage& w) {
+  const PlannedMessage& m = w.message;
+  return Show(mailboxes_[w.mailbox], w.rescue, w.reader, w.records, m, w.number,
+              rescue::StatusName(m.status), o_.deleted && m.status == Status::kLive, &outcome_);
+}
+
+bool Lister::Walked(size_t index, const rescue::MailboxRescue&, bool ended) {
+  if (ended || StopRequested() != StopCause::kNone) {
+    Failed(mailboxes_[index], outcome_);
+    return false;
   }
-  ReadOutcome outcome;
-  rescue.plan =
-      rescue::ExamineDeleted(file.get(), std::move(rescue.plan), live_, &outcome, StopFlag());
-  if (outcome.result != ReadOutcome::kComplete) {
-    Failed(path, outcome);
-    return;
-  }
+  return o_.deleted;
+}
+
+bool Lister::Examined(size_t index, const rescue::MailboxRescue&, const ReadOutcome& outcome) {
+  outcome_ = outcome;
+  if (outcome.result != ReadOutcome::kComplete) return false;
   if (!o_.json) {
-    print_.Result(path + " (deleted)");
+    print_.Result(mailboxes_[index] + " (deleted)");
     Header();
   }
-  rescue::MessageReader reader(file.get(), rescue.plan, StopFlag());
-  uint32_t number = 0;
-  for (const PlannedMessage& m : rescue.plan.messages) {
-    if (m.status != Status::kDeleted) continue;
-    const std::string status = m.liveCopy != rescue::kNoRecord ? kDeletedCopy : "deleted";
-    if (StopRequested() != StopCause::kNone ||
-        !Show(path, rescue, &reader, nullptr, m, ++number, status, false, &outcome)) {
-      Failed(path, outcome);
-      return;
-    }
-  }
+  return true;
+}
+
+bool Lister::VisitDeleted(const WalkedMessage& w) {
+  const std::string status = w.message.liveCopy != rescue::kNoRecord ? kDeletedCopy : "deleted";
+  return Show(mailboxes_[w.mailbox], w.rescue, w.reader, nullptr, w.message, w.number, status,
+              false, &outcome_);
+}
+
+bool Lister::WalkedDeleted(size_t index, bool ended) {
+  if (ended || StopRequested() != StopCause::kNone) Failed(mailboxes_[index], outcome_);
+  return true;
 }
 
 int Lister::Run() {
   InputOptions inputOptions;
   inputOptions.recursive = o_.recursive;
   const ExpandedInputs inputs = ExpandInputs(o_.paths, inputOptions);
-  std::vector<std::string> mailboxes;
   for (const InputGroup& group : inputs.groups) {
-    mailboxes.insert(mailboxes.end(), group.mailboxes.begin(), group.mailboxes.end());
+    mailboxes_.insert(mailboxes_.end(), group.mailboxes.begin(), group.mailboxes.end());
   }
   PathRule rule(inputs, "list");
   rule_ = &rule;
@@ -260,14 +247,12 @@ int Lister::Run() {
     print_.Error("quillon: " + u.given + ": cannot be read: " + u.reason);
     failed_ = true;
   }
-  for (const std::string& path : mailboxes) {
+  for (size_t i = 0; i < mailboxes_.size(); ++i) {
     if (StopRequested() != StopCause::kNone) break;
-    ListMailbox(path);
+    walk_.Mailbox(i, mailboxes_[i]);
   }
-  for (auto& [path, rescue] : deferred_) {
-    if (StopRequested() != StopCause::kNone) break;
-    ListDeleted(path, rescue);
-  }
+  size_t stoppedAt = 0;
+  walk_.Deleted(&stoppedAt);
   const StopCause cause = StopRequested();
   if (cause != StopCause::kNone) {
     const StopReport report = ReportOf(cause);

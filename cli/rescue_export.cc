@@ -44,24 +44,22 @@ using rescue::Status;
 
 namespace {
 
-// A deleted message's facts that ExamineDeleted needs kept until every live message was seen.
-struct Deferred {
-  size_t mailbox;
-  rescue::MailboxRescue rescue;
-};
-
-class RescueRun {
+// One output folder's share of the export: its mailboxes walked (cli/plan_walk.h), each message
+// that can be read written by Put.
+class RescueRun final : private PlanVisitor {
  public:
   RescueRun(const ExportContext& context, ExportOptions options)
       : o_(std::move(options)),
         rule_(context.rule),
         print_(*context.print),
         progress_(*context.progress),
-        stores_(o_.codePage, [this](const std::string& note) {
-          if (o_.quiet) return;
-          progress_.Clear();
-          print_.Error("quillon: " + note);
-        }) {
+        stores_(o_.codePage,
+                [this](const std::string& note) {
+                  if (o_.quiet) return;
+                  progress_.Clear();
+                  print_.Error("quillon: " + note);
+                }),
+        walk_(o_.deleted, o_.fragments, this) {
     folder_ = TrimSeparators(o_.outputFolder);
     exportTime_ = std::chrono::duration_cast<std::chrono::seconds>(
                       std::chrono::system_clock::now().time_since_epoch())
@@ -81,8 +79,16 @@ class RescueRun {
 
  private:
   bool StartOutput();
-  void ExportMailbox(size_t index);
-  void ExportDeleted(Deferred& deferred);
+  // What the walk tells: each mailbox opened, planned, its messages and its deleted ones.
+  std::function<void(uint64_t)> Opening(size_t index, bool deleted) override;
+  void NotOpened(size_t index, const std::string& error) override;
+  bool Planned(size_t index, rescue::MailboxRescue& rescue) override;
+  bool Visit(const WalkedMessage& message) override;
+  bool Walked(size_t index, const rescue::MailboxRescue& rescue, bool ended) override;
+  bool Examined(size_t index, const rescue::MailboxRescue& rescue,
+                const rescue::ReadOutcome& outcome) override;
+  bool VisitDeleted(const WalkedMessage& message) override;
+  bool WalkedDeleted(size_t index, bool ended) override;
   bool FinishOutput();
   // Writes (or counts) one message into `folder`. False when the mailbox must stop: *words says
   // why ("" when a stop was asked for).
@@ -95,9 +101,6 @@ class RescueRun {
                                 const std::string* rewritePath);
   void Report(const PlacedMailbox& box, const rescue::MailboxRescue& rescue, const Tally& tally);
   std::string Display(const std::string& relative) const;
-  // Begins mailbox `index` and opens it for reading; null, with the failure reported, when it
-  // cannot be opened.
-  std::unique_ptr<InputFile> Open(size_t index, Tally* tally);
 
   const ExportOptions o_;
   PathRule* rule_;
@@ -110,8 +113,9 @@ class RescueRun {
   std::vector<PlacedMailbox> mailboxes_;
   std::vector<output::MailboxSummary> summaries_;
   std::vector<Tally> tallies_;
-  std::vector<Deferred> deferred_;
-  rescue::LiveMessageSet live_;
+  PlanWalk walk_;
+  std::string words_;           // why the mailbox's messages ended, as Put says
+  uint64_t writtenBefore_ = 0;  // the mailbox's messages written before its deleted ones
 
   // Let go of last, once every file of the run is closed.
   std::unique_ptr<Held> lock_;
@@ -379,38 +383,25 @@ bool RescueRun::Put(const PlacedMailbox& box, const rescue::MailboxRescue& rescu
     tally->Detail((o_.dryRun ? box.path + " #" + std::to_string(number) : Display(written.path)) +
                   ": damaged: " + NotesOf(rescue.plan, m));
   }
-  if (printer) live_.Add(printer->Finish(), o_.dryRun ? box.path : written.path);
+  if (printer) walk_.live().Add(printer->Finish(), o_.dryRun ? box.path : written.path);
   progress_.Written(tally->written);
   return true;
 }
 
-std::unique_ptr<InputFile> RescueRun::Open(size_t index, Tally* tally) {
-  const std::string& path = mailboxes_[index].path;
-  progress_.Begin(index, mailboxes_.size(), path);
-  std::string error;
-  std::unique_ptr<InputFile> file = OpenMailbox(
-      path, [this](uint64_t end) { progress_.Reached(end); }, &error);
-  if (!file) {
-    progress_.Clear();
-    failed_ = tally->failed = true;
-    print_.Error(path + ": cannot be opened: " + error);
-  }
-  return file;
+std::function<void(uint64_t)> RescueRun::Opening(size_t index, bool) {
+  progress_.Begin(index, mailboxes_.size(), mailboxes_[index].path);
+  return [this](uint64_t end) { progress_.Reached(end); };
 }
 
-void RescueRun::ExportMailbox(size_t index) {
+void RescueRun::NotOpened(size_t index, const std::string& error) {
+  progress_.Clear();
+  failed_ = tallies_[index].failed = true;
+  print_.Error(mailboxes_[index].path + ": cannot be opened: " + error);
+}
+
+bool RescueRun::Planned(size_t index, rescue::MailboxRescue& rescue) {
   PlacedMailbox& box = mailboxes_[index];
   Tally& tally = tallies_[index];
-  std::unique_ptr<InputFile> file = Open(index, &tally);
-  if (!file) return;
-  rescue::RescueOptions options;
-  options.deleted = o_.deleted;
-  options.fragments = o_.fragments;
-  options.abort = StopFlag();
-  // A large mailbox is scanned in two halves at once: planning is a third of an export's time.
-  rescue::ScanOptions scanning;
-  scanning.threads = 2;
-  rescue::MailboxRescue rescue = rescue::PlanRescue(file.get(), options, nullptr, scanning);
   output::MailboxSummary& summary = summaries_[index];
   summary.mailbox = box.path;
   summary.listed = rescue.plan.listed;
@@ -421,20 +412,18 @@ void RescueRun::ExportMailbox(size_t index) {
     if (rescue.error.failure == rescue::ReadFailure::kAborted) {
       tally.stopped = true;
       print_.Result(box.path + ": stopped after 0 messages");
-      return;
+      return false;
     }
     failed_ = tally.failed = true;
     print_.Error(box.path +
                  ": failed after 0 messages: " + ReadFailureWords(box.path, rescue.error));
-    return;
+    return false;
   }
-  bool foundAny = false;
-  for (uint64_t count : rescue.plan.counts) foundAny = foundAny || count > 0;
-  const std::string broken = rule_->Read(box.path, foundAny);
+  const std::string broken = rule_->Read(box.path, FoundAny(rescue.plan));
   if (!broken.empty()) {
     failed_ = tally.failed = true;
     print_.Error(broken);
-    return;
+    return false;
   }
   if (o_.format == output::Format::kEml && !o_.tree) {
     box.shown = stores_.Of(box.path).PathOf(box.path, rescue.catalogue.fileInfo.name);
@@ -443,66 +432,108 @@ void RescueRun::ExportMailbox(size_t index) {
   }
   std::string error;
   if (box.messageFolder && writer_) writer_->AddFolder(box.place, &error);
-
-  const rescue::RescuePlan& plan = rescue.plan;
   progress_.Writing();
-  rescue::MessageReader reader(file.get(), plan, StopFlag());
-  rescue::RecordReader records(file.get(), plan.fileSize, StopFlag());
-  // With --deleted, every live message of the run is printed, for the deleted copies of it.
-  const bool printLive = o_.deleted;
-  uint32_t fragment = 0;
-  std::string words;
-  bool ended = false;
-  for (size_t i = 0; i < plan.messages.size() && !ended; ++i) {
-    const PlannedMessage& m = plan.messages[i];
-    if (StopRequested() != StopCause::kNone) break;
-    bool ok = true;
-    switch (m.status) {
-      case Status::kLive:
-      case Status::kOrphan:
-      case Status::kDamaged:
-        ok = Put(box, rescue, &reader, &records, m, static_cast<uint32_t>(i + 1), box.place,
-                 printLive && m.status == Status::kLive, &tally, &words);
-        break;
-      case Status::kFragment: {
-        std::vector<std::string> folder = box.place;
-        folder.push_back(kFragmentFolder);
-        ok = Put(box, rescue, &reader, nullptr, m, ++fragment, std::move(folder), false, &tally,
-                 &words);
-        if (ok) {
-          --tally.written;
-          ++tally.fragments;
-        }
-        break;
+  words_.clear();
+  return true;
+}
+
+bool RescueRun::Visit(const WalkedMessage& w) {
+  const PlacedMailbox& box = mailboxes_[w.mailbox];
+  Tally& tally = tallies_[w.mailbox];
+  const PlannedMessage& m = w.message;
+  switch (m.status) {
+    case Status::kLive:
+    case Status::kOrphan:
+    case Status::kDamaged:
+      // With --deleted, every live message of the run is printed, for the deleted copies of it.
+      return Put(box, w.rescue, w.reader, w.records, m, w.number, box.place,
+                 o_.deleted && m.status == Status::kLive, &tally, &words_);
+    case Status::kFragment: {
+      std::vector<std::string> folder = box.place;
+      folder.push_back(kFragmentFolder);
+      if (!Put(box, w.rescue, w.reader, nullptr, m, w.number, std::move(folder), false, &tally,
+               &words_)) {
+        return false;
       }
-      case Status::kLost: {
-        const catalogue::MessageInfo* info = records.RecordOf(m);
-        const output::MessageFacts facts = FactsOf(box.path, info, m, 0, "", stores_.Of(box.path));
-        tally.Detail(box.path +
-                     ": lost: " + (info ? "index id " + std::to_string(info->indexId) + ", " : "") +
-                     "\"" + facts.subject + "\": " + NotesOf(plan, m));
-        break;
-      }
-      default:
-        break;
+      --tally.written;
+      ++tally.fragments;
+      return true;
     }
-    ended = !ok;
+    case Status::kLost: {
+      const catalogue::MessageInfo* info = w.records->RecordOf(m);
+      const output::MessageFacts facts = FactsOf(box.path, info, m, 0, "", stores_.Of(box.path));
+      tally.Detail(box.path +
+                   ": lost: " + (info ? "index id " + std::to_string(info->indexId) + ", " : "") +
+                   "\"" + facts.subject + "\": " + NotesOf(w.rescue.plan, m));
+      return true;
+    }
+    default:
+      return true;
   }
+}
+
+bool RescueRun::Walked(size_t index, const rescue::MailboxRescue& rescue, bool ended) {
+  const PlacedMailbox& box = mailboxes_[index];
+  Tally& tally = tallies_[index];
   progress_.Clear();
-  if (StopRequested() != StopCause::kNone || (ended && words.empty())) {
+  if (StopRequested() != StopCause::kNone || (ended && words_.empty())) {
     tally.stopped = true;
     print_.Result(box.path + ": stopped after " + Messages(tally.written));
-    return;
+    return false;
   }
   if (ended) {
     failed_ = tally.failed = true;
-    print_.Error(box.path + ": failed after " + Messages(tally.written) + ": " + words);
-    return;
+    print_.Error(box.path + ": failed after " + Messages(tally.written) + ": " + words_);
+    return false;
   }
   Report(box, rescue, tally);
-  if (o_.deleted && plan.Count(Status::kDeleted) > 0) {
-    deferred_.push_back(Deferred{index, std::move(rescue)});
+  return o_.deleted;
+}
+
+bool RescueRun::Examined(size_t index, const rescue::MailboxRescue&, const ReadOutcome& examined) {
+  words_.clear();
+  if (examined.result == ReadOutcome::kFailed &&
+      examined.error.failure != rescue::ReadFailure::kAborted) {
+    words_ = ReadFailureWords(mailboxes_[index].path, examined.error);
   }
+  progress_.Writing();
+  writtenBefore_ = tallies_[index].written;
+  return examined.result == ReadOutcome::kComplete;
+}
+
+bool RescueRun::VisitDeleted(const WalkedMessage& w) {
+  const PlacedMailbox& box = mailboxes_[w.mailbox];
+  Tally& tally = tallies_[w.mailbox];
+  if (w.message.liveCopy != rescue::kNoRecord) {
+    ++tally.deletedCopies;
+    return true;
+  }
+  std::vector<std::string> folder = box.place;
+  folder.push_back(kDeletedFolder);
+  if (!Put(box, w.rescue, w.reader, nullptr, w.message, w.number, std::move(folder), false, &tally,
+           &words_)) {
+    return false;
+  }
+  ++tally.deletedWritten;
+  return true;
+}
+
+bool RescueRun::WalkedDeleted(size_t index, bool ended) {
+  const PlacedMailbox& box = mailboxes_[index];
+  Tally& tally = tallies_[index];
+  tally.written = writtenBefore_;
+  progress_.Clear();
+  const std::string what = Plural(tally.deletedWritten, "deleted message", "deleted messages");
+  if (StopRequested() != StopCause::kNone || (ended && words_.empty())) {
+    tally.stopped = true;
+    print_.Result(box.path + ": stopped after " + what);
+  } else if (ended) {
+    failed_ = tally.failed = true;
+    print_.Error(box.path + ": failed after " + what + ": " + words_);
+  } else {
+    print_.Result(DeletedReport(box.path, tally, o_.dryRun));
+  }
+  return !tally.stopped;
 }
 
 void RescueRun::Report(const PlacedMailbox& box, const rescue::MailboxRescue& rescue,
@@ -511,53 +542,6 @@ void RescueRun::Report(const PlacedMailbox& box, const rescue::MailboxRescue& re
   damaged_ = damaged_ || plan.Count(Status::kDamaged) + plan.Count(Status::kLost) > 0;
   for (const std::string& line : MailboxReport(box, rescue, tally, o_, update_ != nullptr)) {
     print_.Result(line);
-  }
-}
-
-void RescueRun::ExportDeleted(Deferred& deferred) {
-  const PlacedMailbox& box = mailboxes_[deferred.mailbox];
-  Tally& tally = tallies_[deferred.mailbox];
-  std::unique_ptr<InputFile> file = Open(deferred.mailbox, &tally);
-  if (!file) return;
-  ReadOutcome examined;
-  deferred.rescue.plan = rescue::ExamineDeleted(file.get(), std::move(deferred.rescue.plan), live_,
-                                                &examined, StopFlag());
-  const rescue::RescuePlan& plan = deferred.rescue.plan;
-  std::string words;
-  bool ended = examined.result != ReadOutcome::kComplete;
-  if (ended && examined.result == ReadOutcome::kFailed &&
-      examined.error.failure != rescue::ReadFailure::kAborted) {
-    words = ReadFailureWords(box.path, examined.error);
-  }
-  progress_.Writing();
-  rescue::MessageReader reader(file.get(), plan, StopFlag());
-  std::vector<std::string> folder = box.place;
-  folder.push_back(kDeletedFolder);
-  uint32_t number = 0;
-  const uint64_t before = tally.written;
-  for (size_t i = 0; i < plan.messages.size() && !ended; ++i) {
-    const PlannedMessage& m = plan.messages[i];
-    if (m.status != Status::kDeleted) continue;
-    ++number;
-    if (StopRequested() != StopCause::kNone) break;
-    if (m.liveCopy != rescue::kNoRecord) {
-      ++tally.deletedCopies;
-      continue;
-    }
-    ended = !Put(box, deferred.rescue, &reader, nullptr, m, number, folder, false, &tally, &words);
-    if (!ended) ++tally.deletedWritten;
-  }
-  tally.written = before;
-  progress_.Clear();
-  const std::string what = Plural(tally.deletedWritten, "deleted message", "deleted messages");
-  if (StopRequested() != StopCause::kNone || (ended && words.empty())) {
-    tally.stopped = true;
-    print_.Result(box.path + ": stopped after " + what);
-  } else if (ended) {
-    failed_ = tally.failed = true;
-    print_.Error(box.path + ": failed after " + what + ": " + words);
-  } else {
-    print_.Result(DeletedReport(box.path, tally, o_.dryRun));
   }
 }
 
@@ -643,21 +627,12 @@ int RescueRun::Begin() {
 }
 
 bool RescueRun::Export(size_t index) {
-  ExportMailbox(index);
+  walk_.Mailbox(index, mailboxes_[index].path);
   return !tallies_[index].stopped;
 }
 
 bool RescueRun::Finish(size_t* index) {
-  bool whole = true;
-  for (Deferred& d : deferred_) {
-    if (StopRequested() != StopCause::kNone) break;
-    ExportDeleted(d);
-    if (tallies_[d.mailbox].stopped) {
-      *index = d.mailbox;
-      whole = false;
-      break;
-    }
-  }
+  const bool whole = walk_.Deleted(index);
   if (!FinishOutput()) failed_ = true;
   return whole;
 }
