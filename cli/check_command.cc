@@ -13,6 +13,7 @@
 #include "cli/codepage_option.h"
 #include "cli/command_output.h"
 #include "cli/inputs.h"
+#include "cli/plan_walk.h"
 #include "cli/platform.h"
 #include "cli/store_folders.h"
 #include "cli/terminal.h"
@@ -138,50 +139,70 @@ void DescribeDamage(const rescue::MailboxRescue& rescue, rescue::RecordReader* r
   for (const rescue::Finding& f : plan.findings) add(f.reason);
 }
 
-// Reads one mailbox: its catalogue and a scan of its blocks, reconciled; no message is read.
-MailboxFacts CheckMailbox(const std::string& path, const StoreFolders& store) {
-  MailboxFacts facts;
-  facts.path = path;
-  std::string error;
-  const std::unique_ptr<InputFile> file = Utf8FileSystem()->OpenForReading(path, &error);
-  if (!file) {
-    facts.error = "cannot be opened: " + error;
-    return facts;
+// Reads mailboxes through the export's walk (cli/plan_walk.h): each one's catalogue and a scan
+// of its blocks, reconciled; no message is read. A stop does not cut a check short.
+class MailboxChecker final : private PlanVisitor {
+ public:
+  MailboxFacts Check(const std::string& path, const StoreFolders& store) {
+    facts_ = MailboxFacts();
+    facts_.path = path;
+    store_ = &store;
+    walk_.Mailbox(0, path);
+    return std::move(facts_);
   }
-  // A large mailbox is scanned by two threads while the index is read, as for export.
-  rescue::ScanOptions scanning;
-  scanning.threads = 2;
-  const rescue::MailboxRescue rescue = rescue::PlanRescue(file.get(), {}, nullptr, scanning);
+
+ private:
+  std::function<void(uint64_t)> Opening(size_t, bool) override { return nullptr; }
+  void NotOpened(size_t, const std::string& error) override {
+    facts_.error = "cannot be opened: " + error;
+  }
+  bool Planned(size_t, rescue::MailboxRescue& rescue, rescue::RecordReader* records) override;
+  // No message is walked, nor a deleted one.
+  bool Visit(const WalkedMessage&) override { return false; }
+  bool Walked(size_t, const rescue::MailboxRescue&, bool) override { return false; }
+  bool Examined(size_t, const rescue::MailboxRescue&, const rescue::ReadOutcome&) override {
+    return false;
+  }
+  bool VisitDeleted(const WalkedMessage&) override { return false; }
+  bool WalkedDeleted(size_t, bool) override { return false; }
+
+  PlanWalk walk_{false, false, this, nullptr};
+  MailboxFacts facts_;
+  const StoreFolders* store_ = nullptr;
+};
+
+bool MailboxChecker::Planned(size_t, rescue::MailboxRescue& rescue, rescue::RecordReader* records) {
   if (rescue.error.failure != rescue::ReadFailure::kNone) {
-    facts.error = "cannot be read: " + rescue.error.reason;
-    return facts;
+    facts_.error = "cannot be read: " + rescue.error.reason;
+    return false;
   }
+  const std::string& path = facts_.path;
+  const StoreFolders& store = *store_;
   const catalogue::Catalogue& cat = rescue.catalogue;
-  facts.kind = cat.kind;
-  facts.indexCount = cat.header.treeCounts[0];
-  facts.folderRecords = cat.folders.size();
-  facts.counts = rescue.plan.counts;
+  facts_.kind = cat.kind;
+  facts_.indexCount = cat.header.treeCounts[0];
+  facts_.folderRecords = cat.folders.size();
+  facts_.counts = rescue.plan.counts;
 
   if (cat.kind == catalogue::FileKind::kMessages) {
     // Named as the export names its folder.
     const std::vector<std::string> shown = store.PathOf(path, cat.fileInfo.name);
-    facts.folder = shown.back();
+    facts_.folder = shown.back();
     const uint32_t named = store.FolderOf(path);
     if (named != output::FolderPaths::kTop) {
-      facts.folderPath = shown;
-      facts.source = store.SourceOf(named);
+      facts_.folderPath = shown;
+      facts_.source = store.SourceOf(named);
     } else if (!store.Listed(path)) {
       // Where the export puts it: a folder of its own, named after the file.
-      facts.folderPath = shown;
-      facts.unlisted = true;
+      facts_.folderPath = shown;
+      facts_.unlisted = true;
     }
-    if (facts.source == nullptr && cat.fileInfo.present) {
-      facts.source = catalogue::SourceName(cat.fileInfo.source);
+    if (facts_.source == nullptr && cat.fileInfo.present) {
+      facts_.source = catalogue::SourceName(cat.fileInfo.source);
     }
   }
-  rescue::RecordReader records(file.get(), rescue.plan.fileSize);
-  DescribeDamage(rescue, &records, store, &facts);
-  return facts;
+  DescribeDamage(rescue, records, store, &facts_);
+  return false;
 }
 
 // "50 live, 2 orphans, 3 deleted and recoverable": the statuses that have messages.
@@ -442,6 +463,7 @@ int RunCheck(const CheckOptions& options, std::FILE* out, std::FILE* err) {
   // Folders.dbx beside the mailboxes names their folders: each store folder is read once.
   StoreReader stores(options.codePage,
                      [&](const std::string& note) { WriteLine(err, "quillon: " + note); });
+  MailboxChecker checker;
   for (const InputGroup& group : inputs.groups) {
     if (group.mailboxes.empty()) continue;
     const StoreFolders& store = stores.Of(group.mailboxes.front());
@@ -453,7 +475,7 @@ int RunCheck(const CheckOptions& options, std::FILE* out, std::FILE* err) {
 
     std::vector<MailboxFacts> checked;
     for (const std::string& path : group.mailboxes) {
-      MailboxFacts facts = CheckMailbox(path, stores.Of(path));
+      MailboxFacts facts = checker.Check(path, stores.Of(path));
       if (!facts.error.empty()) {
         WriteLine(err, "quillon: " + path + ": " + facts.error);
         worsen(kExitUnreadable);

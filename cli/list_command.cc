@@ -78,7 +78,7 @@ class Lister final : private PlanVisitor {
  private:
   std::function<void(uint64_t)> Opening(size_t, bool) override { return nullptr; }
   void NotOpened(size_t index, const std::string& error) override;
-  bool Planned(size_t index, rescue::MailboxRescue& rescue) override;
+  bool Planned(size_t index, rescue::MailboxRescue& rescue, rescue::RecordReader*) override;
   bool Visit(const WalkedMessage& w) override;
   bool Walked(size_t index, const rescue::MailboxRescue& rescue, bool ended) override;
   bool Examined(size_t index, const rescue::MailboxRescue& rescue,
@@ -162,7 +162,7 @@ void Lister::NotOpened(size_t index, const std::string& error) {
   print_.Error(mailboxes_[index] + ": cannot be opened: " + error);
 }
 
-bool Lister::Planned(size_t index, rescue::MailboxRescue& rescue) {
+bool Lister::Planned(size_t index, rescue::MailboxRescue& rescue, rescue::RecordReader*) {
   const std::string& path = mailboxes_[index];
   if (rescue.error.failure != rescue::ReadFailure::kNone) {
     Failed(path, ReadOutcome{ReadOutcome::kFailed, 0, rescue.error});

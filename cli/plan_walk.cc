@@ -56,10 +56,12 @@ bool FoundAny(const rescue::RescuePlan& plan) {
   return std::any_of(plan.counts.begin(), plan.counts.end(), [](uint64_t n) { return n > 0; });
 }
 
-PlanWalk::PlanWalk(bool deleted, bool fragments, PlanVisitor* visitor) : visitor_(visitor) {
+PlanWalk::PlanWalk(bool deleted, bool fragments, PlanVisitor* visitor,
+                   const std::atomic<bool>* abort)
+    : visitor_(visitor) {
   options_.deleted = deleted;
   options_.fragments = fragments;
-  options_.abort = StopFlag();
+  options_.abort = abort;
 }
 
 std::unique_ptr<InputFile> PlanWalk::Open(size_t index, const std::string& path, bool deleted) {
@@ -76,10 +78,10 @@ void PlanWalk::Mailbox(size_t index, const std::string& path) {
   rescue::ScanOptions scanning;
   scanning.threads = 2;
   rescue::MailboxRescue rescue = rescue::PlanRescue(file.get(), options_, nullptr, scanning);
-  if (!visitor_->Planned(index, rescue)) return;
   const rescue::RescuePlan& plan = rescue.plan;
-  rescue::MessageReader reader(file.get(), plan, options_.abort);
   rescue::RecordReader records(file.get(), plan.fileSize, options_.abort);
+  if (!visitor_->Planned(index, rescue, &records)) return;
+  rescue::MessageReader reader(file.get(), plan, options_.abort);
   uint32_t fragment = 0;
   bool ended = false;
   for (size_t i = 0; i < plan.messages.size() && !ended; ++i) {

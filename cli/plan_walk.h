@@ -3,6 +3,7 @@
 #ifndef QUILLON_CLI_PLAN_WALK_H_
 #define QUILLON_CLI_PLAN_WALK_H_
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/command.h"
 #include "fs/file_io.h"
 #include "rescue/rescue.h"
 
@@ -50,8 +52,10 @@ class PlanVisitor {
   virtual std::function<void(uint64_t)> Opening(size_t index, bool deleted) = 0;
   // It could not be opened: `error` in the system's words.
   virtual void NotOpened(size_t index, const std::string& error) = 0;
-  // Its plan was made (rescue.error says whether it failed). False: its messages are skipped.
-  virtual bool Planned(size_t index, rescue::MailboxRescue& rescue) = 0;
+  // Its plan was made (rescue.error says whether it failed); `records` reads its index records.
+  // False: its messages are skipped.
+  virtual bool Planned(size_t index, rescue::MailboxRescue& rescue,
+                       rescue::RecordReader* records) = 0;
   // One message of the plan, in its order, but the deleted ones. False ends the mailbox.
   virtual bool Visit(const WalkedMessage& message) = 0;
   // The messages of mailbox `index` were walked; `ended` when Visit ended them. True when its
@@ -74,8 +78,9 @@ class PlanVisitor {
 // them apart. A stop ends the walk of a mailbox at the next message.
 class PlanWalk {
  public:
-  // Deleted messages and fragments are found when asked for; a stop (StopFlag()) ends a read.
-  PlanWalk(bool deleted, bool fragments, PlanVisitor* visitor);
+  // Deleted messages and fragments are found when asked for; `abort` (a stop) ends a read.
+  PlanWalk(bool deleted, bool fragments, PlanVisitor* visitor,
+           const std::atomic<bool>* abort = StopFlag());
 
   // Walks mailbox `index` at `path`, but its deleted messages.
   void Mailbox(size_t index, const std::string& path);

@@ -82,7 +82,7 @@ class RescueRun final : private PlanVisitor {
   // What the walk tells: each mailbox opened, planned, its messages and its deleted ones.
   std::function<void(uint64_t)> Opening(size_t index, bool deleted) override;
   void NotOpened(size_t index, const std::string& error) override;
-  bool Planned(size_t index, rescue::MailboxRescue& rescue) override;
+  bool Planned(size_t index, rescue::MailboxRescue& rescue, rescue::RecordReader*) override;
   bool Visit(const WalkedMessage& message) override;
   bool Walked(size_t index, const rescue::MailboxRescue& rescue, bool ended) override;
   bool Examined(size_t index, const rescue::MailboxRescue& rescue,
@@ -399,7 +399,7 @@ void RescueRun::NotOpened(size_t index, const std::string& error) {
   print_.Error(mailboxes_[index].path + ": cannot be opened: " + error);
 }
 
-bool RescueRun::Planned(size_t index, rescue::MailboxRescue& rescue) {
+bool RescueRun::Planned(size_t index, rescue::MailboxRescue& rescue, rescue::RecordReader*) {
   PlacedMailbox& box = mailboxes_[index];
   Tally& tally = tallies_[index];
   output::MailboxSummary& summary = summaries_[index];
