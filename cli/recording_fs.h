@@ -57,8 +57,8 @@ class RecordingFs final : public quillon::OutputFs {
             std::string* error) override {
     return fs_->List(folder, entries, error);
   }
-  std::unique_ptr<quillon::ReadableFile> OpenForReading(const std::string& path,
-                                                        std::string* error) override {
+  std::unique_ptr<quillon::InputFile> OpenForReading(const std::string& path,
+                                                     std::string* error) override {
     return fs_->OpenForReading(path, error);
   }
   std::unique_ptr<quillon::Held> Lock(const std::string& name, bool* busy,

@@ -5,7 +5,7 @@
 namespace quillon {
 
 bool OutputFs::Read(const std::string& path, const ChunkSink& sink, std::string* error) {
-  const std::unique_ptr<ReadableFile> file = OpenForReading(path, error);
+  const std::unique_ptr<InputFile> file = OpenForReading(path, error);
   if (!file) return false;
   // On the stack: --update reads a file per message, and a large buffer taken from the heap
   // and given back for each was returned to the system and faulted in again every time (half

@@ -1,5 +1,5 @@
 // A folder written into as a whole, the output folder of an export: a small file interface over
-// it, so that tests hand the writers an in-memory one (testing/mem_output_fs.h) and the command
+// it, so that tests hand the writers an in-memory one (testing/mem_file_system.h) and the command
 // the system's (output_fs_posix.cc, output_fs_win32.cc). Paths are relative to the output folder,
 // UTF-8, with '/' between folders whatever the platform.
 #ifndef QUILLON_FS_OUTPUT_FS_H_
@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "fs/file_io.h"         // InputFile
 #include "fs/folder_listing.h"  // FolderEntry
 
 namespace quillon {
@@ -67,16 +68,6 @@ class AppendFile : public ByteOut {
   virtual bool Close(std::string* error) = 0;
 };
 
-// A regular file open for reading.
-class ReadableFile {
- public:
-  virtual ~ReadableFile() = default;
-  // Reads up to `size` bytes at `offset`; *got says how many, fewer only at the file's end.
-  // Safe from several threads at once.
-  virtual bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got,
-                      std::string* error) = 0;
-};
-
 // Something held until it is destroyed.
 class Held {
  public:
@@ -124,9 +115,10 @@ class OutputFs {
 
   // Opens the regular file at `path` for reading, without waiting on anything that is not one
   // (a FIFO, a device) and never through a link. Null (with *error) when it cannot be opened or
-  // is no regular file.
-  virtual std::unique_ptr<ReadableFile> OpenForReading(const std::string& path,
-                                                       std::string* error) = 0;
+  // is no regular file. Its reads are safe from several threads at once, and their errors name
+  // the file ("<path>: <reason>").
+  virtual std::unique_ptr<InputFile> OpenForReading(const std::string& path,
+                                                    std::string* error) = 0;
 
   // Gives the bytes of the regular file at `path` to `sink`, in order, as OpenForReading opens
   // it. False when the file cannot be opened or read (*error says why), or when the sink

@@ -165,10 +165,14 @@ class PosixAppendFile final : public AppendFile {
   std::string shown_;
 };
 
-class PosixReadableFile final : public ReadableFile {
+class PosixReadableFile final : public InputFile {
  public:
   PosixReadableFile(int fd, std::string shown) : fd_(fd), shown_(std::move(shown)) {}
   ~PosixReadableFile() override { close(fd_); }
+  uint64_t Size() override {
+    struct stat st;
+    return fstat(fd_, &st) == 0 && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  }
   bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got,
               std::string* error) override {
     return Done(posix::ReadAt(fd_, offset, buffer, size, got), shown_, error);
@@ -283,8 +287,7 @@ class PosixOutputFs final : public OutputFs {
     return true;
   }
 
-  std::unique_ptr<ReadableFile> OpenForReading(const std::string& path,
-                                               std::string* error) override {
+  std::unique_ptr<InputFile> OpenForReading(const std::string& path, std::string* error) override {
     const DirRef dir = Enter(Parent(path), false, error);
     if (!dir) return nullptr;
     const int fd = OpenRegular(dir->fd, Leaf(path), O_RDONLY, Full(path), error);

@@ -137,10 +137,14 @@ class Win32AppendFile final : public AppendFile {
   std::wstring path_;
 };
 
-class Win32ReadableFile final : public ReadableFile {
+class Win32ReadableFile final : public InputFile {
  public:
   Win32ReadableFile(HANDLE h, std::wstring path) : h_(h), path_(std::move(path)) {}
   ~Win32ReadableFile() override { CloseHandle(h_); }
+  uint64_t Size() override {
+    LARGE_INTEGER size;
+    return GetFileSizeEx(h_, &size) && size.QuadPart > 0 ? static_cast<uint64_t>(size.QuadPart) : 0;
+  }
   bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got,
               std::string* error) override {
     return Done(win32::ReadAt(h_, offset, buffer, size, got), path_, error);
@@ -245,8 +249,7 @@ class Win32OutputFs final : public OutputFs {
     return true;
   }
 
-  std::unique_ptr<ReadableFile> OpenForReading(const std::string& path,
-                                               std::string* error) override {
+  std::unique_ptr<InputFile> OpenForReading(const std::string& path, std::string* error) override {
     const DirRef dir = Enter(Parent(path), false, error);
     if (!dir) return nullptr;
     const std::wstring full = Full(path);

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fs/testing/mem_output_fs.h"
+#include "fs/testing/mem_file_system.h"
 #include "fuzz/fuzz_input.h"
 #include "output/mail_time.h"
 #include "output/mail_writer.h"
@@ -222,7 +222,7 @@ inline std::string CheckMailWriter(std::string_view bytes) {
     messages[static_cast<uint8_t>(bytes.back()) % messages.size()].fails = true;
   }
 
-  MemOutputFs fs(ignoreCase);
+  MemFileSystem fs(ignoreCase);
   std::string error;
   std::unique_ptr<MailWriter> writer = MailWriter::Create(&fs, options, &error);
   if (!writer) {
@@ -310,7 +310,7 @@ inline std::string CheckMailWriter(std::string_view bytes) {
     }
     for (const auto& [place, written] : byPlace) {
       for (const auto& [m, w] : written) {
-        const MemOutputFs::File* file = fs.Find(w.path);
+        const MemFileSystem::File* file = fs.Find(w.path);
         if (file == nullptr) return "a written message is missing: " + w.path;
         if (file->bytes != m->bytes) return "a message's bytes differ in " + w.path;
         if (file->modified != w.time) return "a file without the message's time: " + w.path;

@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
-#include "fs/testing/mem_output_fs.h"
+#include "fs/testing/mem_file_system.h"
 #include "output/manifest.h"
 #include "text/utf8.h"
 
@@ -51,7 +51,7 @@ MessageFacts Facts(uint32_t n, std::vector<std::string> folder = {}) {
 }
 
 TEST(MailWriter, EmlKeepsTheBytesNamesAndTimes) {
-  MemOutputFs fs;
+  MemFileSystem fs;
   std::string error;
   auto writer = MailWriter::Create(&fs, Options(Format::kEml), &error);
   ASSERT_TRUE(writer) << error;
@@ -101,7 +101,7 @@ TEST(MailWriter, FlagsBecomeMaildirNamesAndMboxHeaders) {
   };
   const std::string message = "Subject: s\r\n\r\nb\r\n";
   for (const auto& c : kCases) {
-    MemOutputFs fs;
+    MemFileSystem fs;
     std::string error;
     MessageFacts facts = Facts(1, {"F"});
     facts.flags = c.flags;
@@ -137,7 +137,7 @@ TEST(MailWriter, MboxIsThunderbirdsLayoutAtAnyChunkSize) {
       "From MAILER-DAEMON Tue Nov 14 22:13:20 2023\n"
       "Subject: only headers\r\n\n";
   for (size_t chunk : {size_t{1}, size_t{5}, size_t{4096}}) {
-    MemOutputFs fs;
+    MemFileSystem fs;
     std::string error;
     auto writer = MailWriter::Create(&fs, Options(Format::kMbox), &error);
     ASSERT_TRUE(writer->AddFolder({"Local Folders", "Empty"}, &error)) << error;
@@ -190,7 +190,7 @@ TEST(MailWriter, MboxFromLinesAreAsciiAndLastLinesEndOnce) {
   };
   for (const auto& c : kCases) {
     for (size_t chunk : {size_t{1}, size_t{4096}}) {
-      MemOutputFs fs;
+      MemFileSystem fs;
       std::string error;
       auto writer = MailWriter::Create(&fs, Options(Format::kMbox), &error);
       MessageFacts facts = Facts(1, {"F"});
@@ -208,20 +208,20 @@ TEST(MailWriter, LeavesNothingHalfWritten) {
   const std::string bytes = "Subject: s\r\n\r\n" + std::string(1000, 'b');
   for (Format format : {Format::kEml, Format::kMaildir}) {
     // The source fails, then the disk fills up: neither leaves a file.
-    MemOutputFs fs;
+    MemFileSystem fs;
     std::string error;
     auto writer = MailWriter::Create(&fs, Options(format), &error);
     WrittenMessage written;
     EXPECT_FALSE(writer->Write(Facts(1), Source(bytes, 100, 500), &written, &error));
     EXPECT_EQ(error, "read error at 500");
-    fs.capacity = 600;
+    fs.diskCapacity = 600;
     EXPECT_FALSE(writer->Write(Facts(2), Source(bytes, 100), &written, &error));
     EXPECT_EQ(error, "No space left on device");
     EXPECT_TRUE(fs.Files().empty()) << FormatName(format);
     EXPECT_EQ(fs.temporaryCount(), 0u);
   }
   // An mbox keeps what the source gave of a message, ended as a message, and says so.
-  MemOutputFs fs;
+  MemFileSystem fs;
   std::string error;
   auto writer = MailWriter::Create(&fs, Options(Format::kMbox), &error);
   WrittenMessage written;
@@ -242,7 +242,7 @@ TEST(MailWriter, MboxEndsAtTheLastWholeMessageWhenStoppedOrFull) {
   for (const bool stop : {true, false}) {
     for (const bool appended : {false, true}) {
       SCOPED_TRACE(std::string(stop ? "stopped" : "disk full") + (appended ? ", appended" : ""));
-      MemOutputFs fs;
+      MemFileSystem fs;
       std::atomic<bool> abort{false};
       WriterOptions options = Options(Format::kMbox);
       options.abort = &abort;
@@ -264,11 +264,11 @@ TEST(MailWriter, MboxEndsAtTheLastWholeMessageWhenStoppedOrFull) {
                  (abort = true, false);
         };
       } else {
-        fs.capacity = fs.written + 300 * 1024;
+        fs.diskCapacity = fs.bytesWritten + 300 * 1024;
       }
       EXPECT_FALSE(writer->Write(Facts(4, {"A"}), source, &written, &error));
       EXPECT_EQ(error, stop ? "read error at 524288" : "No space left on device");
-      fs.capacity = 0;
+      fs.diskCapacity = 0;
       ASSERT_TRUE(writer->Finish(&error)) << error;
       const std::string one = head + whole + "\n";
       ASSERT_NE(fs.Find("A"), nullptr);
@@ -279,7 +279,7 @@ TEST(MailWriter, MboxEndsAtTheLastWholeMessageWhenStoppedOrFull) {
 }
 
 TEST(MailWriter, NoMessageReplacesAnotherWhateverTheCase) {
-  MemOutputFs fs(/*ignoreCase=*/true);
+  MemFileSystem fs(/*ignoreCase=*/true);
   WriterOptions options = Options(Format::kEml);
   options.nameTemplate = "{subject}";
   options.reservedNames = {"quillon-manifest.jsonl"};
@@ -413,7 +413,7 @@ TEST(MailWriter, HostileFolderNamesHoldInEveryFormat) {
   };
   for (Format format : {Format::kEml, Format::kMbox, Format::kMaildir}) {
     SCOPED_TRACE(FormatName(format));
-    MemOutputFs fs(/*ignoreCase=*/true);
+    MemFileSystem fs(/*ignoreCase=*/true);
     WriterOptions options = Options(format);
     options.maildirInfoSeparator = ';';  // as on Windows: no ':' in any name
     options.hostName = "host";

@@ -427,7 +427,7 @@ std::string_view UniquePart(std::string_view name) {
 // cost one read of the file per window.
 class ListedManifest::Reader {
  public:
-  explicit Reader(ReadableFile* file, size_t window = 4096)
+  explicit Reader(InputFile* file, size_t window = 4096)
       : file_(file), window_(window), bytes_(new char[window]) {}
 
   // The line that begins at `offset`: *line gets its bytes without the line end (no more than
@@ -458,14 +458,14 @@ class ListedManifest::Reader {
   }
 
  private:
-  ReadableFile* file_;
+  InputFile* file_;
   size_t window_;
   std::unique_ptr<char[]> bytes_;
   size_t size_ = 0;  // bytes of the window read
   uint64_t start_ = 0;
 };
 
-ListedManifest::ListedManifest(Format format, std::unique_ptr<ReadableFile> file)
+ListedManifest::ListedManifest(Format format, std::unique_ptr<InputFile> file)
     : format_(format), file_(std::move(file)) {}
 
 ListedManifest::~ListedManifest() = default;
@@ -495,7 +495,7 @@ std::unique_ptr<ListedManifest> ListedManifest::Open(
   *refused = false;
   // A missing manifest is an empty one; any other failure to open it is one. The folder is
   // listed only when the manifest would not open: it may hold a file per message.
-  std::unique_ptr<ReadableFile> file = fs->OpenForReading(path, error);
+  std::unique_ptr<InputFile> file = fs->OpenForReading(path, error);
   if (!file) {
     const size_t slash = path.rfind('/');
     std::vector<FolderEntry> entries;

@@ -158,11 +158,11 @@ class ListedManifest {
       return key != other.key ? key < other.key : line < other.line;
     }
   };
-  ListedManifest(Format format, std::unique_ptr<ReadableFile> file);
+  ListedManifest(Format format, std::unique_ptr<InputFile> file);
   std::string NameKey(const std::string& path) const;
 
   Format format_;
-  std::unique_ptr<ReadableFile> file_;
+  std::unique_ptr<InputFile> file_;
   std::vector<Line> lines_;
   std::vector<Key> byName_, byPlace_;
   // A message's identity kept in 32 bits: the few keys that meet among millions of lines cost

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
-#include "fs/testing/mem_output_fs.h"
+#include "fs/testing/mem_file_system.h"
 #include "output/mail_time.h"
 #include "test_support/test_support.h"
 
@@ -159,7 +159,7 @@ TEST(Manifest, DecidesFromTheListedFileAndTheDisk) {
 
 // An export as the command runs it: each message is looked up in the manifest the last run left,
 // written, rewritten or skipped, and a new manifest lists every file this tool wrote.
-UpdateCounts Export(MemOutputFs* fs, Format format, const std::vector<std::string>& messages,
+UpdateCounts Export(MemFileSystem* fs, Format format, const std::vector<std::string>& messages,
                     int64_t now) {
   std::string error;
   bool refused = false;
@@ -213,7 +213,7 @@ UpdateCounts Export(MemOutputFs* fs, Format format, const std::vector<std::strin
 }
 
 // The paths a manifest lists, in its order.
-std::vector<std::string> ListedPaths(MemOutputFs* fs, Format format) {
+std::vector<std::string> ListedPaths(MemFileSystem* fs, Format format) {
   std::string error;
   bool refused = false;
   const auto listed =
@@ -233,7 +233,7 @@ TEST(Manifest, UpdateWritesOnlyWhatIsNotThereWhole) {
                                              "Subject: 3\r\n\r\nthree", "Subject: 4\r\n\r\nfour",
                                              "Subject: 4\r\n\r\nfour"};
   for (Format format : {Format::kEml, Format::kMaildir}) {
-    MemOutputFs fs;
+    MemFileSystem fs;
     UpdateCounts counts = Export(&fs, format, messages, 1000000000000000);
     EXPECT_EQ(counts.written, 5u);
     std::vector<std::string> paths;  // as the first run wrote them, in its order
@@ -287,7 +287,7 @@ TEST(Manifest, UpdateWritesOnlyWhatIsNotThereWhole) {
 // A file the manifest lists is never a new file's name, though it be gone and no message of the
 // run claim it: its line is carried over, and the new manifest names each file once.
 TEST(Manifest, UpdateTakesNoListedNameForANewFile) {
-  MemOutputFs fs;
+  MemFileSystem fs;
   Export(&fs, Format::kEml, {"Subject: a\r\n\r\na", "Subject: b\r\n\r\nb"}, 0);
   fs.Erase("Mail/Inbox.dbx-1.eml");
   // The first message is no longer in the mailbox; a new one is, as its first.
@@ -339,7 +339,7 @@ TEST(Manifest, ListsEachFileOfTheOutputOnceOrIsRefused) {
        "line 2 gives its path, size or SHA-256 twice"},
   };
   for (const auto& c : kCases) {
-    MemOutputFs fs;
+    MemFileSystem fs;
     std::string manifest;
     for (const std::string& l : c.lines) manifest += l + "\n";
     fs.Put(kManifestName, manifest);
@@ -363,7 +363,7 @@ TEST(Manifest, ListedLinesAreReadAgainOnlyWhileUnchanged) {
   const std::string a = R"({"path":"a.eml","size":1,"sha256":")" + std::string(64, 'a') + R"("})";
   const std::string b = R"({"path":"b.eml","size":2,"sha256":")" + std::string(64, 'b') + R"("})";
   const std::string c = R"({"path":"c.eml","size":3,"sha256":")" + std::string(64, 'c') + R"("})";
-  MemOutputFs fs;
+  MemFileSystem fs;
   fs.Put(kManifestName, a + "\nnot json\n\n" + b + "\n{\"summary\":true}\n" + c);
   std::string error;
   bool refused = false;
@@ -385,7 +385,7 @@ TEST(Manifest, ListedLinesAreReadAgainOnlyWhileUnchanged) {
                 "\n" + c,
             a},
        }) {
-    fs.Put(kManifestName, manifest);  // changed in place, as the open manifest sees it
+    *fs.Mutable(kManifestName) = manifest;  // changed in place, as the open manifest sees it
     std::string lines;
     ASSERT_TRUE(listed->ReadLines(
         {0, 1, 2}, [&](const std::string& line) { lines += line; }, &error));
@@ -397,7 +397,7 @@ TEST(Manifest, ListedLinesAreReadAgainOnlyWhileUnchanged) {
 // A listed file is read no further than one chunk past its listed size: a file that grew without
 // end is changed, whatever else it holds.
 TEST(Manifest, LooksAtAListedFileNoFurtherThanItsSize) {
-  MemOutputFs fs;
+  MemFileSystem fs;
   fs.Put("a.eml", "abc");
   fs.Put("big.eml", std::string(3 << 20, 'x'));
   const FileOnDisk whole = LookAt(&fs, "a.eml", 3);
