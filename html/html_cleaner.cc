@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <initializer_list>
 #include <memory>
 #include <set>
 #include <unordered_map>
@@ -201,11 +202,6 @@ size_t SkipRawText(std::string_view text, size_t at, std::string_view name) {
   return std::string_view::npos;
 }
 
-// Deepest nesting of elements handed to the parser. Mail nests a few dozen levels (a reply
-// quoted in a reply adds two or three); HTML parsers do work proportional to the depth for each
-// tag and each run of text, so the depth is what keeps a hostile body's cost linear.
-constexpr size_t kMaxDepth = 256;
-
 // Attribute names that can reach the parser: others are never listed, and some characters in a
 // name would read differently when written again.
 bool PlainAttributeName(std::string_view name) {
@@ -218,7 +214,10 @@ bool PlainAttributeName(std::string_view name) {
 // receives. It holds only text (every '<' escaped that starts no tag), the tags of kept elements
 // (attribute values quoted) and <body>; comments, declarations, raw-text elements and the
 // elements removed with their content are gone; every element is closed, in order, and none
-// deeper than kMaxDepth. The parser then builds its tree from markup that means one thing.
+// deeper than kMaxDepth. The parser then builds its tree from markup that means one thing, in
+// time linear in its size: on the raw body, Debian's gumbo 0.10.1 took 4.3 s for 40,000 nested
+// <div> (each start tag looks through the open elements) and 13 s for 20,000 when it records
+// its errors (each error copies the open elements), so it records none here.
 class Reader {
  public:
   explicit Reader(CleanCounts* counts) : counts_(counts) {}

@@ -1,5 +1,6 @@
-// A message's HTML body made safe to show: parsed as a browser parses it (gumbo, an HTML5
-// parser) and rebuilt from an allow-list of the elements and attributes a mail's text needs.
+// A message's HTML body made safe to show: tokenized as HTML is, parsed into a tree by gumbo (an
+// HTML5 parser, so tables, implied and misnested tags come out as a browser builds them), and
+// rebuilt from an allow-list of the elements and attributes a mail's text needs.
 //
 // What the result can no longer do:
 // - run anything: no script, no event handler (on*), no javascript:/vbscript: URL, no
@@ -11,12 +12,13 @@
 //   the caller's mapping to a file of the archive;
 // - change what it means when parsed again: SVG and MathML content is never copied (its
 //   parsing rules differ from HTML's), comments and CDATA are dropped, every text and attribute
-//   value is escaped, and the result reads back to the same elements.
+//   value is escaped, and the result is cleaned again until it reads back as itself.
 // Links to http, https and mailto stay, inert until clicked: they open outside the message's
 // frame (target="_blank") and tell the page they lead to nothing (rel="noopener noreferrer").
 //
-// Cost stays linear in the body's size: the parser is handed at most kMaxTags start tags
-// (further ones are removed, their text kept), which bounds the depth its tree can reach, and
+// Cost stays linear in the body's size: the body is first tokenized and written again with every
+// element closed and none nested deeper than kMaxDepth (deeper start tags are removed, their text
+// kept), as HTML parsers do work proportional to the depth for each tag and each run of text;
 // the tree is walked without recursion.
 #ifndef QUILLON_HTML_HTML_CLEANER_H_
 #define QUILLON_HTML_HTML_CLEANER_H_
@@ -29,9 +31,9 @@
 
 namespace quillon::html {
 
-// Start tags a body may have before the rest of it is read as text only. An ordinary mail has a
-// few hundred; a large newsletter a few thousand.
-inline constexpr size_t kMaxTags = 10000;
+// The deepest nesting of elements kept. Mail nests a few dozen levels (each reply quoted in a
+// reply adds two or three).
+inline constexpr size_t kMaxDepth = 256;
 
 // Maps a cid: reference's Content-ID (percent-decoded, without "cid:" and angle brackets) to
 // the file that holds the part, relative to the page the cleaned body is shown in and written
@@ -43,7 +45,7 @@ struct CleanCounts {
   size_t droppedImages = 0;      // images and backgrounds not from one of the message's parts
   size_t droppedElements = 0;    // elements removed with everything inside them
   size_t droppedAttributes = 0;  // attributes (and style declarations) removed
-  size_t flattenedTags = 0;      // start tags past kMaxTags, removed
+  size_t flattenedTags = 0;      // start tags deeper than kMaxDepth, removed
 };
 
 struct CleanedHtml {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <gumbo.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -241,11 +242,11 @@ TEST(HtmlCleaner, DeepAndUnclosedMarkupKeepsItsTextAndCleansSafely) {
   for (int i = 0; i < 100000; ++i) nested += "</div>";
   nested += "after";
   const CleanedHtml cleaned = CleanHtml(nested, nullptr);
-  EXPECT_EQ(cleaned.counts.flattenedTags, 100000u - 256u);
+  EXPECT_EQ(cleaned.counts.flattenedTags, 100000u - kMaxDepth);
   std::string expected = "<body>";
-  for (int i = 0; i < 256; ++i) expected += "<div>";
+  for (size_t i = 0; i < kMaxDepth; ++i) expected += "<div>";
   expected += "deep";
-  for (int i = 0; i < 256; ++i) expected += "</div>";
+  for (size_t i = 0; i < kMaxDepth; ++i) expected += "</div>";
   EXPECT_EQ(cleaned.html, expected + "after</body>");
 }
 

@@ -3,6 +3,8 @@
 #include <gumbo.h>
 
 #include <algorithm>
+#include <cctype>
+#include <functional>
 #include <memory>
 #include <set>
 #include <vector>
