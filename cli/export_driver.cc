@@ -92,7 +92,7 @@ int RunExport(const ExportOptions& options, std::FILE* out, std::FILE* err, bool
   Printer print(out, err, options.quiet);
   ExportProgress line(err, progress, options.dryRun);
   PathRule rule(inputs, "export");
-  const ExportContext context{options, err, &print, &line, &rule};
+  const ExportContext context{options, &print, &line, &rule};
   const std::unique_ptr<ExportEngine> engine =
       options.desktop ? MakeDesktopEngine(context) : MakeRescueEngine(context);
 

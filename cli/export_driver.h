@@ -54,7 +54,6 @@ class ExportEngine {
 // What an engine shares with the driver while it runs.
 struct ExportContext {
   const ExportOptions& options;
-  std::FILE* err;
   Printer* print;
   ExportProgress* progress;
   PathRule* rule;  // each mailbox read is told to it; its errors fail the export

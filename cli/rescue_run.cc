@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
-#include <system_error>
 #include <utility>
 
 #include "catalogue/catalogue.h"
@@ -14,7 +12,6 @@
 
 namespace quillon {
 
-namespace fs = std::filesystem;
 using rescue::PlannedMessage;
 using rescue::ReadOutcome;
 using rescue::Status;
@@ -27,20 +24,8 @@ std::string RescueRun::Display(const std::string& relative) const {
   return folder_ + kPathSeparator + shown;
 }
 bool RescueRun::StartOutput() {
-  if (o_.dryRun) {
-    const std::string problem = CheckOutputFolder(folder_);
-    if (!problem.empty()) {
-      print_.Error(problem);
-      return false;
-    }
-    return true;
-  }
-  std::error_code ec;
-  fs::create_directories(ToPath(folder_), ec);
-  if (ec) {
-    print_.Error("quillon: cannot create the output folder " + folder_ + ": " + ErrorText(ec));
-    return false;
-  }
+  if (!SetUpOutputFolder(folder_, o_.dryRun, &print_)) return false;
+  if (o_.dryRun) return true;
   fs_ = std::make_unique<RecordingFs>(PlatformOutputFs(folder_));
   manifest_ = std::make_unique<ExportManifest>(fs_.get());
   std::string error;
