@@ -413,23 +413,14 @@ class Output {
 ParseOutcome ParseCheckArguments(const std::vector<std::string>& args, CheckOptions* options,
                                  std::string* error) {
   const std::vector<OptionDef> defs = {
-      {"json", kJsonOption, ""},
+      {"json", kJsonOption, "", &options->json},
       {"codepage", kCodePageOption, "a number"},
-      {"recursive", 'r', ""},
+      {"recursive", 'r', "", &options->recursive},
   };
   const ParseOutcome outcome = ParseCommandOptions(
       args, defs,
       [&](int id, const char* value, std::string* why) {
-        switch (id) {
-          case kJsonOption:
-            options->json = true;
-            return true;
-          case kCodePageOption:
-            return ParseCodePage(value, &options->codePage, why);
-          default:
-            options->recursive = true;
-            return true;
-        }
+        return id != kCodePageOption || ParseCodePage(value, &options->codePage, why);
       },
       &options->paths, error);
   if (outcome == ParseOutcome::kRun && options->paths.empty()) {

@@ -98,13 +98,19 @@ ParseOutcome ParseArguments(const std::vector<std::string>& args, ExportOptions*
     kCodePage,
   };
   const std::vector<OptionDef> defs = {
-      {"output", 'o', "a folder"},   {"quiet", 'q', ""},
-      {"dry-run", 'n', ""},          {"recursive", 'r', ""},
-      {"format", 'f', "a value"},    {"tree", kTree, ""},
-      {"name", kName, "a value"},    {"manifest", kManifest, "a value"},
-      {"update", kUpdate, ""},       {"deleted", kDeleted, ""},
-      {"fragments", kFragments, ""}, {"codepage", kCodePage, "a value"},
-      {"desktop", kDesktop, ""},
+      {"output", 'o', "a folder"},
+      {"quiet", 'q', "", &options->quiet},
+      {"dry-run", 'n', "", &options->dryRun},
+      {"recursive", 'r', "", &options->recursive},
+      {"format", 'f', "a value"},
+      {"tree", kTree, "", &options->tree},
+      {"name", kName, "a value"},
+      {"manifest", kManifest, "a value"},
+      {"update", kUpdate, "", &options->update},
+      {"deleted", kDeleted, "", &options->deleted},
+      {"fragments", kFragments, "", &options->fragments},
+      {"codepage", kCodePage, "a value"},
+      {"desktop", kDesktop, "", &options->desktop},
   };
   bool rescueOnly = false;  // an option the extraction engine does not have
   const ParseOutcome outcome = ParseCommandOptions(
@@ -115,22 +121,10 @@ ParseOutcome ParseArguments(const std::vector<std::string>& args, ExportOptions*
           case 'o':
             options->outputFolder = value;
             return true;
-          case 'q':
-            options->quiet = true;
-            return true;
-          case 'n':
-            options->dryRun = true;
-            return true;
-          case 'r':
-            options->recursive = true;
-            return true;
           case 'f':
             if (output::ParseFormat(value, &options->format)) return true;
             *why = "unknown format '" + std::string(value) + "' (eml, mbox or maildir)";
             return false;
-          case kTree:
-            options->tree = true;
-            return true;
           case kName:
             options->nameTemplate = value;
             return true;
@@ -139,19 +133,9 @@ ParseOutcome ParseArguments(const std::vector<std::string>& args, ExportOptions*
             if (!options->manifestPath.empty()) return true;
             *why = "the manifest's file name must not be empty";
             return false;
-          case kUpdate:
-            options->update = true;
-            return true;
-          case kDeleted:
-            options->deleted = true;
-            return true;
-          case kFragments:
-            options->fragments = true;
-            return true;
           case kCodePage:
             return ParseCodePage(value, &options->codePage, why);
-          default:  // kDesktop
-            options->desktop = true;
+          default:  // the flags, set already
             return true;
         }
       },

@@ -306,29 +306,16 @@ ParseOutcome ParseListArguments(const std::vector<std::string>& args, ListOption
                                 std::string* error) {
   enum { kJson = 0x100, kDeleted, kFragments, kCodePage };
   const std::vector<OptionDef> defs = {
-      {"json", kJson, ""},           {"deleted", kDeleted, ""},
-      {"fragments", kFragments, ""}, {"codepage", kCodePage, "a value"},
-      {"recursive", 'r', ""},
+      {"json", kJson, "", &options->json},
+      {"deleted", kDeleted, "", &options->deleted},
+      {"fragments", kFragments, "", &options->fragments},
+      {"codepage", kCodePage, "a value"},
+      {"recursive", 'r', "", &options->recursive},
   };
   const ParseOutcome outcome = ParseCommandOptions(
       args, defs,
       [&](int id, const char* value, std::string* why) {
-        switch (id) {
-          case kJson:
-            options->json = true;
-            return true;
-          case kDeleted:
-            options->deleted = true;
-            return true;
-          case kFragments:
-            options->fragments = true;
-            return true;
-          case 'r':
-            options->recursive = true;
-            return true;
-          default:  // kCodePage
-            return ParseCodePage(value, &options->codePage, why);
-        }
+        return id != kCodePage || ParseCodePage(value, &options->codePage, why);
       },
       &options->paths, error);
   if (outcome == ParseOutcome::kRun && options->paths.empty()) {

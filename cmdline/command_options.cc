@@ -64,12 +64,15 @@ ParseOutcome ParseCommandOptions(const std::vector<std::string>& args,
         }
       }
     }
-    bool known = false;
-    for (const OptionDef& def : defs) known = known || def.id == c;
-    if (!known) {
+    const OptionDef* known = nullptr;
+    for (const OptionDef& def : defs) {
+      if (def.id == c) known = &def;
+    }
+    if (known == nullptr) {
       *error = "unknown option '" + RefusedOption(argv.data(), options) + "'";
       return ParseOutcome::kUsageError;
     }
+    if (known->flag != nullptr) *known->flag = true;
     if (!handle(c, optarg, error)) return ParseOutcome::kUsageError;
   }
   operands->assign(argv.begin() + optind, argv.begin() + argc);

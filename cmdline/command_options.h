@@ -18,6 +18,8 @@ struct OptionDef {
   int id;            // a short option's letter, or a number above 255 for a long option only
   // Empty when the option takes no value; otherwise what the error says it needs ("a number").
   const char* needs;
+  // An option without a value that sets this, before it goes to the handler too.
+  bool* flag = nullptr;
 };
 
 // What an option means, given its id and value (null when it takes none). False, with *error
