@@ -1,7 +1,6 @@
 // The mailbox's strings as UTF-8 text. Strings in a mailbox file are 8-bit, in the code page of
 // the Windows that wrote them, which the file does not name: the user may name it, else the
-// message's own headers hint at it, else Windows-1252 is the best guess. Decoding uses the
-// platform (iconv on glibc, MultiByteToWideChar on Windows), so the code pages are the system's.
+// message's own headers hint at it, else Windows-1252 is the best guess.
 #ifndef QUILLON_CATALOGUE_TEXT_H_
 #define QUILLON_CATALOGUE_TEXT_H_
 
@@ -10,28 +9,18 @@
 #include <string>
 #include <string_view>
 
+#include "text/code_pages.h"
+
 namespace quillon::catalogue {
 
-inline constexpr uint32_t kWindows1252 = 1252;
-inline constexpr uint32_t kUtf8CodePage = 65001;
-
-// The Windows code page of a MIME charset name ("windows-1251", "KOI8-R", "gb2312"; case is
-// ignored, as is an RFC 2231 language suffix "*ru"), or 0 for a name this program does not know.
-// Names that mail programs use for a code page's subset give the code page ("iso-8859-1" gives
-// 1252, "gb2312" 936), so text a client labelled too narrowly still decodes.
-uint32_t CodePageOfCharset(std::string_view charset);
-
-// The Windows ANSI code page of the script `codePage` is for: mail in KOI8-R or ISO-8859-5 was
-// written on a Windows whose ANSI code page is 1251, gb2312 or GB18030 on one of 936. 0 for a
-// code page that points to none (UTF-8, US-ASCII) and for one this program does not know.
-uint32_t AnsiCodePageOf(uint32_t codePage);
-
-// True when this system can decode `codePage`.
-bool CodePageAvailable(uint32_t codePage);
-
-// `bytes` in `codePage`, as UTF-8. Bytes that are no character there, and every non-ASCII byte
-// when the code page is not available, become U+FFFD. Never returns invalid UTF-8.
-std::string CodePageToUtf8(std::string_view bytes, uint32_t codePage);
+// The code pages and their decoding, shared with the other libraries (text/code_pages.h), under
+// the names the catalogue's users know.
+using ::quillon::AnsiCodePageOf;
+using ::quillon::CodePageAvailable;
+using ::quillon::CodePageOfCharset;
+using ::quillon::CodePageToUtf8;
+using ::quillon::kUtf8CodePage;
+using ::quillon::kWindows1252;
 
 // The code page a message's own headers show, from the start of its text: the charset of the
 // first encoded-word (RFC 2047) in its header section, else the first charset parameter of a

@@ -29,6 +29,13 @@ constexpr bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+constexpr bool IsAscii(std::string_view text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
 }  // namespace quillon
 
 #endif  // QUILLON_TEXT_ASCII_H_

@@ -5,6 +5,7 @@
 
 #include "text/ascii.h"
 #include "text/civil_time.h"
+#include "text/code_pages.h"
 #include "text/file_names.h"
 #include "text/paths.h"
 #include "text/utf8.h"
@@ -42,6 +43,7 @@ TEST(Utf8, DecodesWellFormedCharactersAndOneReplacementAByteOtherwise) {
     EXPECT_EQ(codes, c.codes) << c.bytes;
     // Re-encoding what was read is the sanitised text, built the other way.
     EXPECT_EQ(ValidUtf8(c.bytes), again) << c.bytes;
+    EXPECT_EQ(IsUtf8(c.bytes), again == c.bytes) << c.bytes;
   }
   uint32_t code = 0;
   EXPECT_EQ(Utf8Length("\xEF\xBF\xBD", 0, &code), 3u);
@@ -49,6 +51,94 @@ TEST(Utf8, DecodesWellFormedCharactersAndOneReplacementAByteOtherwise) {
   EXPECT_EQ(std::string(CutUtf8("\xE6\x94\xB6\xE4\xBB\xB6", 5)), "\xE6\x94\xB6");
   EXPECT_EQ(std::string(CutUtf8("ab", 5)), "ab");
 }
+
+// Lenient decoding marks each byte that is no character and goes on; strict decoding refuses the
+// text at it, so that another code page can be tried.
+TEST(CodePages, DecodeThroughThePlatformLenientlyOrStrictly) {
+  const char* kRefused = nullptr;  // strict decoding is false
+  const struct {
+    const char* bytes;
+    uint32_t codePage;
+    const char* utf8;
+    const char* strict;
+  } kCases[] = {
+      // The folder name in dbxconvert_test.dbx's file-info area.
+      {"\xC8\xF1\xF5\xEE\xE4\xFF\xF9\xE8\xE5", 1251, "Исходящие", "Исходящие"},
+      {"\xD6\xD0\xCE\xC4", 936, "中文", "中文"},
+      {"caf\xE9 \x80", 1252, "café €", "café €"},
+      {"\xF0\xD2\xC9\xD7\xC5\xD4", 20866, "Привет", "Привет"},
+      {"\x1B$B$3$s\x1B(B", 50220, "こん", "こん"},
+      {"plain", 936, "plain", "plain"},
+      // Bytes that are no character: a lead byte cut off at the end, one before a space.
+      {"\xD6\xD0\x81", 936, "中\xEF\xBF\xBD", kRefused},
+      {"\x81 x", 936, "\xEF\xBF\xBD x", kRefused},
+      {"a\xC3(b\xED\xA0\x80", 65001, "a\xEF\xBF\xBD(b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD",
+       kRefused},
+      {"\xF4\x90\x80\x80\xF0\x9F\x98\x80", 65001,
+       "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xF0\x9F\x98\x80", kRefused},
+      {"\xF0\x9F\x98\x80", 65001, "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+      // No such code page: the ASCII stays, the rest is marked; strictly, only ASCII passes.
+      {"a\xE9", 12345, "a\xEF\xBF\xBD", kRefused},
+      {"ascii", 12345, "ascii", "ascii"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.bytes);
+    // Wine has no tables for ISO-2022-JP (Windows and glibc have).
+    if (c.codePage == 50220 && !CodePageAvailable(50220)) continue;
+    EXPECT_EQ(CodePageToUtf8(c.bytes, c.codePage), c.utf8);
+    std::string out;
+    EXPECT_EQ(CodePageToUtf8Strict(c.bytes, c.codePage, &out), c.strict != kRefused);
+    if (c.strict != kRefused) {
+      EXPECT_EQ(out, c.strict);
+    }
+  }
+  EXPECT_TRUE(CodePageAvailable(1251));
+  EXPECT_FALSE(CodePageAvailable(12345));
+}
+
+TEST(CodePages, CharsetNamesGiveTheirCodePage) {
+  const struct {
+    const char* charset;
+    uint32_t codePage;
+  } kCases[] = {
+      {" Windows-1251 ", 1251},
+      {"gbk", 936},
+      {"ISO-8859-1*en", 1252},
+      {"KOI8-R", 20866},
+      {"utf-8", 65001},
+      {"x-unknown", 0},
+      {"", 0},
+      {"gb18030", 54936},
+      {"iso-8859-5", 28595},
+      {"utf-8 x", 0},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(CodePageOfCharset(c.charset), c.codePage) << c.charset;
+}
+
+#ifndef _WIN32
+// More charsets than the converters kept for them, twice over: each still decodes its own bytes
+// once older ones have been closed to make room.
+TEST(CodePages, CharsetsByIconvNameDecodePastTheConvertersKept) {
+  std::string out;
+  for (int round = 0; round < 2; ++round) {
+    for (int part = 1; part <= 16; ++part) {
+      if (part == 12) continue;  // no such part
+      const std::string name = "ISO-8859-" + std::to_string(part);
+      SCOPED_TRACE(name);
+      ASSERT_TRUE(IconvToUtf8Strict("A\xA0", name.c_str(), &out));
+      EXPECT_EQ(out, "A\xC2\xA0");
+    }
+    for (const char* name : {"UTF-7", "IBM855", "CP1125", "VISCII"}) {
+      ASSERT_TRUE(IconvToUtf8Strict("x", name, &out)) << name;
+      EXPECT_EQ(out, "x");
+    }
+  }
+  EXPECT_TRUE(IconvToUtf8Strict("+ZeVnLIqe-", "UTF-7", &out));
+  EXPECT_EQ(out, "日本語");
+  EXPECT_FALSE(IconvToUtf8Strict("\xA1", "ISO-8859-6", &out));
+  EXPECT_FALSE(IconvToUtf8Strict("x", "NO-SUCH-CHARSET", &out));
+}
+#endif
 
 TEST(FileNames, DeviceNamesGetAnUnderscoreWhateverTheCaseOrExtension) {
   const struct {

@@ -48,6 +48,16 @@ void AppendUtf8(uint32_t code, std::string* out) {
   }
 }
 
+bool IsUtf8(std::string_view text) {
+  uint32_t code = 0;
+  for (size_t at = 0; at < text.size();) {
+    const size_t length = Utf8Length(text, at, &code);
+    if (length == 0) return false;
+    at += length;
+  }
+  return true;
+}
+
 std::string ValidUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());

@@ -28,6 +28,9 @@ inline uint32_t NextCodePoint(std::string_view text, size_t* pos) {
 
 void AppendUtf8(uint32_t code, std::string* out);
 
+// True when every byte of `text` begins, or is part of, a well-formed character.
+bool IsUtf8(std::string_view text);
+
 // `text` with every byte that does not begin a well-formed character replaced by U+FFFD.
 std::string ValidUtf8(std::string_view text);
 

@@ -1,10 +1,10 @@
 // Code pages through the system's tables: MultiByteToWideChar, then WideCharToMultiByte to UTF-8.
 #include <windows.h>
 
-#include "catalogue/code_pages.h"
-#include "catalogue/text.h"
+#include "text/code_pages.h"
+#include "text/code_pages_platform.h"
 
-namespace quillon::catalogue {
+namespace quillon {
 namespace {
 
 // These code pages refuse MB_ERR_INVALID_CHARS; the system then picks its own stand-in for a
@@ -31,11 +31,13 @@ bool ToWide(std::string_view bytes, uint32_t codePage, DWORD flags, std::wstring
 
 bool CodePageAvailable(uint32_t codePage) { return IsValidCodePage(codePage) != 0; }
 
-std::string PlatformToUtf8(std::string_view bytes, uint32_t codePage) {
+bool PlatformToUtf8(std::string_view bytes, uint32_t codePage, bool strict, std::string* out) {
   std::wstring wide;
   if (TakesNoFlags(codePage)) {
-    ToWide(bytes, codePage, 0, &wide);
+    // The system's stand-ins cannot be told from characters, so strict is as lenient here.
+    if (!ToWide(bytes, codePage, 0, &wide) && strict) return false;
   } else if (!ToWide(bytes, codePage, MB_ERR_INVALID_CHARS, &wide)) {
+    if (strict) return false;
     // Character by character, so that only the bytes that are no character are lost.
     wide.clear();
     for (size_t i = 0; i < bytes.size();) {
@@ -51,14 +53,14 @@ std::string PlatformToUtf8(std::string_view bytes, uint32_t codePage) {
       }
     }
   }
-  std::string out;
-  if (wide.empty()) return out;
+  if (wide.empty()) return true;
   const int size = static_cast<int>(wide.size());
   const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return out;
-  out.resize(static_cast<size_t>(n));
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, &out[0], n, nullptr, nullptr);
-  return out;
+  if (n <= 0) return !strict;
+  const size_t at = out->size();
+  out->resize(at + static_cast<size_t>(n));
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, &(*out)[at], n, nullptr, nullptr);
+  return true;
 }
 
-}  // namespace quillon::catalogue
+}  // namespace quillon
