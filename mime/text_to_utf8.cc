@@ -1,34 +1,16 @@
-// Text in the charset a message declares, or in the store's code page, as UTF-8, through iconv
-// (GMime names the charsets for it).
-#include <errno.h>
+// Text in the charset a message declares, or in the store's code page, as UTF-8, through the
+// shared code page converters (GMime names the charsets they lack).
 #include <gmime/gmime.h>
-#include <iconv.h>
 
 #include <string>
 
 #include "mime/message_parts.h"
 #include "text/ascii.h"
+#include "text/code_pages.h"
 #include "text/utf8.h"
 
 namespace quillon::mime {
 namespace {
-
-bool IsAscii(std::string_view bytes) {
-  for (const char c : bytes) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
-}
-
-bool IsUtf8(std::string_view bytes) {
-  uint32_t code = 0;
-  for (size_t pos = 0; pos < bytes.size();) {
-    const size_t length = Utf8Length(bytes, pos, &code);
-    if (length == 0) return false;
-    pos += length;
-  }
-  return true;
-}
 
 // A declared charset as the name to convert with: lower case, an RFC 2231 language suffix
 // dropped, and GB2312 and its subsets read as their superset GB18030, as mail programs do (mail
@@ -59,80 +41,15 @@ bool IsStateful(std::string_view charset) {
          charset.rfind("ucs", 0) == 0 || charset == "hz-gb-2312";
 }
 
-// iconv's name for a Windows code page.
-std::string IconvNameOfCodePage(uint32_t codePage) {
-  switch (codePage) {
-    case 936:
-    case 54936:
-      return "GB18030";
-    case 65001:
-      return "UTF-8";
-    case 20866:
-      return "KOI8-R";
-    case 21866:
-      return "KOI8-U";
-    case 950:
-      return "BIG5";
-    case 50220:
-    case 50221:
-    case 50222:
-      return "ISO-2022-JP";
-    case 51932:
-      return "EUC-JP";
-    case 51949:
-      return "EUC-KR";
-    default:
-      break;
-  }
-  if (codePage >= 28591 && codePage <= 28606) return "ISO-8859-" + std::to_string(codePage - 28590);
-  return "CP" + std::to_string(codePage);
+// `bytes` in the charset `name` (canonical) as UTF-8 in *out, or false at the first byte that is
+// no character there. The table's charsets go through the code page converters; one only GMime
+// knows, through the iconv name GMime gives it.
+bool DeclaredToUtf8(std::string_view bytes, const std::string& name, std::string* out) {
+  const uint32_t codePage = CodePageOfCharset(name);
+  if (codePage != 0) return CodePageToUtf8Strict(bytes, codePage, out);
+  const char* iconvName = g_mime_charset_iconv_name(name.c_str());
+  return iconvName != nullptr && IconvToUtf8Strict(bytes, iconvName, out) && IsUtf8(*out);
 }
-
-class Converter {
- public:
-  explicit Converter(const char* from) : handle_(iconv_open("UTF-8", from)) {}
-  ~Converter() {
-    if (ok()) iconv_close(handle_);
-  }
-  Converter(const Converter&) = delete;
-  Converter& operator=(const Converter&) = delete;
-  bool ok() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
-
-  // `bytes` as UTF-8. Strict: false at the first byte that is no character. Else that byte
-  // becomes U+FFFD and the conversion goes on after it.
-  bool Convert(std::string_view bytes, bool strict, std::string* out) {
-    char* in = const_cast<char*>(bytes.data());
-    size_t inLeft = bytes.size();
-    char buffer[4096];
-    while (true) {
-      char* to = buffer;
-      size_t room = sizeof buffer;
-      const size_t result = iconv(handle_, inLeft ? &in : nullptr, &inLeft, &to, &room);
-      const int error = errno;
-      out->append(buffer, static_cast<size_t>(to - buffer));
-      if (result != static_cast<size_t>(-1)) {
-        if (inLeft == 0) {
-          to = buffer;
-          room = sizeof buffer;
-          iconv(handle_, nullptr, nullptr, &to, &room);  // a stateful charset's closing shift
-          out->append(buffer, static_cast<size_t>(to - buffer));
-          return true;
-        }
-        continue;
-      }
-      if (error == E2BIG) continue;
-      if (strict) return false;
-      out->append("\xEF\xBF\xBD");
-      ++in;
-      --inLeft;
-      iconv(handle_, nullptr, nullptr, nullptr, nullptr);
-      if (inLeft == 0) return true;
-    }
-  }
-
- private:
-  iconv_t handle_;
-};
 
 }  // namespace
 
@@ -142,16 +59,12 @@ std::string TextToUtf8(std::string_view bytes, std::string_view charset, uint32_
   if (name == "utf-8" || name == "utf8" || name.empty()) {
     if (IsUtf8(bytes)) return std::string(bytes);
   } else {
-    Converter converter(g_mime_charset_iconv_name(name.c_str()));
     std::string out;
-    if (converter.ok() && converter.Convert(bytes, true, &out) && IsUtf8(out)) return out;
+    if (DeclaredToUtf8(bytes, name, &out)) return out;
   }
-  Converter fallback(IconvNameOfCodePage(codePage).c_str());
-  std::string out;
-  if (fallback.ok()) {
-    fallback.Convert(bytes, false, &out);
-    return ValidUtf8(out);
-  }
+  // The store's code page, GBK read as its superset too.
+  if (codePage == 936) codePage = kGb18030CodePage;
+  if (CodePageAvailable(codePage)) return CodePageToUtf8(bytes, codePage);
   return ValidUtf8(bytes);
 }
 
